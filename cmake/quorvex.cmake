@@ -27,7 +27,7 @@ endfunction()
 # (platform/embedded.h declares them with QV_EMBEDDED_IMAGE(NAME)).
 function(quorvex_embed consumer name producer)
   set(asm ${CMAKE_CURRENT_BINARY_DIR}/embed_${name}.S)
-  file(GENERATE OUTPUT ${asm} CONTENT
+  file(GENERATE OUTPUT ${asm}.in CONTENT
 "    .section .rodata.${name},\"a\",@progbits
     .balign 64
     .globl ${name}_start
@@ -44,9 +44,13 @@ ${name}_size:
     .quad ${name}_end - ${name}_start
     .section .note.GNU-stack,\"\",@progbits
 ")
+  # Copying through a custom command makes the object depend on the producer's file, so a
+  # rebuilt module is embedded again.
+  add_custom_command(OUTPUT ${asm}
+    COMMAND ${CMAKE_COMMAND} -E copy ${asm}.in ${asm}
+    DEPENDS ${producer} ${asm}.in
+    COMMENT "Embedding ${producer} as ${name}")
   target_sources(${consumer} PRIVATE ${asm})
-  set_source_files_properties(${asm} PROPERTIES OBJECT_DEPENDS $<TARGET_FILE:${producer}>)
-  add_dependencies(${consumer} ${producer})
 endfunction()
 
 # A GoogleTest executable registered with CTest; extra arguments are the libraries it links.
