@@ -1,4 +1,5 @@
 #include "ui/dial.h"
+#include "ui/fonts.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -21,13 +22,6 @@ constexpr double kCentreY = 114;     // leaves the ticks 4 pixels below the top 
 constexpr double kBandWidth = 8;     // the bands lie just inside the arc
 constexpr double kLabelRadius = 80;  // tick labels inside the bands
 constexpr double kPointerLength = 90;
-
-QFont PixelFont(const char* family, int pixels, bool bold = false) {
-  QFont font(QString::fromLatin1(family));
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  return font;
-}
 
 QPointF OnCircle(double radius, double degrees) {
   const double r = degrees * std::numbers::pi / 180.0;
