@@ -1,0 +1,41 @@
+// A horizontal bar of 0..maximum filled with a left-to-right gradient, its caption drawn bold
+// inside it. The range rules are the run's (core::BarValue), so the window and the terminal agree.
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+#include <string>
+
+#include "app/core/run_sequence.h"
+
+namespace window {
+
+class GradientBar : public QWidget {
+  Q_OBJECT
+
+ public:
+  GradientBar(const QColor& light, const QColor& dark, QWidget* parent = nullptr);
+
+  const core::BarValue& value() const { return value_; }
+  void setValue(const core::BarValue& value);
+
+  int maximum() const { return value_.max; }
+  int position() const { return value_.position; }
+  const std::string& caption() const { return value_.caption; }
+  void setMaximum(int max);
+  void setPosition(int position);
+  void setCaption(const std::string& caption);
+
+  // Share of the bar that is filled, 0..1.
+  double fillRatio() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QColor light_;
+  QColor dark_;
+  core::BarValue value_;
+};
+
+}  // namespace window
