@@ -1,0 +1,24 @@
+// Structural check of an uploaded picture before it is kept: the server stores only what is
+// a complete PNG file, chunk by chunk, with every checksum right.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qvserver {
+
+inline constexpr size_t kMaxPictureBytes = 2 * 1024 * 1024;
+
+struct PngInfo {
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+// True when bytes are one whole PNG file (signature, IHDR first, IEND last, nothing after it,
+// CRC of every chunk right, dimensions from 1 to 16384). Otherwise error says why.
+bool CheckPng(std::string_view bytes, PngInfo* info, std::string* error);
+
+uint32_t Crc32(std::string_view bytes, uint32_t crc = 0);
+
+}  // namespace qvserver

@@ -1,0 +1,482 @@
+#include "server/store.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "platform/files.h"
+
+namespace qvserver {
+
+namespace {
+
+// Each step brings the schema from its index to the next version; never edit a shipped step,
+// append a new one.
+const char* const kMigrations[] = {
+    R"sql(
+CREATE TABLE results (
+  id            INTEGER PRIMARY KEY,
+  received_at   INTEGER NOT NULL,
+  link_client   TEXT NOT NULL,
+  date          TEXT NOT NULL,
+  time          TEXT NOT NULL,
+  os            TEXT NOT NULL,
+  cpu           TEXT NOT NULL,
+  memory        TEXT NOT NULL,
+  timings       TEXT NOT NULL,
+  mainboard     TEXT NOT NULL,
+  ram1          TEXT NOT NULL,
+  ram2          TEXT NOT NULL,
+  ram3          TEXT NOT NULL,
+  ram4          TEXT NOT NULL,
+  read_mbs      INTEGER NOT NULL,
+  write_mbs     INTEGER NOT NULL,
+  copy_mbs      INTEGER NOT NULL,
+  latency_ns    REAL,
+  score         REAL NOT NULL,
+  cpuclk_mhz    INTEGER NOT NULL,
+  idhash        TEXT NOT NULL,
+  country       TEXT NOT NULL,
+  benimage      TEXT NOT NULL,
+  version       TEXT NOT NULL,
+  cpu_cores     INTEGER NOT NULL,
+  mem_type      TEXT NOT NULL,
+  mem_type_key  TEXT NOT NULL,
+  channels      TEXT NOT NULL,
+  channels_key  TEXT NOT NULL,
+  mem_clock_mhz INTEGER,
+  record_file   BLOB NOT NULL,
+  UNIQUE (idhash, date, time)
+);
+CREATE INDEX results_by_kind ON results (mem_type_key, channels_key);
+CREATE INDEX results_by_link ON results (benimage, link_client);
+CREATE TABLE pictures (
+  id          INTEGER PRIMARY KEY,
+  stored_name TEXT NOT NULL UNIQUE,
+  link_name   TEXT NOT NULL,
+  link_client TEXT NOT NULL,
+  received_at INTEGER NOT NULL,
+  bytes       INTEGER NOT NULL,
+  width       INTEGER NOT NULL,
+  height      INTEGER NOT NULL,
+  result_id   INTEGER UNIQUE REFERENCES results (id)
+);
+CREATE INDEX pictures_by_link ON pictures (link_name, link_client);
+)sql",
+};
+static_assert(std::size(kMigrations) == kSchemaVersion);
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { ok_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK; }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return ok_; }
+  Statement& Bind(int i, std::string_view text) {
+    sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& BindBlob(int i, std::string_view bytes) {
+    sqlite3_bind_blob(stmt_, i, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& Bind(int i, int64_t v) {
+    sqlite3_bind_int64(stmt_, i, v);
+    return *this;
+  }
+  Statement& Bind(int i, double v) {
+    sqlite3_bind_double(stmt_, i, v);
+    return *this;
+  }
+  Statement& BindNull(int i) {
+    sqlite3_bind_null(stmt_, i);
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step() { return ok_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+  bool IsNull(int col) { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+  int64_t Int(int col) { return sqlite3_column_int64(stmt_, col); }
+  double Real(int col) { return sqlite3_column_double(stmt_, col); }
+  std::string Text(int col) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
+    return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+  bool ok_ = false;
+};
+
+// Rolls back unless committed, so an early return never leaves a transaction open.
+class Transaction {
+ public:
+  explicit Transaction(sqlite3* db) : db_(db) {
+    active_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~Transaction() {
+    if (active_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  bool active() const { return active_; }
+  bool Commit() {
+    if (!active_) return false;
+    active_ = false;
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+  }
+
+ private:
+  sqlite3* db_;
+  bool active_ = false;
+};
+
+std::string DbError(sqlite3* db, const std::string& what) { return what + ": " + sqlite3_errmsg(db); }
+
+std::string RandomPictureName() {
+  std::random_device rd;
+  char name[40];
+  std::snprintf(name, sizeof name, "%08x%08x%08x%08x.png", rd(), rd(), rd(), rd());
+  return name;
+}
+
+bool IsStoredPictureName(std::string_view name) {
+  if (name.size() != 36 || name.substr(32) != ".png") return false;
+  for (char c : name.substr(0, 32))
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string LinkClient(std::string_view remoteAddress, std::string_view clientFolder) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  auto mix = [&](std::string_view s) {
+    for (unsigned char c : s) {
+      h ^= c;
+      h *= 1099511628211ull;
+    }
+  };
+  mix(remoteAddress);
+  mix(std::string_view("\n", 1));
+  mix(clientFolder);
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+  return hex;
+}
+
+std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* error) {
+  std::unique_ptr<Store> store(new Store());
+  store->folder_ = dataDir;
+  store->pictures_ = dataDir + "/pictures";
+  if (!platform::MakeFolders(store->pictures_)) {
+    if (error) *error = "cannot create the data folder " + store->pictures_;
+    return nullptr;
+  }
+  const std::string path = dataDir + "/results.sqlite";
+  if (sqlite3_open_v2(path.c_str(), &store->db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+    if (error) *error = store->db_ ? DbError(store->db_, "cannot open " + path) : "cannot open " + path;
+    return nullptr;
+  }
+  sqlite3_busy_timeout(store->db_, 5000);
+  {
+    Statement wal(store->db_, "PRAGMA journal_mode=WAL");
+    if (wal.Step() != SQLITE_ROW || wal.Text(0) != "wal") {
+      if (error) *error = "cannot switch " + path + " to WAL mode";
+      return nullptr;
+    }
+  }
+  // Every upload is on disk before its answer goes out.
+  if (!store->Exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON", error)) return nullptr;
+
+  Transaction tx(store->db_);
+  if (!tx.active()) {
+    if (error) *error = DbError(store->db_, "cannot lock " + path);
+    return nullptr;
+  }
+  if (!store->Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", error)) return nullptr;
+  int version = 0;
+  bool hasRow = false;
+  {
+    Statement q(store->db_, "SELECT version FROM schema_version");
+    if (q.Step() == SQLITE_ROW) {
+      version = static_cast<int>(q.Int(0));
+      hasRow = true;
+    }
+  }
+  if (version > kSchemaVersion) {
+    if (error)
+      *error = path + " has schema version " + std::to_string(version) + ", newer than this server's " +
+               std::to_string(kSchemaVersion);
+    return nullptr;
+  }
+  for (int step = version; step < kSchemaVersion; ++step)
+    if (!store->Exec(kMigrations[step], error)) return nullptr;
+  if (version != kSchemaVersion) {
+    Statement set(store->db_, hasRow ? "UPDATE schema_version SET version = ?1"
+                                     : "INSERT INTO schema_version (version) VALUES (?1)");
+    set.Bind(1, static_cast<int64_t>(kSchemaVersion));
+    if (set.Step() != SQLITE_DONE) {
+      if (error) *error = DbError(store->db_, "cannot record the schema version");
+      return nullptr;
+    }
+  }
+  if (!tx.Commit()) {
+    if (error) *error = DbError(store->db_, "cannot set up " + path);
+    return nullptr;
+  }
+  store->SweepPictures(static_cast<int64_t>(std::time(nullptr)));
+  return store;
+}
+
+Store::~Store() {
+  if (db_) sqlite3_close(db_);
+}
+
+bool Store::Exec(const char* sql, std::string* error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+  if (error) *error = std::string("database: ") + (message ? message : "unknown error");
+  sqlite3_free(message);
+  return false;
+}
+
+void Store::SweepPictures(int64_t now) {
+  std::lock_guard lock(mutex_);
+  // Pictures whose record never came.
+  std::vector<std::string> stale;
+  {
+    Statement q(db_, "SELECT stored_name FROM pictures WHERE result_id IS NULL AND received_at < ?1");
+    q.Bind(1, now - kOrphanPictureSeconds);
+    while (q.Step() == SQLITE_ROW) stale.push_back(q.Text(0));
+  }
+  if (!stale.empty()) {
+    Statement del(db_, "DELETE FROM pictures WHERE result_id IS NULL AND received_at < ?1");
+    del.Bind(1, now - kOrphanPictureSeconds);
+    if (del.Step() == SQLITE_DONE)
+      for (const std::string& name : stale) platform::DeleteFile(pictures_ + "/" + name);
+  }
+  // Files a crash left behind before their row was committed, and half-written siblings.
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(pictures_, ec)) {
+    const std::string name = entry.path().filename().string();
+    bool known = false;
+    if (IsStoredPictureName(name)) {
+      Statement q(db_, "SELECT 1 FROM pictures WHERE stored_name = ?1");
+      q.Bind(1, name);
+      known = q.Step() == SQLITE_ROW;
+    }
+    if (!known && entry.is_regular_file(ec)) platform::DeleteFile(entry.path().string());
+  }
+}
+
+bool Store::AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
+                       const std::string& client, int64_t now, StoredPicture* out, std::string* error) {
+  const std::string name = RandomPictureName();
+  const std::string file = pictures_ + "/" + name;
+  // The file is complete on disk before a row names it; a failed row removes it again.
+  if (!platform::ReplaceFileAtomically(file, std::string(png), error)) return false;
+  std::lock_guard lock(mutex_);
+  Transaction tx(db_);
+  auto fail = [&](const char* what) {
+    if (error) *error = DbError(db_, what);
+    platform::DeleteFile(file);
+    return false;
+  };
+  if (!tx.active()) return fail("cannot lock the database");
+  Statement ins(db_,
+                "INSERT INTO pictures (stored_name, link_name, link_client, received_at, bytes, width, height) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  ins.Bind(1, name).Bind(2, linkName).Bind(3, client).Bind(4, now);
+  ins.Bind(5, static_cast<int64_t>(png.size())).Bind(6, static_cast<int64_t>(info.width)).Bind(7, static_cast<int64_t>(info.height));
+  if (ins.Step() != SQLITE_DONE) return fail("cannot store the picture");
+  const int64_t id = sqlite3_last_insert_rowid(db_);
+
+  // Normally the picture comes first; when its record was faster, link it now.
+  std::optional<int64_t> resultId;
+  {
+    Statement find(db_,
+                   "SELECT r.id FROM results r WHERE r.benimage = ?1 AND r.link_client = ?2 AND r.received_at >= ?3 "
+                   "AND NOT EXISTS (SELECT 1 FROM pictures p WHERE p.result_id = r.id) ORDER BY r.id DESC LIMIT 1");
+    find.Bind(1, linkName).Bind(2, client).Bind(3, now - kLinkWindowSeconds);
+    if (find.Step() == SQLITE_ROW) resultId = find.Int(0);
+  }
+  if (resultId) {
+    Statement link(db_, "UPDATE pictures SET result_id = ?1 WHERE id = ?2");
+    link.Bind(1, *resultId).Bind(2, id);
+    if (link.Step() != SQLITE_DONE) return fail("cannot link the picture");
+  }
+  if (!tx.Commit()) return fail("cannot commit the picture");
+  if (out) *out = StoredPicture{id, name, resultId};
+  return true;
+}
+
+bool Store::AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client,
+                      int64_t now, StoredRecord* out, std::string* error) {
+  std::lock_guard lock(mutex_);
+  Transaction tx(db_);
+  auto fail = [&](const char* what) {
+    if (error) *error = DbError(db_, what);
+    return false;
+  };
+  if (!tx.active()) return fail("cannot lock the database");
+  const auto& f = record.fields;
+  Statement ins(db_,
+                "INSERT INTO results (received_at, link_client, date, time, os, cpu, memory, timings, mainboard, "
+                "ram1, ram2, ram3, ram4, read_mbs, write_mbs, copy_mbs, latency_ns, score, cpuclk_mhz, idhash, "
+                "country, benimage, version, cpu_cores, mem_type, mem_type_key, channels, channels_key, "
+                "mem_clock_mhz, record_file) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
+                "?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29, ?30) "
+                "ON CONFLICT (idhash, date, time) DO NOTHING");
+  ins.Bind(1, now).Bind(2, client).Bind(3, f[kDate]).Bind(4, f[kTime]).Bind(5, f[kOs]).Bind(6, f[kCpu]);
+  ins.Bind(7, f[kMemory]).Bind(8, f[kTimings]).Bind(9, f[kMainboard]);
+  ins.Bind(10, f[kRam1]).Bind(11, f[kRam2]).Bind(12, f[kRam3]).Bind(13, f[kRam4]);
+  ins.Bind(14, static_cast<int64_t>(record.read)).Bind(15, static_cast<int64_t>(record.write));
+  ins.Bind(16, static_cast<int64_t>(record.copy));
+  if (record.latencyNs)
+    ins.Bind(17, *record.latencyNs);
+  else
+    ins.BindNull(17);
+  ins.Bind(18, record.score).Bind(19, static_cast<int64_t>(record.cpuClockMHz)).Bind(20, record.idHash);
+  ins.Bind(21, f[kCountry]).Bind(22, f[kBenImage]).Bind(23, f[kVersion]).Bind(24, static_cast<int64_t>(record.cpuCores));
+  ins.Bind(25, record.memory.type).Bind(26, MatchKey(record.memory.type));
+  ins.Bind(27, record.memory.channels).Bind(28, MatchKey(record.memory.channels));
+  if (record.memory.clockMHz > 0)
+    ins.Bind(29, static_cast<int64_t>(record.memory.clockMHz));
+  else
+    ins.BindNull(29);
+  ins.BindBlob(30, raw);
+  if (ins.Step() != SQLITE_DONE) return fail("cannot store the record");
+
+  StoredRecord stored;
+  stored.duplicate = sqlite3_changes(db_) == 0;
+  if (stored.duplicate) {
+    Statement q(db_, "SELECT id FROM results WHERE idhash = ?1 AND date = ?2 AND time = ?3");
+    q.Bind(1, record.idHash).Bind(2, f[kDate]).Bind(3, f[kTime]);
+    if (q.Step() != SQLITE_ROW) return fail("cannot find the stored record");
+    stored.id = q.Int(0);
+  } else {
+    stored.id = sqlite3_last_insert_rowid(db_);
+  }
+
+  {
+    Statement has(db_, "SELECT 1 FROM pictures WHERE result_id = ?1");
+    has.Bind(1, stored.id);
+    stored.pictureLinked = has.Step() == SQLITE_ROW;
+  }
+  if (!stored.pictureLinked) {
+    Statement find(db_,
+                   "SELECT id FROM pictures WHERE result_id IS NULL AND link_name = ?1 AND link_client = ?2 "
+                   "AND received_at >= ?3 ORDER BY id DESC LIMIT 1");
+    find.Bind(1, f[kBenImage]).Bind(2, client).Bind(3, now - kLinkWindowSeconds);
+    if (find.Step() == SQLITE_ROW) {
+      Statement link(db_, "UPDATE pictures SET result_id = ?1 WHERE id = ?2");
+      link.Bind(1, stored.id).Bind(2, find.Int(0));
+      if (link.Step() != SQLITE_DONE) return fail("cannot link the picture");
+      stored.pictureLinked = true;
+    }
+  }
+  if (!tx.Commit()) return fail("cannot commit the record");
+  if (out) *out = stored;
+  return true;
+}
+
+MatchedValues Store::Matching(std::string_view type, std::string_view channels) {
+  MatchedValues values;
+  const std::string typeKey = MatchKey(type), channelsKey = MatchKey(channels);
+  if (typeKey.empty() || channelsKey.empty()) return values;
+  std::lock_guard lock(mutex_);
+  Statement q(db_, "SELECT score, mem_clock_mhz, latency_ns FROM results WHERE mem_type_key = ?1 AND channels_key = ?2");
+  q.Bind(1, typeKey).Bind(2, channelsKey);
+  while (q.Step() == SQLITE_ROW) {
+    values.scores.push_back(q.Real(0));
+    if (!q.IsNull(1)) values.clocks.push_back(static_cast<double>(q.Int(1)));
+    if (!q.IsNull(2)) values.latencies.push_back(q.Real(2));
+  }
+  return values;
+}
+
+std::vector<ResultRow> Store::Recent(const ResultFilter& filter) {
+  std::vector<ResultRow> rows;
+  std::lock_guard lock(mutex_);
+  Statement q(db_,
+              "SELECT r.id, r.received_at, r.date, r.time, r.os, r.cpu, r.memory, r.timings, r.mainboard, r.ram1, "
+              "r.ram2, r.ram3, r.ram4, r.country, r.version, r.read_mbs, r.write_mbs, r.copy_mbs, r.cpuclk_mhz, "
+              "r.cpu_cores, r.latency_ns, r.score, r.mem_type, r.channels, r.mem_clock_mhz, p.stored_name "
+              "FROM results r LEFT JOIN pictures p ON p.result_id = r.id "
+              "WHERE (?1 = '' OR r.mem_type_key = ?1) AND (?2 = '' OR r.channels_key = ?2) "
+              "AND (?3 = 0 OR r.id < ?3) ORDER BY r.id DESC LIMIT ?4");
+  q.Bind(1, MatchKey(filter.type)).Bind(2, MatchKey(filter.channels)).Bind(3, filter.beforeId);
+  q.Bind(4, static_cast<int64_t>(filter.limit));
+  while (q.Step() == SQLITE_ROW) {
+    ResultRow r;
+    r.id = q.Int(0);
+    r.receivedAt = q.Int(1);
+    r.date = q.Text(2);
+    r.time = q.Text(3);
+    r.os = q.Text(4);
+    r.cpu = q.Text(5);
+    r.memory = q.Text(6);
+    r.timings = q.Text(7);
+    r.mainboard = q.Text(8);
+    for (int i = 0; i < 4; ++i) r.ram[i] = q.Text(9 + i);
+    r.country = q.Text(13);
+    r.version = q.Text(14);
+    r.read = q.Int(15);
+    r.write = q.Int(16);
+    r.copy = q.Int(17);
+    r.cpuClockMHz = q.Int(18);
+    r.cpuCores = q.Int(19);
+    if (!q.IsNull(20)) r.latencyNs = q.Real(20);
+    r.score = q.Real(21);
+    r.memType = q.Text(22);
+    r.channels = q.Text(23);
+    r.memClockMHz = q.IsNull(24) ? 0 : static_cast<int>(q.Int(24));
+    if (!q.IsNull(25)) r.picture = q.Text(25);
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+std::vector<MemoryKind> Store::Kinds() {
+  std::vector<MemoryKind> kinds;
+  std::lock_guard lock(mutex_);
+  Statement q(db_,
+              "SELECT MIN(mem_type), MIN(channels), COUNT(*) FROM results WHERE mem_type_key <> '' "
+              "AND channels_key <> '' GROUP BY mem_type_key, channels_key ORDER BY COUNT(*) DESC, 1, 2");
+  while (q.Step() == SQLITE_ROW) kinds.push_back(MemoryKind{q.Text(0), q.Text(1), static_cast<size_t>(q.Int(2))});
+  return kinds;
+}
+
+size_t Store::ResultCount() {
+  std::lock_guard lock(mutex_);
+  Statement q(db_, "SELECT COUNT(*) FROM results");
+  return q.Step() == SQLITE_ROW ? static_cast<size_t>(q.Int(0)) : 0;
+}
+
+size_t Store::PictureCount() {
+  std::lock_guard lock(mutex_);
+  Statement q(db_, "SELECT COUNT(*) FROM pictures");
+  return q.Step() == SQLITE_ROW ? static_cast<size_t>(q.Int(0)) : 0;
+}
+
+int Store::SchemaVersionInFile() {
+  std::lock_guard lock(mutex_);
+  Statement q(db_, "SELECT version FROM schema_version");
+  return q.Step() == SQLITE_ROW ? static_cast<int>(q.Int(0)) : 0;
+}
+
+std::optional<std::string> Store::PicturePath(std::string_view storedName) {
+  if (!IsStoredPictureName(storedName)) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  Statement q(db_, "SELECT 1 FROM pictures WHERE stored_name = ?1");
+  q.Bind(1, storedName);
+  if (q.Step() != SQLITE_ROW) return std::nullopt;
+  return pictures_ + "/" + std::string(storedName);
+}
+
+}  // namespace qvserver
