@@ -5,10 +5,10 @@
 #include <QPainter>
 #include <QScreen>
 #include <cmath>
-#include <cstdlib>
 #include <sstream>
 #include <vector>
 
+#include "online/http_client.h"
 #include "platform/file_version.h"
 #include "platform/process.h"
 #include "ui/fonts.h"
@@ -54,12 +54,7 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);
 }
 
-std::string ProgramWebSite() {
-  const char* base = std::getenv("QUORVEX_SERVER");
-  std::string site = (base != nullptr && *base != '\0') ? base : "http://localhost";
-  if (site.back() != '/') site += '/';
-  return site;
-}
+std::string ProgramWebSite() { return online::JoinUrl(online::ServerBase(), "/"); }
 
 Tfabout::Tfabout(const std::string& applicationTitle, QWidget* parent, const std::string& programPath)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {

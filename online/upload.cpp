@@ -1,0 +1,178 @@
+#include "online/upload.h"
+
+#include <chrono>
+#include <random>
+
+#include "online/http_client.h"
+#include "platform/files.h"
+
+namespace online {
+
+namespace {
+
+std::string TrimmedText(const std::string& text) {
+  size_t b = 0;
+  size_t e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
+  return text.substr(b, e - b);
+}
+
+std::tm LocalNow(int* milliseconds) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  if (milliseconds) {
+    *milliseconds = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  }
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  return local;
+}
+
+// value as exactly `width` decimal digits (fields of a date stay in range; the modulo guards the width).
+std::string Digits(int value, int width) {
+  std::string text(static_cast<size_t>(width), '0');
+  unsigned v = static_cast<unsigned>(value < 0 ? -value : value);
+  for (int i = width - 1; i >= 0; --i, v /= 10) text[static_cast<size_t>(i)] = static_cast<char>('0' + v % 10);
+  return text;
+}
+
+}  // namespace
+
+std::string UploadPrecheck(const std::string& memoryType, const std::string& channels, double memoryClock,
+                           const std::string& scoreCaption) {
+  if (TrimmedText(memoryType) == "*" || TrimmedText(channels) == "*" || memoryClock == 0) return kNoSystemSpec;
+  if (scoreCaption == "--.--") return kNoScore;
+  return {};
+}
+
+std::string UploadConfirmationText(const std::string& applicationTitle) {
+  return " Welcome to \" " + TrimmedText(applicationTitle) + " \" score *submit.\r\n" +
+         " To submit your score to our server, click [OK] button.\r\n" + "\r\n" +
+         "  * Please note that by clicking [OK] button,\r\n" + "     information's about your current system\r\n" +
+         "     configuration will be uploaded and stored\r\n" + "     on our server.";
+}
+
+std::string MakeTempBaseName(std::string* error, const std::string& folder) {
+  std::string base = folder.empty() ? platform::PrivateFolder(error) : folder;
+  if (base.empty()) return {};
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::tm t = LocalNow(nullptr);
+    const std::string stamp = Digits(t.tm_mday, 2) + Digits(t.tm_mon + 1, 2) + Digits(t.tm_year % 100, 2) +
+                              Digits(t.tm_hour, 2) + Digits(t.tm_min, 2) + Digits(t.tm_sec, 2) + "_";
+    // Seeded from the clock for every name, as the name's only promise is to differ from the last.
+    std::mt19937 generator(static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    const int number = std::uniform_int_distribution<int>(0, 998)(generator);
+    const std::string name = base + "/" + stamp + std::to_string(number) + ".tmp";
+    if (!platform::FileExists(name) && !platform::FileExists(name + ".png")) return name;
+  }
+  if (error) *error = "no free name for the upload files in " + base;
+  return {};
+}
+
+std::string MultipartBoundary(const std::tm& t, int milliseconds) {
+  return "--------" + Digits(t.tm_mon + 1, 2) + Digits(t.tm_mday, 2) + Digits(t.tm_year % 100, 2) +
+         Digits(t.tm_hour, 2) + Digits(t.tm_min, 2) + Digits(t.tm_sec, 2) + Digits(milliseconds % 1000, 3);
+}
+
+std::string MultipartBoundaryNow() {
+  int ms = 0;
+  const std::tm t = LocalNow(&ms);
+  return MultipartBoundary(t, ms);
+}
+
+std::string MultipartBody(const std::string& boundary, const std::string& path, const std::string& fileBytes) {
+  std::string body;
+  body.reserve(fileBytes.size() + 256 + path.size());
+  body += "--" + boundary + "\r\n";
+  body += "Content-Disposition: form-data; name=\"file\"; filename=\"" + path + "\"\r\n";
+  body += std::string("Content-Type: ") + kPartContentType + "\r\n";
+  body += "Content-Transfer-Encoding: binary\r\n\r\n";
+  body += fileBytes;
+  body += "\r\n";
+  body += "--" + boundary + "--\r\n";
+  return body;
+}
+
+PostResult PostResultFile(const std::string& path) {
+  PostResult result;
+  std::string bytes;
+  std::string error;
+  if (!platform::ReadWholeFile(path, &bytes, &error)) {
+    result.error = "the file " + path + " could not be read (" + error + ")";
+    return result;
+  }
+  const std::string boundary = MultipartBoundaryNow();
+  HttpOptions options;
+  options.userAgent = kUploadUserAgent;
+  options.accept = kUploadAccept;
+  options.headers = {"Content-Type: multipart/form-data; boundary=" + boundary};
+  options.connectTimeoutMs = kPostConnectLimitMs;
+  options.readTimeoutMs = kPostReadLimitMs;
+  // The part's file name is the full local path, sent as it stands.
+  const HttpResponse response = HttpPost(JoinUrl(ServerBase(), kUploadPath), MultipartBody(boundary, path, bytes), options);
+  result.status = response.completed ? response.status : 0;
+  result.ok = response.Succeeded();
+  if (!result.ok) {
+    result.error = response.completed ? "the server answered with status " + std::to_string(response.status)
+                                      : response.error;
+  }
+  return result;
+}
+
+SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
+  SubmissionOutcome outcome;
+  auto failed = [&](const std::string& why) {
+    outcome.done = false;
+    outcome.message = " Score upload failed ! \n\n" + why + "\n\n Nothing is marked as sent, you can try again. ";
+    return outcome;
+  };
+
+  std::string error;
+  const std::string base = steps.makeBaseName ? steps.makeBaseName(&error) : MakeTempBaseName(&error);
+  if (base.empty()) return failed(" The upload files could not be named: " + error + " ");
+  const std::string picture = base + ".png";
+  auto post = [&](const std::string& path) { return steps.postFile ? steps.postFile(path) : PostResultFile(path); };
+  // Both files go, whichever way this ends.
+  struct Cleanup {
+    const std::string& a;
+    const std::string& b;
+    ~Cleanup() {
+      platform::DeleteFile(a);
+      platform::DeleteFile(b);
+    }
+  } cleanup{picture, base};
+
+  if (!steps.saveWindowShot(picture, &error)) return failed(" The picture failed: " + error + " ");
+  const PostResult first = post(picture);
+  if (!steps.writeRecord(base, &error)) return failed(" The result record failed: " + error + " ");
+  const PostResult second = post(base);
+
+  if (first.ok && second.ok) {
+    outcome.done = true;
+    outcome.message = kUploadDone;
+    return outcome;
+  }
+  std::string why;
+  if (!first.ok) why += " The picture was not sent: " + first.error + " ";
+  if (!second.ok) why += std::string(why.empty() ? "" : "\n") + " The result record was not sent: " + second.error + " ";
+  return failed(why);
+}
+
+bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const SubmissionSteps& steps) {
+  auto inform = [&](const std::string& text) {
+    if (dialogs.inform) dialogs.inform(text);
+  };
+  const std::string stop = UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
+  if (!stop.empty()) {
+    inform(stop);
+    return false;
+  }
+  if (dialogs.confirm && !dialogs.confirm(UploadConfirmationText(facts.applicationTitle))) return false;
+  const SubmissionOutcome outcome = SubmitScore(steps);
+  inform(outcome.message);
+  return outcome.done;
+}
+
+}  // namespace online
