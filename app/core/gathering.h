@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "app/core/run_sequence.h"
+#include "sysinfo/panels.h"
 #include "sysinfo/system_spec.h"
 
 namespace core {
 
 // What the gathering learns; the window keeps it for the run, the record, upload and compare.
 struct MachineFacts {
-  SystemSpec spec;
+  sysinfo::SystemSpec spec;
   double memoryClock = 0;
   std::string machineIdHash;
   std::vector<std::string> reportLines;  // the report buffer (Memo2)
@@ -42,7 +43,5 @@ inline constexpr const char* kMessageTitleGathering = "Quorvex\xC2\xB2 - System 
 // written) still composes the panels from what is known, unlocks the window, and is shown once.
 MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps);
 
-// The panel texts in the order of core::Panel, from a specification (also used by the terminal).
-std::vector<std::string> ComposePanelTexts(const SystemSpec& spec, double memoryClock);
 
 }  // namespace core

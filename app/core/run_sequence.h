@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/core/samples.h"
+#include "sysinfo/panels.h"
+#include "sysinfo/system_spec.h"
 
 namespace core {
 
@@ -54,6 +56,9 @@ class BenchView {
 
   virtual std::string ScoreCaption() const = 0;
   virtual void SetScoreCaption(const std::string& text) = 0;
+
+  // The report buffer (Memo2): emptied, then filled with the report's lines.
+  virtual void SetReportLines(const std::vector<std::string>&) {}
 
   virtual void SetBusyCursor(bool busy) = 0;
   virtual void ProcessEvents() {}
@@ -117,8 +122,9 @@ class RunSequence {
   // Errors of the current or last run, in the order they happened.
   const std::vector<std::string>& Errors() const { return errors_; }
 
- private:
   struct BandwidthTest;
+
+ private:
   void RunBandwidth(const BandwidthTest& test);
   void AdvanceProgress();
 
@@ -130,6 +136,24 @@ class RunSequence {
   std::vector<std::string> errors_;
   bool inRun_ = false;
 };
+
+// The module host over the carried modules; the cache size comes from spec, which must outlive it.
+class ModuleHost : public BenchHost {
+ public:
+  explicit ModuleHost(const sysinfo::SystemSpec& spec) : spec_(spec) {}
+  bool RunBandwidthTest(const std::string& arguments, const std::string& prefix, SampleList& samples,
+                        const std::function<void()>& processEvents, const std::function<void()>& advanceProgress,
+                        std::string* error) override;
+  std::string MeasureLatencyOnce(const std::function<void()>& processEvents, std::string* error) override;
+  std::string LargestCacheKBytes() const override;
+
+ private:
+  const sysinfo::SystemSpec& spec_;
+};
+
+// The panels as the view shows them now, and back.
+sysinfo::PanelTexts ReadPanels(const BenchView& view);
+void ShowPanels(BenchView& view, const sysinfo::PanelTexts& panels);
 
 // Disables upload when the cache size is unknown or the CPU or OS panel reads exactly "*".
 void ApplyUploadGate(BenchView& view, const std::string& largestCacheKBytes);

@@ -109,7 +109,7 @@ class TForm1 : public QWidget, private core::BenchView {
   void JvgLabel1Click();
 
   // --- What the upload and the quick compare read ---
-  const SystemSpec& Spec() const { return facts_.spec; }
+  const sysinfo::SystemSpec& Spec() const { return facts_.spec; }
   double MemoryClock() const { return facts_.memoryClock; }
   const std::string& MachineIdHash() const { return facts_.machineIdHash; }
   // "Quorvex²", perhaps followed by " [New version available]".
