@@ -1,18 +1,114 @@
 // The window's online actions: upload, quick compare and About.
+#include <QApplication>
 #include <QMessageBox>
+#include <memory>
 
+#include "app/core/record.h"
 #include "app/window/form1.h"
+#include "online/upload.h"
+#include "online/window_shot.h"
+#include "sysinfo/system_spec.h"
+#include "ui/about.h"
+#include "ui/compare.h"
+
+namespace {
+
+QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+
+// The dialogs take Qt line breaks; the texts keep the program's CR LF.
+QString DialogText(const std::string& text) {
+  QString shown = Text(text);
+  shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  return shown;
+}
+
+// Keeps the busy cursor for the lifetime of a blocking request.
+struct BusyCursor {
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+}  // namespace
 
 void TForm1::uploadClick() {
-  QMessageBox::information(this, QString::fromUtf8("Quorvex\xC2\xB2 - Upload"),
-                           QStringLiteral("The upload is not built yet."));
+  online::UploadFacts facts;
+  facts.memoryType = sysinfo::SpecValue(Spec(), "CHIP_MEMORY_TYPE");
+  facts.channels = sysinfo::SpecValue(Spec(), "CHIP_CHANNELS");
+  facts.memoryClock = MemoryClock();
+  facts.scoreCaption = ScoreText();
+  facts.applicationTitle = ApplicationTitle();
+
+  // The busy cursor covers the posts: from OK in the confirmation to the closing message.
+  std::unique_ptr<BusyCursor> busy;
+  online::UploadDialogs dialogs;
+  dialogs.confirm = [this, &busy](const std::string& text) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), DialogText(text),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
+    const bool agreed = box.exec() == QMessageBox::Ok;
+    if (agreed) busy = std::make_unique<BusyCursor>();
+    return agreed;
+  };
+  dialogs.inform = [this, &busy](const std::string& text) {
+    busy.reset();
+    QMessageBox::information(this, Text(online::kUploadTitle), DialogText(text));
+  };
+
+  online::SubmissionSteps steps;
+  steps.saveWindowShot = [this](const std::string& path, std::string* error) {
+    return online::SaveWindowShot(this, path, error);
+  };
+  steps.writeRecord = [this](const std::string& path, std::string* error) {
+    core::RecordInputs inputs;
+    inputs.panels.osp = Caption(osp);
+    inputs.panels.cpup = Caption(cpup);
+    inputs.panels.cpucores = Caption(cpucores);
+    inputs.panels.cpuclockp = Caption(cpuclockp);
+    inputs.panels.ramp = Caption(ramp);
+    inputs.panels.ramtimip = Caption(ramtimip);
+    inputs.panels.modules = {Caption(ramp1), Caption(ramp2), Caption(ramp3), Caption(ramp4)};
+    inputs.panels.mainbp = Caption(mainbp);
+    inputs.readCaption = BarCaption(core::BarId::Read);
+    inputs.writeCaption = BarCaption(core::BarId::Write);
+    inputs.copyCaption = BarCaption(core::BarId::Copy);
+    inputs.latencyCaption = BarCaption(core::BarId::Latency);
+    inputs.scoreCaption = ScoreText();
+    inputs.idHash = MachineIdHash();
+    inputs.version = VersionText();
+    const auto& lookup = Environment().countryLookup;
+    return core::WriteResultRecord(path, inputs, lookup ? lookup : [] { return std::string("--"); }, error);
+  };
+
+  if (online::RunUpload(facts, dialogs, steps)) {
+    SetUploadTag(1);
+    upload->setEnabled(false);
+  }
 }
 
 void TForm1::gaugeClick() {
-  QMessageBox::information(this, QString::fromUtf8("Quorvex\xC2\xB2 - Compare"),
-                           QStringLiteral("The quick compare is not built yet."));
+  const std::string type = sysinfo::SpecValue(Spec(), "CHIP_MEMORY_TYPE");
+  const std::string channels = sysinfo::SpecValue(Spec(), "CHIP_CHANNELS");
+  const std::string stop = ui::ComparePrecheck(ScoreText(), type, channels, MemoryClock());
+  if (!stop.empty()) {
+    QMessageBox::information(this, Text(ui::kCompareTitle), Text(stop));
+    return;
+  }
+  ui::CompareInputs inputs;
+  inputs.memoryType = type;
+  inputs.channels = channels;
+  inputs.memoryClock = MemoryClock();
+  inputs.scoreCaption = ScoreText();
+  inputs.latencyCaption = BarCaption(core::BarId::Latency);
+  std::unique_ptr<ui::Tfqcompare> form;
+  {
+    BusyCursor busy;  // the window fetches its reference line while it is made
+    form = std::make_unique<ui::Tfqcompare>(inputs, ui::FetchFromServer, this);
+  }
+  form->exec();
 }
 
 void TForm1::About1Click() {
-  QMessageBox::about(this, QString::fromUtf8("Quorvex\xC2\xB2 - About"), QString::fromUtf8(ApplicationTitle().c_str()));
+  ui::Tfabout form(ApplicationTitle(), this);
+  form.exec();
 }
