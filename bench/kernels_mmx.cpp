@@ -1,0 +1,168 @@
+// MMX family (IDs 7 to 9): MMX quadwords with ordinary cached MOVQ stores and no prefetch.
+#include "kernel_frame.h"
+#include "kernels.h"
+
+namespace membw_internal {
+constexpr uint64_t kMultiplier = 0x004D004D004D004DULL;  // four words of 77
+}
+
+using namespace membw_internal;
+
+namespace {
+
+constexpr uint64_t kWords33 = 0x0021002100210021ULL;
+constexpr uint64_t kWords55 = 0x0037003700370037ULL;
+
+#define QV_MMX "mm0", "mm1", "mm2", "mm3", "mm7"
+
+// Cached MOVQ fill, 32 bytes per step; a second array (when given) in the same loop.
+QV_INLINE void FillMmx(void* first, uint64_t firstPattern, void* second, uint64_t secondPattern, uint32_t bytes) {
+  void *a, *b;
+  uint32_t n;
+  asm volatile(
+      "movq %[pa], %%mm0\n\t"
+      "movq %[pb], %%mm1\n\t"
+      "mov %[fa], %[a]\n\t"
+      "mov %[fb], %[b]\n\t"
+      "mov %k[bytes], %k[n]\n\t"
+      "shr $5, %k[n]\n\t"
+      "jz 2f\n\t"
+      "1:\n\t"
+      "movq %%mm0, 0(%[a])\n\t"
+      "movq %%mm0, 8(%[a])\n\t"
+      "movq %%mm0, 16(%[a])\n\t"
+      "movq %%mm0, 24(%[a])\n\t"
+      "test %[b], %[b]\n\t"
+      "jz 3f\n\t"
+      "movq %%mm1, 0(%[b])\n\t"
+      "movq %%mm1, 8(%[b])\n\t"
+      "movq %%mm1, 16(%[b])\n\t"
+      "movq %%mm1, 24(%[b])\n\t"
+      "add $32, %[b]\n\t"
+      "3:\n\t"
+      "add $32, %[a]\n\t"
+      "dec %k[n]\n\t"
+      "jnz 1b\n\t"
+      "2:\n\t"
+      : [a] "=&r"(a), [b] "=&r"(b), [n] "=&r"(n)
+      : [fa] "r"(first), [fb] "r"(second), [bytes] "r"(bytes), [pa] "m"(firstPattern), [pb] "m"(secondPattern)
+      : "mm0", "mm1", "memory", "cc");
+}
+
+#define QV_STEP ".set .Lqv_o, .Lqv_o + 32\n\t"
+#define QV_LOAD4(S)                          \
+  "movq .Lqv_o(%[" S "]), %%mm0\n\t"         \
+  "movq .Lqv_o + 8(%[" S "]), %%mm1\n\t"     \
+  "movq .Lqv_o + 16(%[" S "]), %%mm2\n\t"    \
+  "movq .Lqv_o + 24(%[" S "]), %%mm3\n\t"
+#define QV_STORE4(D)                         \
+  "movq %%mm0, .Lqv_o(%[" D "])\n\t"         \
+  "movq %%mm1, .Lqv_o + 8(%[" D "])\n\t"     \
+  "movq %%mm2, .Lqv_o + 16(%[" D "])\n\t"    \
+  "movq %%mm3, .Lqv_o + 24(%[" D "])\n\t"
+#define QV_MUL4                \
+  "pmullw %%mm7, %%mm0\n\t"    \
+  "pmullw %%mm7, %%mm1\n\t"    \
+  "pmullw %%mm7, %%mm2\n\t"    \
+  "pmullw %%mm7, %%mm3\n\t"
+#define QV_ADDS4(S)                          \
+  "paddusw .Lqv_o(%[" S "]), %%mm0\n\t"      \
+  "paddusw .Lqv_o + 8(%[" S "]), %%mm1\n\t"  \
+  "paddusw .Lqv_o + 16(%[" S "]), %%mm2\n\t" \
+  "paddusw .Lqv_o + 24(%[" S "]), %%mm3\n\t"
+#define QV_SET_MUL "movq %[mul], %%mm7\n\t"
+
+// mmxwr: 512-byte chunk = 64 MOVQ stores of a zero register.
+QV_DEFINE_LOOP1(MmxWriteLoop, 512, "pxor %%mm0, %%mm0\n\t",
+                ".rept 64\n\t"
+                "movq %%mm0, .Lqv_o(%[p])\n\t"
+                ".set .Lqv_o, .Lqv_o + 8\n\t"
+                ".endr\n\t",
+                "", QV_MMX)
+
+// mmxrd: 512-byte chunk = 64 MOVQ loads into one register.
+QV_DEFINE_LOOP1(MmxReadLoop, 512, "",
+                ".rept 64\n\t"
+                "movq .Lqv_o(%[p]), %%mm0\n\t"
+                ".set .Lqv_o, .Lqv_o + 8\n\t"
+                ".endr\n\t",
+                "", QV_MMX)
+
+// mmxcp: 256-byte chunk = 8 x (4 loads, 4 stores).
+QV_DEFINE_LOOP2(MmxCopyLoop, 256, "", ".rept 8\n\t" QV_LOAD4("s") QV_STORE4("d") QV_STEP ".endr\n\t", "",
+                QV_MMX)
+// mmxsc: 8 x (4 loads, 4 PMULLW by 77, 4 stores).
+QV_DEFINE_LOOP2(MmxScaleLoop, 256, QV_SET_MUL,
+                ".rept 8\n\t" QV_LOAD4("s") QV_MUL4 QV_STORE4("d") QV_STEP ".endr\n\t", "", QV_MMX)
+// mmxad: 8 x (4 loads of the first, 4 PADDUSW with the second, 4 stores).
+QV_DEFINE_LOOP3(MmxAddLoop, 256, "", ".rept 8\n\t" QV_LOAD4("a") QV_ADDS4("b") QV_STORE4("c") QV_STEP ".endr\n\t",
+                "", QV_MMX)
+// mmxtr: 8 x (4 loads of the second, 4 PMULLW, 4 PADDUSW with the first, 4 stores).
+QV_DEFINE_LOOP3(MmxTriadLoop, 256, QV_SET_MUL,
+                ".rept 8\n\t" QV_LOAD4("b") QV_MUL4 QV_ADDS4("a") QV_STORE4("c") QV_STEP ".endr\n\t", "",
+                QV_MMX)
+
+}  // namespace
+
+extern "C" {
+
+MEMBW_KERNEL(mmxwr) {
+  const uint32_t bytes = sizeKb * 1024u;
+  Arrays arrays(1, bytes);
+  if (!arrays.Ok()) return kKernelNoMemory;
+  QV_TIMED(MmxWriteLoop(arrays[0], bytes / 512, repetitions), arrays);
+  LeaveMmx();
+  return ms;
+}
+
+MEMBW_KERNEL(mmxrd) {
+  const uint32_t bytes = sizeKb * 1024u;
+  Arrays arrays(1, bytes);
+  if (!arrays.Ok()) return kKernelNoMemory;
+  FillMmx(arrays[0], 0, nullptr, 0, bytes);
+  QV_TIMED(MmxReadLoop(arrays[0], bytes / 512, repetitions), arrays);
+  LeaveMmx();
+  return ms;
+}
+
+MEMBW_KERNEL(mmxcp) {
+  const uint32_t bytes = sizeKb * 1024u;
+  Arrays arrays(2, bytes);
+  if (!arrays.Ok()) return kKernelNoMemory;
+  FillMmx(arrays[0], kWords33, nullptr, 0, bytes);
+  QV_TIMED(MmxCopyLoop(arrays[0], arrays[1], bytes / 256, repetitions), arrays);
+  LeaveMmx();
+  return ms;
+}
+
+MEMBW_KERNEL(mmxsc) {
+  const uint32_t bytes = sizeKb * 1024u;
+  Arrays arrays(2, bytes);
+  if (!arrays.Ok()) return kKernelNoMemory;
+  FillMmx(arrays[0], kWords33, nullptr, 0, bytes);
+  QV_TIMED(MmxScaleLoop(arrays[0], arrays[1], bytes / 256, repetitions), arrays);
+  LeaveMmx();
+  return ms;
+}
+
+MEMBW_KERNEL(mmxad) {
+  const uint32_t bytes = sizeKb * 1024u;
+  Arrays arrays(3, bytes);
+  if (!arrays.Ok()) return kKernelNoMemory;
+  FillMmx(arrays[0], kWords33, arrays[1], kWords55, bytes);
+  QV_TIMED(MmxAddLoop(arrays[0], arrays[1], arrays[2], bytes / 256, repetitions), arrays);
+  LeaveMmx();
+  return ms;
+}
+
+MEMBW_KERNEL(mmxtr) {
+  const uint32_t bytes = sizeKb * 1024u;
+  Arrays arrays(3, bytes);
+  if (!arrays.Ok()) return kKernelNoMemory;
+  FillMmx(arrays[0], kWords33, arrays[1], kWords55, bytes);
+  QV_TIMED(MmxTriadLoop(arrays[0], arrays[1], arrays[2], bytes / 256, repetitions), arrays);
+  LeaveMmx();
+  return ms;
+}
+
+}  // extern "C"
