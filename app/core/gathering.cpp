@@ -6,6 +6,15 @@
 
 namespace core {
 
+GatheringSteps RealGatheringSteps(BenchView& view, sysinfo::LoadWorkers& workers) {
+  GatheringSteps steps;
+  steps.startLoad = [&workers] { workers.Start(); };
+  steps.stopLoad = [&workers] { workers.Stop(); };
+  steps.pumpWait = [&view](unsigned ms) { sysinfo::PumpWait(ms, [&view] { view.ProcessEvents(); }); };
+  steps.runReportTool = [](std::string* error) { return sysinfo::RunReportTool(error); };
+  return steps;
+}
+
 MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps) {
   MachineFacts facts;
   facts.memoryClock = 0;

@@ -9,6 +9,7 @@
 
 #include "app/core/run_sequence.h"
 #include "sysinfo/panels.h"
+#include "sysinfo/runner.h"
 #include "sysinfo/system_spec.h"
 
 namespace core {
@@ -34,8 +35,8 @@ struct GatheringSteps {
   std::function<std::vector<std::string>(std::string* error)> runReportTool;
 };
 
-// The steps over the real report tool and load workers.
-GatheringSteps RealGatheringSteps(BenchView& view);
+// The steps over the carried report tool and the given load workers.
+GatheringSteps RealGatheringSteps(BenchView& view, sysinfo::LoadWorkers& workers);
 
 inline constexpr const char* kMessageTitleGathering = "Quorvex\xC2\xB2 - System information";
 

@@ -193,6 +193,19 @@ void ShowPanels(BenchView& view, const sysinfo::PanelTexts& panels) {
   view.SetPanelText(Panel::mainbp, panels.mainbp);
 }
 
+RecordInputs CurrentRecordInputs(const BenchView& view, const RunEnvironment& environment) {
+  RecordInputs inputs;
+  inputs.panels = ReadPanels(view);
+  inputs.readCaption = view.Bar(BarId::Read).caption;
+  inputs.writeCaption = view.Bar(BarId::Write).caption;
+  inputs.copyCaption = view.Bar(BarId::Copy).caption;
+  inputs.latencyCaption = view.Bar(BarId::Latency).caption;
+  inputs.scoreCaption = view.ScoreCaption();
+  inputs.idHash = environment.machineIdHash;
+  inputs.version = environment.versionText;
+  return inputs;
+}
+
 void ApplyUploadGate(BenchView& view, const std::string& largestCacheKBytes) {
   if (largestCacheKBytes == "999999" || view.PanelText(Panel::cpup) == "*" || view.PanelText(Panel::osp) == "*") {
     view.SetEnabled(Control::Upload, false);
@@ -231,15 +244,7 @@ void RunSequence::Button7Click() {
   view_.SetEnabled(Control::CheckBox5, true);
 
   if (view_.Checked(Control::CheckBox5)) {
-    RecordInputs inputs;
-    inputs.panels = ReadPanels(view_);
-    inputs.readCaption = view_.Bar(BarId::Read).caption;
-    inputs.writeCaption = view_.Bar(BarId::Write).caption;
-    inputs.copyCaption = view_.Bar(BarId::Copy).caption;
-    inputs.latencyCaption = view_.Bar(BarId::Latency).caption;
-    inputs.scoreCaption = view_.ScoreCaption();
-    inputs.idHash = environment_.machineIdHash;
-    inputs.version = environment_.versionText;
+    const RecordInputs inputs = CurrentRecordInputs(view_, environment_);
     std::string error;
     bool written = false;
     try {

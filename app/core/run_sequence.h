@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/record.h"
 #include "app/core/samples.h"
 #include "sysinfo/panels.h"
 #include "sysinfo/system_spec.h"
@@ -154,6 +155,9 @@ class ModuleHost : public BenchHost {
 // The panels as the view shows them now, and back.
 sysinfo::PanelTexts ReadPanels(const BenchView& view);
 void ShowPanels(BenchView& view, const sysinfo::PanelTexts& panels);
+
+// The record's inputs as the view shows them now (the log and the upload both write these).
+RecordInputs CurrentRecordInputs(const BenchView& view, const RunEnvironment& environment);
 
 // Disables upload when the cache size is unknown or the CPU or OS panel reads exactly "*".
 void ApplyUploadGate(BenchView& view, const std::string& largestCacheKBytes);

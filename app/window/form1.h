@@ -12,13 +12,14 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "app/core/gathering.h"
 #include "app/core/run_sequence.h"
 #include "app/window/gradient_bar.h"
-#include "platform/worker.h"
+#include "sysinfo/runner.h"
 
 class QContextMenuEvent;
 
@@ -44,6 +45,12 @@ struct FormOptions {
   bool show = true;
   // The executable whose version the status bar shows; empty = this program.
   std::string programPath;
+  // Receives the window's messages instead of a message box (tests, offscreen pictures).
+  std::function<void(const std::string& title, const std::string& text)> messageSink;
+  // Replaces the steps of the gathering (tests); empty = the carried report tool.
+  std::function<core::GatheringSteps(core::BenchView&)> gatheringSteps;
+  // Replaces the module host (tests); empty = the carried modules.
+  std::function<std::unique_ptr<core::BenchHost>(const sysinfo::SystemSpec&)> makeHost;
 };
 
 }  // namespace window
@@ -91,9 +98,8 @@ class TForm1 : public QWidget, private core::BenchView {
   QMenu* SystemMenu1;
   QAction* About1;
 
-  // Worker threads that keep the processor busy while the report tool looks at it.
-  platform::LowPriorityWorker load01;
-  platform::LowPriorityWorker load02;
+  // The load01 and load02 threads that keep the processor busy while the report tool looks at it.
+  sysinfo::LoadWorkers loadWorkers;
 
   // --- Handlers ---
   void FormCreate();
@@ -128,8 +134,11 @@ class TForm1 : public QWidget, private core::BenchView {
   core::RunSequence& Run() { return *run_; }
 
   // Fills the window from a run made elsewhere (the terminal): facts, panels, bars and score.
-  void ShowResults(const core::MachineFacts& facts, const std::vector<std::string>& panelTexts,
+  // bars in the order of core::BarId.
+  void ShowResults(const core::MachineFacts& facts, const sysinfo::PanelTexts& panels,
                    const std::vector<core::BarValue>& bars, const std::string& score);
+  // The record inputs as the window shows them now.
+  core::RecordInputs CurrentRecordInputs() const;
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -158,6 +167,7 @@ class TForm1 : public QWidget, private core::BenchView {
   void SetScoreCaption(const std::string& text) override;
   void SetBusyCursor(bool busy) override;
   void ProcessEvents() override;
+  void SetReportLines(const std::vector<std::string>& lines) override;
   void ShowMessage(const std::string& title, const std::string& text) override;
   void ClickTestButton(core::BarId id) override;
 
