@@ -1,6 +1,7 @@
 #include "server/service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,6 +16,8 @@ namespace {
 
 // Room for the largest picture plus the multipart framing around it.
 constexpr size_t kMaxRequestBytes = kMaxPictureBytes + 64 * 1024;
+// Enough for a burst of uploads arriving together.
+constexpr int kListenBacklog = 256;
 
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
@@ -89,6 +92,13 @@ bool Service::Start(std::string* error) {
   http_->set_write_timeout(10, 0);
   http_->set_keep_alive_timeout(5);
   Routes();
+  // The library listens with a backlog of 5; keep the socket to give it room for bursts.
+  int listener = -1;
+  http_->set_socket_options([&listener](int fd) {
+    listener = fd;
+    int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
 
   if (options_.port == 0) {
     port_ = http_->bind_to_any_port(options_.host);
@@ -103,6 +113,8 @@ bool Service::Start(std::string* error) {
     }
     port_ = options_.port;
   }
+  // Listening again on a listening socket only changes its backlog.
+  if (listener >= 0) ::listen(listener, kListenBacklog);
   return true;
 }
 

@@ -1,0 +1,135 @@
+// Shared pieces of the server tests: pictures, record files and posts as the program makes them.
+#pragma once
+
+#include <httplib.h>
+
+#include <array>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "server/png_check.h"
+#include "server/record.h"
+#include "server/service.h"
+
+namespace qvtest {
+
+inline std::string BigEndian(uint32_t v) {
+  return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                     static_cast<char>(v)};
+}
+
+inline std::string Chunk(const std::string& type, const std::string& data) {
+  return BigEndian(static_cast<uint32_t>(data.size())) + type + data + BigEndian(qvserver::Crc32(type + data));
+}
+
+// A small structurally valid PNG; the IDAT bytes are opaque to the server, so filler will do.
+inline std::string MakePng(uint32_t width = 8, uint32_t height = 6, size_t idatBytes = 32) {
+  std::string ihdr = BigEndian(width) + BigEndian(height) + std::string("\x08\x02\x00\x00\x00", 5);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) + Chunk("IDAT", std::string(idatBytes, 'x')) +
+         Chunk("IEND", "");
+}
+
+using Values = std::array<std::string, qvserver::kRecordFields>;
+
+inline Values ProgramValues() {
+  return {"2026-12-08", "21:07:55", "MS Windows 10 Pro ", "Intel Core i7-8700K", "16 GB - DDR4 - 3201 MHz - Dual Channel",
+          "16-18-18-36-560-2T ", "Asus - Prime Z370-a - Rev 1.xx", "G.skill - F4-3200C16-8GVKB",
+          "G.skill - F4-3200C16-8GVKB", "* - *", "* - *", "13847", "7955", "9381", "65.5", "10.39", "4389",
+          "0123456789ABCDEF0123456789ABCDEF", "DE", "081226210755_17.tmp", "3.0.24.109", "12"};
+}
+
+// The record file as WriteResultRecord writes it into a fresh file.
+inline std::string RecordFile(const Values& v) {
+  std::string file;
+  for (const char* name : qvserver::kRecordFieldNames) file += std::string("\"") + name + "\";";
+  file += "\r\n";
+  for (const auto& value : v) file += "\"" + value + "\";";
+  return file + "\r\n";
+}
+
+inline std::string Boundary() { return "--------120826210755123"; }
+
+// One post's body, byte for byte as the program sends it.
+inline std::string ProgramBody(const std::string& boundary, const std::string& path, const std::string& bytes) {
+  return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + path +
+         "\"\r\nContent-Type: multipart/form-data\r\nContent-Transfer-Encoding: binary\r\n\r\n" + bytes + "\r\n--" +
+         boundary + "--\r\n";
+}
+
+struct Answer {
+  int status = 0;
+  std::string body;
+};
+
+inline Answer PostRaw(int port, const std::string& body, const std::string& contentType) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(20, 0);
+  httplib::Headers headers{{"User-Agent", "Mozilla (Windows) Gecko Firefox"}, {"Accept", "text/html, */*"}};
+  auto res = client.Post("/upload/upload_new.php", headers, body, contentType.c_str());
+  return res ? Answer{res->status, res->body} : Answer{0, httplib::to_string(res.error())};
+}
+
+inline Answer PostFile(int port, const std::string& path, const std::string& bytes) {
+  return PostRaw(port, ProgramBody(Boundary(), path, bytes), "multipart/form-data; boundary=" + Boundary());
+}
+
+inline Answer Get(int port, const std::string& target) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(20, 0);
+  auto res = client.Get(target.c_str());
+  return res ? Answer{res->status, res->body} : Answer{};
+}
+
+inline std::string FreshFolder(const std::string& tag) {
+  std::random_device rd;
+  auto dir = std::filesystem::temp_directory_path() /
+             ("qvserver-" + tag + "-" + std::to_string(rd()) + std::to_string(rd()));
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
+
+// A service on 127.0.0.1 with an ephemeral port, serving on its own thread.
+class RunningService {
+ public:
+  explicit RunningService(const std::string& dataDir, std::string version = "3.0.24.109") {
+    qvserver::ServiceOptions options;
+    options.port = 0;
+    options.dataDir = dataDir;
+    options.programVersion = std::move(version);
+    options.log = nullptr;
+    service_ = std::make_unique<qvserver::Service>(options);
+    std::string error;
+    started_ = service_->Start(&error);
+    error_ = error;
+    if (started_) thread_ = std::thread([this] { service_->Run(); });
+    // Wait until it answers, so a test never races the listening thread.
+    for (int i = 0; started_ && i < 200; ++i) {
+      if (Get(port(), "/version.php").status == 200) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~RunningService() { Stop(); }
+  void Stop() {
+    if (thread_.joinable()) {
+      service_->Stop();
+      thread_.join();
+    }
+  }
+  bool started() const { return started_; }
+  const std::string& error() const { return error_; }
+  int port() const { return service_->port(); }
+  qvserver::Store& store() { return service_->store(); }
+
+ private:
+  std::unique_ptr<qvserver::Service> service_;
+  std::thread thread_;
+  bool started_ = false;
+  std::string error_;
+};
+
+}  // namespace qvtest

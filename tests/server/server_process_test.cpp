@@ -1,0 +1,115 @@
+// The executable as an operator runs it: start, serve, SIGTERM, clean stop, data kept.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "server/store.h"
+#include "server_fixtures.h"
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+TEST(ServerProcess, ServesUntilSigtermThenStopsCleanly) {
+  const std::string data = FreshFolder("process");
+  const std::string log = data + "/server.log";
+  const std::string exe = QUORVEX_SERVER_EXE;
+  // "port 0" lets the kernel pick; the server says which in its first line.
+  std::vector<std::string> args = {exe, "--listen", "127.0.0.1:0", "--data", data + "/store"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+
+  int port = 0;
+  for (int i = 0; i < 500 && port == 0; ++i) {
+    const std::string text = ReadAll(log);
+    const size_t at = text.find("listening on 127.0.0.1:");
+    if (at != std::string::npos && text.find(',', at) != std::string::npos)
+      port = std::atoi(text.c_str() + at + 23);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(port, 0) << ReadAll(log);
+
+  EXPECT_EQ(Get(port, "/version.php").body, "3.0.24.109");
+  EXPECT_EQ(PostFile(port, "C:\\Temp\\1.tmp.png", MakePng()).status, 200);
+  EXPECT_EQ(PostFile(port, "C:\\Temp\\1.tmp", RecordFile(ProgramValues())).status, 200);
+  EXPECT_EQ(PostFile(port, "C:\\Temp\\bad.tmp", "nonsense").status, 400);
+
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  const std::string text = ReadAll(log);
+  EXPECT_NE(text.find("SIGTERM received"), std::string::npos) << text;
+  EXPECT_NE(text.find("quorvex-server: stopped"), std::string::npos) << text;
+  // One line per request, with its status.
+  size_t lines = 0;
+  for (size_t at = 0; (at = text.find("/upload/upload_new.php ", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 3u) << text;
+  EXPECT_NE(text.find("/upload/upload_new.php 400"), std::string::npos) << text;
+  // The database was closed and folded back: no write-ahead log is left over.
+  EXPECT_FALSE(fs::exists(data + "/store/results.sqlite-wal"));
+
+  std::string error;
+  auto store = qvserver::Store::Open(data + "/store", &error);
+  ASSERT_TRUE(store) << error;
+  EXPECT_EQ(store->ResultCount(), 1u);
+  EXPECT_EQ(store->PictureCount(), 1u);
+  store.reset();
+  fs::remove_all(data);
+}
+
+TEST(ServerProcess, RefusesBadOptionsAndANewerDatabase) {
+  const std::string data = FreshFolder("options");
+  {
+    std::string error;
+    auto store = qvserver::Store::Open(data, &error);
+    ASSERT_TRUE(store) << error;
+  }
+  const std::string exe = QUORVEX_SERVER_EXE;
+  auto run = [&](const std::string& args) {
+    return WEXITSTATUS(std::system((exe + " " + args + " 2>/dev/null").c_str()));
+  };
+  EXPECT_EQ(run("--listen nowhere"), 2);
+  EXPECT_EQ(run("--bogus"), 2);
+  EXPECT_EQ(run("--help >/dev/null"), 0);
+  // A database from a later schema is left alone rather than misread.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((data + "/results.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE schema_version SET version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(run("--listen 127.0.0.1:0 --data " + data), 1);
+  std::string error;
+  EXPECT_FALSE(qvserver::Store::Open(data, &error));
+  EXPECT_NE(error.find("newer"), std::string::npos) << error;
+  fs::remove_all(data);
+}

@@ -1,0 +1,223 @@
+// Record parsing, picture checks, reference ranges and page escaping, without a socket.
+#include <gtest/gtest.h>
+
+#include "server/page.h"
+#include "server/png_check.h"
+#include "server/record.h"
+#include "server/reference.h"
+#include "server_fixtures.h"
+
+using namespace qvserver;
+using qvtest::ProgramValues;
+using qvtest::RecordFile;
+
+TEST(RecordFile, ProgramRecordParses) {
+  std::string error;
+  const auto r = ParseRecordFile(RecordFile(ProgramValues()), &error);
+  ASSERT_TRUE(r) << error;
+  EXPECT_EQ(r->read, 13847);
+  EXPECT_EQ(r->write, 7955);
+  EXPECT_EQ(r->copy, 9381);
+  ASSERT_TRUE(r->latencyNs);
+  EXPECT_DOUBLE_EQ(*r->latencyNs, 65.5);
+  EXPECT_DOUBLE_EQ(r->score, 10.39);
+  EXPECT_EQ(r->memory.type, "DDR4");
+  EXPECT_EQ(r->memory.channels, "Dual");
+  EXPECT_EQ(r->memory.clockMHz, 3201);
+  EXPECT_EQ(r->benImage(), "081226210755_17.tmp");
+}
+
+TEST(RecordFile, LatencyZeroMeansTheTestDidNotRun) {
+  for (const char* latency : {"0", "0.0"}) {
+    auto v = ProgramValues();
+    v[kLatency] = latency;
+    const auto r = ParseRecordFile(RecordFile(v), nullptr);
+    ASSERT_TRUE(r) << latency;
+    EXPECT_FALSE(r->latencyNs);
+  }
+}
+
+TEST(RecordFile, QuotesAndSemicolonsInsideValuesSurvive) {
+  auto v = ProgramValues();
+  v[kMainboard] = "Board \"X\"; rev;2";
+  const auto r = ParseRecordFile(RecordFile(v), nullptr);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->field(kMainboard), "Board \"X\"; rev;2");
+}
+
+TEST(RecordFile, EveryMalformedShapeIsRefused) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  auto with = [](size_t field, const std::string& value) {
+    auto v = ProgramValues();
+    v[field] = value;
+    return RecordFile(v);
+  };
+  std::string header = RecordFile(ProgramValues()).substr(0, RecordFile(ProgramValues()).find("\r\n") + 2);
+  std::string twentyOne = header, twentyThree = header;
+  auto v = ProgramValues();
+  for (size_t i = 0; i < 21; ++i) twentyOne += "\"" + v[i] + "\";";
+  twentyOne += "\r\n";
+  for (const auto& x : v) twentyThree += "\"" + x + "\";";
+  twentyThree += "\"extra\";\r\n";
+  std::string lf = RecordFile(v);
+  for (size_t p; (p = lf.find("\r\n")) != std::string::npos;) lf.replace(p, 2, "\n");
+  const Case cases[] = {
+      {"empty", ""},
+      {"21 fields", twentyOne},
+      {"23 fields", twentyThree},
+      {"header only", header},
+      {"two data lines", RecordFile(v) + RecordFile(v).substr(header.size())},
+      {"LF line ends", lf},
+      {"renamed header field", [&] { auto s = RecordFile(v); s.replace(s.find("READ"), 4, "RAED"); return s; }()},
+      {"READ not a number", with(kRead, "13k47")},
+      {"READ zero", with(kRead, "0")},
+      {"WRITE too large", with(kWrite, "2000001")},
+      {"COPY negative", with(kCopy, "-9381")},
+      {"LATENCY text", with(kLatency, "fast")},
+      {"LATENCY too large", with(kLatency, "2000.1")},
+      {"RESULT placeholder", with(kResult, "--.--")},
+      {"RESULT off the bandwidths", with(kResult, "12.00")},
+      {"DATE in another form", with(kDate, "08.12.2026")},
+      {"DATE not in the calendar", with(kDate, "2026-02-30")},
+      {"IDHASH short", with(kIdHash, "0123")},
+      {"IDHASH not hex", with(kIdHash, "0123456789ABCDEF0123456789ABCDEG")},
+      {"BENIMAGE with a folder", with(kBenImage, "..\\x.tmp")},
+      {"control byte", with(kCpu, std::string("Intel\x01", 6))},
+      {"over 16 KiB", with(kOs, std::string(17000, 'a'))},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseRecordFile(c.bytes, &error)) << c.what;
+    EXPECT_FALSE(error.empty()) << c.what;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << c.what;
+  }
+}
+
+TEST(RecordFile, MemoryPanelShapes) {
+  auto m = ParseMemoryPanel("8 GB - DDR3 - 1601 MHz - 2 x 64-bit Channel");
+  EXPECT_EQ(m.type, "DDR3");
+  EXPECT_EQ(m.channels, "2 x 64-bit");
+  EXPECT_EQ(m.clockMHz, 1601);
+  m = ParseMemoryPanel("* - * - 0 MHz - * Channel");  // empty specification
+  EXPECT_EQ(m.type, "");
+  EXPECT_EQ(m.channels, "");
+  EXPECT_EQ(m.clockMHz, 0);
+  m = ParseMemoryPanel("* - *");  // never composed
+  EXPECT_EQ(m.type, "");
+  m = ParseMemoryPanel("32 GB - DDR5 - 6001 MHz - Dual Channel");
+  EXPECT_EQ(m.type, "DDR5");
+  EXPECT_EQ(m.clockMHz, 6001);
+}
+
+TEST(RecordFile, EightBitTextsBecomeUtf8) {
+  EXPECT_EQ(ToUtf8("Quorvex\xC2\xB2"), "Quorvex\xC2\xB2");               // already UTF-8
+  EXPECT_EQ(ToUtf8("Quorvex\xB2"), "Quorvex\xC2\xB2");                   // Windows-1252 superscript two
+  EXPECT_EQ(ToUtf8("\x80 5"), "\xE2\x82\xAC 5");                          // euro sign
+  EXPECT_EQ(ToUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");      // a surrogate is not UTF-8
+  EXPECT_EQ(MatchKey("  dual \t channel "), "DUAL CHANNEL");
+}
+
+TEST(Picture, WholePngFilesOnly) {
+  PngInfo info;
+  std::string error;
+  const std::string png = qvtest::MakePng(640, 480);
+  ASSERT_TRUE(CheckPng(png, &info, &error)) << error;
+  EXPECT_EQ(info.width, 640u);
+  EXPECT_EQ(info.height, 480u);
+
+  std::string badCrc = png;
+  badCrc[png.size() - 13] ^= 1;  // inside IDAT
+  const std::string refused[] = {
+      "", "GIF89a", png.substr(0, png.size() - 1), png + "tail", badCrc,
+      std::string("\x89PNG\r\n\x1a\n", 8) + qvtest::Chunk("IEND", ""), qvtest::MakePng(0, 10),
+      qvtest::MakePng(20000, 10)};
+  for (const auto& bytes : refused) EXPECT_FALSE(CheckPng(bytes, &info, &error)) << bytes.size();
+  EXPECT_FALSE(CheckPng(qvtest::MakePng(8, 8, kMaxPictureBytes), &info, &error));
+}
+
+TEST(Reference, ChannelsAndFamilies) {
+  EXPECT_EQ(ChannelCount("Dual"), 2);
+  EXPECT_EQ(ChannelCount(" single "), 1);
+  EXPECT_EQ(ChannelCount("Quad"), 4);
+  EXPECT_EQ(ChannelCount("3"), 3);
+  EXPECT_EQ(ChannelCount("2 x 64-bit"), 2);
+  EXPECT_EQ(ChannelCount("4 x 32-bit"), 2);
+  EXPECT_EQ(ChannelCount("2 x 32-bit"), 1);
+  EXPECT_FALSE(ChannelCount("many"));
+  EXPECT_FALSE(ChannelCount("0"));
+  EXPECT_EQ(MemoryFamily("DDR4 "), "DDR4");
+  EXPECT_EQ(MemoryFamily("lpddr5x"), "DDR5");
+  EXPECT_EQ(MemoryFamily("SDRAM"), "");
+}
+
+TEST(Reference, ShippedTableRows) {
+  EXPECT_EQ(CompareAnswer(ShippedRanges("DDR4", "Dual")), "11<BR />32<BR />2133<BR />3600<BR />55<BR />95");
+  EXPECT_EQ(ShippedRanges("DDR3", "Triple").score, (Range{6, 21}));
+  EXPECT_EQ(ShippedRanges("DDR5", "4 x 32-bit").score, (Range{20, 48}));  // two DIMM channels
+  // A count the table lacks takes the nearest smaller row, or the smallest row.
+  EXPECT_EQ(ShippedRanges("DDR2", "Triple").score, ShippedRanges("DDR2", "Dual").score);
+  EXPECT_EQ(ShippedRanges("DDR4", "Twelve").score, ShippedRanges("DDR4", "8").score);
+  // Unknown channels are taken as two; an unknown type gets the one wide scale.
+  EXPECT_EQ(ShippedRanges("DDR4", "").score, (Range{11, 32}));
+  EXPECT_EQ(ShippedRanges("SDRAM", "Dual").clock, (Range{400, 7200}));
+  // Every row is a usable dial.
+  for (const char* t : {"DDR2", "DDR3", "DDR4", "DDR5"})
+    for (const char* c : {"1", "2", "3", "4", "6", "8"}) {
+      const auto r = ShippedRanges(t, c);
+      EXPECT_LT(r.score.low, r.score.high);
+      EXPECT_LT(r.clock.low, r.clock.high);
+      EXPECT_LT(r.latency.low, r.latency.high);
+    }
+}
+
+TEST(Reference, PercentilesRoundOutward) {
+  std::vector<double> v;
+  for (int i = 1; i <= 21; ++i) v.push_back(i);  // 1..21: p5 = 2, p95 = 20 exactly
+  EXPECT_DOUBLE_EQ(Percentile(v, 0.05), 2.0);
+  EXPECT_DOUBLE_EQ(Percentile(v, 0.95), 20.0);
+  EXPECT_EQ(OutwardRange(v), (Range{2, 20}));
+  std::vector<double> scores;
+  for (int i = 0; i < 20; ++i) scores.push_back(10.0 + i * 0.5);  // 10 .. 19.5
+  // p5 = 10 + 0.95 * 0.5 = 10.475 -> 10; p95 = 10 + 18.05 * 0.5 = 19.025 -> 20
+  EXPECT_EQ(OutwardRange(scores), (Range{10, 20}));
+  EXPECT_EQ(OutwardRange(std::vector<double>(30, 3201.0)), (Range{3201, 3202}));
+}
+
+TEST(Reference, PercentilesOnlyFromTwentyResults) {
+  MatchedValues m;
+  for (int i = 0; i < 19; ++i) {
+    m.scores.push_back(40 + i);
+    m.clocks.push_back(6000 + i);
+  }
+  auto r = RangesFor("DDR5", "Dual", m);
+  EXPECT_EQ(r.score, ShippedRanges("DDR5", "Dual").score);
+  EXPECT_EQ(r.scoreSamples, 0u);
+  m.scores.push_back(59);
+  m.clocks.push_back(6019);
+  r = RangesFor("DDR5", "Dual", m);
+  EXPECT_EQ(r.scoreSamples, 20u);
+  EXPECT_EQ(r.score, (Range{40, 59}));
+  EXPECT_EQ(r.clock, (Range{6000, 6019}));
+  EXPECT_EQ(r.latency, ShippedRanges("DDR5", "Dual").latency);  // no latencies stored
+}
+
+TEST(Page, StoredTextIsEscaped) {
+  EXPECT_EQ(HtmlEscape("<a href='x'>&\"</a>"), "&lt;a href=&#39;x&#39;&gt;&amp;&quot;&lt;/a&gt;");
+  PageData d;
+  ResultRow row;
+  row.id = 7;
+  row.cpu = "<script>alert(1)</script>";
+  row.memory = "16 GB - DDR4 - 3201 MHz - Dual Channel";
+  row.score = 10.39;
+  d.rows.push_back(row);
+  d.filter.type = "\"><img src=x>";
+  d.total = 1;
+  const std::string html = RenderResultsPage(d);
+  EXPECT_EQ(html.find("<script>"), std::string::npos);
+  EXPECT_EQ(html.find("<img src=x>"), std::string::npos);
+  EXPECT_NE(html.find("&lt;script&gt;"), std::string::npos);
+  EXPECT_NE(html.find("10.39"), std::string::npos);
+}
