@@ -23,8 +23,8 @@ std::string StripParentheses(std::string_view text) {
   for (size_t open = s.find('('); open != std::string::npos; open = s.find('(')) {
     const size_t close = s.find(')', open + 1);
     // An unclosed group would never end the loop; it runs to the end of the text instead.
-    const size_t count = close == std::string::npos ? s.size() - open : close - open + 1;
-    s.replace(open, count, " ");
+    const size_t resume = close == std::string::npos ? s.size() : close + 1;
+    s = s.substr(0, open) + " " + s.substr(resume);
   }
   s = ReplaceAll(s, "  ", " ");
   if (Trim(s).empty()) return "unknown";

@@ -35,8 +35,9 @@ std::string FixedText(double value, int decimals) {
   unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(whole) : whole;
   std::string digits = std::to_string(magnitude);
   if (decimals > 0) {
-    if (digits.size() <= static_cast<size_t>(decimals)) digits.insert(0, decimals + 1 - digits.size(), '0');
-    digits.insert(digits.size() - decimals, ".");
+    const size_t places = static_cast<size_t>(decimals);
+    if (digits.size() <= places) digits = std::string(places + 1 - digits.size(), '0') + digits;
+    digits = digits.substr(0, digits.size() - places) + "." + digits.substr(digits.size() - places);
   }
   return negative ? "-" + digits : digits;
 }
