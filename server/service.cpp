@@ -131,8 +131,9 @@ void Service::Log(const httplib::Request& req, const httplib::Response& res) {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tm);
   std::string target = req.target.empty() ? req.path : req.target;
-  std::string line = std::string(stamp) + " " + LogSafe(req.remote_addr, 64) + " " + LogSafe(req.method, 16) + " " +
-                     LogSafe(target) + " " + std::to_string(res.status) + " " + std::to_string(res.body.size());
+  auto field = [](const std::string& text, size_t limit) { return text.empty() ? "-" : LogSafe(text, limit); };
+  std::string line = std::string(stamp) + " " + field(req.remote_addr, 64) + " " + field(req.method, 16) + " " +
+                     field(target, 200) + " " + std::to_string(res.status) + " " + std::to_string(res.body.size());
   // Short text answers (uploads, errors) say what happened; pages and pictures do not.
   const std::string type = res.get_header_value("Content-Type");
   if (type.rfind("text/plain", 0) == 0 && res.body.size() <= 200 && req.path != "/version.php")

@@ -4,7 +4,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +23,12 @@ using namespace qvtest;
 namespace fs = std::filesystem;
 
 namespace {
+
+Values Numbered(int n) {
+  auto v = ProgramValues();
+  v[qvserver::kIdHash] = std::string(31, '0') + std::to_string(n);
+  return v;
+}
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path);
@@ -62,7 +71,30 @@ TEST(ServerProcess, ServesUntilSigtermThenStopsCleanly) {
   EXPECT_EQ(PostFile(port, "C:\\Temp\\1.tmp", RecordFile(ProgramValues())).status, 200);
   EXPECT_EQ(PostFile(port, "C:\\Temp\\bad.tmp", "nonsense").status, 400);
 
+  // An upload under way when SIGTERM arrives is still read to its end, stored and answered.
+  const std::string body = ProgramBody(Boundary(), "C:\\Temp\\2.tmp", RecordFile(Numbered(7)));
+  const std::string head = "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
+                           "boundary=" + Boundary() + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const std::string first = head + body.substr(0, body.size() / 2), rest = body.substr(body.size() / 2);
+  ASSERT_EQ(write(sock, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
   ASSERT_EQ(kill(pid, SIGTERM), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(write(sock, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+  std::string reply;
+  char buf[4096];
+  for (ssize_t n; (n = read(sock, buf, sizeof buf)) > 0;) reply.append(buf, static_cast<size_t>(n));
+  close(sock);
+  EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
+  EXPECT_NE(reply.find("OK result"), std::string::npos) << reply;
+
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
@@ -74,7 +106,7 @@ TEST(ServerProcess, ServesUntilSigtermThenStopsCleanly) {
   // One line per request, with its status.
   size_t lines = 0;
   for (size_t at = 0; (at = text.find("/upload/upload_new.php ", at)) != std::string::npos; ++at) ++lines;
-  EXPECT_EQ(lines, 3u) << text;
+  EXPECT_EQ(lines, 4u) << text;
   EXPECT_NE(text.find("/upload/upload_new.php 400"), std::string::npos) << text;
   // The database was closed and folded back: no write-ahead log is left over.
   EXPECT_FALSE(fs::exists(data + "/store/results.sqlite-wal"));
@@ -82,7 +114,7 @@ TEST(ServerProcess, ServesUntilSigtermThenStopsCleanly) {
   std::string error;
   auto store = qvserver::Store::Open(data + "/store", &error);
   ASSERT_TRUE(store) << error;
-  EXPECT_EQ(store->ResultCount(), 1u);
+  EXPECT_EQ(store->ResultCount(), 2u);
   EXPECT_EQ(store->PictureCount(), 1u);
   store.reset();
   fs::remove_all(data);
