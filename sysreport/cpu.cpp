@@ -1,0 +1,368 @@
+#include "sysreport/cpu.h"
+
+#include <cpuid.h>
+#include <linux/perf_event.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <x86intrin.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace sysreport {
+
+namespace {
+
+struct CpuidFacts {
+  bool known = false;
+  std::string vendor, brand, hypervisorVendor;
+  bool hypervisorBit = false;
+  std::vector<CacheFacts> caches;  // with instances = logical processors sharing one
+};
+
+std::string Regs(uint32_t a, uint32_t b, uint32_t c) {
+  char s[13];
+  std::memcpy(s, &a, 4);
+  std::memcpy(s + 4, &b, 4);
+  std::memcpy(s + 8, &c, 4);
+  s[12] = 0;
+  return std::string(s);
+}
+
+void CacheLeaf(uint32_t leaf, CpuidFacts* f) {
+  for (uint32_t sub = 0; sub < 16; ++sub) {
+    unsigned a, b, c, d;
+    __cpuid_count(leaf, sub, a, b, c, d);
+    const unsigned type = a & 0x1F;
+    if (type == 0) break;
+    CacheFacts cache;
+    cache.level = static_cast<int>((a >> 5) & 7);
+    cache.type = type == 1 ? "Data" : type == 2 ? "Instruction" : "Unified";
+    cache.ways = static_cast<int>(((b >> 22) & 0x3FF) + 1);
+    cache.lineSize = static_cast<int>((b & 0xFFF) + 1);
+    const uint64_t partitions = ((b >> 12) & 0x3FF) + 1;
+    const uint64_t sets = static_cast<uint64_t>(c) + 1;
+    cache.sizeKBytes = static_cast<uint64_t>(cache.ways) * partitions * cache.lineSize * sets / 1024;
+    cache.instances = static_cast<int>(((a >> 14) & 0xFFF) + 1);  // sharing count, resolved later
+    if ((a >> 9) & 1) cache.ways = 0;                              // fully associative
+    f->caches.push_back(cache);
+  }
+}
+
+CpuidFacts LiveCpuid() {
+  CpuidFacts f;
+  unsigned a, b, c, d;
+  if (!__get_cpuid(0, &a, &b, &c, &d)) return f;
+  f.known = true;
+  const unsigned maxLeaf = a;
+  f.vendor = Regs(b, d, c);
+  if (__get_cpuid(1, &a, &b, &c, &d)) f.hypervisorBit = (c >> 31) & 1;
+  if (f.hypervisorBit) {
+    __cpuid(0x40000000, a, b, c, d);
+    f.hypervisorVendor = Trim(Regs(b, c, d));
+  }
+  const unsigned maxExt = __get_cpuid_max(0x80000000, nullptr);
+  if (maxExt >= 0x80000004) {
+    std::string brand;
+    for (unsigned leaf = 0x80000002; leaf <= 0x80000004; ++leaf) {
+      __cpuid(leaf, a, b, c, d);
+      brand += Regs(a, b, c) + Regs(d, 0, 0).substr(0, 4);
+    }
+    f.brand = Trim(brand.c_str());
+  }
+  if (f.vendor == "GenuineIntel" && maxLeaf >= 4) CacheLeaf(4, &f);
+  else if (maxExt >= 0x8000001D) CacheLeaf(0x8000001D, &f);
+  return f;
+}
+
+// <root>/.cpuid: "key=value" lines standing in for the processor's answers in a fixture tree.
+// cache=LEVEL TYPE SIZE_KBYTES WAYS LINE INSTANCES
+CpuidFacts FixtureCpuid(const std::string& text) {
+  CpuidFacts f;
+  f.known = true;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = Trim(line.substr(0, eq));
+    const std::string value = Trim(line.substr(eq + 1));
+    if (key == "vendor") f.vendor = value;
+    else if (key == "brand") f.brand = value;
+    else if (key == "hypervisor") {
+      f.hypervisorBit = true;
+      f.hypervisorVendor = value;
+    } else if (key == "cache") {
+      std::istringstream v(value);
+      CacheFacts c;
+      if (v >> c.level >> c.type >> c.sizeKBytes >> c.ways >> c.lineSize >> c.instances) f.caches.push_back(c);
+    }
+  }
+  return f;
+}
+
+// "48K", "2048K", "32M" to KBytes.
+uint64_t SizeKBytes(const std::string& text) {
+  try {
+    size_t used = 0;
+    const uint64_t n = std::stoull(text, &used);
+    const char unit = used < text.size() ? text[used] : 'K';
+    if (unit == 'M') return n * 1024;
+    if (unit == 'G') return n * 1024 * 1024;
+    if (unit == 'K') return n;
+    return n / 1024;  // plain bytes
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::vector<int> OnlineCpus(const Root& root) {
+  std::vector<int> cpus = ParseCpuList(root.Attribute("/sys/devices/system/cpu/online"));
+  if (!cpus.empty()) return cpus;
+  for (const std::string& name : root.List("/sys/devices/system/cpu")) {
+    if (name.size() > 3 && StartsWith(name, "cpu") && name.find_first_not_of("0123456789", 3) == std::string::npos) {
+      cpus.push_back(std::stoi(name.substr(3)));
+    }
+  }
+  return cpus;
+}
+
+// Caches as the kernel lists them; instances are the distinct sharing sets.
+std::vector<CacheFacts> SysfsCaches(const Root& root, const std::vector<int>& cpus) {
+  std::map<std::pair<int, std::string>, CacheFacts> byKind;
+  std::map<std::pair<int, std::string>, std::set<std::string>> sharing;
+  for (int cpu : cpus) {
+    const std::string base = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cache";
+    for (const std::string& index : root.List(base)) {
+      if (!StartsWith(index, "index")) continue;
+      const std::string dir = base + "/" + index + "/";
+      CacheFacts c;
+      try {
+        c.level = std::stoi(root.Attribute(dir + "level"));
+      } catch (...) {
+        continue;
+      }
+      c.type = root.Attribute(dir + "type");
+      c.sizeKBytes = SizeKBytes(root.Attribute(dir + "size"));
+      try {
+        c.ways = std::stoi(root.Attribute(dir + "ways_of_associativity"));
+      } catch (...) {
+      }
+      try {
+        c.lineSize = std::stoi(root.Attribute(dir + "coherency_line_size"));
+      } catch (...) {
+      }
+      if (c.sizeKBytes == 0 || c.type.empty()) continue;
+      const auto key = std::make_pair(c.level, c.type);
+      byKind.emplace(key, c);
+      std::string shared = root.Attribute(dir + "shared_cpu_list");
+      if (shared.empty()) shared = "cpu" + std::to_string(cpu);
+      sharing[key].insert(shared);
+    }
+  }
+  std::vector<CacheFacts> out;
+  for (auto& [key, c] : byKind) {
+    c.instances = static_cast<int>(sharing[key].size());
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::map<std::string, std::string> FirstCpuinfoBlock(const std::string& text, int* processors, double* meanMHz) {
+  std::map<std::string, std::string> first;
+  std::istringstream in(text);
+  std::string line;
+  double sum = 0;
+  int withMHz = 0;
+  *processors = 0;
+  while (std::getline(in, line)) {
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::string key = Trim(line.substr(0, colon));
+    const std::string value = Trim(line.substr(colon + 1));
+    if (key == "processor") ++*processors;
+    if (key == "cpu MHz") {
+      try {
+        sum += std::stod(value);
+        ++withMHz;
+      } catch (...) {
+      }
+    }
+    if (*processors <= 1) first.emplace(key, value);
+  }
+  *meanMHz = withMHz ? sum / withMHz : 0;
+  return first;
+}
+
+// Cycles this thread spends in a short busy loop divided by the time it took: the clock the
+// core really runs at under load. Needs a cycle counter the kernel lets us open (often none in
+// a virtual machine); 0 when there is none.
+double CountedCoreMHz() {
+  perf_event_attr attr{};
+  attr.type = PERF_TYPE_HARDWARE;
+  attr.size = sizeof attr;
+  attr.config = PERF_COUNT_HW_CPU_CYCLES;
+  attr.disabled = 1;
+  attr.exclude_kernel = 1;
+  attr.exclude_hv = 1;
+  const int fd = static_cast<int>(::syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
+  if (fd < 0) return 0;
+  ::ioctl(fd, PERF_EVENT_IOC_RESET, 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  ::ioctl(fd, PERF_EVENT_IOC_ENABLE, 0);
+  volatile uint64_t spin = 0;
+  while (std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(60)) {
+    for (int i = 0; i < 10000; ++i) spin = spin + 1;
+  }
+  ::ioctl(fd, PERF_EVENT_IOC_DISABLE, 0);
+  const auto t1 = std::chrono::steady_clock::now();
+  uint64_t cycles = 0;
+  const bool ok = ::read(fd, &cycles, sizeof cycles) == static_cast<ssize_t>(sizeof cycles);
+  ::close(fd);
+  const double seconds = std::chrono::duration<double>(t1 - t0).count();
+  if (!ok || cycles == 0 || seconds <= 0) return 0;
+  return static_cast<double>(cycles) / seconds / 1e6;
+}
+
+// Time-stamp counter ticks over a busy interval: the nominal clock on processors whose counter
+// runs at a fixed rate, so only the last resort.
+double TscMHz() {
+  const auto t0 = std::chrono::steady_clock::now();
+  const uint64_t c0 = __rdtsc();
+  volatile uint64_t spin = 0;
+  while (std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(40)) spin = spin + 1;
+  const uint64_t c1 = __rdtsc();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  return seconds > 0 ? static_cast<double>(c1 - c0) / seconds / 1e6 : 0;
+}
+
+}  // namespace
+
+std::string HypervisorName(const std::string& signature) {
+  static const std::map<std::string, std::string> names = {
+      {"KVMKVMKVM", "KVM"},       {"Microsoft Hv", "Hyper-V"}, {"VMwareVMware", "VMware"},
+      {"XenVMMXenVMM", "Xen"},    {"TCGTCGTCGTCG", "QEMU"},    {"VBoxVBoxVBox", "VirtualBox"},
+      {"bhyve bhyve", "bhyve"},   {"ACRNACRNACRN", "ACRN"},    {"lrpepyh  vr", "Parallels"},
+      {"Linux KVM Hv", "KVM"}};
+  const std::string s = Trim(signature);
+  const auto it = names.find(s);
+  return it != names.end() ? it->second : s;
+}
+
+std::string CacheText(const CacheFacts& c) {
+  std::string size = (c.sizeKBytes >= 1024 && c.sizeKBytes % 1024 == 0)
+                         ? std::to_string(c.sizeKBytes / 1024) + " MBytes"
+                         : std::to_string(c.sizeKBytes) + " KBytes";
+  std::string text = (c.instances > 1 ? std::to_string(c.instances) + " x " : "") + size;
+  if (c.ways > 0) text += ", " + std::to_string(c.ways) + "-way set associative";
+  if (c.lineSize > 0) text += ", " + std::to_string(c.lineSize) + "-byte line size";
+  return text;
+}
+
+CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
+  CpuFacts f;
+  CpuidFacts id;
+  const std::optional<std::string> fixture = root.Read("/.cpuid");
+  const bool fromFixture = fixture.has_value();
+  if (fromFixture) id = FixtureCpuid(*fixture);
+  else if (root.Live()) id = LiveCpuid();
+
+  int processors = 0;
+  double cpuinfoMHz = 0;
+  std::map<std::string, std::string> info;
+  if (const std::optional<std::string> text = root.Read("/proc/cpuinfo", 1024 * 1024)) {
+    info = FirstCpuinfoBlock(*text, &processors, &cpuinfoMHz);
+  }
+  f.vendor = !id.vendor.empty() ? id.vendor : info["vendor_id"];
+  f.brand = !id.brand.empty() ? id.brand : info["model name"];
+  f.family = info["cpu family"];
+  f.model = info["model"];
+  f.stepping = info["stepping"];
+  f.hypervisorBit = id.hypervisorBit;
+  f.hypervisorVendor = id.hypervisorVendor;
+
+  // Topology: logical processors online, distinct cores and packages among them.
+  const std::vector<int> cpus = OnlineCpus(root);
+  std::set<std::pair<std::string, std::string>> cores;
+  std::set<std::string> packages;
+  for (int cpu : cpus) {
+    const std::string t = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/";
+    const std::string package = root.Attribute(t + "physical_package_id");
+    const std::string core = root.Attribute(t + "core_id");
+    if (package.empty() || core.empty()) continue;
+    packages.insert(package);
+    cores.insert({package, core});
+  }
+  f.threads = !cpus.empty() ? static_cast<int>(cpus.size()) : processors;
+  f.cores = !cores.empty() ? static_cast<int>(cores.size()) : 0;
+  f.sockets = !packages.empty() ? static_cast<int>(packages.size()) : 0;
+  if (f.cores == 0 && !info["cpu cores"].empty()) {
+    try {
+      f.cores = std::stoi(info["cpu cores"]);
+      f.sockets = f.sockets ? f.sockets : 1;
+    } catch (...) {
+    }
+  }
+
+  f.caches = SysfsCaches(root, cpus);
+  if (f.caches.empty()) {
+    f.caches = id.caches;
+    // Live CPUID gives the processors sharing one cache; the thread count gives the copies.
+    // A fixture's .cpuid lists the copies itself.
+    if (!fromFixture) {
+      for (CacheFacts& c : f.caches) c.instances = (f.threads > 0 && c.instances > 0) ? std::max(1, f.threads / c.instances) : 1;
+    }
+  }
+
+  // The current clock, measured while the load workers keep every core busy.
+  if (root.Live() && !deadline.Passed()) {
+    f.coreMHz = CountedCoreMHz();
+    if (f.coreMHz > 0) f.clockSource = "core cycles counted over a busy interval";
+  }
+  if (f.coreMHz <= 0) {
+    double sum = 0;
+    int n = 0;
+    for (int cpu : cpus) {
+      const std::string khz =
+          root.Attribute("/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cpufreq/scaling_cur_freq");
+      try {
+        if (!khz.empty()) {
+          sum += std::stod(khz) / 1000.0;
+          ++n;
+        }
+      } catch (...) {
+      }
+    }
+    if (n > 0) {
+      f.coreMHz = sum / n;
+      f.clockSource = "kernel's current frequency (cpufreq), mean of " + std::to_string(n) + " processors";
+    }
+  }
+  if (f.coreMHz <= 0 && cpuinfoMHz > 0) {
+    f.coreMHz = cpuinfoMHz;
+    f.clockSource = "kernel's cpu MHz (/proc/cpuinfo)";
+  }
+  if (f.coreMHz <= 0 && root.Live() && !deadline.Passed()) {
+    f.coreMHz = TscMHz();
+    if (f.coreMHz > 0) f.clockSource = "time-stamp counter (nominal clock)";
+  }
+
+  // A few instruction set extensions the user recognises, in the processor's own words.
+  static const std::pair<const char*, const char*> kFlags[] = {
+      {"mmx", "MMX"},     {"sse", "SSE"},       {"sse2", "SSE2"},     {"pni", "SSE3"},       {"ssse3", "SSSE3"},
+      {"sse4_1", "SSE4.1"}, {"sse4_2", "SSE4.2"}, {"lm", "x86-64"},     {"aes", "AES"},        {"avx", "AVX"},
+      {"avx2", "AVX2"},   {"fma", "FMA3"},      {"avx512f", "AVX-512F"}, {"sha_ni", "SHA"}};
+  std::set<std::string> flags;
+  std::istringstream fl(info["flags"]);
+  for (std::string w; fl >> w;) flags.insert(w);
+  for (const auto& [flag, name] : kFlags)
+    if (flags.count(flag)) f.instructions.push_back(name);
+  return f;
+}
+
+}  // namespace sysreport

@@ -1,0 +1,52 @@
+// Installed memory and its modules, from the SMBIOS memory devices, the SPD images the kernel
+// exposes and the EDAC entries, each used where the better source says nothing.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sysreport/smbios.h"
+#include "sysreport/source.h"
+#include "sysreport/spd.h"
+
+namespace sysreport {
+
+struct ModuleFacts {
+  std::string source;  // where the block's facts come from
+  std::string locator, bankLocator;
+  std::string type, format, maker, part, serial, madeWeek;
+  uint64_t sizeMBytes = 0;
+  int maxRate = 0;  // MT/s
+  int ranks = 0;
+  std::string channel;  // the channel this module sits on, empty when the slot does not say
+  std::optional<SpdFacts> spd;
+};
+
+struct MemoryFacts {
+  std::string type;
+  uint64_t sizeMBytes = 0;
+  int channels = 0;  // 0 = not known
+  int configuredRate = 0;  // MT/s, 0 = not known
+  std::optional<SpdTimings> timings;
+  std::vector<ModuleFacts> modules;  // populated modules in slot order
+};
+
+struct SpdImage {
+  std::string device;  // kernel's name, such as "0-0050"
+  std::string bytes;
+};
+
+// The SPD EEPROMs the kernel's ee1004, spd5118 and eeprom drivers expose.
+std::vector<SpdImage> ReadSpdImages(const Root& root);
+
+MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std::vector<SpdImage>& spdImages);
+
+// The channel a slot belongs to, from its locator texts ("ChannelA-DIMM0", "P0 CHANNEL B",
+// "DIMM_A2", "A1", an EDAC "channel 1"); empty when they do not tell.
+std::string ChannelOf(const std::string& locator, const std::string& bankLocator);
+
+// "Single", "Dual", "Triple", "Quad", else the number.
+std::string ChannelWord(int channels);
+
+}  // namespace sysreport

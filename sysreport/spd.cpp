@@ -1,0 +1,251 @@
+#include "sysreport/spd.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "sysreport/source.h"
+
+namespace sysreport {
+
+namespace {
+
+uint8_t B(const std::string& s, size_t o) { return o < s.size() ? static_cast<uint8_t>(s[o]) : 0; }
+int8_t Fine(const std::string& s, size_t o) { return static_cast<int8_t>(B(s, o)); }
+uint16_t W(const std::string& s, size_t o) { return static_cast<uint16_t>(B(s, o) | (B(s, o + 1) << 8)); }
+
+std::string Ascii(const std::string& s, size_t from, size_t count) {
+  std::string out;
+  for (size_t i = from; i < from + count && i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    out += (c >= 32 && c < 127) ? static_cast<char>(c) : ' ';
+  }
+  return Trim(out);
+}
+
+std::string Hex(const std::string& s, size_t from, size_t count) {
+  std::string out;
+  char buf[3];
+  for (size_t i = from; i < from + count; ++i) {
+    std::snprintf(buf, sizeof buf, "%02X", B(s, i));
+    out += buf;
+  }
+  return out;
+}
+
+int Bcd(uint8_t v) { return (v >> 4) * 10 + (v & 0x0F); }
+
+std::string MadeWeek(const std::string& s, size_t o) {
+  const uint8_t year = B(s, o), week = B(s, o + 1);
+  if (year == 0 || week == 0 || year == 0xFF || week == 0xFF) return {};
+  return "week " + std::to_string(Bcd(week)) + " / " + std::to_string(2000 + Bcd(year));
+}
+
+std::string Format34(uint8_t code) {  // DDR3 and DDR4 module type nibble
+  switch (code & 0x0F) {
+    case 0x01: return "RDIMM";
+    case 0x02: return "UDIMM";
+    case 0x03: return "SO-DIMM";
+    case 0x04: return "LRDIMM";
+    case 0x05: return "Mini-RDIMM";
+    case 0x06: return "Mini-UDIMM";
+    default: return {};
+  }
+}
+
+std::string Format5(uint8_t code) {
+  switch (code & 0x0F) {
+    case 0x01: return "RDIMM";
+    case 0x02: return "UDIMM";
+    case 0x03: return "SO-DIMM";
+    case 0x04: return "LRDIMM";
+    case 0x0B: return "Solder down";
+    default: return {};
+  }
+}
+
+uint64_t CasBits(const std::string& s, size_t from, size_t count) {
+  uint64_t mask = 0;
+  for (size_t i = 0; i < count; ++i) mask |= static_cast<uint64_t>(B(s, from + i)) << (8 * i);
+  return mask;
+}
+
+std::optional<SpdFacts> Ddr4(const std::string& s) {
+  if (s.size() < 384 || SpdCrc16(s, 0, 126) != W(s, 126)) return std::nullopt;
+  SpdFacts f;
+  f.type = "DDR4";
+  f.format = Format34(B(s, 3));
+  const uint8_t density = B(s, 4) & 0x0F;
+  static const int kMbits[] = {256, 512, 1024, 2048, 4096, 8192, 16384, 32768, 12288, 24576};
+  const uint64_t dieMbits = density < 10 ? kMbits[density] : 0;
+  const int width = 4 << (B(s, 12) & 0x07);
+  const int bus = 8 << (B(s, 13) & 0x07);
+  f.ranks = ((B(s, 12) >> 3) & 0x07) + 1;
+  const bool stacked = (B(s, 6) & 0x03) == 0x02;  // 3DS: every die is a logical rank
+  const int dies = ((B(s, 6) >> 4) & 0x07) + 1;
+  const uint64_t logicalRanks = static_cast<uint64_t>(f.ranks) * (stacked ? dies : 1);
+  if ((B(s, 12) & 0x07) <= 3 && (B(s, 13) & 0x07) <= 3 && dieMbits)
+    f.sizeMBytes = dieMbits / 8 * bus / width * logicalRanks;
+  // Medium time base 125 ps, fine time base 1 ps (signed corrections).
+  auto t = [&](int64_t mtb, size_t fineAt) { return mtb * 125 + Fine(s, fineAt); };
+  f.tCKmin = t(B(s, 18), 125);
+  f.tAAmin = t(B(s, 24), 123);
+  f.tRCDmin = t(B(s, 25), 122);
+  f.tRPmin = t(B(s, 26), 121);
+  f.tRASmin = (static_cast<int64_t>(B(s, 27) & 0x0F) << 8 | B(s, 28)) * 125;
+  f.tRFCmin = static_cast<int64_t>(W(s, 30)) * 125;
+  const uint64_t cas = CasBits(s, 20, 4);
+  f.casMask = cas & 0x3FFFFFFF;
+  f.casBase = (cas >> 31) & 1 ? 23 : 7;
+  f.casStep = 1;
+  f.maxRate = RateForCycle(f.tCKmin);
+  f.makerCode = static_cast<uint16_t>(B(s, 320) << 8 | B(s, 321));
+  f.madeWeek = MadeWeek(s, 323);
+  f.serial = Hex(s, 325, 4);
+  f.part = Ascii(s, 329, 20);
+  return f;
+}
+
+std::optional<SpdFacts> Ddr5(const std::string& s) {
+  if (s.size() < 640 || SpdCrc16(s, 0, 510) != W(s, 510)) return std::nullopt;
+  SpdFacts f;
+  f.type = "DDR5";
+  f.format = Format5(B(s, 3));
+  static const int kGbits[] = {0, 4, 8, 12, 16, 24, 32, 48, 64};
+  const uint8_t density = B(s, 4) & 0x1F;
+  const uint64_t dieGbits = density < 9 ? kGbits[density] : 0;
+  static const int kDies[] = {1, 0, 2, 4, 8, 16, 0, 0};
+  const int dies = kDies[(B(s, 4) >> 5) & 0x07];
+  const int width = 4 << ((B(s, 6) >> 5) & 0x07);
+  f.ranks = ((B(s, 234) >> 3) & 0x07) + 1;
+  const int busPerChannel = 8 << (B(s, 235) & 0x07);
+  const int subChannels = ((B(s, 235) >> 5) & 0x03) + 1;
+  if (dieGbits && dies && ((B(s, 6) >> 5) & 0x07) <= 3 && (B(s, 235) & 0x07) <= 3)
+    f.sizeMBytes = static_cast<uint64_t>(subChannels) * (busPerChannel / width) * dies * dieGbits * 1024 / 8 * f.ranks;
+  f.tCKmin = W(s, 20);
+  f.tAAmin = W(s, 30);
+  f.tRCDmin = W(s, 32);
+  f.tRPmin = W(s, 34);
+  f.tRASmin = W(s, 36);
+  f.tRFCmin = static_cast<int64_t>(W(s, 42)) * 1000;  // given in nanoseconds
+  f.casMask = CasBits(s, 24, 5);
+  f.casBase = 20;
+  f.casStep = 2;
+  f.maxRate = RateForCycle(f.tCKmin);
+  f.makerCode = static_cast<uint16_t>(B(s, 512) << 8 | B(s, 513));
+  f.madeWeek = MadeWeek(s, 515);
+  f.serial = Hex(s, 517, 4);
+  f.part = Ascii(s, 521, 30);
+  return f;
+}
+
+std::optional<SpdFacts> Ddr3(const std::string& s) {
+  if (s.size() < 176) return std::nullopt;
+  const size_t crcEnd = (B(s, 0) & 0x80) ? 117 : 126;
+  if (SpdCrc16(s, 0, crcEnd) != W(s, 126)) return std::nullopt;
+  SpdFacts f;
+  f.type = "DDR3";
+  f.format = Format34(B(s, 3));
+  const uint8_t density = B(s, 4) & 0x0F;
+  const uint64_t dieMbits = density <= 6 ? (256ull << density) : 0;
+  const int width = 4 << (B(s, 7) & 0x07);
+  f.ranks = ((B(s, 7) >> 3) & 0x07) + 1;
+  const int bus = 8 << (B(s, 8) & 0x07);
+  if (dieMbits && (B(s, 7) & 0x07) <= 3 && (B(s, 8) & 0x07) <= 3)
+    f.sizeMBytes = dieMbits / 8 * bus / width * f.ranks;
+  // Medium time base from its dividend and divisor (normally 1/8 ns).
+  const int64_t mtbPs = B(s, 11) ? 1000 * B(s, 10) / B(s, 11) : 125;
+  auto t = [&](int64_t mtb, size_t fineAt) { return mtb * mtbPs + Fine(s, fineAt); };
+  f.tCKmin = t(B(s, 12), 34);
+  f.tAAmin = t(B(s, 16), 35);
+  f.tRCDmin = t(B(s, 18), 36);
+  f.tRPmin = t(B(s, 20), 37);
+  f.tRASmin = (static_cast<int64_t>(B(s, 21) & 0x0F) << 8 | B(s, 22)) * mtbPs;
+  f.tRFCmin = static_cast<int64_t>(W(s, 24)) * mtbPs;
+  f.casMask = CasBits(s, 14, 2) & 0x7FFF;
+  f.casBase = 4;
+  f.casStep = 1;
+  f.maxRate = RateForCycle(f.tCKmin);
+  f.makerCode = static_cast<uint16_t>(B(s, 117) << 8 | B(s, 118));
+  f.madeWeek = MadeWeek(s, 120);
+  f.serial = Hex(s, 122, 4);
+  f.part = Ascii(s, 128, 18);
+  return f;
+}
+
+// One clock count the way the JEDEC rounding rule gives it: truncate(t / tCK + 0.974).
+int Clocks(int64_t tPs, int64_t tCKps) {
+  if (tPs <= 0 || tCKps <= 0) return 0;
+  return static_cast<int>((tPs * 1000 / tCKps + 974) / 1000);
+}
+
+}  // namespace
+
+uint16_t SpdCrc16(const std::string& bytes, size_t begin, size_t end) {
+  uint16_t crc = 0;
+  for (size_t i = begin; i < end && i < bytes.size(); ++i) {
+    crc ^= static_cast<uint16_t>(static_cast<uint8_t>(bytes[i]) << 8);
+    for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? static_cast<uint16_t>(crc << 1 ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+  }
+  return crc;
+}
+
+int RateForCycle(int64_t tCKps) {
+  if (tCKps <= 0) return 0;
+  const double rate = 2000000.0 / static_cast<double>(tCKps);
+  static const int kRates[] = {800,  1066, 1333, 1600, 1866, 2133, 2400, 2666, 2933, 3200, 3466, 3600,
+                               4000, 4266, 4400, 4800, 5200, 5600, 6000, 6400, 6800, 7200, 7600, 8000, 8400, 8800};
+  for (int r : kRates)
+    if (std::abs(rate - r) <= r * 0.005) return r;
+  return static_cast<int>(rate + 0.5);
+}
+
+std::optional<SpdFacts> DecodeSpd(const std::string& image) {
+  switch (B(image, 2)) {
+    case 0x0B: return Ddr3(image);
+    case 0x0C: return Ddr4(image);
+    case 0x12: return Ddr5(image);
+    default: return std::nullopt;
+  }
+}
+
+std::optional<SpdTimings> TimingsAt(const SpdFacts& spd, int rateMTs) {
+  if (rateMTs <= 0 || spd.tCKmin <= 0) return std::nullopt;
+  const int64_t tCK = 2000000 / rateMTs;
+  // Faster than the module's own fastest listed speed: its minimum times do not describe how the
+  // board drives it (an overclocking profile does), so no timings are given.
+  if (tCK + 1 < spd.tCKmin) return std::nullopt;
+  SpdTimings t;
+  t.cl = Clocks(spd.tAAmin, tCK);
+  for (int bit = 0; bit < 64; ++bit) {
+    const int cl = spd.casBase + bit * spd.casStep;
+    if (((spd.casMask >> bit) & 1) && cl >= t.cl) {
+      t.cl = cl;
+      break;
+    }
+  }
+  t.rcd = Clocks(spd.tRCDmin, tCK);
+  t.rp = Clocks(spd.tRPmin, tCK);
+  t.ras = Clocks(spd.tRASmin, tCK);
+  t.rfc = Clocks(spd.tRFCmin, tCK);
+  if (t.cl <= 0 || t.rcd <= 0 || t.rp <= 0) return std::nullopt;
+  return t;
+}
+
+std::string JedecMakerName(uint16_t code) {
+  struct Maker {
+    uint16_t code;
+    const char* name;
+  };
+  // Bank byte with its parity bit, then the code, as modules store them.
+  static const Maker kMakers[] = {
+      {0x80CE, "Samsung"},  {0x802C, "Micron"},   {0x80AD, "SK Hynix"}, {0x0198, "Kingston"},
+      {0x029E, "Corsair"},  {0x04CD, "G.Skill"},  {0x04EF, "Team Group"}, {0x04CB, "A-DATA"},
+      {0x859B, "Crucial"},  {0x830B, "Nanya"}};
+  for (const Maker& m : kMakers)
+    if (m.code == code) return m.name;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "JEDEC bank %d code 0x%02X", ((code >> 8) & 0x7F) + 1, code & 0xFF);
+  return buf;
+}
+
+}  // namespace sysreport
