@@ -139,7 +139,11 @@ std::string RenderResultsPage(const PageData& d) {
         return "<td class=\"num\">" + RangeText(r) + "<br><small>" +
                (samples ? "5th–95th pct of " + std::to_string(samples) : std::string("reference")) + "</small></td>";
       };
-      h += "<tr><td>" + HtmlEscape(kr.kind.type) + "</td><td>" + HtmlEscape(kr.kind.channels) +
+      ResultFilter only;
+      only.type = kr.kind.type;
+      only.channels = kr.kind.channels;
+      h += "<tr><td><a href=\"/?" + HtmlEscape(FilterQuery(only)) + "\">" + HtmlEscape(kr.kind.type) + "</a></td><td>" +
+           HtmlEscape(kr.kind.channels) +
            "</td><td class=\"num\">" + std::to_string(kr.kind.count) + "</td>" +
            cell(kr.ranges.score, kr.ranges.scoreSamples) + cell(kr.ranges.clock, kr.ranges.clockSamples) +
            cell(kr.ranges.latency, kr.ranges.latencySamples) + "</tr>\n";
