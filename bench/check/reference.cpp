@@ -1,2 +1,206 @@
-// Placeholder, replaced below.
-int main() { return 0; }
+// membw_reference: times the module's non-temporal loops (IDs 11, 10, 12 Copy) next to AVX2
+// reference loops on the same buffers, in one run, and prints each ratio module/reference.
+// Used by bench/check-bandwidth; not part of the module.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "nt_loops.h"
+#include "platform/clock.h"
+
+namespace {
+
+using namespace membw_internal;
+
+// AVX2 loads of a whole block, 512 bytes per step into four rotating registers.
+void ReferenceRead(const void* block, uint32_t bytes, uint32_t reps) {
+  const void* p;
+  uint32_t n;
+  asm volatile(
+      "1:\n\t"
+      "mov %[base], %[p]\n\t"
+      "mov %k[chunks], %k[n]\n\t"
+      "2:\n\t"
+      ".set .Lqv_r, 0\n\t"
+      ".rept 4\n\t"
+      "vmovdqa .Lqv_r(%[p]), %%ymm0\n\t"
+      "vmovdqa .Lqv_r + 32(%[p]), %%ymm1\n\t"
+      "vmovdqa .Lqv_r + 64(%[p]), %%ymm2\n\t"
+      "vmovdqa .Lqv_r + 96(%[p]), %%ymm3\n\t"
+      ".set .Lqv_r, .Lqv_r + 128\n\t"
+      ".endr\n\t"
+      "add $512, %[p]\n\t"
+      "dec %k[n]\n\t"
+      "jnz 2b\n\t"
+      "dec %k[reps]\n\t"
+      "jnz 1b\n\t"
+      "vzeroupper\n\t"
+      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
+      : [base] "r"(block), [chunks] "r"(bytes / 512)
+      : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
+}
+
+// AVX2 non-temporal stores of zero, 512 bytes per step.
+void ReferenceWrite(void* block, uint32_t bytes, uint32_t reps) {
+  void* p;
+  uint32_t n;
+  asm volatile(
+      "vpxor %%ymm0, %%ymm0, %%ymm0\n\t"
+      "1:\n\t"
+      "mov %[base], %[p]\n\t"
+      "mov %k[chunks], %k[n]\n\t"
+      "2:\n\t"
+      ".set .Lqv_r, 0\n\t"
+      ".rept 16\n\t"
+      "vmovntdq %%ymm0, .Lqv_r(%[p])\n\t"
+      ".set .Lqv_r, .Lqv_r + 32\n\t"
+      ".endr\n\t"
+      "add $512, %[p]\n\t"
+      "dec %k[n]\n\t"
+      "jnz 2b\n\t"
+      "dec %k[reps]\n\t"
+      "jnz 1b\n\t"
+      "sfence\n\t"
+      "vzeroupper\n\t"
+      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
+      : [base] "r"(block), [chunks] "r"(bytes / 512)
+      : "xmm0", "memory", "cc");
+}
+
+// AVX2 loads with non-temporal stores, 256 bytes per step.
+void ReferenceCopy(const void* source, void* destination, uint32_t bytes, uint32_t reps) {
+  const void* s;
+  void* d;
+  uint32_t n;
+  asm volatile(
+      "1:\n\t"
+      "mov %[src], %[s]\n\t"
+      "mov %[dst], %[d]\n\t"
+      "mov %k[chunks], %k[n]\n\t"
+      "2:\n\t"
+      ".set .Lqv_r, 0\n\t"
+      ".rept 2\n\t"
+      "vmovdqa .Lqv_r(%[s]), %%ymm0\n\t"
+      "vmovdqa .Lqv_r + 32(%[s]), %%ymm1\n\t"
+      "vmovdqa .Lqv_r + 64(%[s]), %%ymm2\n\t"
+      "vmovdqa .Lqv_r + 96(%[s]), %%ymm3\n\t"
+      "vmovntdq %%ymm0, .Lqv_r(%[d])\n\t"
+      "vmovntdq %%ymm1, .Lqv_r + 32(%[d])\n\t"
+      "vmovntdq %%ymm2, .Lqv_r + 64(%[d])\n\t"
+      "vmovntdq %%ymm3, .Lqv_r + 96(%[d])\n\t"
+      ".set .Lqv_r, .Lqv_r + 128\n\t"
+      ".endr\n\t"
+      "add $256, %[s]\n\t"
+      "add $256, %[d]\n\t"
+      "dec %k[n]\n\t"
+      "jnz 2b\n\t"
+      "dec %k[reps]\n\t"
+      "jnz 1b\n\t"
+      "sfence\n\t"
+      "vzeroupper\n\t"
+      : [s] "=&r"(s), [d] "=&r"(d), [n] "=&r"(n), [reps] "+r"(reps)
+      : [src] "r"(source), [dst] "r"(destination), [chunks] "r"(bytes / 256)
+      : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
+}
+
+int64_t Now() {
+  int64_t t = 0;
+  platform::PerformanceCounter(&t);
+  return t;
+}
+
+// MiB/s of `traffic` bytes moved in the ns between two readings.
+double Rate(uint64_t traffic, int64_t ns) { return ns > 0 ? traffic / (ns / 1e9) / 1048576.0 : 0; }
+
+struct Pair {
+  double module = 0, reference = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint32_t passGb = 4, rounds = 3;
+  std::vector<uint32_t> sizesMb{64, 128, 256};
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "-g") && i + 1 < argc) {
+      passGb = static_cast<uint32_t>(std::atoi(argv[++i]));
+    } else if (!std::strcmp(argv[i], "-r") && i + 1 < argc) {
+      rounds = static_cast<uint32_t>(std::atoi(argv[++i]));
+    } else if (!std::strcmp(argv[i], "-m") && i + 1 < argc) {
+      sizesMb.clear();
+      for (char* tok = std::strtok(argv[++i], ","); tok; tok = std::strtok(nullptr, ","))
+        sizesMb.push_back(static_cast<uint32_t>(std::atoi(tok)));
+    } else {
+      std::fprintf(stderr, "usage: %s [-g Gb per measurement] [-r rounds] [-m MB,MB,...]\n", argv[0]);
+      return 2;
+    }
+  }
+  if (passGb == 0 || rounds == 0 || sizesMb.empty()) return 2;
+
+  std::printf("%u Gb per measurement, best of %u rounds, module and reference alternating\n", passGb, rounds);
+  std::printf("%-16s %10s %16s %16s %8s\n", "kernel", "block Kb", "module Mb/s", "reference Mb/s", "ratio");
+  double worst = 1e9;
+  for (const uint32_t mb : sizesMb) {
+    const uint32_t bytes = mb << 20;
+    const uint32_t reps = (passGb << 10) / mb;
+    if (reps == 0 || mb > 2048) {
+      std::fprintf(stderr, "block of %u MB is larger than the pass\n", mb);
+      return 2;
+    }
+    void* a = std::aligned_alloc(64, bytes);
+    void* b = std::aligned_alloc(64, bytes);
+    if (!a || !b) {
+      std::fprintf(stderr, "cannot allocate two blocks of %u MB\n", mb);
+      return 1;
+    }
+    FillNt(a, bytes, 0x0021002100210021ULL);
+    std::memset(b, 0, bytes);  // fault every page in before timing
+    asm volatile("emms" ::: "memory");
+    Pair read, write, copy;
+    const uint64_t volume = static_cast<uint64_t>(bytes) * reps;
+    for (uint32_t round = 0; round < rounds; ++round) {
+      int64_t t0 = Now();
+      ReadNtLoop(a, bytes / 512, reps);
+      int64_t t1 = Now();
+      asm volatile("emms" ::: "memory");
+      ReferenceRead(a, bytes, reps);
+      int64_t t2 = Now();
+      read.module = std::max(read.module, Rate(volume, t1 - t0));
+      read.reference = std::max(read.reference, Rate(volume, t2 - t1));
+
+      t0 = Now();
+      WriteNtLoop(b, bytes / 512, reps);
+      t1 = Now();
+      asm volatile("emms" ::: "memory");
+      ReferenceWrite(b, bytes, reps);
+      t2 = Now();
+      write.module = std::max(write.module, Rate(volume, t1 - t0));
+      write.reference = std::max(write.reference, Rate(volume, t2 - t1));
+
+      t0 = Now();
+      CopyNtLoop(a, b, bytes / 256, reps);
+      t1 = Now();
+      asm volatile("emms" ::: "memory");
+      ReferenceCopy(a, b, bytes, reps);
+      t2 = Now();
+      copy.module = std::max(copy.module, Rate(2 * volume, t1 - t0));
+      copy.reference = std::max(copy.reference, Rate(2 * volume, t2 - t1));
+    }
+    const struct {
+      const char* name;
+      Pair p;
+    } rows[] = {{"read (ID 11)", read}, {"write (ID 10)", write}, {"copy (ID 12)", copy}};
+    for (const auto& r : rows) {
+      const double ratio = r.p.module / r.p.reference;
+      worst = std::min(worst, ratio);
+      std::printf("%-16s %10u %16.2f %16.2f %8.3f\n", r.name, mb * 1024, r.p.module, r.p.reference, ratio);
+    }
+    std::free(b);
+    std::free(a);
+  }
+  std::printf("lowest ratio: %.3f (aim: 0.90 or better)\n", worst);
+  return 0;
+}
