@@ -161,7 +161,9 @@ TEST(CpuReport, DescribesThisMachine) {
   for (const char* label : {"General: ", "Addressing: ", "Monitoring: ", "Other: "})
     EXPECT_NE(out.find(std::string("\n") + label), std::string::npos) << label;
   EXPECT_EQ(out.back(), '\n');
-  if (vendor == "AuthenticAMD") EXPECT_EQ(out.find("HTT:"), std::string::npos);  // Intel family 15 only
+  if (vendor == "AuthenticAMD") {
+    EXPECT_EQ(out.find("HTT:"), std::string::npos);  // Intel family 15 only
+  }
 }
 
 }  // namespace
