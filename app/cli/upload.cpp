@@ -1,12 +1,96 @@
+// quorvex-cli run --upload: the window's score upload after a terminal run. The option is the
+// consent, so there is no confirmation; the picture is the main window rendered offscreen with the
+// run's results.
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/cli/commands.h"
+#include "app/cli/run_results.h"
+
+#if QUORVEX_CLI_HAS_WINDOW
+#include <QApplication>
+#include <memory>
+
+#include "app/core/record.h"
+#include "app/window/form1.h"
+#include "online/upload.h"
+#include "online/window_shot.h"
+#include "sysinfo/system_spec.h"
+#endif
 
 namespace cli {
 
+#if QUORVEX_CLI_HAS_WINDOW
+
+namespace {
+
+// The terminal has no window system to rely on: render offscreen unless told otherwise.
+QApplication& OffscreenApplication() {
+  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  static int argc = 1;
+  static char name[] = "quorvex-cli";
+  static char* argv[] = {name, nullptr};
+  static std::unique_ptr<QApplication> app = std::make_unique<QApplication>(argc, argv);
+  return *app;
+}
+
+}  // namespace
+
 int UploadAfterRun(const std::vector<std::string>&) {
-  std::fprintf(stderr, "quorvex-cli: this command is not built yet\n");
+  const TerminalRun* run = LastTerminalRun();
+  if (run == nullptr) {
+    std::fprintf(stderr, "quorvex-cli: no finished run to upload\n");
+    return 2;
+  }
+  if (!run->uploadAllowed) {
+    // The window would have left its upload button disabled after this run.
+    std::fprintf(stderr, "%s: the upload is not available for this run (the system summary is incomplete)\n",
+                 online::kUploadTitle);
+    return 1;
+  }
+  OffscreenApplication();
+  window::FormOptions options;
+  options.startUp = false;
+  options.show = false;
+  TForm1 form(options);
+  form.ShowResults(run->facts, run->panels, run->bars, run->score);
+  form.Environment() = run->environment;
+
+  online::UploadFacts facts;
+  facts.memoryType = sysinfo::SpecValue(form.Spec(), "CHIP_MEMORY_TYPE");
+  facts.channels = sysinfo::SpecValue(form.Spec(), "CHIP_CHANNELS");
+  facts.memoryClock = form.MemoryClock();
+  facts.scoreCaption = form.ScoreText();
+  facts.applicationTitle = form.ApplicationTitle();
+
+  online::UploadDialogs dialogs;  // no confirmation: --upload is the consent
+  std::string told;
+  dialogs.inform = [&told](const std::string& text) { told = text; };
+
+  online::SubmissionSteps steps;
+  steps.saveWindowShot = [&form](const std::string& path, std::string* error) {
+    return online::SaveWindowShot(&form, path, error);
+  };
+  steps.writeRecord = [&form](const std::string& path, std::string* error) {
+    const auto& lookup = form.Environment().countryLookup;
+    return core::WriteResultRecord(path, form.CurrentRecordInputs(),
+                                   lookup ? lookup : [] { return std::string("--"); }, error);
+  };
+
+  std::fprintf(stderr, "Uploading the result...\n");
+  const bool done = online::RunUpload(facts, dialogs, steps);
+  std::fprintf(done ? stdout : stderr, "%s:%s\n", online::kUploadTitle, told.c_str());
+  return done ? 0 : 1;
+}
+
+#else
+
+int UploadAfterRun(const std::vector<std::string>&) {
+  std::fprintf(stderr, "quorvex-cli: this build has no main window to take the upload picture from\n");
   return 2;
 }
+
+#endif
 
 }  // namespace cli

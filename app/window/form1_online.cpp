@@ -60,24 +60,9 @@ void TForm1::uploadClick() {
     return online::SaveWindowShot(this, path, error);
   };
   steps.writeRecord = [this](const std::string& path, std::string* error) {
-    core::RecordInputs inputs;
-    inputs.panels.osp = Caption(osp);
-    inputs.panels.cpup = Caption(cpup);
-    inputs.panels.cpucores = Caption(cpucores);
-    inputs.panels.cpuclockp = Caption(cpuclockp);
-    inputs.panels.ramp = Caption(ramp);
-    inputs.panels.ramtimip = Caption(ramtimip);
-    inputs.panels.modules = {Caption(ramp1), Caption(ramp2), Caption(ramp3), Caption(ramp4)};
-    inputs.panels.mainbp = Caption(mainbp);
-    inputs.readCaption = BarCaption(core::BarId::Read);
-    inputs.writeCaption = BarCaption(core::BarId::Write);
-    inputs.copyCaption = BarCaption(core::BarId::Copy);
-    inputs.latencyCaption = BarCaption(core::BarId::Latency);
-    inputs.scoreCaption = ScoreText();
-    inputs.idHash = MachineIdHash();
-    inputs.version = VersionText();
     const auto& lookup = Environment().countryLookup;
-    return core::WriteResultRecord(path, inputs, lookup ? lookup : [] { return std::string("--"); }, error);
+    return core::WriteResultRecord(path, CurrentRecordInputs(), lookup ? lookup : [] { return std::string("--"); },
+                                   error);
   };
 
   if (online::RunUpload(facts, dialogs, steps)) {
