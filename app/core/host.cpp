@@ -80,13 +80,11 @@ bool PlaceModule(const platform::EmbeddedImage& image, PlacedModule& placed, std
   return true;
 }
 
-platform::EmbeddedImage NoImage() { return platform::EmbeddedImage{nullptr, 0}; }
-
 platform::EmbeddedImage BandwidthImage() {
 #if defined(QUORVEX_HAS_MEMBW_MODULE)
   return membw_module_image();
 #else
-  return NoImage();
+  return platform::EmbeddedImage{nullptr, 0};
 #endif
 }
 
@@ -94,7 +92,7 @@ platform::EmbeddedImage LatencyImage() {
 #if defined(QUORVEX_HAS_MEMLAT_MODULE)
   return memlat_module_image();
 #else
-  return NoImage();
+  return platform::EmbeddedImage{nullptr, 0};
 #endif
 }
 
