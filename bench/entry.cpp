@@ -184,8 +184,10 @@ int RunCommandLine(const char* commandLine, MembwOutput output, const Machine& m
           break;
         }
         case 'm': {
-          const uint32_t v = static_cast<uint32_t>(ReadNumber(argument)) * 1024u;
-          if (!PowerOfTwo(v) || v > kMaxArrayKb) {
+          const int32_t n = ReadNumber(argument);
+          const uint32_t v = static_cast<uint32_t>(n) * 1024u;
+          // Mbytes beyond 2048 would wrap in 32 bits (4194305 x 1024 reads as 1024 Kb).
+          if (n < 1 || n > static_cast<int32_t>(kMaxArrayKb / 1024) || !PowerOfTwo(v)) {
             output(kInvalidArraySize);
             return 1;
           }

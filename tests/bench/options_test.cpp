@@ -39,7 +39,7 @@ TEST(Sizes, PassSizeMustBeAPowerOfTwoThatFitsThirtyTwoBits) {
 
 TEST(Sizes, ArraySizeMustBeAPowerOfTwoWhoseBytesFitThirtyTwoBits) {
   int result = 0;
-  for (const char* bad : {"-m3", "-m0", "-m-1", "-m4096", "-m4194304"}) {
+  for (const char* bad : {"-m3", "-m0", "-m-1", "-m4096", "-m4194304", "-m4194305"}) {
     EXPECT_EQ(Probe(std::string("membw -b13 ") + bad + " ", &result), Strings{"ERROR: invalid array size"}) << bad;
     EXPECT_EQ(result, 1);
   }
