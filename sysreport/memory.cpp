@@ -119,7 +119,7 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std
     if (pick >= 0) {
       spdUsed[pick] = true;
       mod.spd = spds[pick];
-      mod.source = "SPD EEPROM " + spdDevices[pick] + ", SMBIOS memory device";
+      mod.source = "module EEPROM " + spdDevices[pick] + ", SMBIOS memory device";
     }
     if (m.configuredRate == 0 && d.configuredSpeed > 0) m.configuredRate = static_cast<int>(d.configuredSpeed);
     m.modules.push_back(mod);
@@ -128,7 +128,7 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std
   for (size_t i = 0; i < spds.size(); ++i) {
     if (spdUsed[i]) continue;
     ModuleFacts mod;
-    mod.source = "SPD EEPROM " + spdDevices[i];
+    mod.source = "module EEPROM " + spdDevices[i];
     mod.spd = spds[i];
     m.modules.push_back(mod);
   }

@@ -1,0 +1,94 @@
+// The decoders on their own: damaged input is refused without a crash, and the rules that pick
+// channels, timings and makers.
+#include <gtest/gtest.h>
+
+#include "sysreport/memory.h"
+#include "sysreport/report_writer.h"
+#include "sysreport/smbios.h"
+#include "sysreport/spd.h"
+#include "tests/sysreport/fixture.h"
+
+namespace {
+
+TEST(SpdDecode, ChecksumMismatchOrWrongKindIsRefused) {
+  fixture::Module m;
+  std::string image = fixture::Ddr4Spd(m);
+  ASSERT_TRUE(sysreport::DecodeSpd(image));
+  image[40] ^= 1;
+  EXPECT_FALSE(sysreport::DecodeSpd(image));
+  EXPECT_FALSE(sysreport::DecodeSpd(std::string(512, '\xFF')));
+  EXPECT_FALSE(sysreport::DecodeSpd(fixture::Ddr4Spd(m).substr(0, 200)));
+  EXPECT_FALSE(sysreport::DecodeSpd(""));
+}
+
+TEST(SpdDecode, Ddr4SizeMakerAndSerial) {
+  fixture::Module m;
+  m.dieGbits = 16;
+  m.ranks = 2;
+  const auto f = sysreport::DecodeSpd(fixture::Ddr4Spd(m));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->sizeMBytes, 32768u);
+  EXPECT_EQ(f->maxRate, 3200);
+  EXPECT_EQ(sysreport::JedecMakerName(f->makerCode), "G.Skill");
+  EXPECT_EQ(f->serial, "12345678");
+  EXPECT_EQ(f->part, "F4-3200C16-8GVKB");
+  EXPECT_EQ(sysreport::JedecMakerName(0x0A42), "JEDEC bank 11 code 0x42");
+}
+
+TEST(SpdTimings, SlowerSpeedGivesFewerClocksAndFasterThanListedGivesNone) {
+  fixture::Module m;
+  const auto f = sysreport::DecodeSpd(fixture::Ddr4Spd(m));
+  ASSERT_TRUE(f);
+  const auto at2400 = sysreport::TimingsAt(*f, 2400);  // 833 ps per clock
+  ASSERT_TRUE(at2400);
+  EXPECT_EQ(at2400->cl, 20);  // 16.5 clocks rounds to 17, lifted to the supported CL20
+  EXPECT_EQ(at2400->rcd, 17);
+  // An overclocking profile's speed: the JEDEC minimum times do not say how it is driven.
+  EXPECT_FALSE(sysreport::TimingsAt(*f, 3600));
+  EXPECT_FALSE(sysreport::TimingsAt(*f, 0));
+}
+
+TEST(SmbiosParse, TruncatedAndGarbageTablesEndTheWalkWithoutCrashing) {
+  fixture::MemoryDevice d{"DIMM_A1", "", "Maker", "1", "P", 4096, 0x1A, 2400, 2400};
+  const std::string table = fixture::Table({fixture::Type17(1, d)});
+  for (size_t cut = 0; cut < table.size(); ++cut) {
+    const auto s = sysreport::ParseSmbios(table.substr(0, cut));
+    EXPECT_LE(s.size(), 2u);
+  }
+  std::string garbage(300, '\x11');
+  garbage[1] = '\x02';  // a length shorter than the header
+  EXPECT_TRUE(sysreport::ParseSmbios(garbage).empty());
+  const auto facts = sysreport::ReadSmbiosFacts(sysreport::ParseSmbios(table));
+  ASSERT_EQ(facts.memoryDevices.size(), 1u);
+  EXPECT_EQ(facts.memoryDevices[0].sizeMBytes, 4096u);
+  EXPECT_EQ(facts.memoryDevices[0].type, "DDR4");
+  EXPECT_EQ(facts.memoryDevices[0].locator, "DIMM_A1");
+}
+
+TEST(Channels, LocatorRules) {
+  using sysreport::ChannelOf;
+  EXPECT_EQ(ChannelOf("ChannelA-DIMM0", "BANK 0"), ChannelOf("ChannelA-DIMM1", "BANK 1"));
+  EXPECT_NE(ChannelOf("ChannelA-DIMM0", "BANK 0"), ChannelOf("ChannelB-DIMM0", "BANK 2"));
+  EXPECT_NE(ChannelOf("DIMM 1", "P0 CHANNEL A"), ChannelOf("DIMM 1", "P0 CHANNEL B"));
+  EXPECT_NE(ChannelOf("DIMM 0", "P0 CHANNEL A"), ChannelOf("DIMM 0", "P1 CHANNEL A"));  // two sockets
+  EXPECT_EQ(ChannelOf("DIMM_A1", ""), ChannelOf("DIMM_A2", ""));
+  EXPECT_NE(ChannelOf("DIMM_A1", ""), ChannelOf("DIMM_B1", ""));
+  EXPECT_EQ(ChannelOf("A1", ""), "CHA");
+  EXPECT_EQ(ChannelOf("DIMM 0", "BANK 0"), "");  // says nothing about channels
+  EXPECT_EQ(ChannelOf("", ""), "");
+  EXPECT_EQ(sysreport::ChannelWord(2), "Dual");
+  EXPECT_EQ(sysreport::ChannelWord(8), "8");
+}
+
+TEST(ReportLayout, MachineTextsCannotOpenSectionsOrModules) {
+  EXPECT_EQ(sysreport::SafeValue("  A--B---C\tD\r\n"), "A-B-C D");
+  EXPECT_EQ(sysreport::SafeValue("DIMM #1"), "DIMM 1");
+  sysreport::ReportWriter w("h1", "h2");
+  w.Value("Empty", "");
+  w.Value("Kept", "", false, true);
+  w.Value("Label", "v", true);
+  w.ModuleBlock(3);
+  EXPECT_EQ(w.Text(), "h1\nh2\n\nKept\t\t\n\tLabel\t\tv\nDIMM #\t\t\t\t3\n");
+}
+
+}  // namespace

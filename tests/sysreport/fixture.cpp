@@ -1,0 +1,325 @@
+#include "tests/sysreport/fixture.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "sysreport/spd.h"
+
+namespace fixture {
+
+Tree::Tree() {
+  char name[] = "/tmp/qv-sysreport-fixture-XXXXXX";
+  if (!::mkdtemp(name)) throw std::runtime_error("mkdtemp failed");
+  root_ = name;
+}
+
+Tree::~Tree() {
+  std::error_code ec;
+  std::filesystem::remove_all(root_, ec);
+}
+
+void Tree::File(const std::string& path, const std::string& bytes) {
+  const std::filesystem::path p = root_ + path;
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+void Tree::Link(const std::string& path, const std::string& target) {
+  const std::filesystem::path p = root_ + path;
+  std::filesystem::create_directories(p.parent_path());
+  std::filesystem::create_symlink(target, p);
+}
+
+Structure::Structure(uint8_t type, uint8_t length, uint16_t handle) : formatted_(length, '\0') {
+  formatted_[0] = static_cast<char>(type);
+  formatted_[1] = static_cast<char>(length);
+  Word(2, handle);
+}
+Structure& Structure::Byte(size_t o, uint8_t v) {
+  formatted_.at(o) = static_cast<char>(v);
+  return *this;
+}
+Structure& Structure::Word(size_t o, uint16_t v) { return Byte(o, v & 0xFF).Byte(o + 1, v >> 8); }
+Structure& Structure::Dword(size_t o, uint32_t v) { return Word(o, v & 0xFFFF).Word(o + 2, v >> 16); }
+Structure& Structure::Str(size_t o, const std::string& text) {
+  if (text.empty()) return Byte(o, 0);
+  strings_.push_back(text);
+  return Byte(o, static_cast<uint8_t>(strings_.size()));
+}
+std::string Structure::Bytes() const {
+  std::string b = formatted_;
+  for (const std::string& s : strings_) b += s + '\0';
+  if (strings_.empty()) b += '\0';
+  return b + '\0';
+}
+
+std::string Table(const std::vector<Structure>& structures) {
+  std::string t;
+  for (const Structure& s : structures) t += s.Bytes();
+  return t + Structure(127, 4, 0xFEFF).Bytes();
+}
+
+Structure Type17(uint16_t handle, const MemoryDevice& d) {
+  Structure s(17, 0x28, handle);
+  s.Word(0x04, 0x1000).Word(0x08, 64).Word(0x0A, 64).Word(0x0C, d.sizeMBytes).Byte(0x0E, 0x09);
+  s.Str(0x10, d.locator).Str(0x11, d.bank).Byte(0x12, d.sizeMBytes ? d.type : 0x02);
+  s.Word(0x15, d.speed).Str(0x17, d.maker).Str(0x18, d.serial).Str(0x1A, d.part);
+  s.Byte(0x1B, d.sizeMBytes ? 1 : 0).Word(0x20, d.configured);
+  return s;
+}
+
+namespace {
+
+void Put(std::string& s, size_t o, uint8_t v) { s.at(o) = static_cast<char>(v); }
+void Put16(std::string& s, size_t o, int v) {
+  Put(s, o, static_cast<uint8_t>(v & 0xFF));
+  Put(s, o + 1, static_cast<uint8_t>((v >> 8) & 0xFF));
+}
+void Text(std::string& s, size_t o, size_t width, const std::string& text) {
+  for (size_t i = 0; i < width; ++i) s.at(o + i) = i < text.size() ? text[i] : ' ';
+}
+// A time as medium time base (125 ps) units plus a signed fine correction in ps.
+void Mtb(std::string& s, size_t o, size_t fineAt, int ps) {
+  int mtb = (ps + 124) / 125;
+  Put(s, o, static_cast<uint8_t>(mtb));
+  Put(s, fineAt, static_cast<uint8_t>(static_cast<int8_t>(ps - mtb * 125)));
+}
+int Log2(int v) {
+  int n = 0;
+  while ((1 << n) < v) ++n;
+  return n;
+}
+
+}  // namespace
+
+std::string Ddr4Spd(const Module& m) {
+  std::string s(512, '\0');
+  Put(s, 0, 0x23);
+  Put(s, 1, 0x11);
+  Put(s, 2, 0x0C);
+  Put(s, 3, 0x02);  // UDIMM
+  Put(s, 4, static_cast<uint8_t>(0x40 | (Log2(m.dieGbits) + 2)));  // 1 Gbit is code 2, each doubling one more
+  Put(s, 12, static_cast<uint8_t>(((m.ranks - 1) << 3) | Log2(m.width / 4)));
+  Put(s, 13, 0x03);  // 64-bit bus
+  Mtb(s, 18, 125, m.tCKps);
+  const uint64_t cas = m.casMask ? m.casMask : (1ull << (22 - 7)) | (1ull << (20 - 7)) | (1ull << (16 - 7));
+  for (int i = 0; i < 4; ++i) Put(s, 20 + i, static_cast<uint8_t>(cas >> (8 * i)));
+  Mtb(s, 24, 123, m.tAAps);
+  Mtb(s, 25, 122, m.tRCDps);
+  Mtb(s, 26, 121, m.tRPps);
+  const int ras = m.tRASps / 125;
+  Put(s, 27, static_cast<uint8_t>((ras >> 8) & 0x0F));
+  Put(s, 28, static_cast<uint8_t>(ras & 0xFF));
+  Put16(s, 30, m.tRFCps / 125);
+  Put16(s, 126, sysreport::SpdCrc16(s, 0, 126));
+  Put(s, 320, static_cast<uint8_t>(m.maker >> 8));
+  Put(s, 321, static_cast<uint8_t>(m.maker & 0xFF));
+  Put(s, 323, 0x21);  // 2021
+  Put(s, 324, 0x12);  // week 12
+  for (int i = 0; i < 4; ++i) Put(s, 325 + i, static_cast<uint8_t>(m.serial >> (24 - 8 * i)));
+  Text(s, 329, 20, m.part);
+  return s;
+}
+
+std::string Ddr5Spd(const Module& m) {
+  std::string s(1024, '\0');
+  Put(s, 0, 0x30);
+  Put(s, 1, 0x10);
+  Put(s, 2, 0x12);
+  Put(s, 3, 0x02);  // UDIMM
+  Put(s, 4, m.dieGbits == 16 ? 0x04 : m.dieGbits == 32 ? 0x06 : 0x02);  // monolithic
+  Put(s, 6, static_cast<uint8_t>(Log2(m.width / 4) << 5));
+  Put16(s, 20, m.tCKps);
+  const uint64_t cas = m.casMask ? m.casMask : (1ull << ((40 - 20) / 2)) | (1ull << ((42 - 20) / 2));
+  for (int i = 0; i < 5; ++i) Put(s, 24 + i, static_cast<uint8_t>(cas >> (8 * i)));
+  Put16(s, 30, m.tAAps);
+  Put16(s, 32, m.tRCDps);
+  Put16(s, 34, m.tRPps);
+  Put16(s, 36, m.tRASps);
+  Put16(s, 42, m.tRFCps / 1000);
+  Put(s, 234, static_cast<uint8_t>((m.ranks - 1) << 3));
+  Put(s, 235, 0x22);  // two sub-channels of 32 bits
+  Put16(s, 510, sysreport::SpdCrc16(s, 0, 510));
+  Put(s, 512, static_cast<uint8_t>(m.maker >> 8));
+  Put(s, 513, static_cast<uint8_t>(m.maker & 0xFF));
+  for (int i = 0; i < 4; ++i) Put(s, 517 + i, static_cast<uint8_t>(m.serial >> (24 - 8 * i)));
+  Text(s, 521, 30, m.part);
+  return s;
+}
+
+namespace {
+
+void Processor(Tree& t, const std::string& brand, int cores, int threadsPerCore, int kHz, const std::string& extra) {
+  t.File("/.cpuid", "vendor=GenuineIntel\nbrand=" + brand + "\n" + extra);
+  const int threads = cores * threadsPerCore;
+  t.File("/sys/devices/system/cpu/online", "0-" + std::to_string(threads - 1) + "\n");
+  std::string cpuinfo;
+  for (int cpu = 0; cpu < threads; ++cpu) {
+    const std::string c = "/sys/devices/system/cpu/cpu" + std::to_string(cpu);
+    const int core = cpu % cores;
+    t.File(c + "/topology/physical_package_id", "0\n");
+    t.File(c + "/topology/core_id", std::to_string(core) + "\n");
+    if (kHz) t.File(c + "/cpufreq/scaling_cur_freq", std::to_string(kHz + cpu * 100) + "\n");
+    const std::string pair = threadsPerCore == 2 ? std::to_string(core) + "," + std::to_string(core + cores)
+                                                 : std::to_string(cpu);
+    struct Level {
+      const char* level;
+      const char* type;
+      const char* size;
+      const char* ways;
+      std::string shared;
+    } levels[] = {{"1", "Data", "32K", "8", pair},
+                  {"1", "Instruction", "32K", "8", pair},
+                  {"2", "Unified", "256K", "4", pair},
+                  {"3", "Unified", "12288K", "16", "0-" + std::to_string(threads - 1)}};
+    for (int i = 0; i < 4; ++i) {
+      const std::string d = c + "/cache/index" + std::to_string(i) + "/";
+      t.File(d + "level", std::string(levels[i].level) + "\n");
+      t.File(d + "type", std::string(levels[i].type) + "\n");
+      t.File(d + "size", std::string(levels[i].size) + "\n");
+      t.File(d + "ways_of_associativity", std::string(levels[i].ways) + "\n");
+      t.File(d + "coherency_line_size", "64\n");
+      t.File(d + "shared_cpu_list", levels[i].shared + "\n");
+    }
+    cpuinfo += "processor\t: " + std::to_string(cpu) + "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\nmodel\t\t: 158\n"
+               "model name\t: " + brand + "\nstepping\t: 10\ncpu MHz\t\t: 3700.000\n"
+               "flags\t\t: fpu mmx sse sse2 pni ssse3 sse4_1 sse4_2 lm aes avx avx2 fma\n\n";
+  }
+  t.File("/proc/cpuinfo", cpuinfo);
+}
+
+void Os(Tree& t, const std::string& pretty, const std::string& release) {
+  t.File("/etc/os-release", "NAME=\"Fixture Linux\"\nPRETTY_NAME=\"" + pretty + "\"\nID=fixture\n");
+  t.File("/proc/sys/kernel/osrelease", release + "\n");
+  t.File("/proc/sys/kernel/arch", "x86_64\n");
+}
+
+void Disk(Tree& t, const std::string& name, const std::string& sysPath, const std::string& model,
+          const std::string& serialFile, const std::string& serial, const std::string& sectors) {
+  // /sys/block holds links into the device tree, as on a real machine.
+  const std::string real = t.Root() + "/sys/block/" + sysPath;
+  std::filesystem::create_directories(real + "/device");
+  t.Link("/sys/block/" + name, sysPath);
+  std::ofstream(real + "/size") << sectors << "\n";
+  std::ofstream(real + "/removable") << "0\n";
+  if (!model.empty()) std::ofstream(real + "/device/model") << model << "\n";
+  if (serialFile == "vpd_pg80") {
+    std::ofstream(real + "/device/vpd_pg80", std::ios::binary) << std::string("\0\x80\0\x14", 4) << serial;
+  } else if (!serialFile.empty()) {
+    std::ofstream(real + "/" + serialFile) << serial << "\n";
+  }
+}
+
+Structure Bios(const std::string& vendor, const std::string& version) {
+  Structure s(0, 0x18, 0);
+  s.Str(0x04, vendor).Str(0x05, version).Str(0x08, "03/22/2021");
+  return s;
+}
+
+Structure Board(const std::string& vendor, const std::string& model, const std::string& version, const std::string& serial) {
+  Structure s(2, 0x0F, 2);
+  s.Str(0x04, vendor).Str(0x05, model).Str(0x06, version).Str(0x07, serial);
+  return s;
+}
+
+Structure System(const std::string& vendor, const std::string& product) {
+  Structure s(1, 0x1B, 1);
+  s.Str(0x04, vendor).Str(0x05, product).Str(0x06, "1.0").Str(0x07, "SYS-0001");
+  return s;
+}
+
+Structure Chassis(const std::string& serial) {
+  Structure s(3, 0x15, 3);
+  s.Str(0x04, "Fixture Cases").Byte(0x05, 0x03).Str(0x07, serial);
+  return s;
+}
+
+Structure Array(int slots) {
+  Structure s(16, 0x17, 0x1000);
+  s.Byte(0x04, 0x03).Byte(0x05, 0x03).Byte(0x06, 0x03).Dword(0x07, 0x04000000).Word(0x0B, 0xFFFE).Word(0x0D, static_cast<uint16_t>(slots));
+  return s;
+}
+
+}  // namespace
+
+void Ddr4Desktop(Tree& t) {
+  Processor(t, "Intel(R) Core(TM) i7-8700K CPU @ 3.70GHz", 6, 2, 4700000, "");
+  Os(t, "Fixture Linux 24 (Desktop)", "6.8.0-fixture");
+  MemoryDevice a{"ChannelA-DIMM1", "BANK 1", "G Skill Intl", "12345678", "F4-3200C16-8GVKB", 8192, 0x1A, 3200, 3200};
+  MemoryDevice b{"ChannelB-DIMM1", "BANK 3", "G Skill Intl", "12345679", "F4-3200C16-8GVKB", 8192, 0x1A, 3200, 3200};
+  MemoryDevice empty0{"ChannelA-DIMM0", "BANK 0", "", "", "", 0, 0x1A, 0, 0};
+  MemoryDevice empty2{"ChannelB-DIMM0", "BANK 2", "", "", "", 0, 0x1A, 0, 0};
+  t.File("/sys/firmware/dmi/tables/DMI",
+         Table({Bios("American Megatrends Inc.", "P4.30"), System("To Be Filled By O.E.M.", "Z370 Taichi"),
+                Board("ASRock", "Z370 Taichi", "Rev 1.01", "M80-B1234567"), Chassis("CHS-00042"), Array(4),
+                Type17(0x1100, empty0), Type17(0x1101, a), Type17(0x1102, empty2), Type17(0x1103, b)}));
+  Module m;
+  m.serial = 0x12345678;
+  t.File("/sys/bus/i2c/drivers/ee1004/0-0051/eeprom", Ddr4Spd(m));
+  m.serial = 0x12345679;
+  t.File("/sys/bus/i2c/drivers/ee1004/0-0053/eeprom", Ddr4Spd(m));
+  t.File("/sys/bus/i2c/drivers/ee1004/uevent", "");
+  Disk(t, "nvme0n1", "../devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", "Samsung SSD 970 EVO Plus 1TB",
+       "device/serial", "S4EWNX0R123456", "1953525168");
+  Disk(t, "sda", "../devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda", "ST2000DM008-2FR102",
+       "vpd_pg80", "ZFL1ABCD", "3907029168");
+  Disk(t, "loop0", "../devices/virtual/block/loop0", "", "", "", "0");
+}
+
+void Ddr5Desktop(Tree& t) {
+  Processor(t, "AMD Ryzen 7 7700X 8-Core Processor", 8, 2, 5400000, "");
+  Os(t, "Fixture Linux 24 (Desktop)", "6.8.0-fixture");
+  MemoryDevice a{"DIMM 1", "P0 CHANNEL A", "Kingston", "0A1B2C3D", "KF560C36-16", 16384, 0x22, 4800, 4800};
+  MemoryDevice b{"DIMM 1", "P0 CHANNEL B", "Kingston", "0A1B2C3E", "KF560C36-16", 16384, 0x22, 4800, 4800};
+  t.File("/sys/firmware/dmi/tables/DMI",
+         Table({Bios("American Megatrends International, LLC.", "1813"), System("Micro-Star International Co., Ltd.", "MS-7E12"),
+                Board("Micro-Star International Co., Ltd.", "MAG B650 TOMAHAWK WIFI (MS-7D75)", "1.0", "07D7511_N51234"),
+                Chassis("Default string"), Array(4), Type17(0x1100, a), Type17(0x1101, b)}));
+  Module m;
+  m.maker = 0x0198;  // Kingston
+  m.part = "KF560C36-16";
+  m.tCKps = 416;
+  m.tAAps = m.tRCDps = m.tRPps = 16000;
+  m.tRASps = 32000;
+  m.tRFCps = 295000;
+  m.dieGbits = 16;
+  m.serial = 0x0A1B2C3D;
+  t.File("/sys/bus/i2c/drivers/spd5118/1-0050/eeprom", Ddr5Spd(m));
+  m.serial = 0x0A1B2C3E;
+  t.File("/sys/bus/i2c/drivers/spd5118/1-0052/eeprom", Ddr5Spd(m));
+  Disk(t, "nvme0n1", "../devices/pci0000:00/0000:00:02.1/nvme/nvme0/nvme0n1", "WD_BLACK SN850X 2000GB", "device/serial",
+       "23170K801234", "3907029168");
+}
+
+void VirtualMachine(Tree& t) {
+  Processor(t, "Intel(R) Xeon(R) Processor", 2, 1, 0, "hypervisor=KVMKVMKVM\n");
+  Os(t, "Debian GNU/Linux 12 (bookworm)", "6.1.0-18-amd64");
+  Disk(t, "vda", "../devices/pci0000:00/0000:00:04.0/virtio1/block/vda", "", "serial", "overlayblk", "536870912");
+}
+
+void DesktopWithoutRoot(Tree& t) {
+  Processor(t, "Intel(R) Core(TM) i5-10400 CPU @ 2.90GHz", 6, 2, 4100000, "");
+  Os(t, "Fixture Linux 24 (Desktop)", "6.8.0-fixture");
+  const std::string d = "/sys/class/dmi/id/";
+  t.File(d + "bios_vendor", "American Megatrends Inc.\n");
+  t.File(d + "bios_version", "F21\n");
+  t.File(d + "sys_vendor", "Gigabyte Technology Co., Ltd.\n");
+  t.File(d + "product_name", "B460M DS3H\n");
+  t.File(d + "board_vendor", "Gigabyte Technology Co., Ltd.\n");
+  t.File(d + "board_name", "B460M DS3H\n");
+  t.File(d + "board_version", "x.x\n");
+  t.File(d + "chassis_vendor", "Default string\n");
+  t.File(d + "chassis_type", "3\n");
+  Module m;
+  m.maker = 0x029E;  // Corsair
+  m.part = "CMK16GX4M2B3200C16";
+  t.File("/sys/bus/i2c/drivers/ee1004/0-0050/eeprom", Ddr4Spd(m));
+  m.serial = 0x12345600;
+  t.File("/sys/bus/i2c/drivers/ee1004/0-0052/eeprom", Ddr4Spd(m));
+}
+
+}  // namespace fixture

@@ -1,0 +1,160 @@
+// The tool run over fixture machines, its report converted by the program's own reader, and the
+// panel texts and derived values compared with what the user must see.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "sysinfo/panels.h"
+#include "sysinfo/system_spec.h"
+#include "sysinfo/text.h"
+#include "tests/sysreport/fixture.h"
+
+namespace {
+
+struct Outcome {
+  std::vector<std::string> report;
+  sysinfo::SystemSpec spec;
+  sysinfo::PanelTexts panels;
+  double memoryClock = 0;
+  double seconds = 0;
+};
+
+Outcome RunTool(const std::string& root) {
+  fixture::Tree out;
+  if (root.empty()) ::unsetenv("QUORVEX_SYSROOT");
+  else ::setenv("QUORVEX_SYSROOT", root.c_str(), 1);
+  const auto t0 = std::chrono::steady_clock::now();
+  const platform::ProcessOutcome run = platform::RunProgram(SYSREPORT_EXE, {"-txt=" + out.Root() + "/txtdump"}, 20000);
+  Outcome o;
+  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ::unsetenv("QUORVEX_SYSROOT");
+  EXPECT_TRUE(run.started) << run.error;
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  std::string bytes;
+  EXPECT_TRUE(platform::ReadWholeFile(out.Root() + "/txtdump.txt", &bytes));
+  EXPECT_FALSE(platform::FileExists(out.Root() + "/txtdump.txt.part"));
+  o.report = sysinfo::SplitLines(bytes);
+  o.spec.lines = sysinfo::ConvertReport(o.report);
+  o.memoryClock = sysinfo::MemoryClock(o.spec);
+  o.panels = sysinfo::ComposePanels(o.spec, o.memoryClock);
+  return o;
+}
+
+std::string Dump(const Outcome& o) {
+  std::string s;
+  for (const std::string& l : o.spec.lines) s += l + "\n";
+  return s;
+}
+
+TEST(SysreportFixtures, Ddr4DualChannelDesktopWithSpdAndFullSmbios) {
+  fixture::Tree t;
+  fixture::Ddr4Desktop(t);
+  const Outcome o = RunTool(t.Root());
+  SCOPED_TRACE(Dump(o));
+  EXPECT_EQ(o.panels.osp, "Fixture Linux 24 x86-64, Linux 6.8.0-fixture");
+  EXPECT_EQ(o.panels.cpup, "Intel Core i7-8700K @ 3.70GHz");
+  EXPECT_EQ(o.panels.cpucores, "12");
+  // cpufreq gives 4700000 + 100 * cpu kHz: the mean is 4700.55 MHz, shown with one decimal.
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "PI_CORE_SPEED"), "4700.6 MHz");
+  EXPECT_EQ(o.panels.ramp, "16 GB - DDR4 - 3201 MHz - Dual Channel");
+  // JEDEC DDR4-3200AA minimum times (13.75 ns, 32 ns, 350 ns) at 625 ps per clock.
+  EXPECT_EQ(o.panels.ramtimip, "22-22-22-52-560-* (TRCD-TRP-TRAS-TRFC-CR)");
+  EXPECT_EQ(o.panels.ramp1(), "G.Skill - F4-3200C16-8GVKB");
+  EXPECT_EQ(o.panels.ramp2(), "G.Skill - F4-3200C16-8GVKB");
+  EXPECT_EQ(o.panels.ramp3(), "* - *");
+  EXPECT_EQ(o.panels.mainbp, "Asrock - Z370 Taichi - Rev 1.01");
+  EXPECT_DOUBLE_EQ(o.memoryClock, 3201);
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "PI_L2_CACHE:"), "6 x 256 KBytes, 4-way set associative, 64-byte line size");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "PI_L3_CACHE:"), "12 MBytes, 16-way set associative, 64-byte line size");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "Virtualization"), "*");
+  EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "DMI_VENDOR: ", 1), "American Megatrends Inc.");
+  EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "DMI_CHASSIS_SERIAL: ", 1), "CHS-00042");
+  // Drives in name order (the loop device is not a drive); module serials from SPD.
+  EXPECT_EQ(sysinfo::MachineIdHash(o.spec),
+            sysinfo::Md5HexUpper("S4EWNX0R123456ZFL1ABCDCHS-000421234567812345679**AmericanMegatrendsInc."));
+  EXPECT_LT(o.seconds, 2.0);
+}
+
+TEST(SysreportFixtures, Ddr5DesktopTakesChannelsFromTheBankLocators) {
+  fixture::Tree t;
+  fixture::Ddr5Desktop(t);
+  const Outcome o = RunTool(t.Root());
+  SCOPED_TRACE(Dump(o));
+  EXPECT_EQ(o.panels.cpup, "AMD Ryzen 7 7700X 8-Core ");  // the deleted "Processor" leaves its blank
+  EXPECT_EQ(o.panels.ramp, "32 GB - DDR5 - 4801 MHz - Dual Channel");
+  // DDR5-4800B: 16 ns gives 39 clocks, lifted to the supported CL40; 32 ns, 295 ns at 416 ps.
+  EXPECT_EQ(o.panels.ramtimip, "40-39-39-77-710-* (TRCD-TRP-TRAS-TRFC-CR)");
+  EXPECT_EQ(o.panels.ramp1(), "Kingston - KF560C36-16");
+  EXPECT_EQ(o.panels.ramp2(), "Kingston - KF560C36-16");
+  EXPECT_EQ(o.panels.mainbp, "Micro-star International Co. Ltd. - Mag B650 Tomahawk Wifi - 1.0");
+  EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "MEM_2##: \"Serial number: ", 1), "0A1B2C3E");
+}
+
+TEST(SysreportFixtures, VirtualMachineWithoutDmiLeavesMemoryFactsOut) {
+  fixture::Tree t;
+  fixture::VirtualMachine(t);
+  const Outcome o = RunTool(t.Root());
+  SCOPED_TRACE(Dump(o));
+  EXPECT_EQ(o.panels.osp, "Debian GNU/Linux 12 x86-64, Linux 6.1.0-18-amd64 (VM)");
+  EXPECT_EQ(o.panels.cpup, "Intel Xeon ");
+  EXPECT_EQ(o.panels.cpucores, "2");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "PI_CORE_SPEED"), "3700.0 MHz");  // no cpufreq: the kernel's cpu MHz
+  EXPECT_EQ(o.panels.ramp, "* - * - 0 MHz - * Channel");
+  EXPECT_EQ(o.panels.ramtimip, "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)");
+  EXPECT_EQ(o.panels.mainbp, "* - * - *");
+  EXPECT_EQ(o.memoryClock, 0);
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "SW_VIRTUALIZATION:"), "KVM");
+  EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "STORAGE: \"Serial: ", 1), "overlayblk");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "CHIP_MEMORY_TYPE"), "*");
+}
+
+TEST(SysreportFixtures, DesktopReadWithoutRootReportsOnlyWhatItCanRead) {
+  fixture::Tree t;
+  fixture::DesktopWithoutRoot(t);
+  const Outcome o = RunTool(t.Root());
+  SCOPED_TRACE(Dump(o));
+  // SPD tells type, size and modules; the speed the board runs them at and the channels need
+  // the firmware's table, so they stay unknown instead of being guessed.
+  EXPECT_EQ(o.panels.ramp, "16 GB - DDR4 - 0 MHz - * Channel");
+  EXPECT_EQ(o.panels.ramtimip, "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)");
+  EXPECT_EQ(o.panels.ramp1(), "Corsair - CMK16GX4M2B3200C16");
+  EXPECT_EQ(o.panels.mainbp, "Gigabyte Technology Co. Ltd. - B460m Ds3h - X.x");
+  EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "DMI_VENDOR: ", 1), "American Megatrends Inc.");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "DMI_CHASSIS_SERIAL: "), "*");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "Virtualization"), "*");
+}
+
+TEST(SysreportFixtures, EmptyTreeGivesAReportWithNothingInvented) {
+  fixture::Tree t;
+  const Outcome o = RunTool(t.Root());
+  SCOPED_TRACE(Dump(o));
+  EXPECT_GE(o.report.size(), 3u);
+  EXPECT_EQ(o.panels.osp, "*");
+  EXPECT_EQ(o.panels.cpup, "*");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "PI_CORE_SPEED"), "*");
+}
+
+TEST(SysreportLive, ThisMachineFillsTheProcessorAndOsQuickly) {
+  const Outcome o = RunTool("");
+  SCOPED_TRACE(Dump(o));
+  EXPECT_NE(o.panels.osp, "*");
+  EXPECT_NE(o.panels.cpup, "*");
+  EXPECT_NE(o.panels.cpucores, "*");
+  EXPECT_NE(sysinfo::SpecValue(o.spec, "PI_CORE_SPEED"), "*");
+  EXPECT_LT(o.seconds, 2.0);
+}
+
+TEST(SysreportCommandLine, WithoutTxtArgumentItWritesNothingAndFails) {
+  const platform::ProcessOutcome run = platform::RunProgram(SYSREPORT_EXE, {}, 5000);
+  EXPECT_TRUE(run.started);
+  EXPECT_EQ(run.exitCode, 1u);
+}
+
+}  // namespace
