@@ -21,7 +21,12 @@ constexpr int kListenBacklog = 256;
 
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
+// The one-line answer of the request this thread serves, for the log line (the body itself may
+// be compressed by then).
+thread_local std::string tlOutcome;
+
 void Reply(httplib::Response& res, int status, const std::string& line) {
+  tlOutcome = line;
   res.status = status;
   res.set_content(line + "\n", "text/plain; charset=utf-8");
 }
@@ -134,10 +139,9 @@ void Service::Log(const httplib::Request& req, const httplib::Response& res) {
   auto field = [](const std::string& text, size_t limit) { return text.empty() ? "-" : LogSafe(text, limit); };
   std::string line = std::string(stamp) + " " + field(req.remote_addr, 64) + " " + field(req.method, 16) + " " +
                      field(target, 200) + " " + std::to_string(res.status) + " " + std::to_string(res.body.size());
-  // Short text answers (uploads, errors) say what happened; pages and pictures do not.
-  const std::string type = res.get_header_value("Content-Type");
-  if (type.rfind("text/plain", 0) == 0 && res.body.size() <= 200 && req.path != "/version.php")
-    line += " \"" + LogSafe(res.body.substr(0, res.body.find('\n'))) + "\"";
+  // Uploads and refusals say what happened.
+  if (!tlOutcome.empty()) line += " \"" + LogSafe(tlOutcome) + "\"";
+  tlOutcome.clear();
   line += '\n';
   std::lock_guard lock(logMutex_);
   std::fputs(line.c_str(), options_.log);
@@ -145,6 +149,17 @@ void Service::Log(const httplib::Request& req, const httplib::Response& res) {
 }
 
 void Service::Routes() {
+  // Uploads must say their length up front, so an endless body is refused before it is read.
+  http_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    tlOutcome.clear();
+    if (req.method != "POST") return httplib::Server::HandlerResponse::Unhandled;
+    if (req.has_header("Transfer-Encoding") || !req.has_header("Content-Length")) {
+      Reply(res, 411, "uploads need a Content-Length");
+      res.set_header("Connection", "close");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   http_->set_logger([this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
   http_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     Reply(res, 500, "internal error");
@@ -234,7 +249,8 @@ void Service::Compare(const httplib::Request& req, httplib::Response& res) {
   const std::string type = ToUtf8(req.get_param_value("P1")), channels = ToUtf8(req.get_param_value("P2"));
   if (type.size() > 128 || channels.size() > 128) return Reply(res, 400, "memory type or channels too long");
   const CompareRanges ranges = RangesFor(type, channels, store_->Matching(type, channels));
-  res.set_content(CompareAnswer(ranges), "text/plain; charset=utf-8");
+  tlOutcome = CompareAnswer(ranges);
+  res.set_content(tlOutcome, "text/plain; charset=utf-8");
 }
 
 void Service::Page(const httplib::Request& req, httplib::Response& res) {

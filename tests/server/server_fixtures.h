@@ -85,6 +85,28 @@ inline Answer Get(int port, const std::string& target) {
   return res ? Answer{res->status, res->body} : Answer{};
 }
 
+// Sends bytes as they stand on a fresh connection, half-closes it and returns all that comes back.
+inline std::string RawExchange(int port, const std::string& bytes) {
+  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    for (size_t sent = 0; sent < bytes.size();) {
+      const ssize_t n = ::send(sock, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    ::shutdown(sock, SHUT_WR);
+    char buf[4096];
+    for (ssize_t n; (n = ::recv(sock, buf, sizeof buf, 0)) > 0;) reply.append(buf, static_cast<size_t>(n));
+  }
+  ::close(sock);
+  return reply;
+}
+
 inline std::string FreshFolder(const std::string& tag) {
   std::random_device rd;
   auto dir = std::filesystem::temp_directory_path() /

@@ -162,6 +162,15 @@ TEST_F(ServerTest, BadInputIsRefusedWithNothingStored) {
     EXPECT_EQ(store().PictureCount(), 0u) << c.what;
     EXPECT_EQ(FilesIn(data_ + "/pictures"), 0u) << c.what;
   }
+  // A body of unstated length is refused before it is read.
+  const std::string body = ProgramBody(Boundary(), "c.tmp", good);
+  char size[16];
+  std::snprintf(size, sizeof size, "%zx", body.size());
+  const std::string reply = RawExchange(port(), "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                                "Transfer-Encoding: chunked\r\nContent-Type: " + mp + "\r\n\r\n" +
+                                                size + "\r\n" + body + "\r\n0\r\n\r\n");
+  EXPECT_EQ(reply.rfind("HTTP/1.1 411", 0), 0u) << reply;
+  EXPECT_EQ(store().ResultCount(), 0u);
   // Nothing outside the data folder was written either.
   EXPECT_FALSE(fs::exists(data_ + "/../passwd.tmp"));
   // Still serving, and a good upload still works.
