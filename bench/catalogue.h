@@ -90,8 +90,9 @@ constexpr FamilyLines kMmxLines{
 constexpr FamilyLines kMmxNtLines{
     "MMX (nt) & WRITING %8u Kb block: %.2f Mb/s",
     "MMX (nt) & READING %8u Kb block: %.2f Mb/s",
-    {"MMX (nt)  Copy:      %.2f Mb/s  ", "MMX (nt)  Scale:     %.2f Mb/s  ", "MMX (nt)  Add:       %.2f Mb/s  ",
-     "MMX (nt)  Triad:     %.2f Mb/s  ", "---\nMMX (nt)  AVERAGE:   %.2f Mb/s"},
+    {"MMX (nt)  Copy:      %.2f Mb/s  ", "MMX (nt)  Scale:     %.2f Mb/s  ",
+     "MMX (nt)  Add:       %.2f Mb/s  ", "MMX (nt)  Triad:     %.2f Mb/s  ",
+     "---\nMMX (nt)  AVERAGE:   %.2f Mb/s"},
     "%u-benchmark MMXmem (non-temporal) BatchRun mode",
     {"MMX (nt) BatchRun  Copy:      %.2f Mb/s  ", "MMX (nt) BatchRun  Scale:     %.2f Mb/s  ",
      "MMX (nt) BatchRun  Add:       %.2f Mb/s  ", "MMX (nt) BatchRun  Triad:     %.2f Mb/s  ",

@@ -109,8 +109,8 @@ void WriteCpuReport() {
 
   const uint32_t stepping = leaf1.eax & 0xF, model = (leaf1.eax >> 4) & 0xF, family = (leaf1.eax >> 8) & 0xF;
   // Identification word: vendor, family, model, stepping, CPUID present.
-  const uint32_t identity = static_cast<uint32_t>(vendor.code & 0xF) | family << 4 | model << 8 | stepping << 12 |
-                            1u << 29;
+  const uint32_t identity =
+      static_cast<uint32_t>(vendor.code & 0xF) | family << 4 | model << 8 | stepping << 12 | 1u << 29;
 
   PrintText("%s family %X model %X stepping %X\n", vendor.text, family, model, stepping);
 
@@ -143,11 +143,11 @@ void WriteCpuReport() {
                             {"CX8", Bit(edx, 8)},
                             {"CX16", Bit(ecx, 13)},
                             {"AMD64", Bit(xedx, 29)}};
-  const Feature vector[] = {{"MMX", (flags & kFlagMmx) != 0},       {"MMX+", (flags & kFlagMmxPlus) != 0},
-                            {"3DNow!", (flags & kFlag3dNow) != 0},  {"3DNow!+", (flags & kFlag3dNowPlus) != 0},
-                            {"SSE", (flags & kFlagSse) != 0},       {"SSE2", (flags & kFlagSse2) != 0},
+  const Feature vector[] = {{"MMX", (flags & kFlagMmx) != 0},      {"MMX+", (flags & kFlagMmxPlus) != 0},
+                            {"3DNow!", (flags & kFlag3dNow) != 0}, {"3DNow!+", (flags & kFlag3dNowPlus) != 0},
+                            {"SSE", (flags & kFlagSse) != 0},      {"SSE2", (flags & kFlagSse2) != 0},
                             {"SSE3", (flags & kFlagSse3) != 0}};
-  const Feature general[] = {{"MSR", Bit(edx, 5)},    {"FXSR", Bit(edx, 24)},   {"CLFSH", Bit(edx, 19)},
+  const Feature general[] = {{"MSR", Bit(edx, 5)},     {"FXSR", Bit(edx, 24)},   {"CLFSH", Bit(edx, 19)},
                              {"SENTER", Bit(edx, 11)}, {"SCALL", Bit(xedx, 11)}, {"VMX", Bit(ecx, 5)},
                              {"SVM", Bit(xecx, 2)}};
   const Feature addressing[] = {{"PSE", Bit(edx, 3)},  {"PSE36", Bit(edx, 17)}, {"PAE", Bit(edx, 6)},
@@ -157,7 +157,7 @@ void WriteCpuReport() {
                                 {"TM", Bit(edx, 29)},
                                 {"TM2", Bit(ecx, 8)},
                                 {"MNTR", Bit(ecx, 3)}};
-  const Feature other[] = {{"VME", Bit(edx, 1)},  {"DE", Bit(edx, 2)},  {"MCE", Bit(edx, 7)},
+  const Feature other[] = {{"VME", Bit(edx, 1)},  {"DE", Bit(edx, 2)},   {"MCE", Bit(edx, 7)},
                            {"MCA", Bit(edx, 14)}, {"APIC", Bit(edx, 9)}, {"DS", Bit(edx, 21)},
                            {"SS", Bit(edx, 27)},  {"NX", Bit(xedx, 20)}, {"DCA", Bit(ecx, 18)}};
   WriteFeatureLine("Scalar:", scalar, 5);

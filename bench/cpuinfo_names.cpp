@@ -189,26 +189,18 @@ constexpr NameEntry kAmd[] = {
 };
 
 constexpr NameEntry kCyrix[] = {
-    {4, 0x4, 0x4, "Cyrix MediaGX (Gx86, 600 nm)"},
-    {5, 0x2, 0x2, "Cyrix 6x86 (M1, 650 nm)"},
-    {5, 0x4, 0x4, "Cyrix MediaGXm (GXm, 350 nm)"},
-    {6, 0x0, 0x0, "Cyrix 6x86MX/MII (M2, 350 nm)"},
+    {4, 0x4, 0x4, "Cyrix MediaGX (Gx86, 600 nm)"},   {5, 0x2, 0x2, "Cyrix 6x86 (M1, 650 nm)"},
+    {5, 0x4, 0x4, "Cyrix MediaGXm (GXm, 350 nm)"},   {6, 0x0, 0x0, "Cyrix 6x86MX/MII (M2, 350 nm)"},
     {6, 0x5, 0x5, "VIA Cyrix III (Joshua, 180 nm)"},
 };
 
 constexpr NameEntry kCentaur[] = {
-    {5, 0x4, 0x4, "IDT WinChip (C6, 350 nm)"},
-    {5, 0x8, 0x8, "IDT WinChip 2 (C6-2, 250 nm)"},
-    {5, 0x9, 0x9, "IDT WinChip 3 (C6-3, 250 nm)"},
-    {6, 0x6, 0x6, "VIA C3 (Samuel, 180 nm)"},
-    {6, 0x7, 0x7, "VIA C3 (Samuel 2/Ezra, 150 nm)"},
-    {6, 0x8, 0x8, "VIA C3 (Ezra-T, 130 nm)"},
-    {6, 0x9, 0x9, "VIA C3 (Nehemiah, 130 nm)"},
-    {6, 0xA, 0xA, "VIA C7 (Esther, 90 nm)"},
-    {6, 0xD, 0xD, "VIA C7 (Esther, 90 nm)"},
-    {6, 0xF, 0xF, "VIA Nano (Isaiah, 65 nm)"},
-    {7, 0x1B, 0x1B, "Zhaoxin KaiXian (ZX-D, 28 nm)"},
-    {7, 0x3B, 0x3B, "Zhaoxin KaiXian (ZX-E, 16 nm)"},
+    {5, 0x4, 0x4, "IDT WinChip (C6, 350 nm)"},        {5, 0x8, 0x8, "IDT WinChip 2 (C6-2, 250 nm)"},
+    {5, 0x9, 0x9, "IDT WinChip 3 (C6-3, 250 nm)"},    {6, 0x6, 0x6, "VIA C3 (Samuel, 180 nm)"},
+    {6, 0x7, 0x7, "VIA C3 (Samuel 2/Ezra, 150 nm)"},  {6, 0x8, 0x8, "VIA C3 (Ezra-T, 130 nm)"},
+    {6, 0x9, 0x9, "VIA C3 (Nehemiah, 130 nm)"},       {6, 0xA, 0xA, "VIA C7 (Esther, 90 nm)"},
+    {6, 0xD, 0xD, "VIA C7 (Esther, 90 nm)"},          {6, 0xF, 0xF, "VIA Nano (Isaiah, 65 nm)"},
+    {7, 0x1B, 0x1B, "Zhaoxin KaiXian (ZX-D, 28 nm)"}, {7, 0x3B, 0x3B, "Zhaoxin KaiXian (ZX-E, 16 nm)"},
 };
 
 constexpr NameEntry kTransmeta[] = {
@@ -250,17 +242,28 @@ const char* Find(const NameEntry (&table)[N], uint32_t family, uint32_t model) {
 
 const char* ProcessorName(int vendorCode, uint32_t family, uint32_t model) {
   switch (vendorCode) {
-    case 1: return Find(kIntel, family, model);
-    case 2: return Find(kAmd, family, model);
-    case 3: return Find(kCyrix, family, model);
-    case 4: return Find(kCentaur, family, model);
-    case 5: return Find(kTransmeta, family, model);
-    case 6: return Find(kRise, family, model);
-    case 7: return Find(kNexGen, family, model);
-    case 8: return Find(kUmc, family, model);
-    case 9: return Find(kNsc, family, model);
-    case 10: return Find(kSis, family, model);
-    default: return nullptr;
+    case 1:
+      return Find(kIntel, family, model);
+    case 2:
+      return Find(kAmd, family, model);
+    case 3:
+      return Find(kCyrix, family, model);
+    case 4:
+      return Find(kCentaur, family, model);
+    case 5:
+      return Find(kTransmeta, family, model);
+    case 6:
+      return Find(kRise, family, model);
+    case 7:
+      return Find(kNexGen, family, model);
+    case 8:
+      return Find(kUmc, family, model);
+    case 9:
+      return Find(kNsc, family, model);
+    case 10:
+      return Find(kSis, family, model);
+    default:
+      return nullptr;
   }
 }
 

@@ -72,9 +72,9 @@ class Tokens {
 struct Benchmark {
   bool sweep;
   const FamilyLines* lines;
-  bool writing;                 // sweeps: which line
-  KernelIndex kernels[4];       // sweeps use the first
-  uint32_t needs;               // feature flag bit, 0 for none
+  bool writing;            // sweeps: which line
+  KernelIndex kernels[4];  // sweeps use the first
+  uint32_t needs;          // feature flag bit, 0 for none
 };
 
 constexpr Benchmark kBenchmarks[13] = {
@@ -97,7 +97,8 @@ int RunBenchmark(int32_t id, const RunSettings& settings, const Machine& machine
   const Benchmark& b = kBenchmarks[id];
   if (b.sweep) {
     const FamilyLines& lines = *b.lines;
-    return BlockSweep(b.writing ? lines.writing : lines.reading, machine.kernels[b.kernels[0]], settings, output);
+    return BlockSweep(b.writing ? lines.writing : lines.reading, machine.kernels[b.kernels[0]], settings,
+                      output);
   }
   Kernel kernels[4];
   for (int k = 0; k < 4; ++k) kernels[k] = machine.kernels[b.kernels[k]];
@@ -140,9 +141,10 @@ const Machine& RealMachine() {
   static constexpr Machine kMachine{
       RealFlags,
       RealFrequency,
-      {intwr, intrd, intcp, intsc, intad, inttr, floatwr, floatrd, floatcp, floatsc, floatad, floattr, mmxwr, mmxrd,
-       mmxcp, mmxsc, mmxad, mmxtr, mmxwr_nt, mmxrd_nt, mmxcp_nt, mmxsc_nt, mmxad_nt, mmxtr_nt, mmxcp_nt_t0,
-       mmxsc_nt_t0, mmxad_nt_t0, mmxtr_nt_t0},
+      {intwr,    intrd,    intcp,    intsc,       intad,       inttr,       floatwr,
+       floatrd,  floatcp,  floatsc,  floatad,     floattr,     mmxwr,       mmxrd,
+       mmxcp,    mmxsc,    mmxad,    mmxtr,       mmxwr_nt,    mmxrd_nt,    mmxcp_nt,
+       mmxsc_nt, mmxad_nt, mmxtr_nt, mmxcp_nt_t0, mmxsc_nt_t0, mmxad_nt_t0, mmxtr_nt_t0},
       WriteCpuReport,
   };
   return kMachine;
@@ -158,13 +160,18 @@ int RunCommandLine(const char* commandLine, MembwOutput output, const Machine& m
   {
     Tokens tokens;
     switch (tokens.Cut(commandLine)) {
-      case Tokens::kOk: break;
+      case Tokens::kOk:
+        break;
       case Tokens::kHeapError:
         std::fputs(kHeapError, stdout);
         std::fflush(stdout);
         return 1;
-      case Tokens::kTooMany: output(kTooManyWords); return 1;
-      case Tokens::kTooLong: output(kWordTooLong); return 1;
+      case Tokens::kTooMany:
+        output(kTooManyWords);
+        return 1;
+      case Tokens::kTooLong:
+        output(kWordTooLong);
+        return 1;
     }
     const char* argument = nullptr;
     for (int c; (c = NextOption(tokens.Count(), tokens.Table(), kOptions, &argument)) != kEndOfOptions;) {
@@ -208,8 +215,12 @@ int RunCommandLine(const char* commandLine, MembwOutput output, const Machine& m
           settings.prefetchMode = n;
           break;
         }
-        case 'i': information = true; break;
-        default: WriteUsage(); return 1;
+        case 'i':
+          information = true;
+          break;
+        default:
+          WriteUsage();
+          return 1;
       }
     }
   }  // the token blocks are released here

@@ -45,6 +45,7 @@ class Arrays {
 
 }  // namespace membw_internal
 
+// clang-format off
 // Pass loops: reps passes over chunks chunks of CHUNK bytes; BODY covers one chunk with offsets
 // from the assembler symbol .Lqv_o, which it steps itself. SETUP and TEARDOWN run once around.
 #define QV_LOOP_HEAD                  \
@@ -127,3 +128,4 @@ class Arrays {
   const int64_t end = CounterNow();                  \
   ARRAYS.Release();                                  \
   const uint32_t ms = ElapsedMs(start, end)
+// clang-format on

@@ -11,6 +11,7 @@ using namespace membw_internal;
 
 namespace {
 
+// clang-format off
 #define QV_X87 "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"
 
 QV_INLINE void ResetX87() { asm volatile("finit" ::: "memory", QV_X87); }
@@ -128,6 +129,8 @@ QV_DEFINE_LOOP3(FloatTriadLoop, 256, "fldln2\n\t",
                 "fmul %%st(4), %%st\n\t"
                 "faddl .Lqv_o + 24(%[a])\n\t" QV_STORE4("c") QV_STEP ".endr\n\t",
                 "fstp %%st(0)\n\t", QV_X87)
+
+// clang-format on
 
 }  // namespace
 

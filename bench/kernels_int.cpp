@@ -33,7 +33,8 @@ QV_INLINE void Fill32(void* target, uint32_t bytes, uint32_t value) {
       : "memory", "cc");
 }
 
-QV_INLINE void Fill32Pair(void* first, uint32_t firstValue, void* second, uint32_t secondValue, uint32_t bytes) {
+QV_INLINE void Fill32Pair(void* first, uint32_t firstValue, void* second, uint32_t secondValue,
+                          uint32_t bytes) {
   void *a, *b;
   uint32_t n;
   asm volatile(
@@ -61,6 +62,7 @@ QV_INLINE void Fill32Pair(void* first, uint32_t firstValue, void* second, uint32
       : "memory", "cc");
 }
 
+// clang-format off
 #define QV_STEP ".set .Lqv_o, .Lqv_o + 16\n\t"
 #define QV_STORE4(D)                     \
   "mov %%r8d, .Lqv_o(%[" D "])\n\t"      \
@@ -128,6 +130,8 @@ QV_DEFINE_LOOP3(IntTriadLoop, 128, "",
                 "add .Lqv_o + 8(%[a]), %%r10d\n\t"
                 "add .Lqv_o + 12(%[a]), %%r11d\n\t" QV_STORE4("c") QV_STEP ".endr\n\t",
                 "", "r8", "r9", "r10", "r11")
+
+// clang-format on
 
 }  // namespace
 

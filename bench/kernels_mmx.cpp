@@ -13,6 +13,7 @@ namespace {
 constexpr uint64_t kWords33 = 0x0021002100210021ULL;
 constexpr uint64_t kWords55 = 0x0037003700370037ULL;
 
+// clang-format off
 #define QV_MMX "mm0", "mm1", "mm2", "mm3", "mm7"
 
 // Cached MOVQ fill, 32 bytes per step; a second array (when given) in the same loop.
@@ -101,6 +102,8 @@ QV_DEFINE_LOOP3(MmxAddLoop, 256, "", ".rept 8\n\t" QV_LOAD4("a") QV_ADDS4("b") Q
 QV_DEFINE_LOOP3(MmxTriadLoop, 256, QV_SET_MUL,
                 ".rept 8\n\t" QV_LOAD4("b") QV_MUL4 QV_ADDS4("a") QV_STORE4("c") QV_STEP ".endr\n\t", "",
                 QV_MMX)
+
+// clang-format on
 
 }  // namespace
 

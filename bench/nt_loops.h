@@ -37,7 +37,8 @@ QV_INLINE void FillNt(void* target, uint32_t bytes, uint64_t pattern) {
 }
 
 // Both sources of Add and Triad in one loop.
-QV_INLINE void FillNt2(void* first, uint64_t firstPattern, void* second, uint64_t secondPattern, uint32_t bytes) {
+QV_INLINE void FillNt2(void* first, uint64_t firstPattern, void* second, uint64_t secondPattern,
+                       uint32_t bytes) {
   void *a, *b;
   uint32_t n;
   asm volatile(
@@ -97,6 +98,7 @@ QV_INLINE void WriteNtLoop(void* block, uint32_t chunks, uint32_t reps) {
       : "mm0", "memory", "cc");
 }
 
+// clang-format off
 // Eight MOVQ loads into mm0 from the current offset on.
 #define QV_LOAD8                     \
   ".rept 8\n\t"                      \
@@ -129,10 +131,10 @@ QV_INLINE void ReadNtLoop(const void* block, uint32_t chunks, uint32_t reps) {
       "2:\n\t"
       ".set .Lqv_o, 0\n\t"
       ".set .Lqv_f, 512\n\t"
-      QV_PREFETCH4 QV_LOAD8
-      QV_PREFETCH4 QV_LOAD8
-      QV_PREFETCH4 QV_LOAD8
-      QV_PREFETCH4 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8
+      QV_PREFETCH4 QV_LOAD8                                      // prefetch 512..608, load 0..56
+      QV_PREFETCH4 QV_LOAD8                                      // prefetch 640..736, load 64..120
+      QV_PREFETCH4 QV_LOAD8                                      // prefetch 768..864, load 128..184
+      QV_PREFETCH4 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8  // prefetch 896..992, load 192..504
       "add $512, %[p]\n\t"
       "dec %k[n]\n\t"
       "jnz 2b\n\t"
@@ -304,5 +306,7 @@ QV_DEFINE_ADD_LOOP(TriadNtT0Loop, "prefetcht0", QV_MUL4, QV_SET_MUL)
 #undef QV_ADD32
 #undef QV_MUL4
 #undef QV_SET_MUL
+
+// clang-format on
 
 }  // namespace membw_internal

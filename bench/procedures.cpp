@@ -31,8 +31,8 @@ Labels PrefetchLabels(int32_t p) {
   return Labels{
       {p == 2 ? kT0Label : kNtaLabel, p == 2 ? kT0Label : kNtaLabelEol, p == 1 ? kNtaLabelEol : kT0Label,
        p == 1 ? kNtaLabel : kT0Label},
-      {p == 2 ? kT0Label : kNtaLabel, p == 2 ? kT0LabelEol : kNtaLabelEol, p == 1 ? kNtaLabelEol : kT0LabelEol,
-       p == 1 ? kNtaLabelEol : kT0LabelEol},
+      {p == 2 ? kT0Label : kNtaLabel, p == 2 ? kT0LabelEol : kNtaLabelEol,
+       p == 1 ? kNtaLabelEol : kT0LabelEol, p == 1 ? kNtaLabelEol : kT0LabelEol},
   };
 }
 

@@ -19,10 +19,10 @@ constexpr uint32_t kKernelNoMemory = 0xFFFFFFFFu;
 
 // Settings of one run, as the options left them.
 struct RunSettings {
-  uint32_t passGb = 8;        // G
-  uint32_t arrayKb = 32768;   // A
-  uint32_t runs = 1;          // R
-  int32_t prefetchMode = 0;   // P
+  uint32_t passGb = 8;       // G
+  uint32_t arrayKb = 32768;  // A
+  uint32_t runs = 1;         // R
+  int32_t prefetchMode = 0;  // P
 };
 
 // Labels that follow each result line of the non-temporal array test; null for other families.

@@ -65,7 +65,8 @@ int NextOption(int argc, char** argv, const char* options, const char** argument
     state.next = argc;
     state.inToken = false;
   }
-  if (state.inToken && (state.next >= argc || state.offset >= static_cast<int>(std::strlen(argv[state.next]))))
+  if (state.inToken &&
+      (state.next >= argc || state.offset >= static_cast<int>(std::strlen(argv[state.next]))))
     state.inToken = false;
 
   if (!state.inToken) {

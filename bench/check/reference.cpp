@@ -1,11 +1,11 @@
 // membw_reference: times the module's non-temporal loops (IDs 11, 10, 12 Copy) next to AVX2
 // reference loops on the same buffers, in one run, and prints each ratio module/reference.
 // Used by bench/check-bandwidth; not part of the module.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -259,12 +259,18 @@ int main(int argc, char** argv) {
     };
     Row rows[] = {
         {"read (ID 11)", 0, true, [](void* a, void*, uint32_t n, uint32_t r) { ReadNtLoop(a, n / 512, r); }},
-        {"  MMX, no prefetch", 0, false, [](void* a, void*, uint32_t n, uint32_t r) { MmxReadNoPrefetch(a, n, r); }},
-        {"  AVX2+PREFETCHNTA", 0, false, [](void* a, void*, uint32_t n, uint32_t r) { Avx2ReadPrefetchNta(a, n, r); }},
-        {"write (ID 10)", 1, true, [](void*, void* b, uint32_t n, uint32_t r) { WriteNtLoop(b, n / 512, r); }},
-        {"copy (ID 12)", 2, true, [](void* a, void* b, uint32_t n, uint32_t r) { CopyNtLoop(a, b, n / 256, r); }},
-        {"  same, PREFETCHT0", 2, false, [](void* a, void* b, uint32_t n, uint32_t r) { CopyNtT0Loop(a, b, n / 256, r); }},
-        {"  MMX, no prefetch", 2, false, [](void* a, void* b, uint32_t n, uint32_t r) { MmxCopyNoPrefetch(a, b, n, r); }},
+        {"  MMX, no prefetch", 0, false,
+         [](void* a, void*, uint32_t n, uint32_t r) { MmxReadNoPrefetch(a, n, r); }},
+        {"  AVX2+PREFETCHNTA", 0, false,
+         [](void* a, void*, uint32_t n, uint32_t r) { Avx2ReadPrefetchNta(a, n, r); }},
+        {"write (ID 10)", 1, true,
+         [](void*, void* b, uint32_t n, uint32_t r) { WriteNtLoop(b, n / 512, r); }},
+        {"copy (ID 12)", 2, true,
+         [](void* a, void* b, uint32_t n, uint32_t r) { CopyNtLoop(a, b, n / 256, r); }},
+        {"  same, PREFETCHT0", 2, false,
+         [](void* a, void* b, uint32_t n, uint32_t r) { CopyNtT0Loop(a, b, n / 256, r); }},
+        {"  MMX, no prefetch", 2, false,
+         [](void* a, void* b, uint32_t n, uint32_t r) { MmxCopyNoPrefetch(a, b, n, r); }},
     };
     double reference[3] = {0, 0, 0};
     for (uint32_t round = 0; round < rounds; ++round) {
@@ -290,8 +296,8 @@ int main(int argc, char** argv) {
     for (const Row& row : rows) {
       const double ratio = row.best / reference[row.group];
       if (row.main) worst = std::min(worst, ratio);
-      std::printf("%-22s %10u %14.2f %14.2f %8.3f   vs %s\n", row.name, mb * 1024, row.best, reference[row.group],
-                  ratio, referenceNames[row.group]);
+      std::printf("%-22s %10u %14.2f %14.2f %8.3f   vs %s\n", row.name, mb * 1024, row.best,
+                  reference[row.group], ratio, referenceNames[row.group]);
     }
     std::free(b);
     std::free(a);

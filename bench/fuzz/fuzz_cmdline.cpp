@@ -25,10 +25,14 @@ uint32_t FakeKernel(uint32_t sizeKb, uint32_t reps) {
   if (static_cast<uint64_t>(sizeKb) * reps > (2048ull << 20)) __builtin_trap();
   if (++kernelCalls > 4000) return kKernelNoMemory;  // ends huge BatchRun counts
   switch (selector & 3) {
-    case 0: return 1 + (sizeKb ^ reps) % 5000;
-    case 1: return kernelCalls == 3 ? 0 : 1000;
-    case 2: return kernelCalls == 2 ? kKernelNoMemory : 7;
-    default: return 0xFFFFFFFEu;
+    case 0:
+      return 1 + (sizeKb ^ reps) % 5000;
+    case 1:
+      return kernelCalls == 3 ? 0 : 1000;
+    case 2:
+      return kernelCalls == 2 ? kKernelNoMemory : 7;
+    default:
+      return 0xFFFFFFFEu;
   }
 }
 

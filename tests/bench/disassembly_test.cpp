@@ -48,7 +48,8 @@ std::vector<Instruction> Chunk(const std::vector<Instruction>& code, const std::
   return {code.begin() + static_cast<long>(begin), code.begin() + static_cast<long>(end)};
 }
 
-int Count(const std::vector<Instruction>& chunk, const std::string& mnemonic, const std::string& operandPart = "") {
+int Count(const std::vector<Instruction>& chunk, const std::string& mnemonic,
+          const std::string& operandPart = "") {
   int n = 0;
   for (const Instruction& i : chunk)
     if (i.mnemonic == mnemonic && i.operands.find(operandPart) != std::string::npos) ++n;

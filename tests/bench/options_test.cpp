@@ -26,7 +26,8 @@ const Strings kUnknownId4{"4Gb per pass mode", "\nERROR: unknown benchmark ID"};
 TEST(Sizes, PassSizeMustBeAPowerOfTwoThatFitsThirtyTwoBits) {
   int result = 0;
   for (const char* bad : {"-g10", "-g0", "-g-4", "-g4096", "-g2147483648"}) {
-    EXPECT_EQ(Probe(std::string("membw -b13 ") + bad + " ", &result), Strings{"ERROR: invalid pass size"}) << bad;
+    EXPECT_EQ(Probe(std::string("membw -b13 ") + bad + " ", &result), Strings{"ERROR: invalid pass size"})
+        << bad;
     EXPECT_EQ(result, 1);
   }
   EXPECT_EQ(Probe("membw -b13 -g16 ")[0], "16Gb per pass mode");
@@ -40,7 +41,8 @@ TEST(Sizes, PassSizeMustBeAPowerOfTwoThatFitsThirtyTwoBits) {
 TEST(Sizes, ArraySizeMustBeAPowerOfTwoWhoseBytesFitThirtyTwoBits) {
   int result = 0;
   for (const char* bad : {"-m3", "-m0", "-m-1", "-m4096", "-m4194304", "-m4194305"}) {
-    EXPECT_EQ(Probe(std::string("membw -b13 ") + bad + " ", &result), Strings{"ERROR: invalid array size"}) << bad;
+    EXPECT_EQ(Probe(std::string("membw -b13 ") + bad + " ", &result), Strings{"ERROR: invalid array size"})
+        << bad;
     EXPECT_EQ(result, 1);
   }
   EXPECT_EQ(Probe("membw -b13 -m2048 -g4 "), kUnknownId4);
@@ -106,7 +108,7 @@ TEST(UnknownOptions, NoIdOrAnIdOutOfRange) {
 
 TEST(Permutation, NonOptionsMoveBehindTheOptions) {
   EXPECT_EQ(Probe("membw one -b13 two -g4 three "), kUnknownId4);
-  EXPECT_EQ(Probe("membw -b 13 -g 4 "), kUnknownId4);  // arguments in their own tokens
+  EXPECT_EQ(Probe("membw -b 13 -g 4 "), kUnknownId4);        // arguments in their own tokens
   EXPECT_EQ(Probe("membw -b13 -g4 -- -g16 "), kUnknownId4);  // "--" ends scanning
 }
 
@@ -193,7 +195,7 @@ TEST(Exports, EntryAndVersion) {
   ASSERT_NE(version, nullptr);
   EXPECT_DOUBLE_EQ(version(), 1.002);
   EXPECT_EQ(copy.Module().Symbol("Version?Q"), nullptr);  // the link-time stand-in is gone
-  EXPECT_EQ(copy.Module().Symbol("mmxwr_nt"), nullptr);  // kernels stay inside
+  EXPECT_EQ(copy.Module().Symbol("mmxwr_nt"), nullptr);   // kernels stay inside
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The rate arithmetic and the entry's failure paths, with a fake processor, timer and kernels
 // standing in for the real ones.
+#include "procedures.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -10,7 +12,6 @@
 #include "cpuinfo.h"
 #include "entry.h"
 #include "format.h"
-#include "procedures.h"
 #include "scanner.h"
 
 namespace {
@@ -94,7 +95,8 @@ TEST_F(Entry, ArrayTestPassesAndBatchRunAverages) {
   // Run 1 takes 1000 ms per kernel, run 2 takes 500 ms: every BatchRun figure is the mean.
   ASSERT_EQ(RunLine("membw -b6 -g8 -l2 ", {1000, 1000, 1000, 1000, 500, 500, 500, 500}), 0);
   ASSERT_EQ(calls.size(), 8u);
-  for (const auto& c : calls) EXPECT_EQ(c, std::make_pair(32768u, 256u));  // defaults: 32 Mb arrays, 256 passes
+  for (const auto& c : calls)
+    EXPECT_EQ(c, std::make_pair(32768u, 256u));  // defaults: 32 Mb arrays, 256 passes
   const Strings expected{"8Gb per pass mode",
                          "2-benchmark FLOATmem BatchRun mode",
                          "Benchmark #1:",

@@ -19,7 +19,8 @@ using bench_test::Messages;
 using bench_test::ModuleCopy;
 using Strings = std::vector<std::string>;
 
-const std::regex kResultLine(R"(MMX \(nt\)  (Copy: {6}|Scale: {5}|Add: {7}|Triad: {5})[0-9]+\.[0-9]{2} Mb/s  )");
+const std::regex kResultLine(
+    R"(MMX \(nt\)  (Copy: {6}|Scale: {5}|Add: {7}|Triad: {5})[0-9]+\.[0-9]{2} Mb/s  )");
 const std::regex kAverageLine(R"(---\nMMX \(nt\)  AVERAGE:   [0-9]+\.[0-9]{2} Mb/s)");
 
 double Figure(const std::string& line) {
@@ -111,8 +112,8 @@ bool UseDecimalCommaLocale() {
     if (std::setlocale(LC_ALL, name)) return true;
   const std::string folder = platform::PrivateFolder() + "/locales";
   if (!platform::MakeFolders(folder)) return false;
-  const platform::ProcessOutcome built =
-      platform::RunProgram("/usr/bin/localedef", {"-i", "de_DE", "-f", "UTF-8", folder + "/de_DE.UTF-8"}, 60000);
+  const platform::ProcessOutcome built = platform::RunProgram(
+      "/usr/bin/localedef", {"-i", "de_DE", "-f", "UTF-8", folder + "/de_DE.UTF-8"}, 60000);
   if (!built.started || built.timedOut) return false;
   setenv("LOCPATH", folder.c_str(), 1);
   return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
@@ -129,7 +130,8 @@ TEST(Figures, UseAPointUnderADecimalCommaLocale) {
   ASSERT_EQ(result, 0);
   ASSERT_EQ(Messages().size(), 12u);
   const std::regex line(R"(MMX \(nt\) & READING +[0-9]+ Kb block: [0-9]+\.[0-9]{2} Mb/s)");
-  for (size_t i = 1; i < Messages().size(); ++i) EXPECT_TRUE(std::regex_match(Messages()[i], line)) << Messages()[i];
+  for (size_t i = 1; i < Messages().size(); ++i)
+    EXPECT_TRUE(std::regex_match(Messages()[i], line)) << Messages()[i];
 }
 
 std::string ProcCpuinfoField(const std::string& key) {
@@ -150,7 +152,8 @@ TEST(CpuReport, DescribesThisMachine) {
   std::getline(lines, second);
   const std::string vendor = ProcCpuinfoField("vendor_id");
   EXPECT_EQ(first.rfind(vendor + " family ", 0), 0u) << first;
-  EXPECT_TRUE(std::regex_match(first, std::regex(R"(\w{12} family [0-9A-F] model [0-9A-F] stepping [0-9A-F])")))
+  EXPECT_TRUE(
+      std::regex_match(first, std::regex(R"(\w{12} family [0-9A-F] model [0-9A-F] stepping [0-9A-F])")))
       << first;
   EXPECT_EQ(second.substr(second.size() - 10), " processor");
   // Lines the enthusiast checks first: brand, caches, and the vector units the kernels need.
