@@ -149,8 +149,14 @@ void QuickDial::paintEvent(QPaintEvent*) {
     const QPointF at = OnCircle(kLabelRadius, degrees);
     const QFontMetricsF fm(p.font());
     const double w = fm.horizontalAdvance(labels[i]);
-    // Pull the labels at both ends inwards so they stay clear of the bands.
-    const double dx = -w / 2 * (1 + std::cos(degrees * std::numbers::pi / 180.0) * 0.9);
+    // The end labels lean inwards, clear of the bands; the low side labels lean outwards, clear
+    // of the title that runs across the middle; the rest are centred on their tick.
+    const double c = std::cos(degrees * std::numbers::pi / 180.0);
+    double dx = -w / 2;
+    if (i == 0) dx = -w * 0.1;
+    else if (i == labels.size() - 1) dx = -w * 0.9;
+    else if (c < -0.8) dx = -w + 6;
+    else if (c > 0.8) dx = -6;
     p.drawText(QPointF(at.x() + dx, at.y() + fm.ascent() / 2), labels[i]);
   }
 
