@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <map>
 #include <set>
@@ -199,9 +200,16 @@ std::map<std::string, std::string> FirstCpuinfoBlock(const std::string& text, in
   return first;
 }
 
-// Cycles this thread spends in a short busy loop divided by the time it took: the clock the
-// core really runs at under load. Needs a cycle counter the kernel lets us open (often none in
-// a virtual machine); 0 when there is none.
+double ThreadSeconds() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Cycles this thread spends in a short busy loop divided by the processor time it got: the clock
+// the core really runs at under load. Processor time, not wall time, because the load workers
+// share the cores with us. Needs a cycle counter the kernel lets us open (often none in a
+// virtual machine); 0 when there is none.
 double CountedCoreMHz() {
   perf_event_attr attr{};
   attr.type = PERF_TYPE_HARDWARE;
@@ -213,19 +221,19 @@ double CountedCoreMHz() {
   const int fd = static_cast<int>(::syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
   if (fd < 0) return 0;
   ::ioctl(fd, PERF_EVENT_IOC_RESET, 0);
-  const auto t0 = std::chrono::steady_clock::now();
+  const auto wall0 = std::chrono::steady_clock::now();
+  const double cpu0 = ThreadSeconds();
   ::ioctl(fd, PERF_EVENT_IOC_ENABLE, 0);
   volatile uint64_t spin = 0;
-  while (std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(60)) {
+  while (ThreadSeconds() - cpu0 < 0.05 && std::chrono::steady_clock::now() - wall0 < std::chrono::milliseconds(250)) {
     for (int i = 0; i < 10000; ++i) spin = spin + 1;
   }
   ::ioctl(fd, PERF_EVENT_IOC_DISABLE, 0);
-  const auto t1 = std::chrono::steady_clock::now();
+  const double seconds = ThreadSeconds() - cpu0;
   uint64_t cycles = 0;
   const bool ok = ::read(fd, &cycles, sizeof cycles) == static_cast<ssize_t>(sizeof cycles);
   ::close(fd);
-  const double seconds = std::chrono::duration<double>(t1 - t0).count();
-  if (!ok || cycles == 0 || seconds <= 0) return 0;
+  if (!ok || cycles == 0 || seconds < 0.01) return 0;
   return static_cast<double>(cycles) / seconds / 1e6;
 }
 
