@@ -320,6 +320,23 @@ void DesktopWithoutRoot(Tree& t) {
   t.File("/sys/bus/i2c/drivers/ee1004/0-0050/eeprom", Ddr4Spd(m));
   m.serial = 0x12345600;
   t.File("/sys/bus/i2c/drivers/ee1004/0-0052/eeprom", Ddr4Spd(m));
+  // A SATA disk whose serial only udev's name for it tells.
+  Disk(t, "sdb", "../devices/pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0/block/sdb", "WDC WD10EZEX-08WN4A0",
+       "", "", "1953525168");
+  t.Link("/dev/disk/by-id/ata-WDC_WD10EZEX-08WN4A0_WD-WCC6Y1234567", "../../sdb");
+  t.Link("/dev/disk/by-id/wwn-0x50014ee2b1234567", "../../sdb");
+}
+
+void EdacServer(Tree& t) {
+  Processor(t, "Intel(R) Xeon(R) E-2288G CPU @ 3.70GHz", 8, 2, 0, "");
+  Os(t, "Fixture Linux 24 (Server)", "6.8.0-fixture");
+  for (int i = 0; i < 2; ++i) {
+    const std::string d = "/sys/devices/system/edac/mc/mc0/dimm" + std::to_string(i) + "/";
+    t.File(d + "size", "16384\n");
+    t.File(d + "dimm_mem_type", "Unbuffered-DDR4\n");
+    t.File(d + "dimm_location", "channel " + std::to_string(i) + " slot 0\n");
+    t.File(d + "dimm_label", "mc#0chan#" + std::to_string(i) + "slot#0\n");
+  }
 }
 
 }  // namespace fixture

@@ -66,5 +66,6 @@ void Ddr4Desktop(Tree& t);     // two DDR4 modules with SPD, full SMBIOS, NVMe a
 void Ddr5Desktop(Tree& t);     // two DDR5 modules with SPD, full SMBIOS
 void VirtualMachine(Tree& t);  // no DMI at all, KVM hypervisor, one virtio disk
 void DesktopWithoutRoot(Tree& t);  // no raw tables, DMI strings without serials, SPD readable
+void EdacServer(Tree& t);          // memory known only to the EDAC driver
 
 }  // namespace fixture

@@ -129,6 +129,17 @@ TEST(SysreportFixtures, DesktopReadWithoutRootReportsOnlyWhatItCanRead) {
   EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "DMI_VENDOR: ", 1), "American Megatrends Inc.");
   EXPECT_EQ(sysinfo::SpecValue(o.spec, "DMI_CHASSIS_SERIAL: "), "*");
   EXPECT_EQ(sysinfo::SpecValue(o.spec, "Virtualization"), "*");
+  EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "STORAGE: \"Serial: ", 1), "WD-WCC6Y1234567");
+}
+
+TEST(SysreportFixtures, EdacGivesTypeSizeAndChannelsWhenNothingElseDoes) {
+  fixture::Tree t;
+  fixture::EdacServer(t);
+  const Outcome o = RunTool(t.Root());
+  SCOPED_TRACE(Dump(o));
+  EXPECT_EQ(o.panels.ramp, "32 GB - DDR4 - 0 MHz - Dual Channel");
+  EXPECT_EQ(o.panels.ramp1(), "* - *");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "MEM_1##: \"Module format: "), "UDIMM");
 }
 
 TEST(SysreportFixtures, EmptyTreeGivesAReportWithNothingInvented) {
