@@ -125,7 +125,7 @@ SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
   SubmissionOutcome outcome;
   auto failed = [&](const std::string& why) {
     outcome.done = false;
-    outcome.message = " Score upload failed ! \n\n" + why + "\n\n Nothing is marked as sent, you can try again. ";
+    outcome.message = " Score upload failed ! \n\n" + why + "\n\n You can try the upload again. ";
     return outcome;
   };
 
@@ -154,6 +154,7 @@ SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
     outcome.message = kUploadDone;
     return outcome;
   }
+  if (!first.ok && !second.ok && first.error == second.error) return failed(" Nothing was sent: " + first.error + " ");
   std::string why;
   if (!first.ok) why += " The picture was not sent: " + first.error + " ";
   if (!second.ok) why += std::string(why.empty() ? "" : "\n") + " The result record was not sent: " + second.error + " ";
@@ -161,17 +162,17 @@ SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
 }
 
 bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const SubmissionSteps& steps) {
-  auto inform = [&](const std::string& text) {
-    if (dialogs.inform) dialogs.inform(text);
+  auto inform = [&](const std::string& text, bool failed) {
+    if (dialogs.inform) dialogs.inform(text, failed);
   };
   const std::string stop = UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
   if (!stop.empty()) {
-    inform(stop);
+    inform(stop, false);
     return false;
   }
   if (dialogs.confirm && !dialogs.confirm(UploadConfirmationText(facts.applicationTitle))) return false;
   const SubmissionOutcome outcome = SubmitScore(steps);
-  inform(outcome.message);
+  inform(outcome.message, !outcome.done);
   return outcome.done;
 }
 

@@ -76,10 +76,10 @@ struct UploadFacts {
 };
 
 // How the upload talks to the user: the OK/Cancel confirmation (true for OK) and the one message
-// at the end (title kUploadTitle, information icon).
+// at the end (title kUploadTitle; information icon, a warning when the upload failed).
 struct UploadDialogs {
   std::function<bool(const std::string& text)> confirm;  // empty: the caller has consented already
-  std::function<void(const std::string& text)> inform;
+  std::function<void(const std::string& text, bool failed)> inform;
 };
 
 // The whole submission of uploadClick except the button: checks, confirmation, SubmitScore, the

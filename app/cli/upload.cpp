@@ -66,7 +66,7 @@ int UploadAfterRun(const std::vector<std::string>&) {
 
   online::UploadDialogs dialogs;  // no confirmation: --upload is the consent
   std::string told;
-  dialogs.inform = [&told](const std::string& text) { told = text; };
+  dialogs.inform = [&told](const std::string& text, bool) { told = text; };
 
   online::SubmissionSteps steps;
   steps.saveWindowShot = [&form](const std::string& path, std::string* error) {

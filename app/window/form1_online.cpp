@@ -50,9 +50,10 @@ void TForm1::uploadClick() {
     if (agreed) busy = std::make_unique<BusyCursor>();
     return agreed;
   };
-  dialogs.inform = [this, &busy](const std::string& text) {
+  dialogs.inform = [this, &busy](const std::string& text, bool failed) {
     busy.reset();
-    QMessageBox::information(this, Text(online::kUploadTitle), DialogText(text));
+    if (failed) QMessageBox::warning(this, Text(online::kUploadTitle), DialogText(text));
+    else QMessageBox::information(this, Text(online::kUploadTitle), DialogText(text));
   };
 
   online::SubmissionSteps steps;
