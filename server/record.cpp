@@ -55,7 +55,7 @@ bool ValidDate(std::string_view d) {
   const int y = (d[0] - '0') * 1000 + (d[1] - '0') * 100 + (d[2] - '0') * 10 + (d[3] - '0');
   const int m = (d[5] - '0') * 10 + (d[6] - '0');
   const int day = (d[8] - '0') * 10 + (d[9] - '0');
-  if (y < 2000 || y > 2999 || m < 1 || m > 12 || day < 1) return false;
+  if (y < 1970 || y > 2999 || m < 1 || m > 12 || day < 1) return false;
   static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (day > kDays[m - 1]) return false;
   const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
