@@ -26,6 +26,7 @@ class ProgramAgainstServer : public ::testing::Test {
     static int argc = 1;
     static char name[] = "server_program_test";
     static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     if (!QApplication::instance()) app_ = new QApplication(argc, argv);
   }
   void SetUp() override {
