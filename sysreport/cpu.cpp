@@ -126,7 +126,8 @@ std::vector<int> OnlineCpus(const Root& root) {
   std::vector<int> cpus = ParseCpuList(root.Attribute("/sys/devices/system/cpu/online"));
   if (!cpus.empty()) return cpus;
   for (const std::string& name : root.List("/sys/devices/system/cpu")) {
-    if (name.size() > 3 && StartsWith(name, "cpu") && name.find_first_not_of("0123456789", 3) == std::string::npos) {
+    if (name.size() > 3 && name.size() < 9 && StartsWith(name, "cpu") &&
+        name.find_first_not_of("0123456789", 3) == std::string::npos) {
       cpus.push_back(std::stoi(name.substr(3)));
     }
   }

@@ -211,7 +211,7 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
   if (const std::optional<std::string> table = root.Read("/sys/firmware/dmi/tables/DMI", 1024 * 1024))
     smbios = ReadSmbiosFacts(ParseSmbios(*table));
   const DmiFacts dmi = smbios.present ? DmiFromSmbios(smbios) : DmiFromSysfs(root);
-  const std::vector<SpdImage> spd = deadline.Passed() ? std::vector<SpdImage>{} : ReadSpdImages(root);
+  const std::vector<SpdImage> spd = ReadSpdImages(root, deadline);
   const MemoryFacts memory = CollectMemory(root, smbios, spd);
 
   ReportWriter w("Quorvex hardware report (sysreport 1.0)",

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "sysreport/gather.h"
@@ -34,7 +35,14 @@ int main(int argc, char** argv) {
   const char* root = std::getenv("QUORVEX_SYSROOT");
   const sysreport::Root machine(root && *root ? root : "/");
   const sysreport::Deadline deadline(std::chrono::milliseconds(1500));
-  const std::string text = sysreport::BuildReport(machine, deadline);
+  std::string text;
+  try {
+    text = sysreport::BuildReport(machine, deadline);
+  } catch (const std::exception& e) {
+    // No report is better than half of one: the program then shows every fact as unknown.
+    std::fprintf(stderr, "sysreport: %s\n", e.what());
+    return 1;
+  }
   if (!WriteReport(base + ".txt", text)) {
     std::fprintf(stderr, "sysreport: cannot write %s.txt\n", base.c_str());
     return 1;

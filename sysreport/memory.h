@@ -37,8 +37,9 @@ struct SpdImage {
   std::string bytes;
 };
 
-// The SPD EEPROMs the kernel's ee1004, spd5118 and eeprom drivers expose.
-std::vector<SpdImage> ReadSpdImages(const Root& root);
+// The SPD EEPROMs the kernel's ee1004, spd5118 and eeprom drivers expose. Each read goes over
+// the SMBus and takes tens of milliseconds, so the deadline is asked before every image.
+std::vector<SpdImage> ReadSpdImages(const Root& root, const Deadline& deadline);
 
 MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std::vector<SpdImage>& spdImages);
 

@@ -2,6 +2,9 @@
 // channels, timings and makers.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <tuple>
+
 #include "sysreport/memory.h"
 #include "sysreport/report_writer.h"
 #include "sysreport/smbios.h"
@@ -89,6 +92,39 @@ TEST(ReportLayout, MachineTextsCannotOpenSectionsOrModules) {
   w.Value("Label", "v", true);
   w.ModuleBlock(3);
   EXPECT_EQ(w.Text(), "h1\nh2\n\nKept\t\t\n\tLabel\t\tv\nDIMM #\t\t\t\t3\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Random images with a valid checksum reach every field decoder; random tables reach the walk.
+TEST(DamagedInput, RandomSpdImagesAndTablesNeverCrashTheDecoders) {
+  std::mt19937 rng(20261208);
+  auto bytes = [&](size_t n) {
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng() & 0xFF);
+    return s;
+  };
+  for (int round = 0; round < 300; ++round) {
+    for (const auto& [kind, size, crcEnd] : {std::tuple<uint8_t, size_t, size_t>{0x0C, 512, 126},
+                                             {0x12, 1024, 510}, {0x0B, 256, 126}}) {
+      std::string image = bytes(size);
+      image[2] = static_cast<char>(kind);
+      if (kind == 0x0B) image[0] = static_cast<char>(image[0] & 0x7F);
+      const uint16_t crc = sysreport::SpdCrc16(image, 0, crcEnd);
+      image[crcEnd] = static_cast<char>(crc & 0xFF);
+      image[crcEnd + 1] = static_cast<char>(crc >> 8);
+      const auto f = sysreport::DecodeSpd(image);
+      ASSERT_TRUE(f) << round;
+      for (int rate : {1600, 2400, 3200, 4800, 6400}) (void)sysreport::TimingsAt(*f, rate);
+      (void)sysreport::JedecMakerName(f->makerCode);
+    }
+    const std::string table = bytes(64 + rng() % 2048);
+    const auto facts = sysreport::ReadSmbiosFacts(sysreport::ParseSmbios(table));
+    const sysreport::Root nowhere("/nonexistent-quorvex-root");
+    (void)sysreport::CollectMemory(nowhere, facts, {});
+  }
 }
 
 }  // namespace

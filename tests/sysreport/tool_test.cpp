@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <random>
 #include <cstdlib>
 #include <filesystem>
 
@@ -150,6 +151,29 @@ TEST(SysreportFixtures, EmptyTreeGivesAReportWithNothingInvented) {
   EXPECT_EQ(o.panels.osp, "*");
   EXPECT_EQ(o.panels.cpup, "*");
   EXPECT_EQ(sysinfo::SpecValue(o.spec, "PI_CORE_SPEED"), "*");
+}
+
+TEST(SysreportFixtures, GarbageInEveryFileStillGivesAReport) {
+  fixture::Tree t;
+  std::mt19937 rng(7);
+  auto bytes = [&](size_t n) {
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng() & 0xFF);
+    return s;
+  };
+  for (const char* path : {"/.cpuid", "/proc/cpuinfo", "/etc/os-release", "/proc/sys/kernel/osrelease",
+                           "/sys/firmware/dmi/tables/DMI", "/sys/bus/i2c/drivers/ee1004/0-0050/eeprom",
+                           "/sys/devices/system/cpu/online", "/sys/devices/system/cpu/cpu0/cache/index0/size",
+                           "/sys/devices/system/cpu/cpu0/cache/index0/level", "/sys/class/dmi/id/bios_vendor",
+                           "/sys/devices/system/edac/mc/mc0/dimm0/size", "/sys/block/sda/size"})
+    t.File(path, bytes(4096));
+  t.File("/sys/devices/system/cpu/cpu99999999999/topology/core_id", "99999999999999999999\n");
+  t.File("/sys/devices/system/cpu/cpu0/cache/index0/level", "99999999999999999999\n");
+  t.File("/sys/devices/system/cpu/cpu0/cache/index0/type", "Data\n");
+  t.File("/sys/devices/system/cpu/cpu0/cache/index0/ways_of_associativity", "-7\n");
+  t.File("/sys/devices/system/edac/mc/mc0/dimm1/size", "18446744073709551616\n");
+  const Outcome o = RunTool(t.Root());
+  EXPECT_GE(o.report.size(), 3u);
 }
 
 TEST(SysreportLive, ThisMachineFillsTheProcessorAndOsQuickly) {
