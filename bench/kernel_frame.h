@@ -74,7 +74,7 @@ class Arrays {
                  ".set .Lqv_o, 0\n\t" BODY "add $" #CHUNK ", %[p]\n\t" QV_LOOP_TAIL TEARDOWN \
                  : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)                            \
                  : [base] "r"(block), [chunks] "r"(chunks), [zero] "r"(0u),                 \
-                   [mul] "m"(membw_internal::kMultiplier)                                   \
+                   [mul] "m"(kLoopMultiplier)                                   \
                  : "memory", "cc", __VA_ARGS__);                                            \
   }
 
@@ -94,7 +94,7 @@ class Arrays {
                  "add $" #CHUNK ", %[d]\n\t" QV_LOOP_TAIL TEARDOWN                                    \
                  : [s] "=&r"(s), [d] "=&r"(d), [n] "=&r"(n), [reps] "+r"(reps)                        \
                  : [src] "r"(source), [dst] "r"(destination), [chunks] "r"(chunks),                   \
-                   [mul] "m"(membw_internal::kMultiplier)                                             \
+                   [mul] "m"(kLoopMultiplier)                                             \
                  : "memory", "cc", __VA_ARGS__);                                                      \
   }
 
@@ -117,7 +117,7 @@ class Arrays {
                  "add $" #CHUNK ", %[c]\n\t" QV_LOOP_TAIL TEARDOWN                                    \
                  : [a] "=&r"(a), [b] "=&r"(b), [c] "=&r"(c), [n] "=&r"(n), [reps] "+r"(reps)          \
                  : [fa] "r"(first), [fb] "r"(second), [dst] "r"(destination), [chunks] "r"(chunks),   \
-                   [mul] "m"(membw_internal::kMultiplier)                                             \
+                   [mul] "m"(kLoopMultiplier)                                             \
                  : "memory", "cc", __VA_ARGS__);                                                      \
   }
 
