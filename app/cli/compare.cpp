@@ -154,7 +154,8 @@ int Compare(const std::vector<std::string>& args) {
       if (record[15] != "--.--") in.scoreCaption = record[15] + " ";
       if (core::NumericText(record[14]) != "0") in.latencyCaption = "LATENCY  " + record[14] + "  ns";
     } else if (!o.score) {
-      std::fprintf(stderr, "quorvex-cli compare: %s\n", error.c_str());
+      std::fprintf(stderr, "quorvex-cli compare: no logged run to compare (%s); log one with `quorvex-cli run --log`"
+                           " or give --score\n", error.c_str());
     }
   }
   if (o.score) in.scoreCaption = core::FixedText(*o.score, 2) + " ";
