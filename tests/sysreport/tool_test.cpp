@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/core/host.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "sysinfo/panels.h"
@@ -74,6 +75,7 @@ TEST(SysreportFixtures, Ddr4DualChannelDesktopWithSpdAndFullSmbios) {
   EXPECT_DOUBLE_EQ(o.memoryClock, 3201);
   EXPECT_EQ(sysinfo::SpecValue(o.spec, "PI_L2_CACHE:"), "6 x 256 KBytes, 4-way set associative, 64-byte line size");
   EXPECT_EQ(sysinfo::SpecValue(o.spec, "PI_L3_CACHE:"), "12 MBytes, 16-way set associative, 64-byte line size");
+  EXPECT_EQ(core::LargestCacheKBytes(o.spec), "12288");
   EXPECT_EQ(sysinfo::SpecValue(o.spec, "Virtualization"), "*");
   EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "DMI_VENDOR: ", 1), "American Megatrends Inc.");
   EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "DMI_CHASSIS_SERIAL: ", 1), "CHS-00042");
@@ -114,6 +116,7 @@ TEST(SysreportFixtures, VirtualMachineWithoutDmiLeavesMemoryFactsOut) {
   EXPECT_EQ(sysinfo::SpecValue(o.spec, "SW_VIRTUALIZATION:"), "KVM");
   EXPECT_EQ(sysinfo::SpecValueNth(o.spec, "STORAGE: \"Serial: ", 1), "overlayblk");
   EXPECT_EQ(sysinfo::SpecValue(o.spec, "CHIP_MEMORY_TYPE"), "*");
+  EXPECT_EQ(core::LargestCacheKBytes(o.spec), "12288");  // the processor's facts still size the latency test
 }
 
 TEST(SysreportFixtures, DesktopReadWithoutRootReportsOnlyWhatItCanRead) {
