@@ -77,7 +77,9 @@ uint64_t Below(uint64_t* state, uint64_t bound) {
   return static_cast<uint64_t>((static_cast<unsigned __int128>(SplitMix64(state)) * bound) >> 64);
 }
 
-inline char** Slot(char* lines, uint64_t index) { return reinterpret_cast<char**>(lines + index * kLineBytes); }
+inline char** Slot(char* lines, uint64_t index) {
+  return reinterpret_cast<char**>(lines + index * kLineBytes);
+}
 
 }  // namespace
 

@@ -46,7 +46,8 @@ bool g_threadClock = false;
 int64_t Now() {
   if (g_threadClock) {
     timespec ts{};
-    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) == 0) return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) == 0)
+      return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
   }
   int64_t count = 0;
   platform::PerformanceCounter(&count);
@@ -86,7 +87,8 @@ class PinnedToThisProcessor {
 
 const char* Measure(int32_t rounds, int32_t kbytes, int32_t loads) {
   if (rounds < 1 || rounds > kMaxRounds) {
-    snprintf(g_text, sizeof g_text, "Error: the number of rounds must be 1 to %d, not %d", kMaxRounds, rounds);
+    snprintf(g_text, sizeof g_text, "Error: the number of rounds must be 1 to %d, not %d", kMaxRounds,
+             rounds);
     return g_text;
   }
   if (kbytes < 1) {
@@ -101,15 +103,17 @@ const char* Measure(int32_t rounds, int32_t kbytes, int32_t loads) {
   g_threadClock = clock_gettime(CLOCK_THREAD_CPUTIME_ID, &probe) == 0;
   int64_t frequency = 0;
   int64_t count = 0;
-  if (!g_threadClock && (!platform::PerformanceFrequency(&frequency) || !platform::PerformanceCounter(&count)))
+  if (!g_threadClock &&
+      (!platform::PerformanceFrequency(&frequency) || !platform::PerformanceCounter(&count)))
     return Text("Error: the system has no usable clock");
 
   const uint64_t bytes = static_cast<uint64_t>(kbytes) * 1024;
   // Asking for more than is there would not fail at once but end in swapping or the OOM killer.
   const uint64_t available = AvailableMemoryBytes();
   if (available != 0 && static_cast<double>(bytes) > static_cast<double>(available) * kUsableMemoryShare) {
-    snprintf(g_text, sizeof g_text, "Error: a buffer of %d KBytes does not fit in the %llu KBytes of memory available",
-             kbytes, static_cast<unsigned long long>(available / 1024));
+    snprintf(g_text, sizeof g_text,
+             "Error: a buffer of %d KBytes does not fit in the %llu KBytes of memory available", kbytes,
+             static_cast<unsigned long long>(available / 1024));
     return g_text;
   }
   LineBuffer buffer;
@@ -129,7 +133,8 @@ const char* Measure(int32_t rounds, int32_t kbytes, int32_t loads) {
 
   double roundBudget = kCallBudgetNs / rounds;
   if (roundBudget > kRoundBudgetNs) roundBudget = kRoundBudgetNs;
-  const uint64_t roundLoads = PlanRoundLoads(static_cast<uint64_t>(loads), warmNs, roundBudget, kMinRoundLoads);
+  const uint64_t roundLoads =
+      PlanRoundLoads(static_cast<uint64_t>(loads), warmNs, roundBudget, kMinRoundLoads);
 
   double best = 0;
   for (int32_t round = 0; round < rounds; ++round) {
@@ -138,7 +143,8 @@ const char* Measure(int32_t rounds, int32_t kbytes, int32_t loads) {
   }
   UnmapLines(&buffer);
 
-  if (FormatNanoseconds(best, g_text, sizeof g_text) == 0) return Text("Error: the clock gave no usable time");
+  if (FormatNanoseconds(best, g_text, sizeof g_text) == 0)
+    return Text("Error: the clock gave no usable time");
   return g_text;
 }
 

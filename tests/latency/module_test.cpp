@@ -27,7 +27,9 @@ class Module {
   bool ok() const { return entry_ != nullptr; }
   const std::string& error() const { return error_; }
   MemLatencyEntry entry() const { return entry_; }
-  const char* operator()(int32_t rounds, int32_t kbytes, int32_t loads) const { return entry_(rounds, kbytes, loads); }
+  const char* operator()(int32_t rounds, int32_t kbytes, int32_t loads) const {
+    return entry_(rounds, kbytes, loads);
+  }
   void Unload() {
     entry_ = nullptr;
     module_.Unload();
@@ -52,8 +54,8 @@ bool UseDecimalCommaLocale() {
     if (setlocale(LC_ALL, name)) return true;
   const std::string& folder = platform::PrivateFolder();
   if (folder.empty()) return false;
-  const platform::ProcessOutcome made =
-      platform::RunProgram("/usr/bin/localedef", {"-i", "de_DE", "-f", "UTF-8", folder + "/de_DE.UTF-8"}, 120000);
+  const platform::ProcessOutcome made = platform::RunProgram(
+      "/usr/bin/localedef", {"-i", "de_DE", "-f", "UTF-8", folder + "/de_DE.UTF-8"}, 120000);
   if (!made.started || made.exitCode != 0) return false;
   setenv("LOCPATH", folder.c_str(), 1);
   return setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
@@ -88,9 +90,14 @@ TEST(MemLatencyErrors, EveryRefusalIsAnErrorText) {
     int32_t rounds, kbytes, loads;
     const char* says;
   } cases[] = {
-      {0, 64, 1000, "rounds"},     {-3, 64, 1000, "rounds"}, {101, 64, 1000, "rounds"},
-      {4, 0, 1000, "size"},        {4, -64, 1000, "size"},   {4, INT32_MIN, 1000, "size"},
-      {4, 64, 0, "loads"},         {4, 64, -22000000, "loads"},
+      {0, 64, 1000, "rounds"},
+      {-3, 64, 1000, "rounds"},
+      {101, 64, 1000, "rounds"},
+      {4, 0, 1000, "size"},
+      {4, -64, 1000, "size"},
+      {4, INT32_MIN, 1000, "size"},
+      {4, 64, 0, "loads"},
+      {4, 64, -22000000, "loads"},
       {4, INT32_MAX, 1000, "memory"},  // 2 TiB: more than any machine here has
   };
   for (const Case& c : cases) {
@@ -173,8 +180,8 @@ TEST(MemlatDriver, ExitCodesAndOrdinaryPages) {
   EXPECT_EQ(run({"64k"}).exitCode, 2u);
   EXPECT_EQ(run({"99999999999"}).exitCode, 2u);
   EXPECT_EQ(run({"1", "2", "3", "4"}).exitCode, 2u);
-  const platform::ProcessOutcome ordinary =
-      platform::RunProgram(MEMLAT_REFERENCE_PATH, {"--no-thp", MEMLAT_DRIVER_PATH, "4096", "300000", "1"}, 60000);
+  const platform::ProcessOutcome ordinary = platform::RunProgram(
+      MEMLAT_REFERENCE_PATH, {"--no-thp", MEMLAT_DRIVER_PATH, "4096", "300000", "1"}, 60000);
   ASSERT_TRUE(ordinary.started) << ordinary.error;
   EXPECT_FALSE(ordinary.timedOut);
   EXPECT_EQ(ordinary.exitCode, 0u);
