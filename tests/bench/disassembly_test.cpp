@@ -2,6 +2,7 @@
 // prefetches they are meant to issue, read back from the built module with objdump.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -97,6 +98,26 @@ TEST_F(Disassembly, CopyKernelsDifferOnlyInThePrefetch) {
     if (nta[i].mnemonic != "prefetchnta") {
       EXPECT_EQ(nta[i].mnemonic, t0[i].mnemonic) << i;
     }
+}
+
+// The module's dynamic symbol table: its two exports and nothing that would pin it in memory.
+TEST_F(Disassembly, ExportsOnlyTheEntryAndTheVersion) {
+  const std::string out = platform::PrivateFolder() + "/dynsyms.txt";
+  const std::string command =
+      "readelf -W --dyn-syms '" + std::string(MEMBW_MODULE_PATH) + "' > '" + out + "'";
+  ASSERT_EQ(platform::RunProgram("/bin/sh", {"-c", command}, 60000).exitCode, 0u);
+  std::ifstream in(out);
+  std::vector<std::string> exported;
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_EQ(line.find("UNIQUE"), std::string::npos) << line;  // dlclose could not unload the module
+    std::istringstream f(line);
+    std::string num, value, size, type, bind, vis, ndx, name;
+    if (!(f >> num >> value >> size >> type >> bind >> vis >> ndx >> name)) continue;
+    if (ndx != "UND" && ndx != "Ndx" && (bind == "GLOBAL" || bind == "WEAK")) exported.push_back(name);
+  }
+  platform::DeleteFile(out);
+  std::sort(exported.begin(), exported.end());
+  EXPECT_EQ(exported, (std::vector<std::string>{"Version@0", "membw"}));
 }
 
 }  // namespace
