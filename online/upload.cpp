@@ -5,18 +5,11 @@
 
 #include "online/http_client.h"
 #include "platform/files.h"
+#include "sysinfo/text.h"
 
 namespace online {
 
 namespace {
-
-std::string TrimmedText(const std::string& text) {
-  size_t b = 0;
-  size_t e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
-  return text.substr(b, e - b);
-}
 
 std::tm LocalNow(int* milliseconds) {
   const auto now = std::chrono::system_clock::now();
@@ -42,13 +35,13 @@ std::string Digits(int value, int width) {
 
 std::string UploadPrecheck(const std::string& memoryType, const std::string& channels, double memoryClock,
                            const std::string& scoreCaption) {
-  if (TrimmedText(memoryType) == "*" || TrimmedText(channels) == "*" || memoryClock == 0) return kNoSystemSpec;
+  if (sysinfo::Trim(memoryType) == "*" || sysinfo::Trim(channels) == "*" || memoryClock == 0) return kNoSystemSpec;
   if (scoreCaption == "--.--") return kNoScore;
   return {};
 }
 
 std::string UploadConfirmationText(const std::string& applicationTitle) {
-  return " Welcome to \" " + TrimmedText(applicationTitle) + " \" score *submit.\r\n" +
+  return " Welcome to \" " + sysinfo::Trim(applicationTitle) + " \" score *submit.\r\n" +
          " To submit your score to our server, click [OK] button.\r\n" + "\r\n" +
          "  * Please note that by clicking [OK] button,\r\n" + "     information's about your current system\r\n" +
          "     configuration will be uploaded and stored\r\n" + "     on our server.";

@@ -13,6 +13,7 @@
 
 #include "app/core/record.h"
 #include "app/window/form1.h"
+#include "online/http_client.h"
 #include "online/upload.h"
 #include "online/window_shot.h"
 #include "sysinfo/system_spec.h"
@@ -78,7 +79,12 @@ int UploadAfterRun(const std::vector<std::string>&) {
                                    lookup ? lookup : [] { return std::string("--"); }, error);
   };
 
-  std::fprintf(stderr, "Uploading the result...\n");
+  const std::string stop = online::UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
+  if (!stop.empty()) {
+    std::fprintf(stderr, "%s:%s\n", online::kUploadTitle, stop.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "Uploading the result to %s ...\n", online::ServerBase().c_str());
   const bool done = online::RunUpload(facts, dialogs, steps);
   std::fprintf(done ? stdout : stderr, "%s:%s\n", online::kUploadTitle, told.c_str());
   return done ? 0 : 1;
