@@ -38,7 +38,7 @@ void ExpectRun(const Strings& m, size_t at, const Strings& labels) {
     sum += Figure(m[at + 2 * k]);
   }
   EXPECT_TRUE(std::regex_match(m[at + 8], kAverageLine)) << m[at + 8];
-  EXPECT_NEAR(Figure(m[at + 8]), sum / 4, 0.01);
+  EXPECT_NEAR(Figure(m[at + 8]), sum / 4, 0.02);  // both sides rounded to 0.01
 }
 
 struct ModeCase {
@@ -82,7 +82,7 @@ TEST(NonTemporalArrayTest, FiveRunsWithBatchRunSummary) {
   const Strings batchLabels{"[NTA prefetch]", "[NTA prefetch]\n", "[T0 prefetch]\n", "[T0 prefetch]\n"};
   for (int k = 0; k < 4; ++k) {
     EXPECT_EQ(m[at + 2 * k].rfind(std::string("MMX (nt) BatchRun  ") + names[k], 0), 0u) << m[at + 2 * k];
-    EXPECT_NEAR(Figure(m[at + 2 * k]), sums[k] / 5, 0.01);
+    EXPECT_NEAR(Figure(m[at + 2 * k]), sums[k] / 5, 0.02);
     EXPECT_EQ(m[at + 2 * k + 1], batchLabels[k]);
     // The host finds its Copy sample by this text; the summary must not carry it.
     EXPECT_EQ(m[at + 2 * k].find("(nt)  Copy"), std::string::npos);
