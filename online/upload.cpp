@@ -31,6 +31,16 @@ std::string Digits(int value, int width) {
   return text;
 }
 
+// The first line of a server's answer, for a message: printable ASCII only, at most 160 bytes.
+std::string AnswerLine(const std::string& body) {
+  std::string line;
+  for (char c : sysinfo::Trim(body)) {
+    if (c == '\r' || c == '\n' || line.size() >= 160) break;
+    line += (c >= 32 && c < 127) ? c : '?';
+  }
+  return line;
+}
+
 }  // namespace
 
 std::string UploadPrecheck(const std::string& memoryType, const std::string& channels, double memoryClock,
@@ -108,8 +118,13 @@ PostResult PostResultFile(const std::string& path) {
   result.status = response.completed ? response.status : 0;
   result.ok = response.Succeeded();
   if (!result.ok) {
-    result.error = response.completed ? "the server answered with status " + std::to_string(response.status)
-                                      : response.error;
+    if (response.completed) {
+      const std::string answer = AnswerLine(response.body);
+      result.error = "the server answered with status " + std::to_string(response.status) +
+                     (answer.empty() ? "" : " (" + answer + ")");
+    } else {
+      result.error = response.error;
+    }
   }
   return result;
 }

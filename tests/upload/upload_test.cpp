@@ -174,11 +174,12 @@ TEST_F(UploadTest, BothPostsAreByteExactAndTheRecordNamesThePicture) {
 }
 
 TEST_F(UploadTest, ErrorStatusIsAFailureWithTheStatusAndLeavesNothingBehind) {
-  server.SetAnswers({{200, "OK"}, {200, kGeoReply}, {500, "broken"}});
+  server.SetAnswers({{200, "OK"}, {200, kGeoReply}, {500, "Record refused\x01\r\n<html>trace</html>"}});
   const online::SubmissionOutcome outcome = online::SubmitScore(Steps());
   EXPECT_FALSE(outcome.done);
   EXPECT_NE(outcome.message.find("failed"), std::string::npos) << outcome.message;
-  EXPECT_NE(outcome.message.find("record was not sent: the server answered with status 500"), std::string::npos)
+  EXPECT_NE(outcome.message.find("record was not sent: the server answered with status 500 (Record refused?)"),
+            std::string::npos)
       << outcome.message;
   EXPECT_EQ(outcome.message.find("upload done"), std::string::npos);
   EXPECT_EQ(server.Requests().size(), 3u);
