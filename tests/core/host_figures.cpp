@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   const sysinfo::SystemSpec spec{{"PI_L3_CACHE: \"" + cache + "\""}};
   for (int i = 0; i < 4; ++i) samples.push_back(kLatencyPrefix + MeasureLatencyOnce(spec, {}, nullptr));
   std::printf("LAT-   cache %-10s average %s ns\n", cache.c_str(), AverageSamples(samples, kLatencyPrefix).c_str());
-  std::printf("host work per call %.4f s, measuring call %.3f s, ratio %.5f\n", overhead, measured / calls,
+  std::printf("host work per call %.3f ms, measuring call %.3f s, ratio %.6f\n", overhead * 1000, measured / calls,
               overhead / (measured / calls));
   return 0;
 }
