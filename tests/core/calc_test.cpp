@@ -33,17 +33,6 @@ TEST(FixedText, RoundsHalfAwayFromZero) {
   EXPECT_EQ(FixedText(1e300, 0).substr(0, 4), "1000");
 }
 
-TEST(Parsing, WholeTextOnly) {
-  EXPECT_EQ(ParseInteger("0123"), 123);
-  EXPECT_EQ(ParseInteger("-7"), -7);
-  EXPECT_FALSE(ParseInteger(""));
-  EXPECT_FALSE(ParseInteger("12a"));
-  EXPECT_FALSE(ParseInteger(" 12"));
-  EXPECT_FALSE(ParseInteger("99999999999999999999"));
-  EXPECT_EQ(ParseDecimal("65.5"), 65.5);
-  EXPECT_FALSE(ParseDecimal("65,5"));
-}
-
 TEST(Samples, ScaleBandwidthSample) {
   EXPECT_EQ(ScaleBandwidthSample("12345"), "13212");
   EXPECT_EQ(ScaleBandwidthSample("8765"), "9381");

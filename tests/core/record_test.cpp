@@ -162,18 +162,3 @@ TEST_F(RecordFile, NumbersUseAPointUnderDecimalCommaLocale) {
   EXPECT_NE(text.find(";\"65.5\";\"10.39\";"), std::string::npos);
 }
 
-TEST(Record, DateAndTimeShape) {
-  const std::string date = CurrentDateText(), time = CurrentTimeText();
-  ASSERT_EQ(date.size(), 10u);
-  EXPECT_EQ(date[4], '-');
-  EXPECT_EQ(date[7], '-');
-  ASSERT_EQ(time.size(), 8u);
-  EXPECT_EQ(time[2], ':');
-  EXPECT_EQ(BuildResultRecord(RecordInputs{}, "", "x").fields[0].size(), 10u);
-}
-
-TEST(Record, LogPathIsInAWritableFolder) {
-  const std::string path = LogFilePath();
-  ASSERT_GT(path.size(), std::string(kLogFileName).size());
-  EXPECT_EQ(path.substr(path.size() - std::string(kLogFileName).size()), kLogFileName);
-}

@@ -37,11 +37,6 @@ TEST(Blanks, CollapseRemoveTrim) {
   EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0");  // only codes up to 32 count
 }
 
-TEST(Case, OnlyAsciiLettersChange) {
-  EXPECT_EQ(UpperAscii("aZ\xE4\xB2#1"), "AZ\xE4\xB2#1");
-  EXPECT_EQ(LowerAscii("Az\xC4"), "az\xC4");
-}
-
 TEST(SplitLines, AllLineEnds) {
   EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
   EXPECT_EQ(SplitLines("a\r\n"), (std::vector<std::string>{"a"}));
@@ -50,8 +45,3 @@ TEST(SplitLines, AllLineEnds) {
   EXPECT_EQ(SplitLines("\r\n"), (std::vector<std::string>{""}));
 }
 
-TEST(ShortestNumberText, WholeNumbersWithoutDecimals) {
-  EXPECT_EQ(ShortestNumberText(3201), "3201");
-  EXPECT_EQ(ShortestNumberText(0), "0");
-  EXPECT_EQ(ShortestNumberText(1600.5), "1600.5");
-}
