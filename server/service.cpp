@@ -98,9 +98,8 @@ bool Service::Start(std::string* error) {
   http_->set_keep_alive_timeout(5);
   Routes();
   // The library listens with a backlog of 5; keep the socket to give it room for bursts.
-  int listener = -1;
-  http_->set_socket_options([&listener](int fd) {
-    listener = fd;
+  http_->set_socket_options([this](int fd) {
+    listener_ = fd;
     int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
@@ -119,7 +118,7 @@ bool Service::Start(std::string* error) {
     port_ = options_.port;
   }
   // Listening again on a listening socket only changes its backlog.
-  if (listener >= 0) ::listen(listener, kListenBacklog);
+  if (listener_ >= 0) ::listen(listener_, kListenBacklog);
   return true;
 }
 
@@ -155,7 +154,6 @@ void Service::Routes() {
     if (req.method != "POST") return httplib::Server::HandlerResponse::Unhandled;
     if (req.has_header("Transfer-Encoding") || !req.has_header("Content-Length")) {
       Reply(res, 411, "uploads need a Content-Length");
-      res.set_header("Connection", "close");
       return httplib::Server::HandlerResponse::Handled;
     }
     return httplib::Server::HandlerResponse::Unhandled;

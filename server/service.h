@@ -62,6 +62,7 @@ class Service {
   std::unique_ptr<Store> store_;
   std::mutex logMutex_;
   int port_ = 0;
+  int listener_ = -1;  // the listening socket, owned by the HTTP library
 };
 
 }  // namespace qvserver
