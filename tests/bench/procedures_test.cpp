@@ -91,6 +91,17 @@ TEST_F(Entry, SweepMovesTheSameVolumeThroughEveryBlock) {
   EXPECT_EQ(messages.back(), "INTEGER & WRITING      4096 Kb block: 2048.00 Mb/s");
 }
 
+TEST_F(Entry, SizesAndCountsFromTheOptions) {
+  ASSERT_EQ(RunLine("membw -b10 -m256 "), 0);
+  ASSERT_EQ(messages.size(), 20u);  // pass size and 19 blocks, 1 Kb to 262144 Kb
+  EXPECT_EQ(messages.back(), "MMX (nt) & WRITING   262144 Kb block: 8192.00 Mb/s");
+  EXPECT_EQ(calls.back(), std::make_pair(262144u, 32u));  // 8 Gb through a 256 Mb block
+  for (const char* runs : {"-l0", "-l-3", "-lx"}) {
+    ASSERT_EQ(RunLine(std::string("membw -b12 ") + runs + " "), 0) << runs;
+    EXPECT_EQ(messages.size(), 10u) << runs;  // one run: no header, no "Benchmark #" lines
+  }
+}
+
 TEST_F(Entry, ArrayTestPassesAndBatchRunAverages) {
   // Run 1 takes 1000 ms per kernel, run 2 takes 500 ms: every BatchRun figure is the mean.
   ASSERT_EQ(RunLine("membw -b6 -g8 -l2 ", {1000, 1000, 1000, 1000, 500, 500, 500, 500}), 0);
