@@ -262,7 +262,7 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
     // The reader files the line right after a block line under the block before: give it one
     // that is only about where the facts come from.
     w.Value("Source", mod.source, true);
-    w.Value("Locator", mod.locator + (mod.bankLocator.empty() ? "" : " / " + mod.bankLocator), true);
+    w.Value("Locator", mod.locator + (mod.bankLocator.empty() ? "" : ", " + mod.bankLocator), true);
     w.Value("Memory type", mod.type, true);
     w.Value("Module format", mod.format, true);
     w.Value("Module Manufacturer(ID)", mod.maker, true);

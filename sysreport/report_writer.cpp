@@ -19,7 +19,8 @@ void ReportWriter::Value(const std::string& label, const std::string& value, boo
 }
 
 void ReportWriter::Block(const std::string& label, const std::string& value) {
-  text_ += label + "\t" + SafeValue(value) + "\n";
+  const std::string v = SafeValue(value);
+  text_ += label + (v.empty() ? "" : "\t" + v) + "\n";
 }
 
 void ReportWriter::ModuleBlock(int slot) { text_ += "DIMM #\t\t\t\t" + std::to_string(slot) + "\n"; }

@@ -37,7 +37,7 @@ int Bcd(uint8_t v) { return (v >> 4) * 10 + (v & 0x0F); }
 std::string MadeWeek(const std::string& s, size_t o) {
   const uint8_t year = B(s, o), week = B(s, o + 1);
   if (year == 0 || week == 0 || year == 0xFF || week == 0xFF) return {};
-  return "week " + std::to_string(Bcd(week)) + " / " + std::to_string(2000 + Bcd(year));
+  return "week " + std::to_string(Bcd(week)) + " of " + std::to_string(2000 + Bcd(year));
 }
 
 std::string Format34(uint8_t code) {  // DDR3 and DDR4 module type nibble

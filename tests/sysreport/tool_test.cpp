@@ -179,6 +179,39 @@ TEST(SysreportFixtures, GarbageInEveryFileStillGivesAReport) {
   EXPECT_GE(o.report.size(), 3u);
 }
 
+// The reports of the fixture machines are kept in tests/fixtures/sysreport as samples of the
+// layout (they can be fed to quorvex-cli report FILE). A change to the layout shows up here;
+// QUORVEX_UPDATE_FIXTURES=1 rewrites them after a deliberate change.
+TEST(SysreportFixtures, SampleReportsAreCurrent) {
+  const char* source = std::getenv("QUORVEX_SOURCE_DIR");
+  if (!source) GTEST_SKIP() << "QUORVEX_SOURCE_DIR is not set";
+  const bool update = std::getenv("QUORVEX_UPDATE_FIXTURES") != nullptr;
+  const std::pair<const char*, void (*)(fixture::Tree&)> machines[] = {
+      {"ddr4-desktop", fixture::Ddr4Desktop},
+      {"ddr5-desktop", fixture::Ddr5Desktop},
+      {"virtual-machine", fixture::VirtualMachine},
+      {"desktop-without-root", fixture::DesktopWithoutRoot},
+      {"edac-server", fixture::EdacServer}};
+  for (const auto& [name, build] : machines) {
+    fixture::Tree t;
+    build(t);
+    Outcome o = RunTool(t.Root());
+    ASSERT_GE(o.report.size(), 2u);
+    o.report[1] = std::string("Machine: fixture ") + name;  // the tree's temporary path varies
+    std::string text;
+    for (const std::string& l : o.report) text += l + "\n";
+    const std::string path = std::string(source) + "/tests/fixtures/sysreport/" + name + ".txt";
+    if (update) {
+      std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+      std::string error;
+      ASSERT_TRUE(platform::ReplaceFileAtomically(path, text, &error)) << error;
+    }
+    std::string stored;
+    ASSERT_TRUE(platform::ReadWholeFile(path, &stored)) << path;
+    EXPECT_EQ(stored, text) << name;
+  }
+}
+
 TEST(SysreportLive, ThisMachineFillsTheProcessorAndOsQuickly) {
   const Outcome o = RunTool("");
   SCOPED_TRACE(Dump(o));
