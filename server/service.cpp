@@ -31,6 +31,12 @@ void Reply(httplib::Response& res, int status, const std::string& line) {
   res.set_content(line + "\n", "text/plain; charset=utf-8");
 }
 
+// A fault of the server's own: the client learns that it failed, the log learns why.
+void ReplyFault(httplib::Response& res, const std::string& line, const std::string& why) {
+  Reply(res, 500, line);
+  tlOutcome = line + ": " + why;
+}
+
 // The request target for the log: printable ASCII only, so a client cannot forge log lines.
 std::string LogSafe(std::string_view text, size_t limit = 200) {
   std::string out;
@@ -224,7 +230,7 @@ void Service::Upload(const httplib::Request& req, httplib::Response& res) {
     StoredPicture stored;
     if (!store_->AddPicture(part.content, info, ToUtf8(name.substr(0, name.size() - 4)), client, Now(), &stored,
                             &why))
-      return Reply(res, 500, "picture not stored: " + why);
+      return ReplyFault(res, "picture not stored", why);
     return Reply(res, 200, stored.resultId ? "OK picture stored for result " + std::to_string(*stored.resultId)
                                            : "OK picture stored");
   }
@@ -235,7 +241,7 @@ void Service::Upload(const httplib::Request& req, httplib::Response& res) {
   if (!record) return Reply(res, 400, why);
   StoredRecord stored;
   if (!store_->AddRecord(*record, part.content, client, Now(), &stored, &why))
-    return Reply(res, 500, "result not stored: " + why);
+    return ReplyFault(res, "result not stored", why);
   std::string line = "OK result " + std::to_string(stored.id) + (stored.duplicate ? " was stored before" : " stored");
   line += stored.pictureLinked ? " with its picture" : " without a picture";
   Reply(res, 200, line);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 #include <vector>
@@ -174,6 +175,18 @@ TEST_F(ServerTest, BadInputIsRefusedWithNothingStored) {
   EXPECT_EQ(Get(port(), "/version.php").status, 200);
   EXPECT_EQ(PostFile(port(), kFolder + "ok.tmp", good).status, 200);
   EXPECT_EQ(store().ResultCount(), 1u);
+}
+
+TEST_F(ServerTest, AStoreFaultIsReportedAndLeavesNothingBehind) {
+  // The picture folder turned into a file: pictures cannot be written, records still can.
+  fs::remove_all(data_ + "/pictures");
+  { std::ofstream(data_ + "/pictures") << "in the way"; }
+  const Answer a = PostFile(port(), kFolder + "f.tmp.png", MakePng());
+  EXPECT_EQ(a.status, 500);
+  EXPECT_EQ(a.body, "picture not stored\n");  // the server's own paths stay in its log
+  EXPECT_EQ(store().PictureCount(), 0u);
+  EXPECT_EQ(PostFile(port(), kFolder + "f.tmp", RecordFile(ProgramValues())).status, 200);
+  EXPECT_FALSE(store().Recent({})[0].picture);
 }
 
 TEST_F(ServerTest, CompareAnswersFromTheShippedTableThenFromResults) {
