@@ -154,7 +154,8 @@ std::string Ddr5Spd(const Module& m) {
 namespace {
 
 void Processor(Tree& t, const std::string& brand, int cores, int threadsPerCore, int kHz, const std::string& extra) {
-  t.File("/.cpuid", "vendor=GenuineIntel\nbrand=" + brand + "\n" + extra);
+  const std::string vendor = brand.rfind("AMD", 0) == 0 ? "AuthenticAMD" : "GenuineIntel";
+  t.File("/.cpuid", "vendor=" + vendor + "\nbrand=" + brand + "\n" + extra);
   const int threads = cores * threadsPerCore;
   t.File("/sys/devices/system/cpu/online", "0-" + std::to_string(threads - 1) + "\n");
   std::string cpuinfo;
@@ -185,7 +186,7 @@ void Processor(Tree& t, const std::string& brand, int cores, int threadsPerCore,
       t.File(d + "coherency_line_size", "64\n");
       t.File(d + "shared_cpu_list", levels[i].shared + "\n");
     }
-    cpuinfo += "processor\t: " + std::to_string(cpu) + "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\nmodel\t\t: 158\n"
+    cpuinfo += "processor\t: " + std::to_string(cpu) + "\nvendor_id\t: " + vendor + "\ncpu family\t: 6\nmodel\t\t: 158\n"
                "model name\t: " + brand + "\nstepping\t: 10\ncpu MHz\t\t: 3700.000\n"
                "flags\t\t: fpu mmx sse sse2 pni ssse3 sse4_1 sse4_2 lm aes avx avx2 fma\n\n";
   }
