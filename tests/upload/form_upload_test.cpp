@@ -95,7 +95,14 @@ TEST_F(FormUploadTest, CancelSendsNothingAndKeepsTheButton) {
   form->uploadClick();
   ASSERT_EQ(answers.seen().size(), 1u);
   EXPECT_EQ(answers.seen()[0].title, "Information");
-  EXPECT_EQ(answers.seen()[0].text.rfind(" Welcome to \" Quorvex\xC2\xB2 \" score *submit.\n", 0), 0u);
+  EXPECT_EQ(answers.seen()[0].text,
+            " Welcome to \" Quorvex\xC2\xB2 \" score *submit.\n"
+            " To submit your score to our server, click [OK] button.\n"
+            "\n"
+            "  * Please note that by clicking [OK] button,\n"
+            "     information's about your current system\n"
+            "     configuration will be uploaded and stored\n"
+            "     on our server.");
   EXPECT_TRUE(server.Requests().empty());
   EXPECT_EQ(form->UploadTag(), 0);
   EXPECT_TRUE(form->upload->isEnabled());
@@ -129,6 +136,9 @@ TEST_F(FormUploadTest, DeadServerTellsWhyAndLeavesTheMarkAtZero) {
   ASSERT_EQ(answers.seen().size(), 2u);
   EXPECT_EQ(answers.seen()[1].title, "Quorvex\xC2\xB2 - Upload");
   EXPECT_NE(answers.seen()[1].text.find("Score upload failed"), std::string::npos) << answers.seen()[1].text;
+  // Both posts met the same dead address: one reason, naming it.
+  EXPECT_NE(answers.seen()[1].text.find("Nothing was sent: "), std::string::npos) << answers.seen()[1].text;
+  EXPECT_NE(answers.seen()[1].text.find(dead.substr(7)), std::string::npos) << answers.seen()[1].text;
   EXPECT_EQ(answers.seen()[1].text.find("upload done"), std::string::npos);
   EXPECT_EQ(form->UploadTag(), 0);
   EXPECT_TRUE(form->upload->isEnabled());

@@ -187,53 +187,6 @@ TEST_F(UploadTest, ErrorStatusIsAFailureWithTheStatusAndLeavesNothingBehind) {
   EXPECT_FALSE(platform::FileExists(base + ".png"));
 }
 
-TEST_F(UploadTest, DeadServerFailsWithTheReasonAndKeepsTheMarkAtZero) {
-  const std::string dead = "http://127.0.0.1:" + std::to_string(testing_http::DeadPort());
-  PointAt(dead, dead);
-  std::vector<std::string> told;
-  online::UploadDialogs dialogs;
-  dialogs.confirm = [](const std::string&) { return true; };
-  dialogs.inform = [&](const std::string& text, bool) { told.push_back(text); };
-  const bool mark = online::RunUpload(Facts(), dialogs, Steps());
-  EXPECT_FALSE(mark);
-  ASSERT_EQ(told.size(), 1u);
-  EXPECT_NE(told[0].find("Score upload failed"), std::string::npos) << told[0];
-  EXPECT_NE(told[0].find("Nothing was sent: "), std::string::npos) << told[0];
-  EXPECT_NE(told[0].find("127.0.0.1"), std::string::npos) << "the reason should name the server: " << told[0];
-  EXPECT_FALSE(platform::FileExists(base));
-  EXPECT_FALSE(platform::FileExists(base + ".png"));
-}
-
-TEST_F(UploadTest, CancelWritesAndSendsNothing) {
-  int asked = 0;
-  online::UploadDialogs dialogs;
-  std::string confirmation;
-  dialogs.confirm = [&](const std::string& text) {
-    ++asked;
-    confirmation = text;
-    return false;
-  };
-  dialogs.inform = [](const std::string& text, bool) { ADD_FAILURE() << "nothing to tell after Cancel: " << text; };
-  online::SubmissionSteps steps = Steps();
-  bool named = false;
-  steps.makeBaseName = [&](std::string*) {
-    named = true;
-    return std::string();
-  };
-  EXPECT_FALSE(online::RunUpload(Facts(), dialogs, steps));
-  EXPECT_EQ(asked, 1);
-  EXPECT_FALSE(named);
-  EXPECT_TRUE(server.Requests().empty());
-  EXPECT_EQ(confirmation,
-            " Welcome to \" Quorvex\xC2\xB2 \" score *submit.\r\n"
-            " To submit your score to our server, click [OK] button.\r\n"
-            "\r\n"
-            "  * Please note that by clicking [OK] button,\r\n"
-            "     information's about your current system\r\n"
-            "     configuration will be uploaded and stored\r\n"
-            "     on our server.");
-}
-
 TEST_F(UploadTest, ChecksComeBeforeTheDialogSystemFirst) {
   std::vector<std::string> told;
   online::UploadDialogs dialogs;
