@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 namespace sysreport {
 
@@ -134,10 +135,12 @@ std::vector<int> OnlineCpus(const Root& root) {
   return cpus;
 }
 
-// Caches as the kernel lists them; instances are the distinct sharing sets.
+// Caches as the kernel lists them; instances are the distinct sharing sets. Caches of one level
+// but another geometry (the two core kinds of a hybrid processor) are listed apart.
 std::vector<CacheFacts> SysfsCaches(const Root& root, const std::vector<int>& cpus) {
-  std::map<std::pair<int, std::string>, CacheFacts> byKind;
-  std::map<std::pair<int, std::string>, std::set<std::string>> sharing;
+  using Kind = std::tuple<int, std::string, uint64_t, int, int>;
+  std::map<Kind, CacheFacts> byKind;
+  std::map<Kind, std::set<std::string>> sharing;
   for (int cpu : cpus) {
     const std::string base = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cache";
     for (const std::string& index : root.List(base)) {
@@ -160,7 +163,7 @@ std::vector<CacheFacts> SysfsCaches(const Root& root, const std::vector<int>& cp
       } catch (...) {
       }
       if (c.sizeKBytes == 0 || c.type.empty()) continue;
-      const auto key = std::make_pair(c.level, c.type);
+      const Kind key{c.level, c.type, c.sizeKBytes, c.ways, c.lineSize};
       byKind.emplace(key, c);
       std::string shared = root.Attribute(dir + "shared_cpu_list");
       if (shared.empty()) shared = "cpu" + std::to_string(cpu);

@@ -43,8 +43,14 @@ std::vector<SpdImage> ReadSpdImages(const Root& root, const Deadline& deadline);
 
 MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std::vector<SpdImage>& spdImages);
 
-// The channel a slot belongs to, from its locator texts ("ChannelA-DIMM0", "P0 CHANNEL B",
-// "DIMM_A2", "A1", an EDAC "channel 1"); empty when they do not tell.
+// The channel rule. Each populated module gets a channel key from its slot's texts:
+//  1. the bank locator, else the locator, holding "CHANNEL" and a name ("P0 CHANNEL A",
+//     "ChannelB-DIMM1"): the name, with whatever names a socket or controller before it;
+//  2. else a locator with a channel letter A-H right before the slot digit ("DIMM_A2", "A1");
+//  3. else EDAC's "channel N" of its memory controller.
+// Channels = the number of distinct keys, known only when every populated module has one;
+// a single module is single channel whatever its slot says. DDR5's two sub-channels per module
+// are not counted: a channel here is one the memory controller drives.
 std::string ChannelOf(const std::string& locator, const std::string& bankLocator);
 
 // "Single", "Dual", "Triple", "Quad", else the number.

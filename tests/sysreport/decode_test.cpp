@@ -2,9 +2,11 @@
 // channels, timings and makers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 #include <tuple>
 
+#include "sysreport/cpu.h"
 #include "sysreport/memory.h"
 #include "sysreport/report_writer.h"
 #include "sysreport/smbios.h"
@@ -125,6 +127,37 @@ TEST(DamagedInput, RandomSpdImagesAndTablesNeverCrashTheDecoders) {
     const sysreport::Root nowhere("/nonexistent-quorvex-root");
     (void)sysreport::CollectMemory(nowhere, facts, {});
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Caches, HybridProcessorListsEachCoreKindsCacheApart) {
+  fixture::Tree t;
+  // Two performance cores with their own 1280 KB L2, four efficiency cores sharing one 2 MB L2.
+  const struct {
+    int cpu;
+    const char* size;
+    const char* ways;
+    const char* shared;
+  } l2[] = {{0, "1280K", "10", "0"}, {1, "1280K", "10", "1"}, {2, "2048K", "16", "2-5"},
+            {3, "2048K", "16", "2-5"}, {4, "2048K", "16", "2-5"}, {5, "2048K", "16", "2-5"}};
+  t.File("/sys/devices/system/cpu/online", "0-5\n");
+  for (const auto& c : l2) {
+    const std::string d = "/sys/devices/system/cpu/cpu" + std::to_string(c.cpu) + "/cache/index2/";
+    t.File(d + "level", "2\n");
+    t.File(d + "type", "Unified\n");
+    t.File(d + "size", std::string(c.size) + "\n");
+    t.File(d + "ways_of_associativity", std::string(c.ways) + "\n");
+    t.File(d + "coherency_line_size", "64\n");
+    t.File(d + "shared_cpu_list", std::string(c.shared) + "\n");
+  }
+  const sysreport::Root root(t.Root());
+  const sysreport::CpuFacts f = sysreport::ProbeCpu(root, sysreport::Deadline(std::chrono::milliseconds(1000)));
+  ASSERT_EQ(f.caches.size(), 2u);
+  EXPECT_EQ(sysreport::CacheText(f.caches[0]), "2 x 1280 KBytes, 10-way set associative, 64-byte line size");
+  EXPECT_EQ(sysreport::CacheText(f.caches[1]), "2 MBytes, 16-way set associative, 64-byte line size");
 }
 
 }  // namespace
