@@ -1,4 +1,5 @@
-// Record parsing, picture checks, reference ranges and page escaping, without a socket.
+// Record parsing, picture checks and reference ranges, without a socket (the HTTP tests cover
+// the refusals a client meets most: non-numeric, out of range, 21 fields, oversized).
 #include <gtest/gtest.h>
 
 #include "server/png_check.h"
@@ -55,25 +56,20 @@ TEST(RecordFile, EveryMalformedShapeIsRefused) {
     return RecordFile(v);
   };
   std::string header = RecordFile(ProgramValues()).substr(0, RecordFile(ProgramValues()).find("\r\n") + 2);
-  std::string twentyOne = header, twentyThree = header;
+  std::string twentyThree = header;
   auto v = ProgramValues();
-  for (size_t i = 0; i < 21; ++i) twentyOne += "\"" + v[i] + "\";";
-  twentyOne += "\r\n";
   for (const auto& x : v) twentyThree += "\"" + x + "\";";
   twentyThree += "\"extra\";\r\n";
   std::string lf = RecordFile(v);
   for (size_t p; (p = lf.find("\r\n")) != std::string::npos;) lf.replace(p, 2, "\n");
   const Case cases[] = {
       {"empty", ""},
-      {"21 fields", twentyOne},
       {"23 fields", twentyThree},
       {"header only", header},
       {"two data lines", RecordFile(v) + RecordFile(v).substr(header.size())},
       {"LF line ends", lf},
       {"renamed header field", [&] { auto s = RecordFile(v); s.replace(s.find("READ"), 4, "RAED"); return s; }()},
-      {"READ not a number", with(kRead, "13k47")},
       {"READ zero", with(kRead, "0")},
-      {"WRITE too large", with(kWrite, "2000001")},
       {"COPY negative", with(kCopy, "-9381")},
       {"LATENCY text", with(kLatency, "fast")},
       {"LATENCY too large", with(kLatency, "2000.1")},
@@ -85,7 +81,6 @@ TEST(RecordFile, EveryMalformedShapeIsRefused) {
       {"IDHASH not hex", with(kIdHash, "0123456789ABCDEF0123456789ABCDEG")},
       {"BENIMAGE with a folder", with(kBenImage, "..\\x.tmp")},
       {"control byte", with(kCpu, std::string("Intel\x01", 6))},
-      {"over 16 KiB", with(kOs, std::string(17000, 'a'))},
   };
   for (const Case& c : cases) {
     std::string error;
