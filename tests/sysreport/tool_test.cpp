@@ -119,6 +119,18 @@ TEST(SysreportFixtures, VirtualMachineWithoutDmiLeavesMemoryFactsOut) {
   EXPECT_EQ(core::LargestCacheKBytes(o.spec), "12288");  // the processor's facts still size the latency test
 }
 
+TEST(SysreportFixtures, GuestKnownOnlyByItsFirmwareNamesIsMarkedVirtual) {
+  fixture::Tree t;
+  t.File("/sys/class/dmi/id/sys_vendor", "QEMU\n");
+  t.File("/sys/class/dmi/id/product_name", "Standard PC (Q35 + ICH9, 2009)\n");
+  t.File("/sys/class/dmi/id/bios_vendor", "SeaBIOS\n");
+  t.File("/etc/os-release", "PRETTY_NAME=\"Guest Linux\"\n");
+  const Outcome o = RunTool(t.Root());
+  SCOPED_TRACE(Dump(o));
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "SW_VIRTUALIZATION:"), "QEMU");
+  EXPECT_EQ(o.panels.osp, "Guest Linux (VM)");
+}
+
 TEST(SysreportFixtures, DesktopReadWithoutRootReportsOnlyWhatItCanRead) {
   fixture::Tree t;
   fixture::DesktopWithoutRoot(t);
