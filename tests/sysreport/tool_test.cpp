@@ -85,6 +85,33 @@ TEST(SysreportFixtures, Ddr4DualChannelDesktopWithSpdAndFullSmbios) {
   EXPECT_LT(o.seconds, 2.0);
 }
 
+TEST(SysreportFixtures, EveryKeyTheProgramReadsIsThereWhenTheFactIsKnown) {
+  fixture::Tree t;
+  fixture::Ddr4Desktop(t);
+  const Outcome o = RunTool(t.Root());
+  const std::string q = "\"";
+  const std::vector<std::pair<std::string, int>> keys = {
+      {"SW_WINDOWS_VERSION", 1}, {"PI_SPECIFICATION", 1}, {"PI_NUMBER_OF_THREADS:", 1}, {"PI_CORE_SPEED", 1},
+      {"PI_L2_CACHE:", 1}, {"PI_L3_CACHE:", 1}, {"CHIP_MEMORY_SIZE: ", 1}, {"CHIP_MEMORY_TYPE", 1},
+      {"CHIP_CHANNELS", 1}, {"CHIP_MEMORY_FREQUENCY", 1}, {"CHIP_CAS#_LATENCY_(CL)", 1},
+      {"CHIP_RAS#_TO_CAS#_DELAY_(TRCD)", 1}, {"CHIP_RAS#_PRECHARGE_(TRP)", 1}, {"CHIP_CYCLE_TIME_(TRAS)", 1},
+      {"CHIP_ROW_REFRESH_CYCLE_TIME_(TRFC)", 1}, {"MEM_1##: " + q + "Module Manufacturer(ID): ", 1},
+      {"MEM_2##: " + q + "Module Manufacturer(ID): ", 1}, {"MEM_1##: " + q + "Part number: ", 1},
+      {"MEM_2##: " + q + "Part number: ", 1}, {"MEM_1##: " + q + "Serial number: ", 1},
+      {"MEM_2##: " + q + "Serial number: ", 1}, {"DMI_VENDOR: ", 1}, {"DMI_VENDOR: ", 2}, {"DMI_MODEL: ", 1},
+      {"DMI_VERSION: ", 1}, {"DMI_CHASSIS_SERIAL: ", 1}, {"STORAGE: " + q + "Serial: ", 1},
+      {"STORAGE: " + q + "Serial: ", 2}};
+  for (const auto& [key, n] : keys) {
+    const std::string v = sysinfo::SpecValueNth(o.spec, key, n);
+    EXPECT_NE(v, "*") << key << " #" << n;
+    EXPECT_NE(v, "unknown") << key << " #" << n;
+  }
+  // Facts Linux cannot tell are left out, never made up.
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "CHIP_COMMAND_RATE_(CR)"), "*");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "PI_L4_CACHE:"), "*");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "MEM_3##: " + q + "Part number: "), "*");
+}
+
 TEST(SysreportFixtures, Ddr5DesktopTakesChannelsFromTheBankLocators) {
   fixture::Tree t;
   fixture::Ddr5Desktop(t);
