@@ -98,6 +98,15 @@ std::vector<std::string> LastLoggedRecord(const std::string& path, std::string* 
   return fields;
 }
 
+// Server bytes on a terminal: control characters (escape sequences among them) shown as "?".
+std::string Printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+  }
+  return out;
+}
+
 void PrintDial(const ui::DialSetup& d, const char* colours, int decimals) {
   auto n = [decimals](double v) { return core::FixedText(v, decimals); };
   std::printf("%s\n", d.title.c_str());
@@ -173,7 +182,7 @@ int Compare(const std::vector<std::string>& args) {
 
   std::printf("Quick compare %s\n", s.subtitle.c_str());
   std::printf("  server    %s\n", online::JoinUrl(online::ServerBase(), target).c_str());
-  std::printf("  reply     %s\n\n", s.reply.c_str());
+  std::printf("  reply     %s\n\n", Printable(s.reply).c_str());
   PrintDial(s.score, "light red, light yellow, light green", 2);
   PrintDial(s.clock, "light blue first band only", 0);
   PrintDial(s.latency, "light green, light yellow, light red", 1);

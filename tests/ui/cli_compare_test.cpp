@@ -32,7 +32,7 @@ class CliCompareTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (Cli().empty() || !platform::FileExists(Cli())) GTEST_SKIP() << "quorvex-cli is not built";
-    server.SetAnswers({{200, "30<br />60<br />1500<br />2400<br />40<br />90"}});
+    server.SetAnswers({{200, "30<br />60<br />1500<br />2400<br />40<br />90<br />\x1b]0;owned\x07"}});
   }
   std::string Run(const std::string& options, int* status) {
     return Output("QUORVEX_SERVER=" + server.Base() + " " + Cli() + " compare " + options + " 2>/dev/null", status);
@@ -52,6 +52,9 @@ TEST_F(CliCompareTest, PrintsRangesBandEndsAndClampedPointers) {
   EXPECT_NE(out.find("  pointer   2410   (value 2600, outside the range)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  range     40.0 .. 90.0\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  pointer   78.5\n"), std::string::npos) << out;
+  // The reply is shown, but never a control character from the server.
+  EXPECT_NE(out.find("  reply     30#60#1500#2400#40#90#?]0;OWNED?\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos);
   const auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].rfind("GET /compare.php?P1=DDR4&&P2=Dual HTTP/1.1\r\n", 0), 0u);
