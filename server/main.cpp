@@ -2,6 +2,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -80,15 +82,20 @@ int main(int argc, char** argv) {
                data.c_str());
   std::fflush(stderr);
 
+  std::atomic<bool> served{false};
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&stopSignals, &sig);
+    if (served) return;  // woken below after the service ended by itself
     std::fprintf(stderr, "quorvex-server: %s received, finishing the requests under way\n",
                  sig == SIGTERM ? "SIGTERM" : "SIGINT");
     std::fflush(stderr);
-    service.Stop();
+    // A stop that comes before the service is listening would be lost: wait for it to listen.
+    while (!served && !service.Listening()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!served) service.Stop();
   });
   service.Run();
+  served = true;
   // Run() also ends when listening fails; wake the waiter so it can be joined.
   pthread_kill(waiter.native_handle(), SIGTERM);
   waiter.join();

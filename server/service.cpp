@@ -132,6 +132,8 @@ void Service::Run() { http_->listen_after_bind(); }
 
 void Service::Stop() { http_->stop(); }
 
+bool Service::Listening() const { return http_->is_running(); }
+
 void Service::Log(const httplib::Request& req, const httplib::Response& res) {
   if (!options_.log) return;
   const auto now = std::chrono::system_clock::now();

@@ -43,8 +43,10 @@ class Service {
   bool Start(std::string* error);
   // Serves until Stop(); returns once every request under way has been answered.
   void Run();
-  // Safe from any thread; Run() returns after the requests under way are done.
+  // Safe from any thread, once; Run() returns after the requests under way are done.
   void Stop();
+  // Run() has started accepting connections (and has not returned).
+  bool Listening() const;
 
   int port() const { return port_; }
   Store& store() { return *store_; }
