@@ -40,10 +40,12 @@ std::string OsText(const Root& root) {
   // The reader turns "_" into a blank; the usual dash spelling keeps the name whole.
   for (char& c : arch)
     if (c == '_') c = '-';
-  std::string text = pretty.empty() ? "Linux" : pretty;
+  if (pretty.empty() && release.empty()) return {};
+  if (pretty.empty()) return "Linux " + release + (arch.empty() ? "" : " " + arch);
+  std::string text = pretty;
   if (!arch.empty()) text += " " + arch;
   if (!release.empty()) text += ", Linux " + release;
-  return pretty.empty() && release.empty() ? std::string() : text;
+  return text;
 }
 
 struct DmiFacts {

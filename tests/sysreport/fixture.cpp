@@ -1,20 +1,22 @@
 #include "tests/sysreport/fixture.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/files.h"
 #include "sysreport/spd.h"
 
 namespace fixture {
 
 Tree::Tree() {
-  char name[] = "/tmp/qv-sysreport-fixture-XXXXXX";
-  if (!::mkdtemp(name)) throw std::runtime_error("mkdtemp failed");
-  root_ = name;
+  // Inside this test process's private folder, which goes away with the process.
+  static int count = 0;
+  std::string error;
+  const std::string& folder = platform::PrivateFolder(&error);
+  if (folder.empty()) throw std::runtime_error("no private folder: " + error);
+  root_ = folder + "/tree-" + std::to_string(++count);
+  std::filesystem::create_directories(root_);
 }
 
 Tree::~Tree() {

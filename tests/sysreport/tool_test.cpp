@@ -2,7 +2,6 @@
 // panel texts and derived values compared with what the user must see.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <chrono>
 #include <random>
