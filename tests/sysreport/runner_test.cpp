@@ -63,9 +63,7 @@ TEST(ReportRunner, ToolThatHangsIsEndedAtTheLimitAndYieldsNoLines) {
     return o;
   };
   std::string error;
-  const auto t0 = platform::TickCount();
   const std::vector<std::string> lines = sysinfo::RunReportTool(&error, options);
-  EXPECT_LT(static_cast<uint32_t>(platform::TickCount() - t0), 5000u);
   EXPECT_TRUE(timedOut);
   EXPECT_TRUE(lines.empty());
   EXPECT_EQ(error, "");  // the tool ran; only an image that cannot be put anywhere is an error

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 
-#include <chrono>
 #include <random>
 #include <cstdlib>
 #include <filesystem>
@@ -23,17 +22,14 @@ struct Outcome {
   sysinfo::SystemSpec spec;
   sysinfo::PanelTexts panels;
   double memoryClock = 0;
-  double seconds = 0;
 };
 
 Outcome RunTool(const std::string& root) {
   fixture::Tree out;
   if (root.empty()) ::unsetenv("QUORVEX_SYSROOT");
   else ::setenv("QUORVEX_SYSROOT", root.c_str(), 1);
-  const auto t0 = std::chrono::steady_clock::now();
   const platform::ProcessOutcome run = platform::RunProgram(SYSREPORT_EXE, {"-txt=" + out.Root() + "/txtdump"}, 20000);
   Outcome o;
-  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   ::unsetenv("QUORVEX_SYSROOT");
   EXPECT_TRUE(run.started) << run.error;
   EXPECT_FALSE(run.timedOut);
@@ -81,7 +77,6 @@ TEST(SysreportFixtures, Ddr4DualChannelDesktopWithSpdAndFullSmbios) {
   // Drives in name order (the loop device is not a drive); module serials from SPD.
   EXPECT_EQ(sysinfo::MachineIdHash(o.spec),
             sysinfo::Md5HexUpper("S4EWNX0R123456ZFL1ABCDCHS-000421234567812345679**AmericanMegatrendsInc."));
-  EXPECT_LT(o.seconds, 2.0);
 }
 
 TEST(SysreportFixtures, EveryKeyTheProgramReadsIsThereWhenTheFactIsKnown) {
@@ -250,14 +245,13 @@ TEST(SysreportFixtures, SampleReportsAreCurrent) {
   }
 }
 
-TEST(SysreportLive, ThisMachineFillsTheProcessorAndOsQuickly) {
+TEST(SysreportLive, ThisMachineFillsTheProcessorAndOs) {
   const Outcome o = RunTool("");
   SCOPED_TRACE(Dump(o));
   EXPECT_NE(o.panels.osp, "*");
   EXPECT_NE(o.panels.cpup, "*");
   EXPECT_NE(o.panels.cpucores, "*");
   EXPECT_NE(sysinfo::SpecValue(o.spec, "PI_CORE_SPEED"), "*");
-  EXPECT_LT(o.seconds, 2.0);
 }
 
 TEST(SysreportCommandLine, WithoutTxtArgumentItWritesNothingAndFails) {
