@@ -101,7 +101,7 @@ void Tfqcompare::Button1Click() {
   if (fetchFailed_) {
     // The dials alone would show empty ranges without saying why.
     setWindowTitle(QStringLiteral("Quick compare - no reference data"));
-    setToolTip(QString::fromStdString(" Error occurred:  >>" + reply.error + "<< "));
+    setToolTip(QStringLiteral("<p>%1</p>").arg(QString::fromStdString(" Error occurred:  >>" + reply.error + "<< ").toHtmlEscaped()));
   }
   Apply(gg_gbyte, setup_.score, setup_.subtitle, {kLightRed, kLightYellow, kLightGreen}, 2);
   Apply(gg_ramclk, setup_.clock, setup_.subtitle, {kLightBlue}, 0);

@@ -52,8 +52,11 @@ void TForm1::uploadClick() {
   };
   dialogs.inform = [this, &busy](const std::string& text, bool failed) {
     busy.reset();
-    if (failed) QMessageBox::warning(this, Text(online::kUploadTitle), DialogText(text));
-    else QMessageBox::information(this, Text(online::kUploadTitle), DialogText(text));
+    // Plain text: a failure can quote the server's answer, which must not be read as markup.
+    QMessageBox box(failed ? QMessageBox::Warning : QMessageBox::Information, Text(online::kUploadTitle),
+                    DialogText(text), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
   };
 
   online::SubmissionSteps steps;

@@ -19,6 +19,7 @@ namespace {
 struct Seen {
   std::string title;
   std::string text;
+  Qt::TextFormat format = Qt::AutoText;
 };
 
 // Answers the modal windows that open, in order, with the given buttons; records what they said.
@@ -35,12 +36,12 @@ class DialogAnswerer {
     QWidget* modal = QApplication::activeModalWidget();
     if (modal == nullptr) return;
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-      seen_.push_back({box->windowTitle().toStdString(), box->text().toStdString()});
+      seen_.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->textFormat()});
       const auto answer = next_ < answers_.size() ? answers_[next_++] : QMessageBox::Ok;
       if (QAbstractButton* b = box->button(answer)) b->click();
       else box->reject();
     } else {
-      seen_.push_back({modal->windowTitle().toStdString(), ""});
+      seen_.push_back({modal->windowTitle().toStdString(), "", Qt::AutoText});
       modal->close();
     }
   }
@@ -142,6 +143,16 @@ TEST_F(FormUploadTest, DeadServerTellsWhyAndLeavesTheMarkAtZero) {
   EXPECT_EQ(answers.seen()[1].text.find("upload done"), std::string::npos);
   EXPECT_EQ(form->UploadTag(), 0);
   EXPECT_TRUE(form->upload->isEnabled());
+}
+
+TEST_F(FormUploadTest, ServerAnswerInTheFailureIsShownAsPlainText) {
+  server.SetAnswers({{200, "OK"}, {200, "{\"geoplugin_countryCode\":\"NL\",\"x\":1}"}, {403, "<b>refused</b>"}});
+  DialogAnswerer answers({QMessageBox::Ok, QMessageBox::Ok});
+  form->uploadClick();
+  ASSERT_EQ(answers.seen().size(), 2u);
+  EXPECT_NE(answers.seen()[1].text.find("status 403 (<b>refused</b>)"), std::string::npos) << answers.seen()[1].text;
+  EXPECT_EQ(answers.seen()[1].format, Qt::PlainText);
+  EXPECT_EQ(form->UploadTag(), 0);
 }
 
 TEST_F(FormUploadTest, NoScoreStopsBothUploadAndCompare) {
