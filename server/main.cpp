@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string data = service.store().folder();
-  std::fprintf(stderr, "quorvex-server: listening on %s:%d, data in %s\n", options.host.c_str(), service.port(),
-               data.c_str());
+  std::fprintf(stderr, "quorvex-server: listening on %s:%d, data in %s\n", options.host.c_str(),
+               service.port(), data.c_str());
   std::fflush(stderr);
 
   std::atomic<bool> served{false};

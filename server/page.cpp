@@ -5,7 +5,8 @@
 
 namespace qvserver {
 
-const char kStyleSheet[] = R"css(:root { color-scheme: light; --ink: #1d2733; --muted: #5b6775; --line: #d7dde4; --band: #f4f7fa; --accent: #004080; }
+const char kStyleSheet[] =
+    R"css(:root { color-scheme: light; --ink: #1d2733; --muted: #5b6775; --line: #d7dde4; --band: #f4f7fa; --accent: #004080; }
 * { box-sizing: border-box; }
 body { margin: 0; font: 14px/1.45 "DejaVu Sans", "Segoe UI", Tahoma, sans-serif; color: var(--ink); background: #fff; }
 header { background: var(--accent); color: #fff; padding: 14px 24px; }
@@ -48,8 +49,8 @@ std::string UtcTime(int64_t seconds) {
 std::string RangeText(const Range& r) { return std::to_string(r.low) + " – " + std::to_string(r.high); }
 
 std::string Option(std::string_view value, std::string_view label, bool selected) {
-  return "<option value=\"" + HtmlEscape(value) + "\"" + (selected ? " selected" : "") + ">" + HtmlEscape(label) +
-         "</option>";
+  return "<option value=\"" + HtmlEscape(value) + "\"" + (selected ? " selected" : "") + ">" +
+         HtmlEscape(label) + "</option>";
 }
 
 std::string FilterQuery(const ResultFilter& f) {
@@ -66,15 +67,27 @@ std::string HtmlEscape(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
       default:
         // Stored texts carry no control characters, but a query string might.
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t') out += ' ';
-        else out += c;
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
+          out += ' ';
+        else
+          out += c;
     }
   }
   return out;
@@ -121,7 +134,8 @@ std::string RenderResultsPage(const PageData& d) {
   if (!d.filter.type.empty()) addUnique(types, d.filter.type);
   if (!d.filter.channels.empty()) addUnique(channels, d.filter.channels);
   for (const auto& t : types) h += Option(t, t, MatchKey(t) == MatchKey(d.filter.type));
-  h += "</select></label><label>Channels<select name=\"channels\">" + Option("", "any", d.filter.channels.empty());
+  h += "</select></label><label>Channels<select name=\"channels\">" +
+       Option("", "any", d.filter.channels.empty());
   for (const auto& c : channels) h += Option(c, c, MatchKey(c) == MatchKey(d.filter.channels));
   h += "</select></label><button type=\"submit\">Show</button>";
   if (!d.filter.type.empty() || !d.filter.channels.empty()) h += " <a href=\"/\">all results</a>";
@@ -137,16 +151,17 @@ std::string RenderResultsPage(const PageData& d) {
     for (const auto& kr : d.references) {
       auto cell = [](const Range& r, size_t samples) {
         return "<td class=\"num\">" + RangeText(r) + "<br><small>" +
-               (samples ? "5th–95th pct of " + std::to_string(samples) : std::string("reference")) + "</small></td>";
+               (samples ? "5th–95th pct of " + std::to_string(samples) : std::string("reference")) +
+               "</small></td>";
       };
       ResultFilter only;
       only.type = kr.kind.type;
       only.channels = kr.kind.channels;
-      h += "<tr><td><a href=\"/?" + HtmlEscape(FilterQuery(only)) + "\">" + HtmlEscape(kr.kind.type) + "</a></td><td>" +
-           HtmlEscape(kr.kind.channels) +
-           "</td><td class=\"num\">" + std::to_string(kr.kind.count) + "</td>" +
-           cell(kr.ranges.score, kr.ranges.scoreSamples) + cell(kr.ranges.clock, kr.ranges.clockSamples) +
-           cell(kr.ranges.latency, kr.ranges.latencySamples) + "</tr>\n";
+      h += "<tr><td><a href=\"/?" + HtmlEscape(FilterQuery(only)) + "\">" + HtmlEscape(kr.kind.type) +
+           "</a></td><td>" + HtmlEscape(kr.kind.channels) + "</td><td class=\"num\">" +
+           std::to_string(kr.kind.count) + "</td>" + cell(kr.ranges.score, kr.ranges.scoreSamples) +
+           cell(kr.ranges.clock, kr.ranges.clockSamples) + cell(kr.ranges.latency, kr.ranges.latencySamples) +
+           "</tr>\n";
     }
     h += "</tbody></table>\n<p class=\"note\">Percentiles are used once " +
          std::to_string(kMinResultsForPercentiles) +
@@ -158,9 +173,10 @@ std::string RenderResultsPage(const PageData& d) {
   if (d.rows.empty()) {
     h += "<p class=\"empty\">No results to show.</p>\n";
   } else {
-    h += "<table><thead><tr><th>Uploaded (UTC)</th><th>System</th><th>Memory</th><th>READ MByte/s</th>"
-         "<th>WRITE MByte/s</th><th>COPY MByte/s</th><th>LATENCY ns</th><th>Score GByte/s</th><th>Picture</th>"
-         "</tr></thead><tbody>\n";
+    h +=
+        "<table><thead><tr><th>Uploaded (UTC)</th><th>System</th><th>Memory</th><th>READ MByte/s</th>"
+        "<th>WRITE MByte/s</th><th>COPY MByte/s</th><th>LATENCY ns</th><th>Score GByte/s</th><th>Picture</th>"
+        "</tr></thead><tbody>\n";
     for (const auto& r : d.rows) {
       h += "<tr><td>" + HtmlEscape(UtcTime(r.receivedAt)) + "<br><small>run " + HtmlEscape(r.date) + " " +
            HtmlEscape(r.time) + (r.country.empty() ? "" : " · " + HtmlEscape(r.country)) + "</small></td>";
@@ -171,14 +187,14 @@ std::string RenderResultsPage(const PageData& d) {
       for (const auto& m : r.ram)
         if (!m.empty() && m != "* - *" && m != "*") h += "<br>" + HtmlEscape(m);
       h += "</small></td>";
-      h += "<td class=\"num\">" + std::to_string(r.read) + "</td><td class=\"num\">" + std::to_string(r.write) +
-           "</td><td class=\"num\">" + std::to_string(r.copy) + "</td><td class=\"num\">" +
-           (r.latencyNs ? Fixed(*r.latencyNs, 1) : std::string("–")) + "</td><td class=\"num score\">" +
-           Fixed(r.score, 2) + "</td><td>";
+      h += "<td class=\"num\">" + std::to_string(r.read) + "</td><td class=\"num\">" +
+           std::to_string(r.write) + "</td><td class=\"num\">" + std::to_string(r.copy) +
+           "</td><td class=\"num\">" + (r.latencyNs ? Fixed(*r.latencyNs, 1) : std::string("–")) +
+           "</td><td class=\"num score\">" + Fixed(r.score, 2) + "</td><td>";
       if (r.picture) {
         const std::string src = "/pictures/" + HtmlEscape(*r.picture);
-        h += "<a href=\"" + src + "\"><img class=\"shot\" loading=\"lazy\" alt=\"window picture\" src=\"" + src +
-             "\"></a>";
+        h += "<a href=\"" + src + "\"><img class=\"shot\" loading=\"lazy\" alt=\"window picture\" src=\"" +
+             src + "\"></a>";
       } else {
         h += "<small>none</small>";
       }

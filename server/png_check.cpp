@@ -48,9 +48,11 @@ bool CheckPng(std::string_view bytes, PngInfo* info, std::string* error) {
     const std::string_view type = bytes.substr(at + 4, 4);
     if (length > bytes.size() - at - 12) return Fail(error, "PNG chunk runs past the end of the file");
     for (char c : type)
-      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return Fail(error, "PNG chunk type is not letters");
+      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+        return Fail(error, "PNG chunk type is not letters");
     const std::string_view typeAndData = bytes.substr(at + 4, 4 + length);
-    if (Crc32(typeAndData) != BigEndian32(bytes, at + 8 + length)) return Fail(error, "PNG chunk checksum is wrong");
+    if (Crc32(typeAndData) != BigEndian32(bytes, at + 8 + length))
+      return Fail(error, "PNG chunk checksum is wrong");
     if (first) {
       if (type != "IHDR" || length != 13) return Fail(error, "PNG file does not start with its header chunk");
       const uint32_t w = BigEndian32(bytes, at + 8), h = BigEndian32(bytes, at + 12);

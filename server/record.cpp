@@ -7,9 +7,10 @@
 namespace qvserver {
 
 const std::array<const char*, kRecordFields> kRecordFieldNames = {
-    "DATE",  "TIME",  "OS",      "CPU",    "Memory", "Timings (TRCD-TRP-TRAS-CR)",
-    "Mainboard", "Ram#1", "Ram#2", "Ram#3", "Ram#4", "READ", "WRITE", "COPY", "LATENCY",
-    "RESULT", "CPUCLK", "IDHASH", "COUNTRY", "BENIMAGE", "VERSION", "CPUCORE"};
+    "DATE",      "TIME",     "OS",      "CPU",    "Memory", "Timings (TRCD-TRP-TRAS-CR)",
+    "Mainboard", "Ram#1",    "Ram#2",   "Ram#3",  "Ram#4",  "READ",
+    "WRITE",     "COPY",     "LATENCY", "RESULT", "CPUCLK", "IDHASH",
+    "COUNTRY",   "BENIMAGE", "VERSION", "CPUCORE"};
 
 namespace {
 
@@ -43,8 +44,7 @@ std::optional<double> DecimalNumber(std::string_view text) {
   if (points > 1 || digits == 0 || text.front() == '.' || text.back() == '.') return std::nullopt;
   double value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-    return std::nullopt;
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 
@@ -150,10 +150,10 @@ std::string ToUtf8(std::string_view text) {
   }
   if (valid) return std::string(text);
 
-  static constexpr uint16_t kCp1252[32] = {
-      0x20ac, 0xfffd, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0xfffd, 0x017d, 0xfffd, 0xfffd, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
-      0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0xfffd, 0x017e, 0x0178};
+  static constexpr uint16_t kCp1252[32] = {0x20ac, 0xfffd, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021,
+                                           0x02c6, 0x2030, 0x0160, 0x2039, 0x0152, 0xfffd, 0x017d, 0xfffd,
+                                           0xfffd, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022, 0x2013, 0x2014,
+                                           0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0xfffd, 0x017e, 0x0178};
   std::string out;
   for (unsigned char c : text) {
     const uint32_t cp = c < 0x80 ? c : c < 0xa0 ? kCp1252[c - 0x80] : c;
@@ -244,13 +244,12 @@ std::optional<UploadedRecord> ParseRecordFile(std::string_view bytes, std::strin
     RecordField field;
     long long* out;
   };
-  for (const Bandwidth& b : {Bandwidth{kRead, &record.read}, Bandwidth{kWrite, &record.write},
-                             Bandwidth{kCopy, &record.copy}}) {
+  for (const Bandwidth& b :
+       {Bandwidth{kRead, &record.read}, Bandwidth{kWrite, &record.write}, Bandwidth{kCopy, &record.copy}}) {
     const char* name = kRecordFieldNames[b.field];
     const auto value = WholeNumber(f[b.field]);
     if (!value) return fail(std::string(name) + " is not a whole number");
-    if (*value < 1 || *value > 2000000)
-      return fail(std::string(name) + " is outside 1 to 2000000 MByte/s");
+    if (*value < 1 || *value > 2000000) return fail(std::string(name) + " is outside 1 to 2000000 MByte/s");
     *b.out = *value;
   }
 

@@ -25,9 +25,9 @@ struct MemoryFacts {
 // One record that passed every check. Texts are valid UTF-8 (see ToUtf8).
 struct UploadedRecord {
   std::array<std::string, kRecordFields> fields;  // as read, in file order
-  long long read = 0, write = 0, copy = 0;         // MByte/s
-  std::optional<double> latencyNs;                 // empty when the latency test did not run
-  double score = 0;                                // GByte/s
+  long long read = 0, write = 0, copy = 0;        // MByte/s
+  std::optional<double> latencyNs;                // empty when the latency test did not run
+  double score = 0;                               // GByte/s
   long long cpuClockMHz = 0;
   long long cpuCores = 0;
   std::string idHash;  // upper case
@@ -41,8 +41,27 @@ struct UploadedRecord {
 
 // Index of a field by its name, as in the header.
 enum RecordField : size_t {
-  kDate = 0, kTime, kOs, kCpu, kMemory, kTimings, kMainboard, kRam1, kRam2, kRam3, kRam4,
-  kRead, kWrite, kCopy, kLatency, kResult, kCpuClk, kIdHash, kCountry, kBenImage, kVersion,
+  kDate = 0,
+  kTime,
+  kOs,
+  kCpu,
+  kMemory,
+  kTimings,
+  kMainboard,
+  kRam1,
+  kRam2,
+  kRam3,
+  kRam4,
+  kRead,
+  kWrite,
+  kCopy,
+  kLatency,
+  kResult,
+  kCpuClk,
+  kIdHash,
+  kCountry,
+  kBenImage,
+  kVersion,
   kCpuCore
 };
 

@@ -34,22 +34,14 @@ struct ShippedRow {
 //   controller and fabric, 30-60 ns on desktops: DDR2 70-130, DDR3 55-100, DDR4 55-95,
 //   DDR5 65-110. Four channels (workstation meshes) add 5/10 ns, six or eight add 10/20 ns.
 constexpr ShippedRow kShipped[] = {
-    {"DDR2", 1, {1, 6}, {533, 1066}, {70, 130}},
-    {"DDR2", 2, {3, 10}, {533, 1066}, {70, 130}},
-    {"DDR2", 4, {3, 12}, {533, 1066}, {75, 140}},
-    {"DDR3", 1, {3, 12}, {1066, 2133}, {55, 100}},
-    {"DDR3", 2, {6, 19}, {1066, 2133}, {55, 100}},
-    {"DDR3", 3, {6, 21}, {1066, 2133}, {55, 100}},
-    {"DDR3", 4, {7, 23}, {1066, 2133}, {60, 110}},
-    {"DDR4", 1, {6, 20}, {2133, 3600}, {55, 95}},
-    {"DDR4", 2, {11, 32}, {2133, 3600}, {55, 95}},
-    {"DDR4", 4, {13, 39}, {2133, 3600}, {60, 105}},
-    {"DDR4", 6, {13, 40}, {2133, 3600}, {65, 115}},
-    {"DDR4", 8, {13, 40}, {2133, 3600}, {65, 115}},
-    {"DDR5", 1, {12, 29}, {4800, 7200}, {65, 110}},
-    {"DDR5", 2, {20, 48}, {4800, 7200}, {65, 110}},
-    {"DDR5", 4, {24, 58}, {4800, 7200}, {70, 120}},
-    {"DDR5", 8, {25, 60}, {4800, 7200}, {75, 130}},
+    {"DDR2", 1, {1, 6}, {533, 1066}, {70, 130}},    {"DDR2", 2, {3, 10}, {533, 1066}, {70, 130}},
+    {"DDR2", 4, {3, 12}, {533, 1066}, {75, 140}},   {"DDR3", 1, {3, 12}, {1066, 2133}, {55, 100}},
+    {"DDR3", 2, {6, 19}, {1066, 2133}, {55, 100}},  {"DDR3", 3, {6, 21}, {1066, 2133}, {55, 100}},
+    {"DDR3", 4, {7, 23}, {1066, 2133}, {60, 110}},  {"DDR4", 1, {6, 20}, {2133, 3600}, {55, 95}},
+    {"DDR4", 2, {11, 32}, {2133, 3600}, {55, 95}},  {"DDR4", 4, {13, 39}, {2133, 3600}, {60, 105}},
+    {"DDR4", 6, {13, 40}, {2133, 3600}, {65, 115}}, {"DDR4", 8, {13, 40}, {2133, 3600}, {65, 115}},
+    {"DDR5", 1, {12, 29}, {4800, 7200}, {65, 110}}, {"DDR5", 2, {20, 48}, {4800, 7200}, {65, 110}},
+    {"DDR5", 4, {24, 58}, {4800, 7200}, {70, 120}}, {"DDR5", 8, {25, 60}, {4800, 7200}, {75, 130}},
 };
 
 // A memory type the table does not know: one scale wide enough for any of them.
@@ -71,8 +63,8 @@ std::string MemoryFamily(std::string_view type) {
 std::optional<int> ChannelCount(std::string_view channels) {
   const std::string key = MatchKey(channels);
   static constexpr std::pair<const char*, int> kWords[] = {
-      {"SINGLE", 1}, {"DUAL", 2}, {"TRIPLE", 3}, {"QUAD", 4}, {"HEXA", 6}, {"SIX", 6},
-      {"OCTA", 8},   {"OCTO", 8}, {"EIGHT", 8},  {"TWELVE", 12}};
+      {"SINGLE", 1}, {"DUAL", 2}, {"TRIPLE", 3}, {"QUAD", 4},  {"HEXA", 6},
+      {"SIX", 6},    {"OCTA", 8}, {"OCTO", 8},   {"EIGHT", 8}, {"TWELVE", 12}};
   for (const auto& [word, count] : kWords)
     if (key == word) return count;
   if (AllDigits(key) && key.size() <= 2) {
@@ -150,7 +142,8 @@ CompareRanges RangesFor(std::string_view type, std::string_view channels, const 
 }
 
 std::string CompareAnswer(const CompareRanges& r) {
-  const long long numbers[] = {r.score.low, r.score.high, r.clock.low, r.clock.high, r.latency.low, r.latency.high};
+  const long long numbers[] = {r.score.low,  r.score.high,  r.clock.low,
+                               r.clock.high, r.latency.low, r.latency.high};
   std::string answer;
   for (long long n : numbers) {
     if (!answer.empty()) answer += "<BR />";

@@ -74,7 +74,8 @@ std::string DefaultDataFolder() {
 
 bool ParseListenAddress(const std::string& text, std::string* host, int* port) {
   const size_t colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() || text.size() - colon > 6) return false;
+  if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() || text.size() - colon > 6)
+    return false;
   std::string h = text.substr(0, colon);
   if (h.size() > 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
   int p = 0;
@@ -143,9 +144,12 @@ void Service::Log(const httplib::Request& req, const httplib::Response& res) {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tm);
   std::string target = req.target.empty() ? req.path : req.target;
-  auto field = [](const std::string& text, size_t limit) { return text.empty() ? "-" : LogSafe(text, limit); };
-  std::string line = std::string(stamp) + " " + field(req.remote_addr, 64) + " " + field(req.method, 16) + " " +
-                     field(target, 200) + " " + std::to_string(res.status) + " " + std::to_string(res.body.size());
+  auto field = [](const std::string& text, size_t limit) {
+    return text.empty() ? "-" : LogSafe(text, limit);
+  };
+  std::string line = std::string(stamp) + " " + field(req.remote_addr, 64) + " " + field(req.method, 16) +
+                     " " + field(target, 200) + " " + std::to_string(res.status) + " " +
+                     std::to_string(res.body.size());
   // Uploads and refusals say what happened.
   if (!tlOutcome.empty()) line += " \"" + LogSafe(tlOutcome) + "\"";
   tlOutcome.clear();
@@ -171,24 +175,36 @@ void Service::Routes() {
     Reply(res, 500, "internal error");
   });
   // The library answers some faults itself with an empty body; give each one line.
-  http_->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
-    if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    switch (res.status) {
-      case 400: Reply(res, 400, "malformed request"); break;
-      case 404: Reply(res, 404, "not found"); break;
-      case 413: Reply(res, 413, "request larger than 2 MiB"); break;
-      case 414: Reply(res, 414, "address too long"); break;
-      default: Reply(res, res.status, "request failed"); break;
-    }
-    return httplib::Server::HandlerResponse::Handled;
-  }));
+  http_->set_error_handler(
+      httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        switch (res.status) {
+          case 400:
+            Reply(res, 400, "malformed request");
+            break;
+          case 404:
+            Reply(res, 404, "not found");
+            break;
+          case 413:
+            Reply(res, 413, "request larger than 2 MiB");
+            break;
+          case 414:
+            Reply(res, 414, "address too long");
+            break;
+          default:
+            Reply(res, res.status, "request failed");
+            break;
+        }
+        return httplib::Server::HandlerResponse::Handled;
+      }));
 
   http_->Get("/version.php", [this](const httplib::Request&, httplib::Response& res) {
     res.set_content(options_.programVersion, "text/plain; charset=utf-8");
   });
   http_->Post("/upload/upload_new.php",
               [this](const httplib::Request& req, httplib::Response& res) { Upload(req, res); });
-  http_->Get("/compare.php", [this](const httplib::Request& req, httplib::Response& res) { Compare(req, res); });
+  http_->Get("/compare.php",
+             [this](const httplib::Request& req, httplib::Response& res) { Compare(req, res); });
   http_->Get("/", [this](const httplib::Request& req, httplib::Response& res) { Page(req, res); });
   http_->Get("/style.css", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Cache-Control", "max-age=3600");
@@ -199,7 +215,8 @@ void Service::Routes() {
 }
 
 void Service::Upload(const httplib::Request& req, httplib::Response& res) {
-  if (!req.is_multipart_form_data()) return Reply(res, 400, "expected a multipart form with one part named file");
+  if (!req.is_multipart_form_data())
+    return Reply(res, 400, "expected a multipart form with one part named file");
   if (req.files.size() != 1 || !req.has_file("file"))
     return Reply(res, 400, "expected exactly one form part, named file");
   const httplib::MultipartFormData& part = req.get_file_value("file");
@@ -230,11 +247,12 @@ void Service::Upload(const httplib::Request& req, httplib::Response& res) {
     std::string why;
     if (!CheckPng(part.content, &info, &why)) return Reply(res, 400, why);
     StoredPicture stored;
-    if (!store_->AddPicture(part.content, info, ToUtf8(name.substr(0, name.size() - 4)), client, Now(), &stored,
-                            &why))
+    if (!store_->AddPicture(part.content, info, ToUtf8(name.substr(0, name.size() - 4)), client, Now(),
+                            &stored, &why))
       return ReplyFault(res, "picture not stored", why);
-    return Reply(res, 200, stored.resultId ? "OK picture stored for result " + std::to_string(*stored.resultId)
-                                           : "OK picture stored");
+    return Reply(res, 200,
+                 stored.resultId ? "OK picture stored for result " + std::to_string(*stored.resultId)
+                                 : "OK picture stored");
   }
 
   if (part.content.size() > kMaxRecordBytes) return Reply(res, 413, "record file larger than 16 KiB");
@@ -244,7 +262,8 @@ void Service::Upload(const httplib::Request& req, httplib::Response& res) {
   StoredRecord stored;
   if (!store_->AddRecord(*record, part.content, client, Now(), &stored, &why))
     return ReplyFault(res, "result not stored", why);
-  std::string line = "OK result " + std::to_string(stored.id) + (stored.duplicate ? " was stored before" : " stored");
+  std::string line =
+      "OK result " + std::to_string(stored.id) + (stored.duplicate ? " was stored before" : " stored");
   line += stored.pictureLinked ? " with its picture" : " without a picture";
   Reply(res, 200, line);
 }
@@ -263,7 +282,8 @@ void Service::Page(const httplib::Request& req, httplib::Response& res) {
   PageData data;
   data.filter.type = ToUtf8(TrimBlanks(req.get_param_value("type")));
   data.filter.channels = ToUtf8(TrimBlanks(req.get_param_value("channels")));
-  if (data.filter.type.size() > 128 || data.filter.channels.size() > 128) return Reply(res, 400, "filter too long");
+  if (data.filter.type.size() > 128 || data.filter.channels.size() > 128)
+    return Reply(res, 400, "filter too long");
   const std::string before = req.get_param_value("before");
   if (!before.empty()) {
     if (before.size() > 18 || before.find_first_not_of("0123456789") != std::string::npos)
@@ -276,7 +296,8 @@ void Service::Page(const httplib::Request& req, httplib::Response& res) {
   for (const MemoryKind& kind : data.kinds) {
     if (!data.filter.type.empty() && MatchKey(kind.type) != MatchKey(data.filter.type)) continue;
     if (!data.filter.channels.empty() && MatchKey(kind.channels) != MatchKey(data.filter.channels)) continue;
-    data.references.push_back({kind, RangesFor(kind.type, kind.channels, store_->Matching(kind.type, kind.channels))});
+    data.references.push_back(
+        {kind, RangesFor(kind.type, kind.channels, store_->Matching(kind.type, kind.channels))});
   }
   ResultFilter probe = data.filter;
   probe.limit = data.filter.limit + 1;
@@ -285,7 +306,8 @@ void Service::Page(const httplib::Request& req, httplib::Response& res) {
     data.rows.resize(data.filter.limit);
     data.more = true;
   }
-  res.set_header("Content-Security-Policy", "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'");
+  res.set_header("Content-Security-Policy",
+                 "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'");
   res.set_header("X-Content-Type-Options", "nosniff");
   res.set_content(RenderResultsPage(data), "text/html; charset=utf-8");
 }

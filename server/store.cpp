@@ -70,7 +70,9 @@ static_assert(std::size(kMigrations) == kSchemaVersion);
 
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) { ok_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK; }
+  Statement(sqlite3* db, const char* sql) {
+    ok_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK;
+  }
   ~Statement() { sqlite3_finalize(stmt_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
@@ -178,7 +180,8 @@ std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* erro
   }
   const std::string path = dataDir + "/results.sqlite";
   if (sqlite3_open_v2(path.c_str(), &store->db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                      nullptr) != SQLITE_OK) {
     if (error) *error = store->db_ ? DbError(store->db_, "cannot open " + path) : "cannot open " + path;
     return nullptr;
   }
@@ -198,7 +201,8 @@ std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* erro
     if (error) *error = DbError(store->db_, "cannot lock " + path);
     return nullptr;
   }
-  if (!store->Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", error)) return nullptr;
+  if (!store->Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", error))
+    return nullptr;
   int version = 0;
   bool hasRow = false;
   {
@@ -288,20 +292,24 @@ bool Store::AddPicture(std::string_view png, const PngInfo& info, const std::str
     return false;
   };
   if (!tx.active()) return fail("cannot lock the database");
-  Statement ins(db_,
-                "INSERT INTO pictures (stored_name, link_name, link_client, received_at, bytes, width, height) "
-                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  Statement ins(
+      db_,
+      "INSERT INTO pictures (stored_name, link_name, link_client, received_at, bytes, width, height) "
+      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
   ins.Bind(1, name).Bind(2, linkName).Bind(3, client).Bind(4, now);
-  ins.Bind(5, static_cast<int64_t>(png.size())).Bind(6, static_cast<int64_t>(info.width)).Bind(7, static_cast<int64_t>(info.height));
+  ins.Bind(5, static_cast<int64_t>(png.size()))
+      .Bind(6, static_cast<int64_t>(info.width))
+      .Bind(7, static_cast<int64_t>(info.height));
   if (ins.Step() != SQLITE_DONE) return fail("cannot store the picture");
   const int64_t id = sqlite3_last_insert_rowid(db_);
 
   // Normally the picture comes first; when its record was faster, link it now.
   std::optional<int64_t> resultId;
   {
-    Statement find(db_,
-                   "SELECT r.id FROM results r WHERE r.benimage = ?1 AND r.link_client = ?2 AND r.received_at >= ?3 "
-                   "AND NOT EXISTS (SELECT 1 FROM pictures p WHERE p.result_id = r.id) ORDER BY r.id DESC LIMIT 1");
+    Statement find(
+        db_,
+        "SELECT r.id FROM results r WHERE r.benimage = ?1 AND r.link_client = ?2 AND r.received_at >= ?3 "
+        "AND NOT EXISTS (SELECT 1 FROM pictures p WHERE p.result_id = r.id) ORDER BY r.id DESC LIMIT 1");
     find.Bind(1, linkName).Bind(2, client).Bind(3, now - kLinkWindowSeconds);
     if (find.Step() == SQLITE_ROW) resultId = find.Int(0);
   }
@@ -325,13 +333,14 @@ bool Store::AddRecord(const UploadedRecord& record, std::string_view raw, const 
   };
   if (!tx.active()) return fail("cannot lock the database");
   const auto& f = record.fields;
-  Statement ins(db_,
-                "INSERT INTO results (received_at, link_client, date, time, os, cpu, memory, timings, mainboard, "
-                "ram1, ram2, ram3, ram4, read_mbs, write_mbs, copy_mbs, latency_ns, score, cpuclk_mhz, idhash, "
-                "country, benimage, version, cpu_cores, mem_type, mem_type_key, channels, channels_key, "
-                "mem_clock_mhz, record_file) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
-                "?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29, ?30) "
-                "ON CONFLICT (idhash, date, time) DO NOTHING");
+  Statement ins(
+      db_,
+      "INSERT INTO results (received_at, link_client, date, time, os, cpu, memory, timings, mainboard, "
+      "ram1, ram2, ram3, ram4, read_mbs, write_mbs, copy_mbs, latency_ns, score, cpuclk_mhz, idhash, "
+      "country, benimage, version, cpu_cores, mem_type, mem_type_key, channels, channels_key, "
+      "mem_clock_mhz, record_file) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
+      "?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29, ?30) "
+      "ON CONFLICT (idhash, date, time) DO NOTHING");
   ins.Bind(1, now).Bind(2, client).Bind(3, f[kDate]).Bind(4, f[kTime]).Bind(5, f[kOs]).Bind(6, f[kCpu]);
   ins.Bind(7, f[kMemory]).Bind(8, f[kTimings]).Bind(9, f[kMainboard]);
   ins.Bind(10, f[kRam1]).Bind(11, f[kRam2]).Bind(12, f[kRam3]).Bind(13, f[kRam4]);
@@ -342,7 +351,10 @@ bool Store::AddRecord(const UploadedRecord& record, std::string_view raw, const 
   else
     ins.BindNull(17);
   ins.Bind(18, record.score).Bind(19, static_cast<int64_t>(record.cpuClockMHz)).Bind(20, record.idHash);
-  ins.Bind(21, f[kCountry]).Bind(22, f[kBenImage]).Bind(23, f[kVersion]).Bind(24, static_cast<int64_t>(record.cpuCores));
+  ins.Bind(21, f[kCountry])
+      .Bind(22, f[kBenImage])
+      .Bind(23, f[kVersion])
+      .Bind(24, static_cast<int64_t>(record.cpuCores));
   ins.Bind(25, record.memory.type).Bind(26, MatchKey(record.memory.type));
   ins.Bind(27, record.memory.channels).Bind(28, MatchKey(record.memory.channels));
   if (record.memory.clockMHz > 0)
@@ -390,7 +402,9 @@ MatchedValues Store::Matching(std::string_view type, std::string_view channels) 
   const std::string typeKey = MatchKey(type), channelsKey = MatchKey(channels);
   if (typeKey.empty() || channelsKey.empty()) return values;
   std::lock_guard lock(mutex_);
-  Statement q(db_, "SELECT score, mem_clock_mhz, latency_ns FROM results WHERE mem_type_key = ?1 AND channels_key = ?2");
+  Statement q(
+      db_,
+      "SELECT score, mem_clock_mhz, latency_ns FROM results WHERE mem_type_key = ?1 AND channels_key = ?2");
   q.Bind(1, typeKey).Bind(2, channelsKey);
   while (q.Step() == SQLITE_ROW) {
     values.scores.push_back(q.Real(0));
@@ -403,13 +417,14 @@ MatchedValues Store::Matching(std::string_view type, std::string_view channels) 
 std::vector<ResultRow> Store::Recent(const ResultFilter& filter) {
   std::vector<ResultRow> rows;
   std::lock_guard lock(mutex_);
-  Statement q(db_,
-              "SELECT r.id, r.received_at, r.date, r.time, r.os, r.cpu, r.memory, r.timings, r.mainboard, r.ram1, "
-              "r.ram2, r.ram3, r.ram4, r.country, r.version, r.read_mbs, r.write_mbs, r.copy_mbs, r.cpuclk_mhz, "
-              "r.cpu_cores, r.latency_ns, r.score, r.mem_type, r.channels, r.mem_clock_mhz, p.stored_name "
-              "FROM results r LEFT JOIN pictures p ON p.result_id = r.id "
-              "WHERE (?1 = '' OR r.mem_type_key = ?1) AND (?2 = '' OR r.channels_key = ?2) "
-              "AND (?3 = 0 OR r.id < ?3) ORDER BY r.id DESC LIMIT ?4");
+  Statement q(
+      db_,
+      "SELECT r.id, r.received_at, r.date, r.time, r.os, r.cpu, r.memory, r.timings, r.mainboard, r.ram1, "
+      "r.ram2, r.ram3, r.ram4, r.country, r.version, r.read_mbs, r.write_mbs, r.copy_mbs, r.cpuclk_mhz, "
+      "r.cpu_cores, r.latency_ns, r.score, r.mem_type, r.channels, r.mem_clock_mhz, p.stored_name "
+      "FROM results r LEFT JOIN pictures p ON p.result_id = r.id "
+      "WHERE (?1 = '' OR r.mem_type_key = ?1) AND (?2 = '' OR r.channels_key = ?2) "
+      "AND (?3 = 0 OR r.id < ?3) ORDER BY r.id DESC LIMIT ?4");
   q.Bind(1, MatchKey(filter.type)).Bind(2, MatchKey(filter.channels)).Bind(3, filter.beforeId);
   q.Bind(4, static_cast<int64_t>(filter.limit));
   while (q.Step() == SQLITE_ROW) {
@@ -448,7 +463,8 @@ std::vector<MemoryKind> Store::Kinds() {
   Statement q(db_,
               "SELECT MIN(mem_type), MIN(channels), COUNT(*) FROM results WHERE mem_type_key <> '' "
               "AND channels_key <> '' GROUP BY mem_type_key, channels_key ORDER BY COUNT(*) DESC, 1, 2");
-  while (q.Step() == SQLITE_ROW) kinds.push_back(MemoryKind{q.Text(0), q.Text(1), static_cast<size_t>(q.Int(2))});
+  while (q.Step() == SQLITE_ROW)
+    kinds.push_back(MemoryKind{q.Text(0), q.Text(1), static_cast<size_t>(q.Int(2))});
   return kinds;
 }
 

@@ -74,8 +74,8 @@ class Store {
                   const std::string& client, int64_t now, StoredPicture* out, std::string* error);
 
   // Keeps a checked record (raw is the file as posted) and links it to its picture.
-  bool AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client,
-                 int64_t now, StoredRecord* out, std::string* error);
+  bool AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client, int64_t now,
+                 StoredRecord* out, std::string* error);
 
   MatchedValues Matching(std::string_view type, std::string_view channels);
   std::vector<ResultRow> Recent(const ResultFilter& filter);

@@ -24,23 +24,42 @@ inline std::string BigEndian(uint32_t v) {
 }
 
 inline std::string Chunk(const std::string& type, const std::string& data) {
-  return BigEndian(static_cast<uint32_t>(data.size())) + type + data + BigEndian(qvserver::Crc32(type + data));
+  return BigEndian(static_cast<uint32_t>(data.size())) + type + data +
+         BigEndian(qvserver::Crc32(type + data));
 }
 
 // A small structurally valid PNG; the IDAT bytes are opaque to the server, so filler will do.
 inline std::string MakePng(uint32_t width = 8, uint32_t height = 6, size_t idatBytes = 32) {
   std::string ihdr = BigEndian(width) + BigEndian(height) + std::string("\x08\x02\x00\x00\x00", 5);
-  return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) + Chunk("IDAT", std::string(idatBytes, 'x')) +
-         Chunk("IEND", "");
+  return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) +
+         Chunk("IDAT", std::string(idatBytes, 'x')) + Chunk("IEND", "");
 }
 
 using Values = std::array<std::string, qvserver::kRecordFields>;
 
 inline Values ProgramValues() {
-  return {"2026-12-08", "21:07:55", "MS Windows 10 Pro ", "Intel Core i7-8700K", "16 GB - DDR4 - 3201 MHz - Dual Channel",
-          "16-18-18-36-560-2T ", "Asus - Prime Z370-a - Rev 1.xx", "G.skill - F4-3200C16-8GVKB",
-          "G.skill - F4-3200C16-8GVKB", "* - *", "* - *", "13847", "7955", "9381", "65.5", "10.39", "4389",
-          "0123456789ABCDEF0123456789ABCDEF", "DE", "081226210755_17.tmp", "3.0.24.109", "12"};
+  return {"2026-12-08",
+          "21:07:55",
+          "MS Windows 10 Pro ",
+          "Intel Core i7-8700K",
+          "16 GB - DDR4 - 3201 MHz - Dual Channel",
+          "16-18-18-36-560-2T ",
+          "Asus - Prime Z370-a - Rev 1.xx",
+          "G.skill - F4-3200C16-8GVKB",
+          "G.skill - F4-3200C16-8GVKB",
+          "* - *",
+          "* - *",
+          "13847",
+          "7955",
+          "9381",
+          "65.5",
+          "10.39",
+          "4389",
+          "0123456789ABCDEF0123456789ABCDEF",
+          "DE",
+          "081226210755_17.tmp",
+          "3.0.24.109",
+          "12"};
 }
 
 // The record file as WriteResultRecord writes it into a fresh file.
@@ -55,10 +74,11 @@ inline std::string RecordFile(const Values& v) {
 inline std::string Boundary() { return "--------120826210755123"; }
 
 // One post's body, byte for byte as the program sends it.
-inline std::string ProgramBody(const std::string& boundary, const std::string& path, const std::string& bytes) {
+inline std::string ProgramBody(const std::string& boundary, const std::string& path,
+                               const std::string& bytes) {
   return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + path +
-         "\"\r\nContent-Type: multipart/form-data\r\nContent-Transfer-Encoding: binary\r\n\r\n" + bytes + "\r\n--" +
-         boundary + "--\r\n";
+         "\"\r\nContent-Type: multipart/form-data\r\nContent-Transfer-Encoding: binary\r\n\r\n" + bytes +
+         "\r\n--" + boundary + "--\r\n";
 }
 
 struct Answer {

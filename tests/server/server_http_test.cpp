@@ -128,9 +128,9 @@ TEST_F(ServerTest, BadInputIsRefusedWithNothingStored) {
     return s.erase(last, 5);
   }();
   const std::string good = RecordFile(ProgramValues());
-  const std::string twoParts = "--" + Boundary() +
-                               "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.tmp\"\r\n\r\n" + good +
-                               "\r\n" + ProgramBody(Boundary(), "b.tmp", good);
+  const std::string twoParts =
+      "--" + Boundary() + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.tmp\"\r\n\r\n" +
+      good + "\r\n" + ProgramBody(Boundary(), "b.tmp", good);
   const Case cases[] = {
       {"not multipart", good, "application/octet-stream", 400},
       {"no boundary", ProgramBody(Boundary(), "x.tmp", good), "multipart/form-data", 400},
@@ -138,20 +138,23 @@ TEST_F(ServerTest, BadInputIsRefusedWithNothingStored) {
       {"garbage multipart", "this is not a form", mp, 400},
       {"two parts", twoParts, mp, 400},
       {"part not named file",
-       "--" + Boundary() + "\r\nContent-Disposition: form-data; name=\"data\"; filename=\"x.tmp\"\r\n\r\n" + good +
-           "\r\n--" + Boundary() + "--\r\n",
+       "--" + Boundary() + "\r\nContent-Disposition: form-data; name=\"data\"; filename=\"x.tmp\"\r\n\r\n" +
+           good + "\r\n--" + Boundary() + "--\r\n",
        mp, 400},
       {"no file name", ProgramBody(Boundary(), "", good), mp, 400},
-      {"picture over 2 MiB", ProgramBody(Boundary(), "p.tmp.png", MakePng(8, 8, qvserver::kMaxPictureBytes)), mp, 413},
-      {"request over the limit", ProgramBody(Boundary(), "p.tmp.png", std::string(3 << 20, 'p')), mp, 413},
-      {"record over 16 KiB", ProgramBody(Boundary(), "r.tmp", recordWith(qvserver::kOs, std::string(17000, 'a'))),
+      {"picture over 2 MiB", ProgramBody(Boundary(), "p.tmp.png", MakePng(8, 8, qvserver::kMaxPictureBytes)),
        mp, 413},
+      {"request over the limit", ProgramBody(Boundary(), "p.tmp.png", std::string(3 << 20, 'p')), mp, 413},
+      {"record over 16 KiB",
+       ProgramBody(Boundary(), "r.tmp", recordWith(qvserver::kOs, std::string(17000, 'a'))), mp, 413},
       {"picture not a PNG", ProgramBody(Boundary(), "p.tmp.png", "GIF89a........"), mp, 400},
       {"climbing path", ProgramBody(Boundary(), "..\\..\\..\\etc\\passwd.tmp", good), mp, 400},
       {"climbing path, slashes", ProgramBody(Boundary(), "C:/Temp/../../x.tmp.png", MakePng()), mp, 400},
       {"non-numeric READ", ProgramBody(Boundary(), "r.tmp", recordWith(qvserver::kRead, "fast")), mp, 400},
-      {"out-of-range WRITE", ProgramBody(Boundary(), "r.tmp", recordWith(qvserver::kWrite, "2000001")), mp, 400},
-      {"out-of-range LATENCY", ProgramBody(Boundary(), "r.tmp", recordWith(qvserver::kLatency, "2500")), mp, 400},
+      {"out-of-range WRITE", ProgramBody(Boundary(), "r.tmp", recordWith(qvserver::kWrite, "2000001")), mp,
+       400},
+      {"out-of-range LATENCY", ProgramBody(Boundary(), "r.tmp", recordWith(qvserver::kLatency, "2500")), mp,
+       400},
       {"score too high", ProgramBody(Boundary(), "r.tmp", recordWith(qvserver::kResult, "2000")), mp, 400},
       {"21 fields", ProgramBody(Boundary(), "r.tmp", twentyOne), mp, 400},
   };
@@ -165,8 +168,10 @@ TEST_F(ServerTest, BadInputIsRefusedWithNothingStored) {
     EXPECT_EQ(FilesIn(data_ + "/pictures"), 0u) << c.what;
   }
   // A body of unstated length is refused before it is read: the answer comes after the head alone.
-  const std::string reply = RawExchange(port(), "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                                                "Transfer-Encoding: chunked\r\nContent-Type: " + mp + "\r\n\r\n");
+  const std::string reply = RawExchange(port(),
+                                        "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                        "Transfer-Encoding: chunked\r\nContent-Type: " +
+                                            mp + "\r\n\r\n");
   EXPECT_EQ(reply.rfind("HTTP/1.1 411", 0), 0u) << reply;
   EXPECT_EQ(store().ResultCount(), 0u);
   // Nothing outside the data folder was written either.
@@ -190,8 +195,10 @@ TEST_F(ServerTest, AStoreFaultIsReportedAndLeavesNothingBehind) {
 }
 
 TEST_F(ServerTest, CompareAnswersFromTheShippedTableThenFromResults) {
-  EXPECT_EQ(Get(port(), "/compare.php?P1=DDR4%20&&P2=Dual").body, "11<BR />32<BR />2133<BR />3600<BR />55<BR />95");
-  EXPECT_EQ(Get(port(), "/compare.php?P1=ddr5&&P2=dual").body, "20<BR />48<BR />4800<BR />7200<BR />65<BR />110");
+  EXPECT_EQ(Get(port(), "/compare.php?P1=DDR4%20&&P2=Dual").body,
+            "11<BR />32<BR />2133<BR />3600<BR />55<BR />95");
+  EXPECT_EQ(Get(port(), "/compare.php?P1=ddr5&&P2=dual").body,
+            "20<BR />48<BR />4800<BR />7200<BR />65<BR />110");
   EXPECT_EQ(Get(port(), "/compare.php?P1=DDR4").status, 400);
 
   // Twenty DDR3 dual-channel results: score 5.00 .. 24.00, clock 1333 .. 2283, latency 50 .. 88.
@@ -206,7 +213,8 @@ TEST_F(ServerTest, CompareAnswersFromTheShippedTableThenFromResults) {
     v[qvserver::kLatency] = std::to_string(50 + i * 2) + ".0";
     ASSERT_EQ(PostFile(port(), kFolder + v[qvserver::kBenImage], RecordFile(v)).status, 200);
     if (i == 18) {  // nineteen results: still the shipped scale
-      EXPECT_EQ(Get(port(), "/compare.php?P1=DDR3&&P2=Dual").body, "6<BR />19<BR />1066<BR />2133<BR />55<BR />100");
+      EXPECT_EQ(Get(port(), "/compare.php?P1=DDR3&&P2=Dual").body,
+                "6<BR />19<BR />1066<BR />2133<BR />55<BR />100");
     }
   }
   // p5 and p95 over 20 values sit at ranks 0.95 and 18.05, rounded outward.
@@ -214,7 +222,8 @@ TEST_F(ServerTest, CompareAnswersFromTheShippedTableThenFromResults) {
   EXPECT_EQ(Get(port(), "/compare.php?P1=DDR3%20&&P2=%20dual").body,
             "5<BR />24<BR />1380<BR />2236<BR />51<BR />87");
   // Other kinds keep their own scale.
-  EXPECT_EQ(Get(port(), "/compare.php?P1=DDR3&&P2=Single").body, "3<BR />12<BR />1066<BR />2133<BR />55<BR />100");
+  EXPECT_EQ(Get(port(), "/compare.php?P1=DDR3&&P2=Single").body,
+            "3<BR />12<BR />1066<BR />2133<BR />55<BR />100");
 }
 
 TEST_F(ServerTest, FiftyParallelUploadsAreEachStoredOnce) {
@@ -266,8 +275,9 @@ TEST_F(ServerTest, ARestartKeepsEveryResult) {
     EXPECT_EQ(Get(port(), "/pictures/" + *after[i].picture).status, 200);
   }
   // The same record after the restart is still a repeat.
-  EXPECT_NE(PostFile(port(), kFolder + "r0.tmp", RecordFile(Numbered(0, "r0.tmp"))).body.find("stored before"),
-            std::string::npos);
+  EXPECT_NE(
+      PostFile(port(), kFolder + "r0.tmp", RecordFile(Numbered(0, "r0.tmp"))).body.find("stored before"),
+      std::string::npos);
 }
 
 TEST_F(ServerTest, ResultsPageListsNewestFirstAndFilters) {

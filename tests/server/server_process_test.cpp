@@ -1,13 +1,13 @@
 // The executable as an operator runs it: start, serve, SIGTERM, clean stop, data kept.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -73,8 +73,10 @@ TEST(ServerProcess, ServesUntilSigtermThenStopsCleanly) {
 
   // An upload under way when SIGTERM arrives is still read to its end, stored and answered.
   const std::string body = ProgramBody(Boundary(), "C:\\Temp\\2.tmp", RecordFile(Numbered(7)));
-  const std::string head = "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
-                           "boundary=" + Boundary() + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  const std::string head =
+      "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
+      "boundary=" +
+      Boundary() + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
   const int sock = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;

@@ -79,7 +79,8 @@ TEST_F(ProgramAgainstServer, UploadStoresRecordAndPictureLinked) {
     return online::SaveWindowShot(&window, path, error);
   };
   steps.writeRecord = [](const std::string& path, std::string* error) {
-    return core::WriteResultRecord(path, Inputs(), [] { return std::string("DE"); }, error);
+    return core::WriteResultRecord(
+        path, Inputs(), [] { return std::string("DE"); }, error);
   };
   const online::SubmissionOutcome outcome = online::SubmitScore(steps);
   EXPECT_TRUE(outcome.done) << outcome.message;

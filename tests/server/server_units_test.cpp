@@ -68,7 +68,12 @@ TEST(RecordFile, EveryMalformedShapeIsRefused) {
       {"header only", header},
       {"two data lines", RecordFile(v) + RecordFile(v).substr(header.size())},
       {"LF line ends", lf},
-      {"renamed header field", [&] { auto s = RecordFile(v); s.replace(s.find("READ"), 4, "RAED"); return s; }()},
+      {"renamed header field",
+       [&] {
+         auto s = RecordFile(v);
+         s.replace(s.find("READ"), 4, "RAED");
+         return s;
+       }()},
       {"READ zero", with(kRead, "0")},
       {"COPY negative", with(kCopy, "-9381")},
       {"LATENCY text", with(kLatency, "fast")},
@@ -95,7 +100,7 @@ TEST(RecordFile, MemoryPanelShapes) {
   EXPECT_EQ(m.type, "DDR3");
   EXPECT_EQ(m.channels, "2 x 64-bit");
   EXPECT_EQ(m.clockMHz, 1601);
-  m = ParseMemoryPanel("* - * - 0 MHz - * Channel");  // empty specification
+  m = ParseMemoryPanel("* - * - 0 MHz - * Channel");  // no facts gathered
   EXPECT_EQ(m.type, "");
   EXPECT_EQ(m.channels, "");
   EXPECT_EQ(m.clockMHz, 0);
@@ -107,10 +112,10 @@ TEST(RecordFile, MemoryPanelShapes) {
 }
 
 TEST(RecordFile, EightBitTextsBecomeUtf8) {
-  EXPECT_EQ(ToUtf8("Quorvex\xC2\xB2"), "Quorvex\xC2\xB2");               // already UTF-8
-  EXPECT_EQ(ToUtf8("Quorvex\xB2"), "Quorvex\xC2\xB2");                   // Windows-1252 superscript two
-  EXPECT_EQ(ToUtf8("\x80 5"), "\xE2\x82\xAC 5");                          // euro sign
-  EXPECT_EQ(ToUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");      // a surrogate is not UTF-8
+  EXPECT_EQ(ToUtf8("Quorvex\xC2\xB2"), "Quorvex\xC2\xB2");            // already UTF-8
+  EXPECT_EQ(ToUtf8("Quorvex\xB2"), "Quorvex\xC2\xB2");                // Windows-1252 superscript two
+  EXPECT_EQ(ToUtf8("\x80 5"), "\xE2\x82\xAC 5");                      // euro sign
+  EXPECT_EQ(ToUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");  // a surrogate is not UTF-8
   EXPECT_EQ(MatchKey("  dual \t channel "), "DUAL CHANNEL");
 }
 
@@ -124,10 +129,14 @@ TEST(Picture, WholePngFilesOnly) {
 
   std::string badCrc = png;
   badCrc[png.size() - 13] ^= 1;  // inside IDAT
-  const std::string refused[] = {
-      "", "GIF89a", png.substr(0, png.size() - 1), png + "tail", badCrc,
-      std::string("\x89PNG\r\n\x1a\n", 8) + qvtest::Chunk("IEND", ""), qvtest::MakePng(0, 10),
-      qvtest::MakePng(20000, 10)};
+  const std::string refused[] = {"",
+                                 "GIF89a",
+                                 png.substr(0, png.size() - 1),
+                                 png + "tail",
+                                 badCrc,
+                                 std::string("\x89PNG\r\n\x1a\n", 8) + qvtest::Chunk("IEND", ""),
+                                 qvtest::MakePng(0, 10),
+                                 qvtest::MakePng(20000, 10)};
   for (const auto& bytes : refused) EXPECT_FALSE(CheckPng(bytes, &info, &error)) << bytes.size();
   EXPECT_FALSE(CheckPng(qvtest::MakePng(8, 8, kMaxPictureBytes), &info, &error));
 }
