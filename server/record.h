@@ -72,7 +72,7 @@ std::optional<UploadedRecord> ParseRecordFile(std::string_view bytes, std::strin
 MemoryFacts ParseMemoryPanel(std::string_view panel);
 
 // The 8-bit text as UTF-8: kept when it already is valid UTF-8, otherwise read as Windows-1252,
-// the code page the program's texts come from on its home platform.
+// the 8-bit code page a client's panel texts may be in.
 std::string ToUtf8(std::string_view text);
 
 // ASCII-only helpers shared by the store and the reference ranges.
