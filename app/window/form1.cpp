@@ -223,35 +223,33 @@ void TForm1::BuildControls() {
   CheckBox4 = new QCheckBox(QStringLiteral("LATENCY"), buttonbar);
   CheckBox5 = new QCheckBox(QStringLiteral("LOG!"), buttonbar);
   CheckBox5->setToolTip(QStringLiteral("Write Logfile"));
-  int x = 6;
+  // Tight spacing so the five boxes, the start button and the two glyph buttons share one row.
+  buttonbar->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
+  for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4}) box->setFont(ui::PixelFont("Tahoma", 10));
+  CheckBox5->setFont(ui::PixelFont("Tahoma", 10, true));
+  int x = 4;
   for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5}) {
     box->setChecked(box != CheckBox5);
+    box->ensurePolished();
     const int width = box->sizeHint().width();
     box->setGeometry(x, 7, width, 17);
-    x += width + (box == CheckBox4 ? 8 : 3);
+    x += width + (box == CheckBox4 ? 5 : 1);
   }
-  QFont logFont = CheckBox5->font();
-  logFont.setBold(true);
-  CheckBox5->setFont(logFont);
-  CheckBox5->setGeometry(CheckBox5->x(), 7, CheckBox5->sizeHint().width(), 17);
   upload = new QToolButton(buttonbar);
   upload->setIcon(UploadGlyph());
-  upload->setIconSize(QSize(20, 20));
+  upload->setIconSize(QSize(18, 18));
   upload->setToolTip(QStringLiteral("Upload Result"));
   upload->setAutoRaise(true);
-  upload->setGeometry(kClientWidth - 2 * 27 - 4, 2, 26, 26);
+  upload->setGeometry(kClientWidth - 2 * 25 - 4, 3, 24, 24);
   gauge = new QToolButton(buttonbar);
   gauge->setIcon(GaugeGlyph());
-  gauge->setIconSize(QSize(20, 20));
+  gauge->setIconSize(QSize(18, 18));
   gauge->setToolTip(QStringLiteral("Quick compare"));
   gauge->setAutoRaise(true);
-  gauge->setGeometry(kClientWidth - 27 - 4, 2, 26, 26);
+  gauge->setGeometry(kClientWidth - 25 - 4, 3, 24, 24);
   button7 = new QPushButton(QStringLiteral(" Start Bench!"), buttonbar);
-  QFont startFont = button7->font();
-  startFont.setBold(true);
-  button7->setFont(startFont);
-  const int startLeft = CheckBox5->geometry().right() + 6;
-  button7->setGeometry(startLeft, 3, upload->x() - 4 - startLeft, 25);
+  const int startLeft = CheckBox5->geometry().right() + 4;
+  button7->setGeometry(startLeft, 3, upload->x() - 3 - startLeft, 25);
 
   // --- Results ---
   main = Sunken(this);
