@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -264,10 +265,15 @@ void Store::SweepPictures(int64_t now) {
     if (del.Step() == SQLITE_DONE)
       for (const std::string& name : stale) platform::DeleteFile(pictures_ + "/" + name);
   }
-  // Files a crash left behind before their row was committed, and half-written siblings.
+  // Files a crash left behind before their row was committed, and half-written siblings. Only
+  // old ones: a young file may be another server's upload under way in the same folder.
   std::error_code ec;
+  const auto cutoff = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
   for (const auto& entry : std::filesystem::directory_iterator(pictures_, ec)) {
     const std::string name = entry.path().filename().string();
+    std::error_code timeError;
+    const auto written = entry.last_write_time(timeError);
+    if (timeError || written > cutoff) continue;
     bool known = false;
     if (IsStoredPictureName(name)) {
       Statement q(db_, "SELECT 1 FROM pictures WHERE stored_name = ?1");

@@ -1,10 +1,16 @@
-// Record parsing, picture checks and reference ranges, without a socket (the HTTP tests cover
+// Record parsing, picture checks, reference ranges and the store, without a socket (the HTTP tests cover
 // the refusals a client meets most: non-numeric, out of range, 21 fields, oversized).
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 
 #include "server/png_check.h"
 #include "server/record.h"
 #include "server/reference.h"
+#include "server/store.h"
 #include "server_fixtures.h"
 
 using namespace qvserver;
@@ -205,4 +211,43 @@ TEST(Reference, PercentilesOnlyFromTwentyResults) {
   EXPECT_EQ(r.score, (Range{40, 59}));
   EXPECT_EQ(r.clock, (Range{6000, 6019}));
   EXPECT_EQ(r.latency, ShippedRanges("DDR5", "Dual").latency);  // no latencies stored
+}
+
+TEST(Store, StartUpDropsOnlyWhatNoResultNeeds) {
+  namespace fs = std::filesystem;
+  const std::string dir = qvtest::FreshFolder("sweep");
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const std::string png = qvtest::MakePng();
+  StoredPicture linked, orphan, recent;
+  {
+    std::string error;
+    auto store = Store::Open(dir, &error);
+    ASSERT_TRUE(store) << error;
+    const auto record = ParseRecordFile(RecordFile(ProgramValues()), &error);
+    ASSERT_TRUE(record) << error;
+    const int64_t old = now - kOrphanPictureSeconds - 60;
+    ASSERT_TRUE(store->AddPicture(png, {8, 6}, record->benImage(), "c", old, &linked, &error)) << error;
+    ASSERT_TRUE(store->AddRecord(*record, RecordFile(ProgramValues()), "c", old, nullptr, &error)) << error;
+    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "never.tmp", "c", old, &orphan, &error)) << error;
+    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "soon.tmp", "c", now, &recent, &error)) << error;
+  }
+  // A stray left by a crash long ago, and one that may be another server's upload under way.
+  const std::string oldStray = dir + "/pictures/x.png.new-1", newStray = dir + "/pictures/y.png.new-2";
+  std::ofstream(oldStray) << "x";
+  std::ofstream(newStray) << "y";
+  fs::last_write_time(oldStray, fs::file_time_type::clock::now() - std::chrono::hours(3));
+
+  std::string error;
+  auto store = Store::Open(dir, &error);
+  ASSERT_TRUE(store) << error;
+  EXPECT_EQ(store->PictureCount(), 2u);
+  EXPECT_TRUE(store->PicturePath(linked.storedName));
+  EXPECT_TRUE(fs::exists(dir + "/pictures/" + linked.storedName));
+  EXPECT_FALSE(store->PicturePath(orphan.storedName));
+  EXPECT_FALSE(fs::exists(dir + "/pictures/" + orphan.storedName));
+  EXPECT_TRUE(store->PicturePath(recent.storedName));
+  EXPECT_FALSE(fs::exists(oldStray));
+  EXPECT_TRUE(fs::exists(newStray));
+  store.reset();
+  fs::remove_all(dir);
 }
