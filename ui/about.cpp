@@ -1,6 +1,5 @@
 #include "ui/about.h"
 
-#include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -141,10 +140,5 @@ void Tfabout::FormCreate(const std::string& applicationTitle, const std::string&
 void Tfabout::okClick() { close(); }
 
 void Tfabout::JvgLabel1Click() { platform::OpenWebAddress(ProgramWebSite()); }
-
-void Tfabout::closeEvent(QCloseEvent* event) {
-  // FormClose: the caller destroys the window after exec() returns.
-  QDialog::closeEvent(event);
-}
 
 }  // namespace ui

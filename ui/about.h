@@ -59,9 +59,6 @@ class Tfabout : public QDialog {
   void okClick();
   void JvgLabel1Click();
 
- protected:
-  void closeEvent(QCloseEvent* event) override;
-
  private:
   void FormCreate(const std::string& applicationTitle, const std::string& programPath);
 };
