@@ -152,9 +152,10 @@ SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
     }
   } cleanup{picture, base};
 
-  if (!steps.saveWindowShot(picture, &error)) return failed(" The picture failed: " + error + " ");
+  if (!steps.saveWindowShot || !steps.writeRecord) return failed(" The upload is not set up in this program. ");
+  if (!steps.saveWindowShot(picture, &error)) return failed(" The picture could not be made: " + error + " ");
   const PostResult first = post(picture);
-  if (!steps.writeRecord(base, &error)) return failed(" The result record failed: " + error + " ");
+  if (!steps.writeRecord(base, &error)) return failed(" The result record could not be written: " + error + " ");
   const PostResult second = post(base);
 
   if (first.ok && second.ok) {
