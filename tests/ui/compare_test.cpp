@@ -182,6 +182,20 @@ TEST_F(CompareWindowTest, FailedFetchSaysSoAndHidesAMissingLatency) {
   EXPECT_EQ(form.gg_ramclk->value(), 10);
 }
 
+TEST_F(CompareWindowTest, ClickOnAnyDialOrTheBackgroundCloses) {
+  auto reply = [](const std::string&) { return ui::FetchReply{true, "1#2#3#4#5#6", ""}; };
+  for (int target = 0; target < 4; ++target) {
+    ui::Tfqcompare form(Inputs(), reply);
+    form.show();
+    ASSERT_TRUE(form.isVisible());
+    if (target == 0) emit form.gg_gbyte->clicked();
+    if (target == 1) emit form.gg_ramclk->clicked();
+    if (target == 2) emit form.gg_lat->clicked();
+    if (target == 3) form.FormClick();
+    EXPECT_FALSE(form.isVisible()) << target;
+  }
+}
+
 TEST(CompareFetch, RequestGoesOutWithTheCompareClientSettings) {
   testing_http::Recorder server;
   server.SetAnswers({{200, "30<BR />60<BR />1500<BR />2400<BR />40<BR />90"}, {404, "gone"}});
