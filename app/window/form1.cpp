@@ -370,7 +370,7 @@ void TForm1::FormCreate() {
     QApplication::processEvents();
   }
 
-  if (!online::CheckServerVersion()) {
+  if (!online::CheckServerVersion(online::ServerBase(), versionText_)) {
     applicationTitle_ += kNewVersion;
     setWindowTitle(Q(applicationTitle_));
   }
@@ -386,7 +386,7 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::Button7Click() {
-  run_->Environment().logPath = core::LogFilePath();
+  run_->Environment().logPath = options_.logPath.empty() ? core::LogFilePath() : options_.logPath;
   run_->Button7Click();
 }
 

@@ -45,6 +45,8 @@ struct FormOptions {
   bool show = true;
   // The executable whose version the status bar shows; empty = this program.
   std::string programPath;
+  // Where "LOG!" appends; empty = the program's log (core::LogFilePath()).
+  std::string logPath;
   // Receives the window's messages instead of a message box (tests, offscreen pictures).
   std::function<void(const std::string& title, const std::string& text)> messageSink;
   // Replaces the steps of the gathering (tests); empty = the carried report tool.
