@@ -15,6 +15,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "online/http_client.h"
 #include "online/lookups.h"
 #include "online/window_shot.h"
 #include "platform/file_version.h"
