@@ -1,0 +1,56 @@
+// One whole run with the real modules and the real arguments, through the terminal front end:
+// gathering, the four tests, the score and the log line.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+#include "platform/files.h"
+#include "sysinfo/text.h"
+
+namespace {
+
+// Runs a shell command, returns its standard output and exit status.
+std::string Capture(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  *status = ::pclose(pipe);
+  return out;
+}
+
+TEST(EndToEnd, AFullRunShowsFourResultsAScoreAndLogsThem) {
+  // A copy of the program in a folder of its own, so the log lands there.
+  const std::string folder = platform::PrivateFolder() + "/e2e";
+  ASSERT_TRUE(platform::MakeFolders(folder));
+  const std::string program = folder + "/quorvex-cli";
+  std::filesystem::copy_file(QUORVEX_CLI, program, std::filesystem::copy_options::overwrite_existing);
+
+  int status = -1;
+  // Nothing listens on port 9: the country lookup fails, and the record is written with "--".
+  const std::string out =
+      Capture("QUORVEX_GEOLOCATION=http://127.0.0.1:9 '" + program + "' run --log 2>/dev/null", &status);
+  ASSERT_EQ(status, 0) << out;
+
+  std::smatch m;
+  for (const char* test : {"READ", "WRITE", "COPY"}) {
+    ASSERT_TRUE(std::regex_search(out, m, std::regex(std::string("\n") + test + "  ([0-9]+)  MByte/s\n"))) << out;
+    EXPECT_GT(std::stoi(m[1]), 100) << test;
+  }
+  ASSERT_TRUE(std::regex_search(out, m, std::regex("\nLATENCY  ([0-9]+\\.[0-9])  ns\n"))) << out;
+  EXPECT_GT(std::stod(m[1]), 0.0);
+  ASSERT_TRUE(std::regex_search(out, m, std::regex("\n([0-9]+\\.[0-9]{2}) GByte/s\n"))) << out;
+
+  std::string bytes;
+  ASSERT_TRUE(platform::ReadWholeFile(folder + "/Quorvex2_LOG.csv", &bytes));
+  const std::vector<std::string> lines = sysinfo::SplitLines(bytes);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("\"" + m[1].str() + "\";"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("\"--\";\"Quorvex2_LOG.csv\";\"3.0.24.109\";"), std::string::npos) << lines[1];
+}
+
+}  // namespace
