@@ -164,6 +164,32 @@ void Avx2ReadPrefetchNta(const void* block, uint32_t bytes, uint32_t reps) {
       : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
 }
 
+// Non-temporal stores of 16 bytes (SSE2 MOVNTDQ): between the module's 8 and the reference's 32.
+void Sse2WriteNt(void* block, uint32_t bytes, uint32_t reps) {
+  void* p;
+  uint32_t n;
+  asm volatile(
+      "pxor %%xmm0, %%xmm0\n\t"
+      "1:\n\t"
+      "mov %[base], %[p]\n\t"
+      "mov %k[chunks], %k[n]\n\t"
+      "2:\n\t"
+      ".set .Lqv_r, 0\n\t"
+      ".rept 32\n\t"
+      "movntdq %%xmm0, .Lqv_r(%[p])\n\t"
+      ".set .Lqv_r, .Lqv_r + 16\n\t"
+      ".endr\n\t"
+      "add $512, %[p]\n\t"
+      "dec %k[n]\n\t"
+      "jnz 2b\n\t"
+      "dec %k[reps]\n\t"
+      "jnz 1b\n\t"
+      "sfence\n\t"
+      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
+      : [base] "r"(block), [chunks] "r"(bytes / 512)
+      : "xmm0", "memory", "cc");
+}
+
 // The module's Copy loop with no prefetch at all.
 void MmxCopyNoPrefetch(const void* source, void* destination, uint32_t bytes, uint32_t reps) {
   const void* s;
@@ -265,6 +291,7 @@ int main(int argc, char** argv) {
          [](void* a, void*, uint32_t n, uint32_t r) { Avx2ReadPrefetchNta(a, n, r); }},
         {"write (ID 10)", 1, true,
          [](void*, void* b, uint32_t n, uint32_t r) { WriteNtLoop(b, n / 512, r); }},
+        {"  SSE2 MOVNTDQ", 1, false, [](void*, void* b, uint32_t n, uint32_t r) { Sse2WriteNt(b, n, r); }},
         {"copy (ID 12)", 2, true,
          [](void* a, void* b, uint32_t n, uint32_t r) { CopyNtLoop(a, b, n / 256, r); }},
         {"  same, PREFETCHT0", 2, false,
