@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "app/cli/commands.h"
 #include "app/cli/run_results.h"
 #include "app/core/record.h"
@@ -60,7 +62,8 @@ class TerminalView : public core::BenchView {
   int ProgressPosition() const override { return progress_; }
   void SetProgressPosition(int position) override {
     progress_ = std::clamp(position, 0, progressMax_);
-    if (current_ && progress_ > 0) {
+    // A redrawn line only where someone watches; a log file gets the start and end lines.
+    if (current_ && progress_ > 0 && interactive_) {
       const int width = 30;
       const int filled = progressMax_ > 0 ? progress_ * width / progressMax_ : 0;
       std::fprintf(stderr, "\r%-8s [%s%s] %d/%d", BarName(*current_), std::string(filled, '#').c_str(),
@@ -104,9 +107,9 @@ class TerminalView : public core::BenchView {
   }
   void TestStarted(core::BarId id) override {
     current_ = id;
-    std::fprintf(stderr, "%-8s running...", BarName(id));
+    std::fprintf(stderr, interactive_ ? "%-8s running..." : "%-8s running...\n", BarName(id));
     std::fflush(stderr);
-    drawn_ = true;
+    drawn_ = interactive_;
   }
   void TestFinished(core::BarId id) override {
     EndProgressLine();
@@ -129,6 +132,7 @@ class TerminalView : public core::BenchView {
   int progressMax_ = 100;
   std::optional<core::BarId> current_;
   bool drawn_ = false;
+  bool interactive_ = ::isatty(2) == 1;
   core::RunSequence* run_ = nullptr;
   std::vector<std::string> messages_;
 };
