@@ -5,6 +5,7 @@
 #include <array>
 #include <map>
 
+#include "app/core/gathering.h"
 #include "app/core/run_sequence.h"
 #include "platform/files.h"
 #include "tests/window/fakes.h"
@@ -204,6 +205,59 @@ TEST_F(Fixture, RecordInputsAreWhatTheViewShows) {
   EXPECT_EQ(in.panels.ramp, "* - *");
   EXPECT_EQ(in.idHash, "0123456789ABCDEF0123456789ABCDEF");
   EXPECT_EQ(in.version, "3.0.24.109");
+}
+
+// --- The gathering ---
+
+struct Gathering : ::testing::Test {
+  MemoryView view;
+  std::vector<std::string> steps;
+  core::GatheringSteps Steps(std::function<std::vector<std::string>(std::string*)> tool) {
+    core::GatheringSteps s;
+    s.startLoad = [this] { steps.push_back("start load"); };
+    s.stopLoad = [this] { steps.push_back("stop load"); };
+    s.pumpWait = [this](unsigned ms) { steps.push_back("wait " + std::to_string(ms)); };
+    s.runReportTool = [this, tool](std::string* error) {
+      steps.push_back(view.busy && !view.enabled[Control::ButtonBar] ? "tool (locked)" : "tool (unlocked)");
+      return tool(error);
+    };
+    return s;
+  }
+};
+
+TEST_F(Gathering, LoadsTheProcessorAroundTheToolAndUnlocksAfter) {
+  const core::MachineFacts facts = core::Button2Click(view, Steps([](std::string*) {
+    return std::vector<std::string>{};
+  }));
+  EXPECT_EQ(steps, (std::vector<std::string>{"start load", "wait 666", "tool (locked)", "stop load"}));
+  EXPECT_FALSE(view.busy);
+  EXPECT_TRUE(view.enabled[Control::ButtonBar]);
+  EXPECT_TRUE(view.enabled[Control::Gauge]);
+  // An empty report: every fact missing, the upload gate closed, no message.
+  EXPECT_EQ(view.panels[Panel::cpup], "*");
+  EXPECT_FALSE(view.enabled[Control::Upload]);
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(facts.memoryClock, 0);
+}
+
+TEST_F(Gathering, AToolThatCannotBeWrittenIsOneMessageAfterTheUnlock) {
+  core::Button2Click(view, Steps([](std::string* error) {
+    *error = "the report tool could not be written: no space left";
+    return std::vector<std::string>{};
+  }));
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_NE(view.messages[0].find("no space left"), std::string::npos);
+  EXPECT_EQ(view.events.back(), "message");
+  EXPECT_EQ(view.panels[Panel::osp], "*");
+}
+
+TEST_F(Gathering, TheLoadStopsEvenWhenTheToolThrows) {
+  core::Button2Click(view, Steps([](std::string*) -> std::vector<std::string> {
+    throw std::runtime_error("cannot start");
+  }));
+  EXPECT_EQ(steps.back(), "stop load");
+  EXPECT_TRUE(view.enabled[Control::Button7]);
+  ASSERT_EQ(view.messages.size(), 1u);
 }
 
 }  // namespace
