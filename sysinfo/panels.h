@@ -1,4 +1,4 @@
-// The texts of the summary panels, composed from the specification.
+// The texts of the summary panels, composed from the system specification.
 #pragma once
 
 #include <array>

@@ -17,7 +17,7 @@ struct SystemSpec {
 inline constexpr const char* kAbsent = "*";
 inline constexpr const char* kUnknown = "unknown";
 
-// Converts the report's lines (as SplitLines gives them) into specification lines.
+// Converts the report's lines (as SplitLines gives them) into system specification lines.
 // Fewer than three lines give none.
 std::vector<std::string> ConvertReport(const std::vector<std::string>& reportLines);
 

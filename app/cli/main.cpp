@@ -11,7 +11,7 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  report FILE     convert a hardware report file and print what the program makes of it:\n"
-    "                  every specification line (KEY \"VALUE\"), an empty line, then one line each\n"
+    "                  every system specification line (KEY \"VALUE\"), an empty line, one line each\n"
     "                  for osp, cpup, cpucores, cpuclockp, ramp, ramtimip, mainbp, ramp1 to ramp4,\n"
     "                  MemoryClock, IDHASH and LargestCacheKBytes as NAME<TAB>TEXT, texts exactly\n"
     "                  as the program holds them (leading and trailing blanks kept)\n"

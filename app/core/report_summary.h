@@ -7,7 +7,7 @@
 
 namespace core {
 
-// Every specification line as stored, an empty line, then one "name<TAB>text" line each for
+// Every system specification line as stored, an empty line, then one "name<TAB>text" line each for
 // osp cpup cpucores cpuclockp ramp ramtimip mainbp ramp1..ramp4 MemoryClock IDHASH
 // LargestCacheKBytes, texts exactly as held (blanks kept). Lines end in LF.
 void PrintReportSummary(const sysinfo::SystemSpec& spec, std::FILE* out);
