@@ -4,9 +4,7 @@
 #include "platform/files.h"
 #include "sysinfo/text.h"
 
-#ifdef QUORVEX_HAS_SYSREPORT_TOOL
 QV_EMBEDDED_IMAGE(sysreport_tool)
-#endif
 
 namespace sysinfo {
 
@@ -18,13 +16,7 @@ void Spin(const std::atomic<bool>& stop, double factor, double bound) {
   while (value < bound && !stop.load(std::memory_order_relaxed)) value = value * factor;
 }
 
-platform::EmbeddedImage CarriedTool() {
-#ifdef QUORVEX_HAS_SYSREPORT_TOOL
-  return sysreport_tool_image();
-#else
-  return platform::EmbeddedImage{nullptr, 0};
-#endif
-}
+platform::EmbeddedImage CarriedTool() { return sysreport_tool_image(); }
 
 }  // namespace
 
@@ -70,8 +62,6 @@ bool RunHidden(const std::string& file, const std::string& parameters, uint32_t 
   if (exitCode) *exitCode = outcome.exitCode;
   return !outcome.timedOut;
 }
-
-bool HasReportTool() { return CarriedTool().data != nullptr && CarriedTool().size > 0; }
 
 std::vector<std::string> RunReportTool(std::string* error, const ReportToolOptions& options) {
   const platform::EmbeddedImage image = options.image.data ? options.image : CarriedTool();

@@ -82,7 +82,4 @@ struct ReportToolOptions {
 // while a tool that ran and wrote nothing just yields no lines, as the gathering expects.
 std::vector<std::string> RunReportTool(std::string* error, const ReportToolOptions& options = {});
 
-// True when this build carries the report tool.
-bool HasReportTool();
-
 }  // namespace sysinfo

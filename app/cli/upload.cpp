@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/cli/commands.h"
-#include "app/cli/run_results.h"
-
-#if QUORVEX_CLI_HAS_WINDOW
 #include <QApplication>
 #include <memory>
+
+#include "app/cli/commands.h"
+#include "app/cli/run_results.h"
 
 #include "app/core/record.h"
 #include "app/window/form1.h"
@@ -17,11 +16,8 @@
 #include "online/upload.h"
 #include "online/window_shot.h"
 #include "sysinfo/system_spec.h"
-#endif
 
 namespace cli {
-
-#if QUORVEX_CLI_HAS_WINDOW
 
 namespace {
 
@@ -89,14 +85,5 @@ int UploadAfterRun(const std::vector<std::string>&) {
   std::fprintf(done ? stdout : stderr, "%s:%s\n", online::kUploadTitle, told.c_str());
   return done ? 0 : 1;
 }
-
-#else
-
-int UploadAfterRun(const std::vector<std::string>&) {
-  std::fprintf(stderr, "quorvex-cli: this build has no main window to take the upload picture from\n");
-  return 2;
-}
-
-#endif
 
 }  // namespace cli

@@ -9,12 +9,8 @@
 #include "platform/files.h"
 #include "sysinfo/text.h"
 
-#if defined(QUORVEX_HAS_MEMBW_MODULE)
 QV_EMBEDDED_IMAGE(membw_module)
-#endif
-#if defined(QUORVEX_HAS_MEMLAT_MODULE)
 QV_EMBEDDED_IMAGE(memlat_module)
-#endif
 
 namespace core {
 namespace {
@@ -80,26 +76,10 @@ bool PlaceModule(const platform::EmbeddedImage& image, PlacedModule& placed, std
   return true;
 }
 
-platform::EmbeddedImage BandwidthImage() {
-#if defined(QUORVEX_HAS_MEMBW_MODULE)
-  return membw_module_image();
-#else
-  return platform::EmbeddedImage{nullptr, 0};
-#endif
-}
-
-platform::EmbeddedImage LatencyImage() {
-#if defined(QUORVEX_HAS_MEMLAT_MODULE)
-  return memlat_module_image();
-#else
-  return platform::EmbeddedImage{nullptr, 0};
-#endif
-}
+platform::EmbeddedImage BandwidthImage() { return membw_module_image(); }
+platform::EmbeddedImage LatencyImage() { return memlat_module_image(); }
 
 }  // namespace
-
-bool HasBandwidthModule() { return BandwidthImage().size > 0; }
-bool HasLatencyModule() { return LatencyImage().size > 0; }
 
 std::string MakeTempLibraryName(std::string* error) {
   const std::string& folder = platform::PrivateFolder(error);

@@ -50,8 +50,4 @@ bool RunBandwidthTestWithImage(const platform::EmbeddedImage& image, const std::
 std::string MeasureLatencyWithImage(const platform::EmbeddedImage& image, const sysinfo::SystemSpec& spec,
                                     const HostHooks& hooks, std::string* error);
 
-// True when this build carries the modules (they are embedded when their targets exist).
-bool HasBandwidthModule();
-bool HasLatencyModule();
-
 }  // namespace core

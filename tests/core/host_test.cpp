@@ -41,7 +41,6 @@ TEST(TempLibraryName, PrivateFolderAndLetters) {
 }
 
 TEST(BandwidthHost, TwoCallsInARowBothMeasure) {
-  if (!HasBandwidthModule()) GTEST_SKIP() << "this build carries no bandwidth module";
   const size_t before = FilesInPrivateFolder();
   SampleList samples;
   CountingHooks counting;
@@ -61,7 +60,6 @@ TEST(BandwidthHost, TwoCallsInARowBothMeasure) {
 }
 
 TEST(BandwidthHost, CopyTestAndRejectedArguments) {
-  if (!HasBandwidthModule()) GTEST_SKIP() << "this build carries no bandwidth module";
   SampleList samples;
   CountingHooks counting;
   ASSERT_TRUE(RunBandwidthTest("-b12 -g1 -m16", kCopyPrefix, samples, counting.hooks, nullptr));
@@ -80,14 +78,12 @@ TEST(BandwidthHost, BrokenImageAndThrowingHooks) {
   EXPECT_TRUE(samples.empty());
   EXPECT_FALSE(RunBandwidthTestWithImage({nullptr, 0}, "-b11", kReadPrefix, samples, {}, &error));
   EXPECT_FALSE(error.empty());
-  if (!HasBandwidthModule()) return;
   const HostHooks throwing{[] { throw std::runtime_error("window gone"); }, {}};
   EXPECT_TRUE(RunBandwidthTest("-b12 -g1 -m16", kCopyPrefix, samples, throwing, nullptr));
   EXPECT_EQ(samples.size(), 1u);
 }
 
 TEST(LatencyHost, MeasuresWithAKnownCache) {
-  if (!HasLatencyModule()) GTEST_SKIP() << "this build carries no latency module";
   const sysinfo::SystemSpec spec{{"PI_L3_CACHE: \"1 MBytes\""}};
   CountingHooks counting;
   std::string error;
