@@ -56,10 +56,18 @@ ${name}_size:
   target_sources(${consumer} PRIVATE ${asm})
 endfunction()
 
+# The fast tests (no window, no whole run) also run in the sanitizer build: `fast_tests` builds them.
+add_custom_target(fast_tests)
+
 # A GoogleTest executable registered with CTest; extra arguments are the libraries it links.
+# FAST puts it among the fast tests (label "fast").
 function(quorvex_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "FAST" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  if(T_FAST)
+    list(APPEND T_LABELS fast)
+    add_dependencies(fast_tests ${name})
+  endif()
   quorvex_strict(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   add_test(NAME ${name} COMMAND ${name})

@@ -4,7 +4,8 @@
 #include <random>
 
 #include "online/http_client.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "sysinfo/text.h"
 
 namespace online {

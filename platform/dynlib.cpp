@@ -17,7 +17,8 @@ DynamicModule::DynamicModule(const std::string& path, std::string* error) {
 
 DynamicModule::~DynamicModule() { Unload(); }
 
-DynamicModule::DynamicModule(DynamicModule&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+DynamicModule::DynamicModule(DynamicModule&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)) {}
 
 DynamicModule& DynamicModule::operator=(DynamicModule&& other) noexcept {
   if (this != &other) {

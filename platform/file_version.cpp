@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/locations.h"
 
 namespace platform {
 namespace {
@@ -50,7 +50,8 @@ std::string FileVersionText(const std::string& path) {
     if (s.sh_name >= table.size()) continue;
     if (std::strcmp(table.c_str() + s.sh_name, ".qv_version") != 0) continue;
     uint16_t v[4];
-    if (s.sh_size < sizeof v || s.sh_type == SHT_NOBITS || !ReadAt(in, s.sh_offset, v, sizeof v)) return "000";
+    if (s.sh_size < sizeof v || s.sh_type == SHT_NOBITS || !ReadAt(in, s.sh_offset, v, sizeof v))
+      return "000";
     return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
            std::to_string(v[3]);
   }

@@ -43,7 +43,8 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, bo
 
 }  // namespace
 
-ProcessOutcome RunProgram(const std::string& program, const std::vector<std::string>& args, uint32_t limitMs) {
+ProcessOutcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          uint32_t limitMs) {
   ProcessOutcome out;
   const pid_t pid = Spawn(program, args, false, &out.error);
   if (pid < 0) return out;

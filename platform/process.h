@@ -17,8 +17,7 @@ struct ProcessOutcome {
 // Runs program with the given arguments (argv[0] is program itself, then args, each passed as
 // one argument, blanks and all), standard input, output and error on /dev/null. Waits at most
 // limitMs milliseconds (0 = no limit). The child inherits the current directory and environment.
-ProcessOutcome RunProgram(const std::string& program, const std::vector<std::string>& args,
-                          uint32_t limitMs);
+ProcessOutcome RunProgram(const std::string& program, const std::vector<std::string>& args, uint32_t limitMs);
 
 // Number of processors the system has online.
 int ProcessorCount();

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/files.h"
+#include "platform/file_io.h"
 #include "server/page.h"
 
 namespace qvserver {

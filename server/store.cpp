@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <random>
 
-#include "platform/files.h"
+#include "platform/file_io.h"
 
 namespace qvserver {
 

@@ -1,7 +1,9 @@
 #include "sysinfo/runner.h"
 
 #include "platform/clock.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
+#include "platform/image_file.h"
 #include "sysinfo/text.h"
 
 QV_EMBEDDED_IMAGE(sysreport_tool)

@@ -10,7 +10,7 @@
 #include "app/core/numeric.h"
 #include "app/core/record.h"
 #include "online/http_client.h"
-#include "platform/files.h"
+#include "platform/file_io.h"
 #include "sysinfo/runner.h"
 #include "sysinfo/system_spec.h"
 #include "sysinfo/text.h"

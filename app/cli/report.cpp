@@ -3,7 +3,7 @@
 
 #include "app/cli/commands.h"
 #include "app/core/report_summary.h"
-#include "platform/files.h"
+#include "platform/file_io.h"
 #include "sysinfo/system_spec.h"
 #include "sysinfo/text.h"
 

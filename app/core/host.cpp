@@ -6,7 +6,9 @@
 #include "app/core/numeric.h"
 #include "platform/clock.h"
 #include "platform/dynlib.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
+#include "platform/image_file.h"
 #include "sysinfo/text.h"
 
 QV_EMBEDDED_IMAGE(membw_module)

@@ -4,7 +4,8 @@
 #include <exception>
 
 #include "app/core/numeric.h"
-#include "platform/files.h"
+#include "platform/file_io.h"
+#include "platform/locations.h"
 #include "sysinfo/text.h"
 
 namespace core {
@@ -123,7 +124,7 @@ bool WriteResultRecord(const std::string& path, const RecordInputs& inputs,
 std::string LogFilePath() {
   const std::string exeFolder = platform::ExecutableFolder();
   if (!exeFolder.empty() && platform::IsWritableFolder(exeFolder)) return exeFolder + "/" + kLogFileName;
-  const std::string data = platform::UserDataFolder();
+  const std::string data = platform::UserDataFolder(kUserDataFolderName);
   platform::MakeFolders(data);
   return data + "/" + kLogFileName;
 }

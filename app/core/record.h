@@ -11,6 +11,8 @@ namespace core {
 
 inline constexpr int kResultFieldCount = 22;
 inline constexpr const char* kLogFileName = "Quorvex2_LOG.csv";
+// The folder under the user's data home that holds the log when the program's own folder is read-only.
+inline constexpr const char* kUserDataFolderName = "quorvex";
 
 // Header names in file order.
 extern const std::array<const char*, kResultFieldCount> kResultFieldNames;

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "platform/process.h"
 
 namespace {

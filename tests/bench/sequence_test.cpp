@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "module_support.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "platform/process.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "app/core/host.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
 
 using namespace core;
 

@@ -4,7 +4,7 @@
 
 #include "app/core/host.h"
 #include "app/core/numeric.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
 
 namespace fs = std::filesystem;
 using namespace core;

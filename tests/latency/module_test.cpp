@@ -11,7 +11,8 @@
 
 #include "latency/memlat.h"
 #include "platform/dynlib.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "platform/process.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include "app/core/record.h"
 #include "online/http_client.h"
 #include "online/lookups.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "tests/online/local_server.h"
 
 namespace {

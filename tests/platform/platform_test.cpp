@@ -12,7 +12,10 @@
 #include "platform/dynlib.h"
 #include "platform/embedded.h"
 #include "platform/file_version.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
+#include "platform/locations.h"
+#include "platform/image_file.h"
 #include "platform/process.h"
 #include "platform/worker.h"
 
@@ -99,10 +102,10 @@ TEST(Files, MakeFoldersAndWritableCheck) {
 TEST(Files, UserDataFolderFollowsXdg) {
   EnvGuard x("XDG_DATA_HOME"), h("HOME");
   setenv("XDG_DATA_HOME", "/d/x/", 1);
-  EXPECT_EQ(platform::UserDataFolder(), "/d/x/quorvex");
+  EXPECT_EQ(platform::UserDataFolder("app"), "/d/x/app");
   unsetenv("XDG_DATA_HOME");
   setenv("HOME", "/home/u", 1);
-  EXPECT_EQ(platform::UserDataFolder(), "/home/u/.local/share/quorvex");
+  EXPECT_EQ(platform::UserDataFolder("app"), "/home/u/.local/share/app");
 }
 
 TEST(Modules, EmbeddedImageIsTheBuiltFile) {

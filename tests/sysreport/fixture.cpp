@@ -4,7 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "platform/files.h"
+#include "platform/temp_folder.h"
 #include "sysreport/spd.h"
 
 namespace fixture {

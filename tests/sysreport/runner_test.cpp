@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "sysinfo/runner.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "app/core/host.h"
-#include "platform/files.h"
+#include "platform/file_io.h"
 #include "platform/process.h"
 #include "sysinfo/panels.h"
 #include "sysinfo/system_spec.h"

@@ -1,7 +1,8 @@
 // The About window's texts: title words and the build version, with and without a version record.
 #include <gtest/gtest.h>
 
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "tests/upload/qt_app.h"
 #include "ui/about.h"
 

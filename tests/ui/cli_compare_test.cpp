@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "tests/upload/recorder.h"
 
 namespace {

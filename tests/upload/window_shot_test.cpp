@@ -8,7 +8,8 @@
 #include <string>
 
 #include "online/window_shot.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "tests/upload/qt_app.h"
 
 namespace {

@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "sysinfo/text.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include <cstdlib>
 
 #include "app/window/form1.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "sysinfo/panels.h"
 #include "sysinfo/text.h"
 #include "tests/online/local_server.h"

@@ -7,7 +7,8 @@
 
 #include "app/core/gathering.h"
 #include "app/core/run_sequence.h"
-#include "platform/files.h"
+#include "platform/temp_folder.h"
+#include "platform/file_io.h"
 #include "tests/window/fakes.h"
 
 namespace {

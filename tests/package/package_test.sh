@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# package_test.sh BUILD_DIR SOURCE_DIR
+# Makes the .deb packages with CPack, unpacks them with dpkg -x and checks what a user gets:
+# the programs run from /usr/bin, the desktop entry, icon and metainfo validate, and the
+# package dependencies name the shared libraries the programs link.
+set -euo pipefail
+build=$1
+source=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "package_test: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+  { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
+program_deb=$(ls "$scratch"/out/quorvex_*.deb) || fail "no program package"
+server_deb=$(ls "$scratch"/out/quorvex-server_*.deb) || fail "no server package"
+
+depends=$(dpkg-deb -f "$program_deb" Depends)
+for lib in libqt6widgets6 libcurl4 libssl3 qt6-qpa-plugins; do
+  [[ $depends == *"$lib"* ]] || fail "program package does not depend on $lib: $depends"
+done
+server_depends=$(dpkg-deb -f "$server_deb" Depends)
+[[ $server_depends == *libsqlite3* ]] || fail "server package does not depend on SQLite: $server_depends"
+[[ $server_depends != *libqt6* ]] || fail "server package pulls in Qt: $server_depends"
+
+root=$scratch/root
+dpkg -x "$program_deb" "$root"
+dpkg -x "$server_deb" "$root"
+
+for f in usr/bin/quorvex usr/bin/quorvex-cli usr/bin/quorvex-server \
+         usr/share/applications/org.quorvex.Quorvex.desktop \
+         usr/share/metainfo/org.quorvex.Quorvex.metainfo.xml \
+         usr/share/icons/hicolor/scalable/apps/org.quorvex.Quorvex.svg \
+         usr/share/icons/hicolor/48x48/apps/org.quorvex.Quorvex.png \
+         usr/share/icons/hicolor/256x256/apps/org.quorvex.Quorvex.png; do
+  [ -e "$root/$f" ] || fail "$f is not in the packages"
+done
+# Stripping must keep the version the About window and the upload read.
+for exe in quorvex quorvex-cli quorvex-server; do
+  readelf -S "$root/usr/bin/$exe" | grep -q '\.qv_version' || fail "$exe lost its version section"
+done
+
+appstreamcli validate --no-net "$root/usr/share/metainfo/org.quorvex.Quorvex.metainfo.xml" >/dev/null ||
+  fail "metainfo does not validate"
+desktop-file-validate "$root/usr/share/applications/org.quorvex.Quorvex.desktop" ||
+  fail "desktop entry does not validate"
+
+# The installed terminal front end converts this machine's report through its carried tool.
+(cd "$scratch" && HOME="$scratch/home" "$root/usr/bin/quorvex-cli" report --live >"$scratch/report.txt") ||
+  fail "quorvex-cli report --live failed from the package"
+grep -q 'Memory' "$scratch/report.txt" || { cat "$scratch/report.txt" >&2; fail "report has no memory line"; }
+"$root/usr/bin/quorvex-server" --help >/dev/null || fail "quorvex-server --help failed from the package"
+echo "package_test: both packages install and run"
