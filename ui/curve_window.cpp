@@ -188,7 +188,8 @@ void CurveWindow::Redraw() {
   for (size_t i = 0; i < marks_.size(); ++i) {
     const double x = X(marks_[i].kbytes);
     cacheLines_[i]->replace(QList<QPointF>{QPointF(x, 0), QPointF(x, bandwidthTop)});
-    cacheLabels_[i]->replace(QList<QPointF>{QPointF(x, bandwidthTop * 0.95)});
+    // Beside its line rather than across it.
+    cacheLabels_[i]->replace(QList<QPointF>{QPointF(x + 0.75, bandwidthTop * 0.95)});
   }
 }
 
@@ -324,14 +325,12 @@ void CurveWindow::StopWorker() {
 }
 
 QImage CurveWindow::ChartImage(const QSize& size) const {
-  const QSize target = size.isValid() ? size : view_->size();
-  if (view_->size() != target) view_->resize(target);
-  QImage image(target, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing);
-  view_->render(&painter);
-  return image;
+  if (size.isValid() && view_->size() != size) view_->resize(size);
+  // A window never shown has no laid-out chart yet: size the chart and let it lay out.
+  if (!view_->isVisible()) chart_->resize(view_->size());
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+  return view_->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 bool CurveWindow::SavePng(const std::string& path, std::string* error) const {
@@ -372,9 +371,11 @@ bool WriteCurvePng(const sysinfo::SystemSpec& spec, const core::Curve& curve, co
   CurveWindowOptions options;
   options.start = false;
   CurveWindow window(spec, options);
-  window.ShowCurve(curve, allCoreText);
+  window.setAttribute(Qt::WA_DontShowOnScreen);
   window.resize(900, 600);
-  QImage image = window.ChartImage(QSize(900, 560));
+  window.show();
+  window.ShowCurve(curve, allCoreText);
+  const QImage image = window.ChartImage(QSize(900, 560));
   if (!image.save(Q(path), "PNG", 9)) {
     if (error) *error = "The picture could not be written to " + path + ".";
     return false;

@@ -30,6 +30,7 @@ const char kUsage[] =
     "  --png FILE    write the chart as the curve window draws it\n"
     "  --svg FILE    write the chart as SVG\n"
     "  --all-cores   also measure READ, WRITE and COPY with one pinned thread per processor\n"
+    "  --from FILE   draw a curve saved with --csv instead of measuring one\n"
     "  --pass GB     Gb moved per block size (a power of two; default 1, sizes that pass too\n"
     "                quickly for the module's ms timer are measured again with more)\n";
 
@@ -48,7 +49,7 @@ QApplication& OffscreenApp() {
 }  // namespace
 
 int Curve(const std::vector<std::string>& args) {
-  std::string csvPath, pngPath, svgPath;
+  std::string csvPath, pngPath, svgPath, fromPath;
   bool allCores = false;
   uint32_t passGb = 1;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -59,8 +60,8 @@ int Curve(const std::vector<std::string>& args) {
       return 0;
     } else if (a == "--all-cores") {
       allCores = true;
-    } else if ((a == "--csv" || a == "--png" || a == "--svg") && hasValue) {
-      (a == "--csv" ? csvPath : a == "--png" ? pngPath : svgPath) = args[++i];
+    } else if ((a == "--csv" || a == "--png" || a == "--svg" || a == "--from") && hasValue) {
+      (a == "--csv" ? csvPath : a == "--png" ? pngPath : a == "--svg" ? svgPath : fromPath) = args[++i];
     } else if (a == "--pass" && hasValue) {
       const auto n = core::ParseInteger(args[++i]);
       if (!n || *n < 1 || *n > 64 || (*n & (*n - 1)) != 0) {
@@ -87,28 +88,36 @@ int Curve(const std::vector<std::string>& args) {
   plan.passGb = passGb;
   const bool interactive = ::isatty(2) == 1;
   const char* names[] = {"READ", "WRITE", "LATENCY"};
-  int64_t started = 0, ended = 0;
-  platform::PerformanceCounter(&started);
   core::Curve curve;
-  const bool measured = core::MeasureCurve(
-      plan, core::CarriedCurveModules(),
-      [&](const core::CurveProgress& step) {
-        if (!interactive) return;
-        const int width = 30, filled = step.total > 0 ? step.done * width / step.total : 0;
-        std::fprintf(stderr, "\r\033[K[%s%s] %d/%d  %s %s", std::string(filled, '#').c_str(),
-                     std::string(width - filled, '.').c_str(), step.done, step.total,
-                     names[static_cast<int>(step.series)], core::BlockSizeText(step.point.blockKb).c_str());
-        std::fflush(stderr);
-      },
-      nullptr, &curve, &error);
-  platform::PerformanceCounter(&ended);
-  if (interactive) std::fprintf(stderr, "\r\033[K");
-  if (!measured) {
-    std::fprintf(stderr, "quorvex-cli curve: %s\n", error.c_str());
-    return 1;
+  if (!fromPath.empty()) {
+    std::string text;
+    if (!platform::ReadWholeFile(fromPath, &text, &error) || !core::ParseCurveCsv(text, &curve)) {
+      std::fprintf(stderr, "quorvex-cli curve: %s is not a curve saved by --csv\n", fromPath.c_str());
+      return 1;
+    }
+  } else {
+    int64_t started = 0, ended = 0;
+    platform::PerformanceCounter(&started);
+    const bool measured = core::MeasureCurve(
+        plan, core::CarriedCurveModules(),
+        [&](const core::CurveProgress& step) {
+          if (!interactive) return;
+          const int width = 30, filled = step.total > 0 ? step.done * width / step.total : 0;
+          std::fprintf(stderr, "\r\033[K[%s%s] %d/%d  %s %s", std::string(filled, '#').c_str(),
+                       std::string(width - filled, '.').c_str(), step.done, step.total,
+                       names[static_cast<int>(step.series)], core::BlockSizeText(step.point.blockKb).c_str());
+          std::fflush(stderr);
+        },
+        nullptr, &curve, &error);
+    platform::PerformanceCounter(&ended);
+    if (interactive) std::fprintf(stderr, "\r\033[K");
+    if (!measured) {
+      std::fprintf(stderr, "quorvex-cli curve: %s\n", error.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "Curve measured in %.1f s (-g%u).\n", static_cast<double>(ended - started) / 1e9,
+                 passGb);
   }
-  std::fprintf(stderr, "Curve measured in %.1f s (-g%u).\n", static_cast<double>(ended - started) / 1e9,
-               passGb);
 
   std::printf("%10s %10s %10s %10s\n", "block", "READ", "WRITE", "LATENCY");
   std::printf("%10s %10s %10s %10s\n", "", "MByte/s", "MByte/s", "ns");
