@@ -325,11 +325,22 @@ void CurveWindow::StopWorker() {
 }
 
 QImage CurveWindow::ChartImage(const QSize& size) const {
-  if (size.isValid() && view_->size() != size) view_->resize(size);
-  // A window never shown has no laid-out chart yet: size the chart and let it lay out.
-  if (!view_->isVisible()) chart_->resize(view_->size());
+  if (size.isValid() && view_->size() != size) {
+    // The view follows the window's layout: grow or shrink the window by the difference.
+    auto* self = const_cast<CurveWindow*>(this);
+    if (isVisible())
+      self->resize(this->size() + (size - view_->size()));
+    else
+      view_->resize(size);
+  }
   QCoreApplication::sendPostedEvents();
   QCoreApplication::processEvents();
+  // A window never shown has no laid-out chart yet: size the chart and let it lay out.
+  if (!view_->isVisible()) {
+    chart_->resize(view_->size());
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
   return view_->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 

@@ -20,6 +20,8 @@ constexpr uint32_t kSmallestLast = 16 * kMiB;
 constexpr uint32_t kSmallMachineLast = 256 * kMiB;
 constexpr uint32_t kLargestLast = 1024 * kMiB;
 constexpr uint32_t kMaxPassGb = 64;
+// Sizes named under the block-size axis.
+constexpr uint64_t kLabelledKb[] = {1, 4, 32, 256, 1024, 8192, 32768, 262144, 1048576};
 
 uint32_t PowerOfTwoAtLeast(uint64_t n) {
   uint64_t p = 1;
@@ -395,8 +397,8 @@ std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, co
       << right - left << "\" height=\"" << bottom - top << "\"/></g>\n";
   for (uint64_t kb = 1; kb <= lastKb; kb *= 2) {
     if (kb < firstKb) continue;
-    const int exponent = static_cast<int>(std::log2(static_cast<double>(kb)));
-    const bool labelled = exponent % 5 == 2 || kb == 1;  // 4 KiB, 128 KiB, 4 MiB ... and 1 KiB
+    const bool labelled =
+        std::find(std::begin(kLabelledKb), std::end(kLabelledKb), kb) != std::end(kLabelledKb);
     svg << "<line class=\"tick\" x1=\"" << F(x(kb)) << "\" y1=\"" << bottom << "\" x2=\"" << F(x(kb))
         << "\" y2=\"" << bottom + (labelled ? 6 : 3) << "\" stroke=\"#888\"/>\n";
     if (labelled)
