@@ -164,7 +164,7 @@ void CurveWindow::Redraw() {
   // Readable sizes along the log axis.
   for (const QString& label : sizeAxis_->categoriesLabels()) sizeAxis_->remove(label);
   sizeAxis_->setStartValue(0);
-  for (uint64_t kb : {1ULL, 4ULL, 32ULL, 256ULL, 1024ULL, 8192ULL, 32768ULL, 262144ULL, 1048576ULL})
+  for (uint64_t kb : core::CurveAxisLabelsKb())
     if (X(kb) <= lastX) sizeAxis_->append(Q(core::BlockSizeText(kb)), X(kb));
   sizeAxis_->setRange(0, lastX);
 

@@ -20,8 +20,6 @@ constexpr uint32_t kSmallestLast = 16 * kMiB;
 constexpr uint32_t kSmallMachineLast = 256 * kMiB;
 constexpr uint32_t kLargestLast = 1024 * kMiB;
 constexpr uint32_t kMaxPassGb = 64;
-// Sizes named under the block-size axis.
-constexpr uint64_t kLabelledKb[] = {1, 4, 32, 256, 1024, 8192, 32768, 262144, 1048576};
 
 uint32_t PowerOfTwoAtLeast(uint64_t n) {
   uint64_t p = 1;
@@ -204,10 +202,11 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
   const auto stopped = [stop] { return stop != nullptr && stop->load(); };
   const uint32_t lastMb = std::max<uint32_t>(1, plan.largestKb / 1024);
 
-  // One sweep; the figures of blocks up to limitKb replace what the curve holds. Returns the
-  // shortest time a point took (ms, from its rate), or -1 when no line arrived.
+  // One sweep; the figures of blocks up to limitKb replace what the curve holds, and times gets
+  // how long each point took (ms, from its rate). False when the module could not be called or
+  // gave no line.
   const auto sweep = [&](CurveSeries series, uint32_t passGb, uint32_t arrayMb, uint32_t limitKb, bool counts,
-                         std::vector<std::pair<uint32_t, double>>* times) {
+                         std::vector<std::pair<uint32_t, double>>* times, std::string* sweepError) {
     const bool read = series == CurveSeries::Read;
     const std::string arguments = std::string(read ? "-b11" : "-b10") + " -g" + std::to_string(passGb) +
                                   " -m" + std::to_string(arrayMb);
@@ -228,7 +227,7 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
     };
     std::string callError;
     if (!modules.bandwidth(arguments, out, &callError)) {
-      if (error) *error = callError;
+      if (sweepError) *sweepError = callError;
       return false;
     }
     return lines > 0;
@@ -238,7 +237,7 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
     if (stopped()) return true;
     std::vector<std::pair<uint32_t, double>> times;
     const int before = done;
-    if (!sweep(series, plan.passGb, lastMb, plan.largestKb, true, &times)) {
+    if (!sweep(series, plan.passGb, lastMb, plan.largestKb, true, &times, error)) {
       if (error && error->empty()) *error = "The bandwidth module delivered no figure.";
       return false;
     }
@@ -257,7 +256,9 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
       const uint32_t pass = std::min<uint32_t>(kMaxPassGb, PowerOfTwoAtLeast(plan.passGb * factor));
       if (pass > plan.passGb) {
         std::vector<std::pair<uint32_t, double>> again;
-        sweep(series, pass, std::max<uint32_t>(1, PowerOfTwoAtLeast(limitKb) / 1024), limitKb, false, &again);
+        // The first pass's figures stand when this one cannot be made.
+        sweep(series, pass, std::max<uint32_t>(1, PowerOfTwoAtLeast(limitKb) / 1024), limitKb, false, &again,
+              nullptr);
       }
     }
   }
@@ -316,6 +317,11 @@ bool ParseCurveCsv(const std::string& text, Curve* curve) {
   }
   *curve = std::move(result);
   return true;
+}
+
+const std::vector<uint64_t>& CurveAxisLabelsKb() {
+  static const std::vector<uint64_t> sizes = {1, 4, 32, 256, 1024, 8192, 32768, 262144, 1048576};
+  return sizes;
 }
 
 std::string BlockSizeText(uint64_t kbytes) {
@@ -397,8 +403,8 @@ std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, co
       << right - left << "\" height=\"" << bottom - top << "\"/></g>\n";
   for (uint64_t kb = 1; kb <= lastKb; kb *= 2) {
     if (kb < firstKb) continue;
-    const bool labelled =
-        std::find(std::begin(kLabelledKb), std::end(kLabelledKb), kb) != std::end(kLabelledKb);
+    const auto& named = CurveAxisLabelsKb();
+    const bool labelled = std::find(named.begin(), named.end(), kb) != named.end();
     svg << "<line class=\"tick\" x1=\"" << F(x(kb)) << "\" y1=\"" << bottom << "\" x2=\"" << F(x(kb))
         << "\" y2=\"" << bottom + (labelled ? 6 : 3) << "\" stroke=\"#888\"/>\n";
     if (labelled)

@@ -115,6 +115,10 @@ bool ParseCurveCsv(const std::string& text, Curve* curve);
 std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, const std::string& title,
                      const std::string& allCoreLine);
 
+// The sizes named under the block-size axis: 1 KiB, 4 KiB, 32 KiB, 256 KiB, 1 MiB, 8 MiB, 32 MiB,
+// 256 MiB, 1 GiB.
+const std::vector<uint64_t>& CurveAxisLabelsKb();
+
 // "1 KiB", "32 KiB", "1 MiB", "1 GiB".
 std::string BlockSizeText(uint64_t kbytes);
 
