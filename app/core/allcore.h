@@ -40,11 +40,12 @@ struct AllCoreRun {
 };
 
 // Runs loop on one thread per cpu, each with its own buffers of bytes (a multiple of 512), passes
-// times. Each thread pins itself, allocates and prefaults its buffers, then waits at the barrier
-// until every thread is ready; a thread that fails before the barrier keeps every thread from
-// running the loop.
+// times per round. Each thread pins itself, allocates and prefaults its buffers, then waits at the
+// barrier until every thread is ready; a thread that fails before the barrier keeps every thread
+// from running the loop. Every round starts behind the barrier and is timed from its first start
+// to its last end; the shortest round counts.
 AllCoreRun RunOnProcessors(const std::vector<int>& cpus, AllCoreLoop loop, uint64_t bytes, uint32_t passes,
-                           const AllCoreSystem& system);
+                           const AllCoreSystem& system, int rounds = 1);
 
 // Buffer size per thread (per array): 4 x the largest cache, rounded up to a MiB, with every
 // thread's arrays together under half of the available memory; 0 when not even 1 MiB per array

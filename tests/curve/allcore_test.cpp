@@ -38,8 +38,13 @@ struct FakeMachine {
       clockReads = 0;
       return failingPins.count(cpu) == 0;
     };
-    // Processor c starts at 1000 + 10c and ends at 5000 + 100c.
-    s.now = [] { return clockReads++ == 0 ? 1000 + 10 * pinnedTo : 5000 + 100 * pinnedTo; };
+    // Processor c starts at 1000 + 10c and ends at 5000 + 100c; in a second round at 20000 + 10c
+    // and 22000 + 100c.
+    s.now = [] {
+      const int64_t values[] = {1000, 5000, 20000, 22000};
+      const int read = clockReads++ % 4;
+      return values[read] + (read % 2 == 0 ? 10 : 100) * pinnedTo;
+    };
     s.allocate = [this](uint64_t bytes) -> void* {
       if (failingAllocations.count(pinnedTo)) return nullptr;
       return ::operator new(bytes);
@@ -88,6 +93,17 @@ TEST(AllCoreRunner, ThreadsArePinnedPreparedTogetherAndTimedFromFirstStartToLast
   EXPECT_DOUBLE_EQ(run.mbPerSecond, 64.0 / 4300e-9);
 }
 
+TEST(AllCoreRunner, TheShortestRoundCounts) {
+  FakeMachine machine;
+  machine.threads = 2;
+  const core::AllCoreRun run =
+      core::RunOnProcessors({0, 1}, core::AllCoreLoop::Read, 4096, 1, machine.System(), 2);
+  ASSERT_TRUE(run.ok) << run.error;
+  EXPECT_EQ(machine.kernelsRun, 4);
+  EXPECT_EQ(run.elapsedNs, 2100);  // second round: 20000 to 22100
+  EXPECT_EQ(run.bytesMoved, 2u * 4096);
+}
+
 TEST(AllCoreRunner, AFailingThreadIsReportedOnce) {
   FakeMachine machine;
   machine.threads = 3;
@@ -97,7 +113,7 @@ TEST(AllCoreRunner, AFailingThreadIsReportedOnce) {
   EXPECT_EQ(run.error, "The READ loop failed on processor 2.");
 
   machine.failingKernels = {1, 2};
-  run = core::RunOnProcessors({0, 1, 2}, core::AllCoreLoop::Read, 4096, 1, machine.System());
+  run = core::RunOnProcessors({0, 1, 2}, core::AllCoreLoop::Read, 4096, 1, machine.System(), 3);
   EXPECT_FALSE(run.ok);
   EXPECT_EQ(Occurrences(run.error, "The READ loop failed"), 1u) << run.error;
   EXPECT_NE(run.error.find("(2 threads failed)"), std::string::npos) << run.error;
