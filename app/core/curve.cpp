@@ -358,11 +358,11 @@ std::string Escaped(const std::string& text) {
 
 std::string F(double v) { return FixedText(v, 1); }
 
-// A round top for an axis: 1, 2 or 5 times a power of ten, at least value.
+// A round top for an axis: 1, 2, 2.5 or 5 times a power of ten, at least value.
 double NiceTop(double value) {
   if (value <= 0) return 1;
   const double base = std::pow(10.0, std::floor(std::log10(value)));
-  for (double step : {1.0, 2.0, 5.0, 10.0})
+  for (double step : {1.0, 2.0, 2.5, 5.0, 10.0})
     if (step * base >= value) return step * base;
   return 10 * base;
 }
@@ -371,7 +371,7 @@ double NiceTop(double value) {
 
 std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, const std::string& title,
                      const std::string& allCoreLine) {
-  const double width = 900, height = 520, left = 80, right = 820, top = 50, bottom = 440;
+  const double width = 900, height = 560, left = 80, right = 820, top = 50, bottom = 430;
   uint64_t firstKb = 1, lastKb = 1024;
   if (!curve.empty()) {
     firstKb = curve.front().blockKb;
@@ -424,7 +424,7 @@ std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, co
       << ")\" text-anchor=\"middle\">MByte/s</text>\n"
       << "<text x=\"" << width - 20 << "\" y=\"" << (top + bottom) / 2 << "\" transform=\"rotate(90 "
       << width - 20 << " " << (top + bottom) / 2 << ")\" text-anchor=\"middle\">ns</text>\n"
-      << "<text x=\"" << (left + right) / 2 << "\" y=\"" << bottom + 40
+      << "<text x=\"" << (left + right) / 2 << "\" y=\"" << bottom + 38
       << "\" text-anchor=\"middle\">block size</text>\n";
   // Cache levels.
   for (const CacheMark& mark : marks) {
@@ -444,7 +444,7 @@ std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, co
   };
   const Series series[] = {{"read", "READ", "#1450dc", &CurvePoint::read, false},
                            {"write", "WRITE", "#d21414", &CurvePoint::write, false},
-                           {"latency", "LATENCY (ns, right)", "#505050", &CurvePoint::latency, true}};
+                           {"latency", "LATENCY (ns, right)", "#e68c00", &CurvePoint::latency, true}};
   for (const Series& s : series) {
     std::string points;
     for (const CurvePoint& p : curve) {
@@ -458,12 +458,12 @@ std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, co
   // Legend.
   double legendX = left;
   for (const Series& s : series) {
-    svg << "<line x1=\"" << legendX << "\" y1=\"" << height - 40 << "\" x2=\"" << legendX + 20 << "\" y2=\""
-        << height - 40 << "\" stroke=\"" << s.colour << "\" stroke-width=\"2\"/>\n"
-        << "<text x=\"" << legendX + 26 << "\" y=\"" << height - 36 << "\">" << s.name << "</text>\n";
+    svg << "<line x1=\"" << legendX << "\" y1=\"" << bottom + 62 << "\" x2=\"" << legendX + 20 << "\" y2=\""
+        << bottom + 62 << "\" stroke=\"" << s.colour << "\" stroke-width=\"2\"/>\n"
+        << "<text x=\"" << legendX + 26 << "\" y=\"" << bottom + 66 << "\">" << s.name << "</text>\n";
     legendX += 170;
   }
-  svg << "<text x=\"" << legendX << "\" y=\"" << height - 36 << "\" fill=\"#555\">" << kCurveScalingNote
+  svg << "<text x=\"" << left << "\" y=\"" << bottom + 88 << "\" fill=\"#555\">" << kCurveScalingNote
       << "</text>\n";
   if (!allCoreLine.empty())
     svg << "<text x=\"" << left << "\" y=\"" << height - 14 << "\">" << Escaped(allCoreLine) << "</text>\n";
