@@ -30,13 +30,16 @@ QString Q(const std::string& text) { return QString::fromUtf8(text.c_str()); }
 
 double X(uint64_t kb) { return std::log2(static_cast<double>(std::max<uint64_t>(kb, 1))); }
 
-// A top for an axis: the next of 1, 2, 2.5, 5 times a power of ten above value.
-double NiceTop(double value) {
-  if (value <= 0) return 1;
-  const double base = std::pow(10.0, std::floor(std::log10(value)));
-  for (double step : {1.0, 2.0, 2.5, 5.0, 10.0})
-    if (step * base >= value) return step * base;
-  return 10 * base;
+// Ticks for an axis from 0 to top (as core::AxisTop gives it): 4 to 6 steps of 1, 2, 2.5 or 5
+// times a power of ten.
+int TickCount(double top) {
+  for (int steps : {5, 4, 6}) {
+    const double step = top / steps;
+    const double unit = std::pow(10.0, std::floor(std::log10(step)));
+    for (double nice : {1.0, 2.0, 2.5, 5.0, 10.0})
+      if (std::abs(step / unit - nice) < 1e-6) return steps + 1;
+  }
+  return 6;
 }
 
 QPen SeriesPen(const QColor& colour, qreal width, Qt::PenStyle style = Qt::SolidLine) {
@@ -84,7 +87,6 @@ CurveWindow::CurveWindow(const sysinfo::SystemSpec& spec, const CurveWindowOptio
   connect(pngButton, &QPushButton::clicked, this, [this] { SavePngClick(); });
   connect(csvButton, &QPushButton::clicked, this, [this] { SaveCsvClick(); });
   connect(closeButton, &QPushButton::clicked, this, [this] { close(); });
-  connect(chart_, &QChart::plotAreaChanged, this, [this] { PlaceCacheMarks(); });
 }
 
 CurveWindow::~CurveWindow() { StopWorker(); }
@@ -118,6 +120,7 @@ void CurveWindow::BuildChart() {
   latencyAxis_ = new QValueAxis;
   latencyAxis_->setTitleText(QStringLiteral("ns"));
   latencyAxis_->setLabelFormat(QStringLiteral("%.0f"));
+  latencyAxis_->setGridLineVisible(false);  // the bandwidth axis draws the grid
   chart_->addAxis(sizeAxis_, Qt::AlignBottom);
   chart_->addAxis(bandwidthAxis_, Qt::AlignLeft);
   chart_->addAxis(latencyAxis_, Qt::AlignRight);
@@ -180,22 +183,19 @@ void CurveWindow::Redraw() {
   read_->replace(reads);
   write_->replace(writes);
   latency_->replace(latencies);
-  const double bandwidthTop = NiceTop(std::max(maxBandwidth, 1000.0) * 1.08);
+  // Round tops with round steps between.
+  const double bandwidthTop = core::AxisTop(std::max(maxBandwidth, 1000.0) * 1.08);
+  const double latencyTop = core::AxisTop(std::max(maxLatency, 10.0) * 1.08);
   bandwidthAxis_->setRange(0, bandwidthTop);
-  bandwidthAxis_->setTickCount(6);
-  latencyAxis_->setRange(0, NiceTop(std::max(maxLatency, 10.0) * 1.08));
-  latencyAxis_->setTickCount(6);
+  bandwidthAxis_->setTickCount(TickCount(bandwidthTop));
+  latencyAxis_->setRange(0, latencyTop);
+  latencyAxis_->setTickCount(TickCount(latencyTop));
   for (size_t i = 0; i < marks_.size(); ++i) {
     const double x = X(marks_[i].kbytes);
     cacheLines_[i]->replace(QList<QPointF>{QPointF(x, 0), QPointF(x, bandwidthTop)});
     // Beside its line rather than across it.
     cacheLabels_[i]->replace(QList<QPointF>{QPointF(x + 0.75, bandwidthTop * 0.95)});
   }
-}
-
-void CurveWindow::PlaceCacheMarks() {
-  // The labels hang at the top of their lines; nothing to move beyond what the axes do.
-  view_->update();
 }
 
 void CurveWindow::SetPoint(const core::CurvePoint& point) {

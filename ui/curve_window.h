@@ -83,7 +83,6 @@ class CurveWindow : public QWidget {
   void BuildChart();
   void SetPoint(const core::CurvePoint& point);
   void Redraw();
-  void PlaceCacheMarks();
   void Finished(const std::string& error);
   void StopWorker();
   void SavePngClick();

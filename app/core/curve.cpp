@@ -319,6 +319,14 @@ bool ParseCurveCsv(const std::string& text, Curve* curve) {
   return true;
 }
 
+double AxisTop(double value) {
+  if (!(value > 0)) return 1;
+  const double base = std::pow(10.0, std::floor(std::log10(value)));
+  for (double step : {1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0})
+    if (step * base >= value) return step * base;
+  return 10 * base;
+}
+
 const std::vector<uint64_t>& CurveAxisLabelsKb() {
   static const std::vector<uint64_t> sizes = {1, 4, 32, 256, 1024, 8192, 32768, 262144, 1048576};
   return sizes;
@@ -358,15 +366,6 @@ std::string Escaped(const std::string& text) {
 
 std::string F(double v) { return FixedText(v, 1); }
 
-// A round top for an axis: 1, 2, 2.5 or 5 times a power of ten, at least value.
-double NiceTop(double value) {
-  if (value <= 0) return 1;
-  const double base = std::pow(10.0, std::floor(std::log10(value)));
-  for (double step : {1.0, 2.0, 2.5, 5.0, 10.0})
-    if (step * base >= value) return step * base;
-  return 10 * base;
-}
-
 }  // namespace
 
 std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, const std::string& title,
@@ -382,7 +381,7 @@ std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, co
     maxBandwidth = std::max({maxBandwidth, p.read, p.write});
     maxLatency = std::max(maxLatency, p.latency);
   }
-  const double bandwidthTop = NiceTop(maxBandwidth * 1.05), latencyTop = NiceTop(maxLatency * 1.05);
+  const double bandwidthTop = AxisTop(maxBandwidth * 1.05), latencyTop = AxisTop(maxLatency * 1.05);
   const double logFirst = std::log2(static_cast<double>(firstKb)),
                logLast = std::log2(static_cast<double>(lastKb));
   const auto x = [&](double kb) {

@@ -115,6 +115,9 @@ bool ParseCurveCsv(const std::string& text, Curve* curve);
 std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, const std::string& title,
                      const std::string& allCoreLine);
 
+// A round top for a value axis above value: 1, 1.5, 2, 2.5, 3, 4, 5, 6 or 8 times a power of ten.
+double AxisTop(double value);
+
 // The sizes named under the block-size axis: 1 KiB, 4 KiB, 32 KiB, 256 KiB, 1 MiB, 8 MiB, 32 MiB,
 // 256 MiB, 1 GiB.
 const std::vector<uint64_t>& CurveAxisLabelsKb();
