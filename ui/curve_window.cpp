@@ -245,7 +245,7 @@ void CurveWindow::Start() {
   allCoreText_.clear();
   allCoreLabel->setText(QString());
   status->setText(QStringLiteral("Measuring READ..."));
-  progress->setRange(0, static_cast<int>(curve_.size()) * 3 + 1);
+  progress->setRange(0, static_cast<int>(curve_.size()) * (2 * std::max(plan.sweeps, 1) + 1) + 1);
   progress->setValue(0);
   Redraw();
 

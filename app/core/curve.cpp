@@ -197,7 +197,7 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
   const std::vector<uint32_t> sizes = CurveSizes(plan);
   curve->clear();
   for (uint32_t kb : sizes) PointOf(*curve, kb);
-  const int total = static_cast<int>(sizes.size()) * 3;
+  const int total = static_cast<int>(sizes.size()) * (2 * std::max(plan.sweeps, 1) + 1);
   int done = 0;
   const auto stopped = [stop] { return stop != nullptr && stop->load(); };
   const uint32_t lastMb = std::max<uint32_t>(1, plan.largestKb / 1024);
@@ -206,7 +206,8 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
   // how long each point took (ms, from its rate). False when the module could not be called or
   // gave no line.
   const auto sweep = [&](CurveSeries series, uint32_t passGb, uint32_t arrayMb, uint32_t limitKb, bool counts,
-                         std::vector<std::pair<uint32_t, double>>* times, std::string* sweepError) {
+                         bool keepBest, std::vector<std::pair<uint32_t, double>>* times,
+                         std::string* sweepError) {
     const bool read = series == CurveSeries::Read;
     const std::string arguments = std::string(read ? "-b11" : "-b10") + " -g" + std::to_string(passGb) +
                                   " -m" + std::to_string(arrayMb);
@@ -220,7 +221,8 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
       if (shown < 0 || !raw) return;
       ++lines;
       CurvePoint& point = PointOf(*curve, block);
-      (read ? point.read : point.write) = shown;
+      double& value = read ? point.read : point.write;
+      if (!keepBest || shown > value) value = shown;
       if (*raw > 0) times->push_back({block, passGb * 1024.0 * 1000.0 / *raw});
       if (counts) ++done;
       if (onProgress) onProgress({series, point, done, total});
@@ -236,12 +238,20 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
   for (CurveSeries series : {CurveSeries::Read, CurveSeries::Write}) {
     if (stopped()) return true;
     std::vector<std::pair<uint32_t, double>> times;
-    const int before = done;
-    if (!sweep(series, plan.passGb, lastMb, plan.largestKb, true, &times, error)) {
-      if (error && error->empty()) *error = "The bandwidth module delivered no figure.";
-      return false;
+    // Every sweep but the first keeps the better figure, so a moment when another program took
+    // the processor or the memory does not make a dip in the curve.
+    for (int round = 0; round < std::max(plan.sweeps, 1); ++round) {
+      if (round > 0 && stopped()) return true;
+      const int before = done;
+      std::vector<std::pair<uint32_t, double>> roundTimes;
+      if (!sweep(series, plan.passGb, lastMb, plan.largestKb, true, round > 0, &roundTimes, error)) {
+        if (round > 0 && error && error->empty()) continue;  // figures of the first sweep stand
+        if (error && error->empty()) *error = "The bandwidth module delivered no figure.";
+        return false;
+      }
+      done = before + static_cast<int>(sizes.size());
+      if (round == 0) times = roundTimes;
     }
-    done = before + static_cast<int>(sizes.size());
     // The module times in whole ms: sizes that went by too fast are measured again with a
     // larger pass, so a tick is a small part of each of them.
     double shortest = 0;
@@ -257,8 +267,8 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
       if (pass > plan.passGb) {
         std::vector<std::pair<uint32_t, double>> again;
         // The first pass's figures stand when this one cannot be made.
-        sweep(series, pass, std::max<uint32_t>(1, PowerOfTwoAtLeast(limitKb) / 1024), limitKb, false, &again,
-              nullptr);
+        sweep(series, pass, std::max<uint32_t>(1, PowerOfTwoAtLeast(limitKb) / 1024), limitKb, false, false,
+              &again, nullptr);
       }
     }
   }

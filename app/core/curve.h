@@ -45,6 +45,7 @@ std::vector<CacheMark> CacheMarks(const sysinfo::SystemSpec& spec);
 struct CurvePlan {
   uint32_t largestKb = 131072;     // the last block size (a power of two)
   uint32_t passGb = 1;             // -g of the sweeps: Gb moved per block size
+  int sweeps = 2;                  // sweeps per benchmark; each size keeps its best figure
   uint32_t minPointMs = 100;       // sizes faster than this are measured again with a larger -g
   int32_t latencyRounds = 3;       // MemLatency's first argument
   int32_t latencyLoads = 4000000;  // MemLatency's third argument (an upper limit per round)
@@ -97,9 +98,9 @@ struct CurveProgress {
 };
 
 // Measures READ (ID 11), WRITE (ID 10) and LATENCY for every size of plan, in that order,
-// reporting every figure as it arrives. stop (when given) is polled between module calls. False
-// with error when a module could not be called or delivered no figure; curve keeps what was
-// measured.
+// reporting every figure as it arrives (a later sweep reports a size again when it did better). stop (when
+// given) is polled between module calls. False with error when a module could not be called or delivered no
+// figure; curve keeps what was measured.
 bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
                   const std::function<void(const CurveProgress&)>& onProgress, const std::atomic<bool>* stop,
                   Curve* curve, std::string* error);

@@ -33,7 +33,9 @@ struct FakeModules {
   std::vector<std::string> calls;
   std::vector<std::vector<int32_t>> latencyCalls;
   std::map<uint32_t, std::string> readFigures, writeFigures;
-  std::map<std::string, std::vector<std::string>> extraLines;  // by arguments, instead of the default
+  // By arguments, instead of the default: the lines of the first call, of the second call ...
+  std::map<std::string, std::vector<std::vector<std::string>>> answers;
+  std::map<std::string, size_t> answered;
   bool failBandwidth = false;
 
   core::CurveModules Modules() {
@@ -46,9 +48,9 @@ struct FakeModules {
         return false;
       }
       out("1Gb per pass mode");
-      const auto extra = extraLines.find(args);
-      if (extra != extraLines.end()) {
-        for (const std::string& line : extra->second) out(line.c_str());
+      const auto answer = answers.find(args);
+      if (answer != answers.end() && answered[args] < answer->second.size()) {
+        for (const std::string& line : answer->second[answered[args]++]) out(line.c_str());
         return true;
       }
       const bool read = args.rfind("-b11", 0) == 0;
@@ -130,6 +132,7 @@ TEST(CurveMeasuring, PointsAreParsedScaledAndOrdered) {
   core::CurvePlan plan;
   plan.largestKb = 16384;
   plan.minPointMs = 0;  // no second pass here
+  plan.sweeps = 1;
   for (uint32_t kb = 1; kb <= plan.largestKb; kb *= 2) {
     fake.readFigures[kb] = "12345.67";
     fake.writeFigures[kb] = "7954.99";
@@ -167,12 +170,13 @@ TEST(CurveMeasuring, SizesTooFastForTheTimerAreMeasuredAgainWithALargerPass) {
   FakeModules fake;
   core::CurvePlan plan;
   plan.largestKb = 16384;
+  plan.sweeps = 1;
   // 1 Gb at 40960 Mb/s takes 25 ms: a 100 ms point needs -g4. Blocks from 8 Kb take 200 ms.
   for (uint32_t kb = 1; kb <= plan.largestKb; kb *= 2)
     fake.readFigures[kb] = kb <= 4 ? "40960.00" : "5120.00";
   fake.writeFigures = fake.readFigures;
-  fake.extraLines["-b11 -g4 -m1"] = {SweepLine(true, 1, "41000.00"), SweepLine(true, 2, "41000.00"),
-                                     SweepLine(true, 4, "41000.00"), SweepLine(true, 8, "1.00")};
+  fake.answers["-b11 -g4 -m1"] = {{SweepLine(true, 1, "41000.00"), SweepLine(true, 2, "41000.00"),
+                                   SweepLine(true, 4, "41000.00"), SweepLine(true, 8, "1.00")}};
   core::Curve curve;
   std::string error;
   ASSERT_TRUE(core::MeasureCurve(plan, fake.Modules(), nullptr, nullptr, &curve, &error)) << error;
@@ -182,6 +186,35 @@ TEST(CurveMeasuring, SizesTooFastForTheTimerAreMeasuredAgainWithALargerPass) {
   EXPECT_DOUBLE_EQ(curve[2].read, core::ShownBandwidth("41000.00", core::kReadPrefix));
   // The second pass only replaces what it was asked for.
   EXPECT_DOUBLE_EQ(curve[3].read, core::ShownBandwidth("5120.00", core::kReadPrefix));
+}
+
+TEST(CurveMeasuring, EachSizeKeepsTheBestOfItsSweeps) {
+  FakeModules fake;
+  core::CurvePlan plan;
+  plan.largestKb = 4;
+  plan.minPointMs = 0;
+  ASSERT_EQ(plan.sweeps, 2);
+  // The second read sweep is better at 1 and 4 Kb, worse at 2 Kb (another program took the memory).
+  fake.answers["-b11 -g1 -m1"] = {
+      {SweepLine(true, 1, "1000.00"), SweepLine(true, 2, "3000.00"), SweepLine(true, 4, "1000.00")},
+      {SweepLine(true, 1, "2000.00"), SweepLine(true, 2, "1000.00"), SweepLine(true, 4, "4000.00")}};
+  fake.writeFigures = {{1, "500.00"}, {2, "500.00"}, {4, "500.00"}};
+  std::vector<core::CurveProgress> steps;
+  core::Curve curve;
+  std::string error;
+  ASSERT_TRUE(core::MeasureCurve(
+      plan, fake.Modules(), [&](const core::CurveProgress& p) { steps.push_back(p); }, nullptr, &curve,
+      &error))
+      << error;
+  EXPECT_EQ(fake.calls,
+            (std::vector<std::string>{"-b11 -g1 -m1", "-b11 -g1 -m1", "-b10 -g1 -m1", "-b10 -g1 -m1"}));
+  ASSERT_EQ(curve.size(), 3u);
+  EXPECT_DOUBLE_EQ(curve[0].read, core::ShownBandwidth("2000.00", core::kReadPrefix));
+  EXPECT_DOUBLE_EQ(curve[1].read, core::ShownBandwidth("3000.00", core::kReadPrefix));
+  EXPECT_DOUBLE_EQ(curve[2].read, core::ShownBandwidth("4000.00", core::kReadPrefix));
+  EXPECT_DOUBLE_EQ(curve[2].write, core::ShownBandwidth("500.00", core::kWritePrefix));
+  EXPECT_EQ(steps.back().total, 15);  // 3 sizes x (2 read + 2 write + 1 latency)
+  EXPECT_EQ(steps.back().done, 15);
 }
 
 TEST(CurveMeasuring, AModuleThatCannotBeCalledEndsTheCurveWithItsMessage) {
@@ -206,6 +239,7 @@ TEST(CurveMeasuring, AStopBetweenCallsKeepsWhatWasMeasured) {
   core::CurvePlan plan;
   plan.largestKb = 1024;
   plan.minPointMs = 0;
+  plan.sweeps = 1;
   for (uint32_t kb = 1; kb <= plan.largestKb; kb *= 2) fake.readFigures[kb] = "5000.00";
   std::atomic<bool> stop{false};
   core::Curve curve;
