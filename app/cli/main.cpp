@@ -18,6 +18,7 @@ const char kUsage[] =
     "  report --live   run the carried hardware report tool on this machine and print the same\n"
     "  run             run the benchmark in the terminal (see quorvex-cli run --help)\n"
     "  compare         compare a result with the reference ranges (see quorvex-cli compare --help)\n"
+    "  curve           the cache-and-memory curve and the all-core figures (see quorvex-cli curve --help)\n"
     "  --help          show this text\n";
 
 }  // namespace
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
   }
   if (command == "run") return cli::Run(args);
   if (command == "compare") return cli::Compare(args);
+  if (command == "curve") return cli::Curve(args);
   std::fprintf(stderr, "quorvex-cli: unknown command %s (try quorvex-cli --help)\n", command.c_str());
   return 2;
 }

@@ -196,4 +196,23 @@ std::string MeasureLatencyOnce(const sysinfo::SystemSpec& spec, const HostHooks&
   return MeasureLatencyWithImage(LatencyImage(), spec, hooks, error);
 }
 
+bool WithModule(const platform::EmbeddedImage& image, const std::function<void(const platform::DynamicModule&)>& use,
+                std::string* error) {
+  if (image.data == nullptr || image.size == 0) {
+    if (error) *error = "This build carries no such module.";
+    return false;
+  }
+  PlacedModule placed;
+  if (!PlaceModule(image, placed, error)) return false;
+  if (!placed.module.Loaded()) {
+    if (error) *error = "The benchmark module could not be loaded.";
+    return false;
+  }
+  use(placed.module);
+  return true;
+}
+
+platform::EmbeddedImage BandwidthModuleImage() { return BandwidthImage(); }
+platform::EmbeddedImage LatencyModuleImage() { return LatencyImage(); }
+
 }  // namespace core

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/core/samples.h"
+#include "platform/dynlib.h"
 #include "platform/embedded.h"
 #include "sysinfo/system_spec.h"
 
@@ -49,5 +50,13 @@ bool RunBandwidthTestWithImage(const platform::EmbeddedImage& image, const std::
                                std::string* error);
 std::string MeasureLatencyWithImage(const platform::EmbeddedImage& image, const sysinfo::SystemSpec& spec,
                                     const HostHooks& hooks, std::string* error);
+
+// One use of a carried module outside the run's own calls (the curve, the all-core figures): the
+// image placed and loaded afresh, handed to use while loaded, then unloaded and deleted. False
+// with error when the image could not be placed or did not load; use is then not called.
+bool WithModule(const platform::EmbeddedImage& image, const std::function<void(const platform::DynamicModule&)>& use,
+                std::string* error);
+platform::EmbeddedImage BandwidthModuleImage();
+platform::EmbeddedImage LatencyModuleImage();
 
 }  // namespace core

@@ -209,6 +209,13 @@ void TForm1::BuildControls() {
   acLabel3->setPalette(navy);
   acLabel3->setGeometry(2, 6, 105, 40);
   acLabel2 = new QLabel(QStringLiteral("GByte/s "), Panel3);
+  // The button bar has no room left: the curve sits in the score box, above the quick compare.
+  curve = new QToolButton(Panel3);
+  curve->setIcon(window::CurveGlyph());
+  curve->setIconSize(QSize(16, 16));
+  curve->setToolTip(QStringLiteral("Cache & memory curve"));
+  curve->setAutoRaise(true);
+  curve->setGeometry(2, 71 - 2 - 21, 20, 20);
   QFont unitFont = ui::PixelFont("Tahoma", 12, true);
   acLabel2->setFont(unitFont);
   acLabel2->setPalette(navy);
@@ -314,6 +321,7 @@ void TForm1::BuildControls() {
   Memo2->setGeometry(kOutOfView, hiddenTop, 200, 100);
 
   SystemMenu1 = new QMenu(this);
+  Curve1 = SystemMenu1->addAction(QStringLiteral("Cache && memory curve"));
   SystemMenu1->addSeparator();
   About1 = SystemMenu1->addAction(QStringLiteral("About"));
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -327,6 +335,8 @@ void TForm1::BuildControls() {
   connect(upload, &QToolButton::clicked, this, [this] { uploadClick(); });
   connect(gauge, &QToolButton::clicked, this, [this] { gaugeClick(); });
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+  connect(curve, &QToolButton::clicked, this, [this] { curveClick(); });
+  connect(Curve1, &QAction::triggered, this, [this] { curveClick(); });
   connect(help, &QShortcut::activated, this, [this] { About1Click(); });
   connect(JvgLabel1, &window::LinkText::clicked, this, [this] { JvgLabel1Click(); });
 }
@@ -492,7 +502,14 @@ bool TForm1::Checked(core::Control control) const {
   return box != nullptr && box->isChecked();
 }
 
-void TForm1::SetEnabled(core::Control control, bool enabled) { ControlOf(control)->setEnabled(enabled); }
+void TForm1::SetEnabled(core::Control control, bool enabled) {
+  ControlOf(control)->setEnabled(enabled);
+  // The curve measures too: it may start only when a run may.
+  if (control == core::Control::Button7) {
+    curve->setEnabled(enabled);
+    Curve1->setEnabled(enabled);
+  }
+}
 
 std::string TForm1::PanelText(core::Panel panel) const {
   const QLabel* label = PanelOf(panel);

@@ -22,6 +22,7 @@
 #include "sysinfo/runner.h"
 
 class QContextMenuEvent;
+class QIcon;
 
 namespace window {
 
@@ -36,6 +37,9 @@ class LinkText : public QLabel {
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
 };
+
+// The curve button's glyph (form1_curve.cpp).
+QIcon CurveGlyph();
 
 // Options for building the window; the defaults are the program's own start-up.
 struct FormOptions {
@@ -79,6 +83,7 @@ class TForm1 : public QWidget, private core::BenchView {
   QPushButton* button7;
   QToolButton* upload;
   QToolButton* gauge;
+  QToolButton* curve;  // opens the cache-and-memory curve (form1_curve.cpp)
 
   // --- Results ---
   QFrame* main;
@@ -99,6 +104,7 @@ class TForm1 : public QWidget, private core::BenchView {
   // The window's menu (the context menu here): a separator and "About".
   QMenu* SystemMenu1;
   QAction* About1;
+  QAction* Curve1;  // "Cache & memory curve", above the system's two entries
 
   // The load01 and load02 threads that keep the processor busy while the report tool looks at it.
   sysinfo::LoadWorkers loadWorkers;
@@ -114,6 +120,7 @@ class TForm1 : public QWidget, private core::BenchView {
   void uploadClick();   // form1_online.cpp
   void gaugeClick();    // form1_online.cpp
   void About1Click();   // form1_online.cpp
+  void curveClick();    // form1_curve.cpp
   void JvgLabel1Click();
 
   // --- What the upload and the quick compare read ---
