@@ -103,7 +103,7 @@ std::string Ddr4Spd(const Module& m) {
   Put(s, 0, 0x23);
   Put(s, 1, 0x11);
   Put(s, 2, 0x0C);
-  Put(s, 3, 0x02);  // UDIMM
+  Put(s, 3, 0x02);                                                 // UDIMM
   Put(s, 4, static_cast<uint8_t>(0x40 | (Log2(m.dieGbits) + 2)));  // 1 Gbit is code 2, each doubling one more
   Put(s, 12, static_cast<uint8_t>(((m.ranks - 1) << 3) | Log2(m.width / 4)));
   Put(s, 13, 0x03);  // 64-bit bus
@@ -132,7 +132,7 @@ std::string Ddr5Spd(const Module& m) {
   Put(s, 0, 0x30);
   Put(s, 1, 0x10);
   Put(s, 2, 0x12);
-  Put(s, 3, 0x02);  // UDIMM
+  Put(s, 3, 0x02);                                                      // UDIMM
   Put(s, 4, m.dieGbits == 16 ? 0x04 : m.dieGbits == 32 ? 0x06 : 0x02);  // monolithic
   Put(s, 6, static_cast<uint8_t>(Log2(m.width / 4) << 5));
   Put16(s, 20, m.tCKps);
@@ -155,7 +155,8 @@ std::string Ddr5Spd(const Module& m) {
 
 namespace {
 
-void Processor(Tree& t, const std::string& brand, int cores, int threadsPerCore, int kHz, const std::string& extra) {
+void Processor(Tree& t, const std::string& brand, int cores, int threadsPerCore, int kHz,
+               const std::string& extra) {
   const std::string vendor = brand.rfind("AMD", 0) == 0 ? "AuthenticAMD" : "GenuineIntel";
   t.File("/.cpuid", "vendor=" + vendor + "\nbrand=" + brand + "\n" + extra);
   const int threads = cores * threadsPerCore;
@@ -167,8 +168,8 @@ void Processor(Tree& t, const std::string& brand, int cores, int threadsPerCore,
     t.File(c + "/topology/physical_package_id", "0\n");
     t.File(c + "/topology/core_id", std::to_string(core) + "\n");
     if (kHz) t.File(c + "/cpufreq/scaling_cur_freq", std::to_string(kHz + cpu * 100) + "\n");
-    const std::string pair = threadsPerCore == 2 ? std::to_string(core) + "," + std::to_string(core + cores)
-                                                 : std::to_string(cpu);
+    const std::string pair =
+        threadsPerCore == 2 ? std::to_string(core) + "," + std::to_string(core + cores) : std::to_string(cpu);
     struct Level {
       const char* level;
       const char* type;
@@ -188,8 +189,11 @@ void Processor(Tree& t, const std::string& brand, int cores, int threadsPerCore,
       t.File(d + "coherency_line_size", "64\n");
       t.File(d + "shared_cpu_list", levels[i].shared + "\n");
     }
-    cpuinfo += "processor\t: " + std::to_string(cpu) + "\nvendor_id\t: " + vendor + "\ncpu family\t: 6\nmodel\t\t: 158\n"
-               "model name\t: " + brand + "\nstepping\t: 10\ncpu MHz\t\t: 3700.000\n"
+    cpuinfo += "processor\t: " + std::to_string(cpu) + "\nvendor_id\t: " + vendor +
+               "\ncpu family\t: 6\nmodel\t\t: 158\n"
+               "model name\t: " +
+               brand +
+               "\nstepping\t: 10\ncpu MHz\t\t: 3700.000\n"
                "flags\t\t: fpu mmx sse sse2 pni ssse3 sse4_1 sse4_2 lm aes avx avx2 fma\n\n";
   }
   t.File("/proc/cpuinfo", cpuinfo);
@@ -223,7 +227,8 @@ Structure Bios(const std::string& vendor, const std::string& version) {
   return s;
 }
 
-Structure Board(const std::string& vendor, const std::string& model, const std::string& version, const std::string& serial) {
+Structure Board(const std::string& vendor, const std::string& model, const std::string& version,
+                const std::string& serial) {
   Structure s(2, 0x0F, 2);
   s.Str(0x04, vendor).Str(0x05, model).Str(0x06, version).Str(0x07, serial);
   return s;
@@ -243,7 +248,12 @@ Structure Chassis(const std::string& serial) {
 
 Structure Array(int slots) {
   Structure s(16, 0x17, 0x1000);
-  s.Byte(0x04, 0x03).Byte(0x05, 0x03).Byte(0x06, 0x03).Dword(0x07, 0x04000000).Word(0x0B, 0xFFFE).Word(0x0D, static_cast<uint16_t>(slots));
+  s.Byte(0x04, 0x03)
+      .Byte(0x05, 0x03)
+      .Byte(0x06, 0x03)
+      .Dword(0x07, 0x04000000)
+      .Word(0x0B, 0xFFFE)
+      .Word(0x0D, static_cast<uint16_t>(slots));
   return s;
 }
 
@@ -252,8 +262,10 @@ Structure Array(int slots) {
 void Ddr4Desktop(Tree& t) {
   Processor(t, "Intel(R) Core(TM) i7-8700K CPU @ 3.70GHz", 6, 2, 4700000, "");
   Os(t, "Fixture Linux 24 (Desktop)", "6.8.0-fixture");
-  MemoryDevice a{"ChannelA-DIMM1", "BANK 1", "G Skill Intl", "12345678", "F4-3200C16-8GVKB", 8192, 0x1A, 3200, 3200};
-  MemoryDevice b{"ChannelB-DIMM1", "BANK 3", "G Skill Intl", "12345679", "F4-3200C16-8GVKB", 8192, 0x1A, 3200, 3200};
+  MemoryDevice a{
+      "ChannelA-DIMM1", "BANK 1", "G Skill Intl", "12345678", "F4-3200C16-8GVKB", 8192, 0x1A, 3200, 3200};
+  MemoryDevice b{
+      "ChannelB-DIMM1", "BANK 3", "G Skill Intl", "12345679", "F4-3200C16-8GVKB", 8192, 0x1A, 3200, 3200};
   MemoryDevice empty0{"ChannelA-DIMM0", "BANK 0", "", "", "", 0, 0x1A, 0, 0};
   MemoryDevice empty2{"ChannelB-DIMM0", "BANK 2", "", "", "", 0, 0x1A, 0, 0};
   t.File("/sys/firmware/dmi/tables/DMI",
@@ -266,10 +278,10 @@ void Ddr4Desktop(Tree& t) {
   m.serial = 0x12345679;
   t.File("/sys/bus/i2c/drivers/ee1004/0-0053/eeprom", Ddr4Spd(m));
   t.File("/sys/bus/i2c/drivers/ee1004/uevent", "");
-  Disk(t, "nvme0n1", "../devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", "Samsung SSD 970 EVO Plus 1TB",
-       "device/serial", "S4EWNX0R123456", "1953525168");
-  Disk(t, "sda", "../devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda", "ST2000DM008-2FR102",
-       "vpd_pg80", "ZFL1ABCD", "3907029168");
+  Disk(t, "nvme0n1", "../devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1",
+       "Samsung SSD 970 EVO Plus 1TB", "device/serial", "S4EWNX0R123456", "1953525168");
+  Disk(t, "sda", "../devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda",
+       "ST2000DM008-2FR102", "vpd_pg80", "ZFL1ABCD", "3907029168");
   Disk(t, "loop0", "../devices/virtual/block/loop0", "", "", "", "0");
 }
 
@@ -279,8 +291,10 @@ void Ddr5Desktop(Tree& t) {
   MemoryDevice a{"DIMM 1", "P0 CHANNEL A", "Kingston", "0A1B2C3D", "KF560C36-16", 16384, 0x22, 4800, 4800};
   MemoryDevice b{"DIMM 1", "P0 CHANNEL B", "Kingston", "0A1B2C3E", "KF560C36-16", 16384, 0x22, 4800, 4800};
   t.File("/sys/firmware/dmi/tables/DMI",
-         Table({Bios("American Megatrends International, LLC.", "1813"), System("Micro-Star International Co., Ltd.", "MS-7E12"),
-                Board("Micro-Star International Co., Ltd.", "MAG B650 TOMAHAWK WIFI (MS-7D75)", "1.0", "07D7511_N51234"),
+         Table({Bios("American Megatrends International, LLC.", "1813"),
+                System("Micro-Star International Co., Ltd.", "MS-7E12"),
+                Board("Micro-Star International Co., Ltd.", "MAG B650 TOMAHAWK WIFI (MS-7D75)", "1.0",
+                      "07D7511_N51234"),
                 Chassis("Default string"), Array(4), Type17(0x1100, a), Type17(0x1101, b)}));
   Module m;
   m.maker = 0x0198;  // Kingston
@@ -294,14 +308,15 @@ void Ddr5Desktop(Tree& t) {
   t.File("/sys/bus/i2c/drivers/spd5118/1-0050/eeprom", Ddr5Spd(m));
   m.serial = 0x0A1B2C3E;
   t.File("/sys/bus/i2c/drivers/spd5118/1-0052/eeprom", Ddr5Spd(m));
-  Disk(t, "nvme0n1", "../devices/pci0000:00/0000:00:02.1/nvme/nvme0/nvme0n1", "WD_BLACK SN850X 2000GB", "device/serial",
-       "23170K801234", "3907029168");
+  Disk(t, "nvme0n1", "../devices/pci0000:00/0000:00:02.1/nvme/nvme0/nvme0n1", "WD_BLACK SN850X 2000GB",
+       "device/serial", "23170K801234", "3907029168");
 }
 
 void VirtualMachine(Tree& t) {
   Processor(t, "Intel(R) Xeon(R) Processor", 2, 1, 0, "hypervisor=KVMKVMKVM\n");
   Os(t, "Debian GNU/Linux 12 (bookworm)", "6.1.0-18-amd64");
-  Disk(t, "vda", "../devices/pci0000:00/0000:00:04.0/virtio1/block/vda", "", "serial", "overlayblk", "536870912");
+  Disk(t, "vda", "../devices/pci0000:00/0000:00:04.0/virtio1/block/vda", "", "serial", "overlayblk",
+       "536870912");
 }
 
 void DesktopWithoutRoot(Tree& t) {
@@ -324,8 +339,8 @@ void DesktopWithoutRoot(Tree& t) {
   m.serial = 0x12345600;
   t.File("/sys/bus/i2c/drivers/ee1004/0-0052/eeprom", Ddr4Spd(m));
   // A SATA disk whose serial only udev's name for it tells.
-  Disk(t, "sdb", "../devices/pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0/block/sdb", "WDC WD10EZEX-08WN4A0",
-       "", "", "1953525168");
+  Disk(t, "sdb", "../devices/pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0/block/sdb",
+       "WDC WD10EZEX-08WN4A0", "", "", "1953525168");
   t.Link("/dev/disk/by-id/ata-WDC_WD10EZEX-08WN4A0_WD-WCC6Y1234567", "../../sdb");
   t.Link("/dev/disk/by-id/wwn-0x50014ee2b1234567", "../../sdb");
 }
