@@ -82,6 +82,14 @@ PanelTexts ComposePanels(const SystemSpec& spec, double memoryClock) {
   return p;
 }
 
+std::string MemoryNotice(const SystemSpec& spec) {
+  if (SpecValue(spec, "CHIP_MEMORY_ACCESS:") == kAbsent) return {};
+  return "Memory type, clock, channels and modules are unknown: this system's firmware table "
+         "(/sys/firmware/dmi/tables/DMI) is readable only by root, udev keeps no copy of its memory "
+         "devices (/run/udev/data/+dmi:id, systemd 248 or later) and no module SPD EEPROM is readable. "
+         "Run Quorvex once as root to see them; upload and compare need them.";
+}
+
 std::string TitleCaseWords(std::string_view text) {
   std::string out(text);
   for (size_t i = 0; i < out.size(); ++i) {

@@ -58,17 +58,20 @@ size_t LetterDigitAt(const std::string& u) {
   return std::string::npos;
 }
 
-// "CPU1_DIMM_A1", "P2-DIMMB1", "CPU2 DIMM C2": the socket ("CPU1", "P2") before the slot.
-std::string SocketBefore(const std::string& u, size_t end) {
-  const std::string head = u.substr(0, end);
+// "CPU1_DIMM_A1", "P2-DIMMB1", "CPU2 DIMM C2": the socket ("CPU1", "P2") that starts the
+// locator, and where the rest begins; empty when the locator does not start with one.
+std::string SocketPrefix(const std::string& u, size_t* rest) {
   for (const char* word : {"CPU", "P"}) {
-    const size_t at = head.find(word);
-    if (at != 0) continue;
-    size_t p = std::string(word).size();
+    if (!StartsWith(u, word)) continue;
+    const size_t p = std::string(word).size();
     size_t e = p;
-    while (e < head.size() && IsDigit(head[e]) && e - p < 2) ++e;
-    if (e > p && (e == head.size() || IsSep(head[e]))) return word + head.substr(p, e - p);
+    while (e < u.size() && IsDigit(u[e]) && e - p < 2) ++e;
+    if (e > p && e < u.size() && IsSep(u[e])) {
+      *rest = e + 1;
+      return word + u.substr(p, e - p);
+    }
   }
+  *rest = 0;
   return {};
 }
 
@@ -141,11 +144,13 @@ std::string ChannelOf(const std::string& locator, const std::string& bankLocator
     const std::string key = ControllerKey(text);
     if (!key.empty()) return "controller:" + key;
   }
-  const size_t at = LetterDigitAt(loc);
+  size_t rest = 0;
+  const std::string socket = SocketPrefix(loc, &rest);
+  const size_t at = LetterDigitAt(loc.substr(rest));
   if (at != std::string::npos) {
-    const std::string socket = SocketBefore(loc, at);
-    if (!socket.empty()) return "socket:" + socket + "/" + loc[at];
-    return std::string("letter:") + loc[at];
+    const char letter = loc[rest + at];
+    if (!socket.empty()) return "socket:" + socket + "/" + letter;
+    return std::string("letter:") + letter;
   }
   const std::string alone = LetterAlone(loc);
   if (!alone.empty()) return "letter:" + alone;
@@ -169,10 +174,12 @@ int CountChannels(const std::vector<ModuleFacts>& modules) {
     w = std::max(w, m.dataWidth);
     ++modulesOn[m.channel];
   }
-  // Bank numbers say a channel only when each pair holds one module.
-  if (form == "bank-pair")
-    for (const auto& [key, n] : modulesOn)
-      if (n > 1) return 0;
+  // Bank numbers say a channel only when each pair holds one module. A letter that more than two
+  // modules share is no channel (some servers name the socket by the letter: "A1" to "A12").
+  for (const auto& [key, n] : modulesOn) {
+    if (form == "bank-pair" && n > 1) return 0;
+    if ((form == "letter" || form == "socket") && n > 2) return 0;
+  }
   bool lowPower = false;
   for (const ModuleFacts& m : modules) lowPower = lowPower || LowPower(m);
   if (!lowPower) return static_cast<int>(widthOf.size());

@@ -258,10 +258,11 @@ std::optional<SpdFacts> Ddr3(const std::string& s) {
   return f;
 }
 
-// One clock count the way the JEDEC rounding rule gives it: truncate(t / tCK + 0.974).
-int Clocks(int64_t tPs, int64_t tCKps) {
-  if (tPs <= 0 || tCKps <= 0) return 0;
-  return static_cast<int>((tPs * 1000 / tCKps + 974) / 1000);
+// One clock count the way the JEDEC rounding rule gives it: truncate(t / tCK + 0.974), with tCK
+// taken from the transfer rate itself (a 6000 MT/s clock is 333.3 ps; 333 would turn CL30 into 31).
+int Clocks(int64_t tPs, int rateMTs) {
+  if (tPs <= 0 || rateMTs <= 0 || tPs > (int64_t{1} << 40)) return 0;
+  return static_cast<int>((tPs * rateMTs / 2000 + 974) / 1000);
 }
 
 }  // namespace
@@ -301,10 +302,10 @@ std::optional<SpdFacts> DecodeSpd(const std::string& image) {
 
 namespace {
 
-std::optional<SpdTimings> ClocksAt(int64_t tCK, int64_t tAA, int64_t tRCD, int64_t tRP, int64_t tRAS,
+std::optional<SpdTimings> ClocksAt(int rate, int64_t tAA, int64_t tRCD, int64_t tRP, int64_t tRAS,
                                    int64_t tRFC, uint64_t casMask, int casBase, int casStep) {
   SpdTimings t;
-  t.cl = Clocks(tAA, tCK);
+  t.cl = Clocks(tAA, rate);
   for (int bit = 0; bit < 64 && casMask; ++bit) {
     const int cl = casBase + bit * casStep;
     if (((casMask >> bit) & 1) && cl >= t.cl) {
@@ -312,10 +313,10 @@ std::optional<SpdTimings> ClocksAt(int64_t tCK, int64_t tAA, int64_t tRCD, int64
       break;
     }
   }
-  t.rcd = Clocks(tRCD, tCK);
-  t.rp = Clocks(tRP, tCK);
-  t.ras = Clocks(tRAS, tCK);
-  t.rfc = Clocks(tRFC, tCK);
+  t.rcd = Clocks(tRCD, rate);
+  t.rp = Clocks(tRP, rate);
+  t.ras = Clocks(tRAS, rate);
+  t.rfc = Clocks(tRFC, rate);
   if (t.cl <= 0 || t.rcd <= 0 || t.rp <= 0) return std::nullopt;
   return t;
 }
@@ -328,7 +329,7 @@ std::optional<SpdTimings> TimingsAt(const SpdFacts& spd, int rateMTs) {
   // Faster than the module's own fastest listed speed: its minimum times do not describe how the
   // board drives it (an overclocking profile does), so no timings are given.
   if (tCK + 1 < spd.tCKmin) return std::nullopt;
-  return ClocksAt(tCK, spd.tAAmin, spd.tRCDmin, spd.tRPmin, spd.tRASmin, spd.tRFCmin, spd.casMask,
+  return ClocksAt(rateMTs, spd.tAAmin, spd.tRCDmin, spd.tRPmin, spd.tRASmin, spd.tRFCmin, spd.casMask,
                   spd.casBase, spd.casStep);
 }
 
@@ -339,11 +340,10 @@ bool SameRate(int a, int b) {
 
 std::optional<SpdTimings> TimingsAsRun(const SpdFacts& spd, int rateMTs, std::string* source) {
   if (rateMTs <= 0) return std::nullopt;
-  const int64_t tCK = 2000000 / rateMTs;
   for (const SpdProfile& p : spd.profiles) {
     if (!SameRate(p.rate, rateMTs)) continue;
     std::optional<SpdTimings> t =
-        ClocksAt(tCK, p.tAA, p.tRCD, p.tRP, p.tRAS, p.tRFC, p.casMask, p.casBase, p.casStep);
+        ClocksAt(rateMTs, p.tAA, p.tRCD, p.tRP, p.tRAS, p.tRFC, p.casMask, p.casBase, p.casStep);
     if (t && source) *source = p.name;
     return t;
   }

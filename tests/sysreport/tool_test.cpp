@@ -1,6 +1,7 @@
 // The tool run over fixture machines, its report converted by the program's own reader, and the
 // panel texts and derived values compared with what the user must see.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,14 +24,24 @@ struct Outcome {
   double memoryClock = 0;
 };
 
-Outcome RunTool(const std::string& root) {
-  fixture::Tree out;
+// Runs the tool over a tree; asNormalUser drops root's rights first (setpriv to nobody), so that a
+// file only root may read stays unread as on a user's machine. Run by a normal user already, the
+// tool simply runs.
+Outcome RunTool(const std::string& root, bool asNormalUser = false) {
+  fixture::Tree::Shared shared;
+  fixture::Tree out(shared);
+  std::filesystem::permissions(out.Root(), std::filesystem::perms::all);
   if (root.empty())
     ::unsetenv("QUORVEX_SYSROOT");
   else
     ::setenv("QUORVEX_SYSROOT", root.c_str(), 1);
+  const std::string txt = "-txt=" + out.Root() + "/txtdump";
   const platform::ProcessOutcome run =
-      platform::RunProgram(SYSREPORT_EXE, {"-txt=" + out.Root() + "/txtdump"}, 20000);
+      asNormalUser && ::geteuid() == 0
+          ? platform::RunProgram(
+                "/usr/bin/setpriv",
+                {"--reuid=65534", "--regid=65534", "--clear-groups", "--", SYSREPORT_EXE, txt}, 20000)
+          : platform::RunProgram(SYSREPORT_EXE, {txt}, 20000);
   Outcome o;
   ::unsetenv("QUORVEX_SYSROOT");
   EXPECT_TRUE(run.started) << run.error;
@@ -135,8 +146,9 @@ TEST(SysreportFixtures, Ddr5DesktopTakesChannelsFromTheBankLocators) {
   SCOPED_TRACE(Dump(o));
   EXPECT_EQ(o.panels.cpup, "AMD Ryzen 7 7700X 8-Core ");  // the deleted "Processor" leaves its blank
   EXPECT_EQ(o.panels.ramp, "32 GB - DDR5 - 4801 MHz - Dual Channel");
-  // DDR5-4800B: 16 ns gives 39 clocks, lifted to the supported CL40; 32 ns, 295 ns at 416 ps.
-  EXPECT_EQ(o.panels.ramtimip, "40-39-39-77-710-* (TRCD-TRP-TRAS-TRFC-CR)");
+  // DDR5-4800B: 16 ns gives 38.4 clocks, 39 by the rounding rule, lifted to the supported CL40;
+  // 32 ns and 295 ns at 2400 MHz are 76.8 and 708 clocks.
+  EXPECT_EQ(o.panels.ramtimip, "40-39-39-77-708-* (TRCD-TRP-TRAS-TRFC-CR)");
   EXPECT_EQ(o.panels.ramp1(), "Kingston - KF560C36-16");
   EXPECT_EQ(o.panels.ramp2(), "Kingston - KF560C36-16");
   EXPECT_EQ(o.panels.mainbp, "Micro-star International Co. Ltd. - Mag B650 Tomahawk Wifi - 1.0");
@@ -246,7 +258,15 @@ TEST(SysreportFixtures, SampleReportsAreCurrent) {
       {"ddr5-desktop", fixture::Ddr5Desktop},
       {"virtual-machine", fixture::VirtualMachine},
       {"desktop-without-root", fixture::DesktopWithoutRoot},
-      {"edac-server", fixture::EdacServer}};
+      {"edac-server", fixture::EdacServer},
+      {"user-ddr4-desktop", fixture::UserDdr4Desktop},
+      {"user-ddr5-expo-desktop", fixture::UserDdr5ExpoDesktop},
+      {"user-laptop-two-sodimms", fixture::UserLaptopTwoSodimms},
+      {"user-soldered-lpddr5", fixture::UserSolderedLpddr5},
+      {"user-nothing-readable", fixture::UserNothingReadable},
+      {"two-socket-server", fixture::TwoSocketServer},
+      {"jedec-code-makers", fixture::JedecCodeMakers},
+      {"xmp-equals-jedec-kit", fixture::XmpEqualsJedecKit}};
   for (const auto& [name, build] : machines) {
     fixture::Tree t;
     build(t);
@@ -265,6 +285,131 @@ TEST(SysreportFixtures, SampleReportsAreCurrent) {
     ASSERT_TRUE(platform::ReadWholeFile(path, &stored)) << path;
     EXPECT_EQ(stored, text) << name;
   }
+}
+
+// The machines of a normal user's world: each run as root and as nobody, which must read the same.
+struct Machine {
+  const char* name;
+  void (*build)(fixture::Tree&);
+  const char* ramp;
+  const char* ramtimip;
+  const char* ramp1;
+  const char* ramp2;
+};
+
+const Machine kUserMachines[] = {
+    {"DDR4 desktop, udev database only", fixture::UserDdr4Desktop, "16 GB - DDR4 - 3201 MHz - Dual Channel",
+     "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)", "Kingston - KF432C16BB/8", "Kingston - KF432C16BB/8"},
+    {"DDR5 desktop with an EXPO kit", fixture::UserDdr5ExpoDesktop, "32 GB - DDR5 - 6001 MHz - Dual Channel",
+     "30-38-38-96-885-* (TRCD-TRP-TRAS-TRFC-CR)", "G.Skill - F5-6000J3038F16G", "G.Skill - F5-6000J3038F16G"},
+    {"laptop with two SODIMMs", fixture::UserLaptopTwoSodimms, "16 GB - DDR4 - 3201 MHz - Dual Channel",
+     "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)", "SK Hynix - HMA81GS6DJR8N-XN", "SK Hynix - HMA81GS6DJR8N-XN"},
+    {"soldered LPDDR5", fixture::UserSolderedLpddr5, "16 GB - LPDDR5 - 6401 MHz - Dual Channel",
+     "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)", "Micron Technology - MT62F1G32D4DR-031 WT B",
+     "Micron Technology - MT62F1G32D4DR-031 WT B"},
+};
+
+TEST(SysreportUserMachines, PanelsAsRootAndAsANormalUser) {
+  for (const Machine& m : kUserMachines) {
+    fixture::Tree::Shared shared;
+    fixture::Tree t(shared);
+    m.build(t);
+    for (bool user : {false, true}) {
+      SCOPED_TRACE(std::string(m.name) + (user ? ", normal user" : ", root"));
+      const Outcome o = RunTool(t.Root(), user);
+      SCOPED_TRACE(Dump(o));
+      EXPECT_EQ(o.panels.ramp, m.ramp);
+      EXPECT_EQ(o.panels.ramtimip, m.ramtimip);
+      EXPECT_EQ(o.panels.ramp1(), m.ramp1);
+      EXPECT_EQ(o.panels.ramp2(), m.ramp2);
+      EXPECT_GT(o.memoryClock, 0);  // upload and compare are offered
+      EXPECT_EQ(sysinfo::MemoryNotice(o.spec), "");
+      EXPECT_NE(o.panels.osp, "*");
+    }
+  }
+}
+
+TEST(SysreportUserMachines, UdevFactsAreNamedAsTheirSource) {
+  fixture::Tree t;
+  fixture::UserDdr4Desktop(t);
+  const Outcome o = RunTool(t.Root());
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "CHIP_MEMORY_SOURCE:"), "udev database");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "MEM_1##: \"Source: "), "udev database memory device");
+  EXPECT_EQ(o.panels.ramp3(), "* - *");  // the empty slots are no modules
+  EXPECT_EQ(o.panels.mainbp, "Asustek Computer Inc. - Prime B660-plus D4 - Rev 1.xx");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "DMI_CHASSIS_SERIAL: "), "*");
+}
+
+TEST(SysreportUserMachines, ExpoTimingsSayWhereTheyComeFrom) {
+  fixture::Tree t;
+  fixture::UserDdr5ExpoDesktop(t);
+  const Outcome o = RunTool(t.Root());
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "CHIP_TIMINGS_SOURCE:"), "EXPO profile 1");
+  EXPECT_EQ(sysinfo::SpecValue(o.spec, "CHIP_MEMORY_TYPE"), "DDR5");  // from SPD: udev said "<OUT OF SPEC>"
+}
+
+TEST(SysreportUserMachines, OutOfSpecTypeWithoutSpdIsLeftOut) {
+  fixture::Tree t;
+  fixture::UserDdr5ExpoDesktop(t);
+  std::filesystem::remove_all(t.Root() + "/sys/bus/i2c");
+  const Outcome o = RunTool(t.Root());
+  EXPECT_EQ(o.panels.ramp, "32 GB - * - 6001 MHz - Dual Channel");
+  EXPECT_EQ(o.panels.ramp1(), "* - F5-6000J3038F16G");  // "Unknown" names nobody
+}
+
+TEST(SysreportUserMachines, NothingReadableWithoutRootIsSaidOnce) {
+  fixture::Tree::Shared shared;
+  fixture::Tree t(shared);
+  fixture::UserNothingReadable(t);
+  const Outcome o = RunTool(t.Root(), true);
+  SCOPED_TRACE(Dump(o));
+  EXPECT_EQ(o.panels.ramp, "16 GB - * - 0 MHz - * Channel");  // MemTotal 15.5 GiB, rounded up
+  EXPECT_EQ(o.memoryClock, 0);
+  EXPECT_NE(sysinfo::MemoryNotice(o.spec), "");
+  // A machine with the udev entry says nothing.
+  fixture::Tree u;
+  fixture::UserDdr4Desktop(u);
+  EXPECT_EQ(sysinfo::MemoryNotice(RunTool(u.Root(), true).spec), "");
+}
+
+// Machines whose firmware table root reads; a normal user gets the same from udev's copy.
+const Machine kRootMachines[] = {
+    {"two-socket server with 16 RDIMMs", fixture::TwoSocketServer, "512 GB - DDR4 - 2934 MHz - 16 Channel",
+     "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)", "Samsung - M393A4K40CB2-CVF", "Samsung - M393A4K40CB2-CVF"},
+    {"firmware writing JEDEC codes as makers", fixture::JedecCodeMakers,
+     "32 GB - DDR4 - 3201 MHz - Dual Channel", "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)",
+     "Corsair - CMK16GX4M2B3200C16", "Samsung - M378A1K43EB2-CWE"},
+    {"XMP kit whose JEDEC grade equals its XMP speed", fixture::XmpEqualsJedecKit,
+     "32 GB - DDR4 - 3201 MHz - Dual Channel", "16-18-18-36-560-* (TRCD-TRP-TRAS-TRFC-CR)",
+     "G.Skill - F4-3200C16-16GVK", "G.Skill - F4-3200C16-16GVK"},
+};
+
+TEST(SysreportRootMachines, PanelsAsRootAndAsANormalUser) {
+  for (const Machine& m : kRootMachines) {
+    fixture::Tree::Shared shared;
+    fixture::Tree t(shared);
+    m.build(t);
+    for (bool user : {false, true}) {
+      SCOPED_TRACE(std::string(m.name) + (user ? ", normal user" : ", root"));
+      const Outcome o = RunTool(t.Root(), user);
+      SCOPED_TRACE(Dump(o));
+      EXPECT_EQ(o.panels.ramp, m.ramp);
+      EXPECT_EQ(o.panels.ramtimip, m.ramtimip);
+      EXPECT_EQ(o.panels.ramp1(), m.ramp1);
+      EXPECT_EQ(o.panels.ramp2(), m.ramp2);
+      EXPECT_EQ(
+          sysinfo::SpecValue(o.spec, "CHIP_MEMORY_SOURCE:").find(user ? "udev database" : "SMBIOS table"),
+          0u);
+    }
+  }
+}
+
+TEST(SysreportRootMachines, EveryMakerFormResolves) {
+  fixture::Tree t;
+  fixture::JedecCodeMakers(t);
+  const Outcome o = RunTool(t.Root());
+  EXPECT_EQ(o.panels.ramp3(), "G.Skill - F4-3200C16-8GVKB");  // the SMBIOS 3.2 Module Manufacturer ID
+  EXPECT_EQ(o.panels.ramp4(), "Micron Technology - CT8G4DFRA32A.C8FE");  // "Unknown (0x2C80)"
 }
 
 TEST(SysreportLive, ThisMachineFillsTheProcessorAndOs) {
