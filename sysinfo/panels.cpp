@@ -84,10 +84,10 @@ PanelTexts ComposePanels(const SystemSpec& spec, double memoryClock) {
 
 std::string MemoryNotice(const SystemSpec& spec) {
   if (SpecValue(spec, "CHIP_MEMORY_ACCESS:") == kAbsent) return {};
-  return "Memory type, clock, channels and modules are unknown: this system's firmware table "
-         "(/sys/firmware/dmi/tables/DMI) is readable only by root, udev keeps no copy of its memory "
-         "devices (/run/udev/data/+dmi:id, systemd 248 or later) and no module SPD EEPROM is readable. "
-         "Run Quorvex once as root to see them; upload and compare need them.";
+  return "Memory type, clock, channels and modules are unknown: the firmware's memory table "
+         "(/sys/firmware/dmi/tables/DMI) is readable only by root, udev keeps no copy of it "
+         "(/run/udev/data/+dmi:id, systemd 248 or later), and no module SPD EEPROM is readable "
+         "(kernel modules ee1004, spd5118). Upload and compare need these facts; run as root, they are read.";
 }
 
 std::string TitleCaseWords(std::string_view text) {
