@@ -73,7 +73,9 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
 //
 // The key starts with the form's name, so slots named in different forms never count as one
 // channel. Channels are known only when every populated module has a key of one form; else the
-// count is left out, never guessed. A single DIMM is one channel whatever its slot says.
+// count is left out, never guessed. A single DIMM is one channel whatever its slot says. A letter
+// that more than two modules share is no channel (servers that name the socket by the letter,
+// "A1" to "A12"), and bank pairs count only when no two modules share one.
 //
 // A channel here is 64 bits wide, as the reference ranges and the uploaded results count them:
 // a DDR5 DIMM's two 32-bit subchannels are one channel ("Dual" for two DIMMs on two channels,
