@@ -402,8 +402,10 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
     }
   }
 
+  // Told only when the table is there and root's alone, not where a machine has none.
   const bool anyModuleSource = !devices.empty() || !spds.empty() || !m.modules.empty();
-  m.restricted = !tableReadable && !anyModuleSource && root.Exists("/sys/firmware/dmi/tables/DMI");
+  const char* table = "/sys/firmware/dmi/tables/DMI";
+  m.restricted = !tableReadable && !anyModuleSource && root.Exists(table) && !root.Read(table, 1);
   return m;
 }
 

@@ -231,11 +231,12 @@ TEST(SysreportFixtures, GarbageInEveryFileStillGivesAReport) {
     for (char& c : s) c = static_cast<char>(rng() & 0xFF);
     return s;
   };
-  for (const char* path : {"/.cpuid", "/proc/cpuinfo", "/etc/os-release", "/proc/sys/kernel/osrelease",
-                           "/sys/firmware/dmi/tables/DMI", "/sys/bus/i2c/drivers/ee1004/0-0050/eeprom",
-                           "/sys/devices/system/cpu/online", "/sys/devices/system/cpu/cpu0/cache/index0/size",
-                           "/sys/devices/system/cpu/cpu0/cache/index0/level", "/sys/class/dmi/id/bios_vendor",
-                           "/sys/devices/system/edac/mc/mc0/dimm0/size", "/sys/block/sda/size"})
+  for (const char* path :
+       {"/.cpuid", "/proc/cpuinfo", "/etc/os-release", "/proc/sys/kernel/osrelease",
+        "/sys/firmware/dmi/tables/DMI", "/sys/bus/i2c/drivers/ee1004/0-0050/eeprom",
+        "/sys/devices/system/cpu/online", "/sys/devices/system/cpu/cpu0/cache/index0/size",
+        "/sys/devices/system/cpu/cpu0/cache/index0/level", "/sys/class/dmi/id/bios_vendor",
+        "/sys/devices/system/edac/mc/mc0/dimm0/size", "/sys/block/sda/size", "/run/udev/data/+dmi:id"})
     t.File(path, bytes(4096));
   t.File("/sys/devices/system/cpu/cpu99999999999/topology/core_id", "99999999999999999999\n");
   t.File("/sys/devices/system/cpu/cpu0/cache/index0/level", "99999999999999999999\n");
@@ -244,6 +245,18 @@ TEST(SysreportFixtures, GarbageInEveryFileStillGivesAReport) {
   t.File("/sys/devices/system/edac/mc/mc0/dimm1/size", "18446744073709551616\n");
   const Outcome o = RunTool(t.Root());
   EXPECT_GE(o.report.size(), 3u);
+  // A damaged udev entry loses its facts, never the report.
+  fixture::Tree u;
+  fixture::UserDdr4Desktop(u);
+  std::string entry = fixture::UdevEntry(
+      {fixture::MemoryDevice{"DIMM_A1", "", "Kingston", "1", "P", 8192, 0x1A, 3200, 3200}});
+  entry.replace(entry.find("SIZE="), 5, "SIZE\x01");
+  entry +=
+      "E:MEMORY_DEVICE_0_CONFIGURED_SPEED_MTS=1" + std::string(400, '9') + "\nE:MEMORY_DEVICE_\xff_SIZE=1\n";
+  u.File("/run/udev/data/+dmi:id", entry);
+  const Outcome d = RunTool(u.Root());
+  SCOPED_TRACE(Dump(d));
+  EXPECT_EQ(d.panels.ramp, "16 GB - * - 0 MHz - * Channel");  // the size from /proc/meminfo, nothing made up
 }
 
 // The reports of the fixture machines are kept in tests/fixtures/sysreport as samples of the
