@@ -101,7 +101,7 @@ int BankNumber(const std::string& u) {
 }
 
 bool SaysNothingAboutChannels(const std::string& u) {
-  // "DIMM 0", "DIMM1", "SODIMM 1", "Bottom", "ChannelA": only a slot number (or nothing).
+  // "DIMM 0", "DIMM1", "SODIMM 1", "Slot 2": only a slot number (or nothing).
   std::string rest = u;
   for (const char* word : {"SODIMM", "DIMM", "SLOT"}) {
     const size_t at = rest.find(word);
@@ -316,7 +316,9 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
     const SpdFacts& s = *mod.spd;
     mod.type = s.type;
     if (!s.format.empty()) mod.format = s.format;
-    mod.maker = JedecMakerName(s.makerCode);
+    // An SPD without a maker code (0, or the continuation byte alone) leaves the firmware's.
+    const int code = s.makerCode & 0x7F;
+    if (code != 0 && code != 0x7F) mod.maker = JedecMakerName(s.makerCode);
     if (!s.part.empty()) mod.part = s.part;
     mod.serial = s.serial;
     if (s.sizeMBytes) mod.sizeMBytes = s.sizeMBytes;
