@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(udev.devices.size() <= 256);
   sysreport::SmbiosFacts facts;
   facts.memoryDevices = udev.devices;
-  const sysreport::MemoryFacts memory = sysreport::CollectMemory(sysreport::Root("/nonexistent-quorvex-root"), facts, {});
+  const sysreport::MemoryFacts memory =
+      sysreport::CollectMemory(sysreport::Root("/nonexistent-quorvex-root"), facts, {});
   Check(memory.channels >= 0 && memory.configuredRate >= 0 && memory.modules.size() <= udev.devices.size());
   for (const sysreport::SmbiosMemoryDevice& d : udev.devices) {
     Check(!d.sizeKnown || d.sizeMBytes <= (uint64_t{1} << 24));

@@ -79,7 +79,11 @@ std::string Table(const std::vector<Structure>& structures) {
 
 Structure Type17(uint16_t handle, const MemoryDevice& d) {
   Structure s(17, d.moduleMakerId ? 0x54 : 0x28, handle);
-  s.Word(0x04, 0x1000).Word(0x08, d.width).Word(0x0A, d.width).Word(0x0C, d.sizeMBytes < 0x7FFF ? d.sizeMBytes : 0x7FFF).Byte(0x0E, d.form);
+  s.Word(0x04, 0x1000)
+      .Word(0x08, d.width)
+      .Word(0x0A, d.width)
+      .Word(0x0C, d.sizeMBytes < 0x7FFF ? d.sizeMBytes : 0x7FFF)
+      .Byte(0x0E, d.form);
   if (d.sizeMBytes >= 0x7FFF) s.Dword(0x1C, d.sizeMBytes);  // the extended size field
   if (d.moduleMakerId) s.Word(0x2C, d.moduleMakerId);
   s.Str(0x10, d.locator).Str(0x11, d.bank).Byte(0x12, d.sizeMBytes ? d.type : 0x02);
