@@ -82,6 +82,14 @@ PanelTexts ComposePanels(const SystemSpec& spec, double memoryClock) {
   return p;
 }
 
+std::string MemoryNotice(const SystemSpec& spec) {
+  if (SpecValue(spec, "CHIP_MEMORY_ACCESS:") == kAbsent) return {};
+  return "Memory type, clock, channels and modules are unknown: the firmware's memory table "
+         "(/sys/firmware/dmi/tables/DMI) is readable only by root, udev keeps no copy of it "
+         "(/run/udev/data/+dmi:id, systemd 248 or later), and no module SPD EEPROM is readable "
+         "(kernel modules ee1004, spd5118). Upload and compare need these facts; run as root, they are read.";
+}
+
 std::string TitleCaseWords(std::string_view text) {
   std::string out(text);
   for (size_t i = 0; i < out.size(); ++i) {

@@ -42,6 +42,10 @@ std::string ComposeRamTimings(const SystemSpec& spec);
 std::string ComposeModule(const SystemSpec& spec, int slot);  // slot 1..4
 std::string ComposeMainboard(const SystemSpec& spec);
 
+// What the user is told, once and quietly, when the report says the memory facts could not be
+// read without root (the memory panel's tooltip, one line on standard error); empty otherwise.
+std::string MemoryNotice(const SystemSpec& spec);
+
 // First character and every character after a blank upper-cased, all others lower-cased.
 std::string TitleCaseWords(std::string_view text);
 

@@ -2,6 +2,7 @@
 
 #include <cpuid.h>
 #include <linux/perf_event.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -9,8 +10,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <set>
 #include <sstream>
@@ -51,7 +52,7 @@ void CacheLeaf(uint32_t leaf, CpuidFacts* f) {
     const uint64_t sets = static_cast<uint64_t>(c) + 1;
     cache.sizeKBytes = static_cast<uint64_t>(cache.ways) * partitions * cache.lineSize * sets / 1024;
     cache.instances = static_cast<int>(((a >> 14) & 0xFFF) + 1);  // sharing count, resolved later
-    if ((a >> 9) & 1) cache.ways = 0;                              // fully associative
+    if ((a >> 9) & 1) cache.ways = 0;                             // fully associative
     f->caches.push_back(cache);
   }
 }
@@ -77,8 +78,10 @@ CpuidFacts LiveCpuid() {
     }
     f.brand = Trim(brand.c_str());
   }
-  if (f.vendor == "GenuineIntel" && maxLeaf >= 4) CacheLeaf(4, &f);
-  else if (maxExt >= 0x8000001D) CacheLeaf(0x8000001D, &f);
+  if (f.vendor == "GenuineIntel" && maxLeaf >= 4)
+    CacheLeaf(4, &f);
+  else if (maxExt >= 0x8000001D)
+    CacheLeaf(0x8000001D, &f);
   return f;
 }
 
@@ -94,15 +97,18 @@ CpuidFacts FixtureCpuid(const std::string& text) {
     if (eq == std::string::npos) continue;
     const std::string key = Trim(line.substr(0, eq));
     const std::string value = Trim(line.substr(eq + 1));
-    if (key == "vendor") f.vendor = value;
-    else if (key == "brand") f.brand = value;
+    if (key == "vendor")
+      f.vendor = value;
+    else if (key == "brand")
+      f.brand = value;
     else if (key == "hypervisor") {
       f.hypervisorBit = true;
       f.hypervisorVendor = value;
     } else if (key == "cache") {
       std::istringstream v(value);
       CacheFacts c;
-      if (v >> c.level >> c.type >> c.sizeKBytes >> c.ways >> c.lineSize >> c.instances) f.caches.push_back(c);
+      if (v >> c.level >> c.type >> c.sizeKBytes >> c.ways >> c.lineSize >> c.instances)
+        f.caches.push_back(c);
     }
   }
   return f;
@@ -178,7 +184,8 @@ std::vector<CacheFacts> SysfsCaches(const Root& root, const std::vector<int>& cp
   return out;
 }
 
-std::map<std::string, std::string> FirstCpuinfoBlock(const std::string& text, int* processors, double* meanMHz) {
+std::map<std::string, std::string> FirstCpuinfoBlock(const std::string& text, int* processors,
+                                                     double* meanMHz) {
   std::map<std::string, std::string> first;
   std::istringstream in(text);
   std::string line;
@@ -229,7 +236,8 @@ double CountedCoreMHz() {
   const double cpu0 = ThreadSeconds();
   ::ioctl(fd, PERF_EVENT_IOC_ENABLE, 0);
   volatile uint64_t spin = 0;
-  while (ThreadSeconds() - cpu0 < 0.05 && std::chrono::steady_clock::now() - wall0 < std::chrono::milliseconds(250)) {
+  while (ThreadSeconds() - cpu0 < 0.05 &&
+         std::chrono::steady_clock::now() - wall0 < std::chrono::milliseconds(250)) {
     for (int i = 0; i < 10000; ++i) spin = spin + 1;
   }
   ::ioctl(fd, PERF_EVENT_IOC_DISABLE, 0);
@@ -239,6 +247,17 @@ double CountedCoreMHz() {
   ::close(fd);
   if (!ok || cycles == 0 || seconds < 0.01) return 0;
   return static_cast<double>(cycles) / seconds / 1e6;
+}
+
+// Keeps this thread busy for a short while and returns the processor it ran on, so that the
+// kernel's current frequency of that core is the clock under load; -1 when it moved.
+int BusyCpu() {
+  const int before = ::sched_getcpu();
+  const auto t0 = std::chrono::steady_clock::now();
+  volatile uint64_t spin = 0;
+  while (std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(30)) spin = spin + 1;
+  const int after = ::sched_getcpu();
+  return before == after ? after : -1;
 }
 
 // Time-stamp counter ticks over a busy interval: the nominal clock on processors whose counter
@@ -257,9 +276,9 @@ double TscMHz() {
 
 std::string HypervisorName(const std::string& signature) {
   static const std::map<std::string, std::string> names = {
-      {"KVMKVMKVM", "KVM"},       {"Microsoft Hv", "Hyper-V"}, {"VMwareVMware", "VMware"},
-      {"XenVMMXenVMM", "Xen"},    {"TCGTCGTCGTCG", "QEMU"},    {"VBoxVBoxVBox", "VirtualBox"},
-      {"bhyve bhyve", "bhyve"},   {"ACRNACRNACRN", "ACRN"},    {"lrpepyh  vr", "Parallels"},
+      {"KVMKVMKVM", "KVM"},     {"Microsoft Hv", "Hyper-V"}, {"VMwareVMware", "VMware"},
+      {"XenVMMXenVMM", "Xen"},  {"TCGTCGTCGTCG", "QEMU"},    {"VBoxVBoxVBox", "VirtualBox"},
+      {"bhyve bhyve", "bhyve"}, {"ACRNACRNACRN", "ACRN"},    {"lrpepyh  vr", "Parallels"},
       {"Linux KVM Hv", "KVM"}};
   const std::string s = Trim(signature);
   const auto it = names.find(s);
@@ -281,8 +300,10 @@ CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
   CpuidFacts id;
   const std::optional<std::string> fixture = root.Read("/.cpuid");
   const bool fromFixture = fixture.has_value();
-  if (fromFixture) id = FixtureCpuid(*fixture);
-  else if (root.Live()) id = LiveCpuid();
+  if (fromFixture)
+    id = FixtureCpuid(*fixture);
+  else if (root.Live())
+    id = LiveCpuid();
 
   int processors = 0;
   double cpuinfoMHz = 0;
@@ -327,7 +348,8 @@ CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
     // Live CPUID gives the processors sharing one cache; the thread count gives the copies.
     // A fixture's .cpuid lists the copies itself.
     if (!fromFixture) {
-      for (CacheFacts& c : f.caches) c.instances = (f.threads > 0 && c.instances > 0) ? std::max(1, f.threads / c.instances) : 1;
+      for (CacheFacts& c : f.caches)
+        c.instances = (f.threads > 0 && c.instances > 0) ? std::max(1, f.threads / c.instances) : 1;
     }
   }
 
@@ -337,22 +359,36 @@ CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
     if (f.coreMHz > 0) f.clockSource = "core cycles counted over a busy interval";
   }
   if (f.coreMHz <= 0) {
-    double sum = 0;
-    int n = 0;
-    for (int cpu : cpus) {
+    // The kernel's current frequency of the core that is busy: on the live machine the one this
+    // thread has just kept busy, in a tree the fastest listed (the load workers keep cores busy
+    // while the report is gathered; idle cores would pull a mean down).
+    auto curMHz = [&](int cpu) {
       const std::string khz =
           root.Attribute("/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cpufreq/scaling_cur_freq");
       try {
-        if (!khz.empty()) {
-          sum += std::stod(khz) / 1000.0;
-          ++n;
-        }
+        return khz.empty() ? 0.0 : std::stod(khz) / 1000.0;
       } catch (...) {
+        return 0.0;
       }
+    };
+    if (root.Live() && !deadline.Passed()) {
+      const int cpu = BusyCpu();
+      if (cpu >= 0) f.coreMHz = curMHz(cpu);
+      if (f.coreMHz > 0)
+        f.clockSource =
+            "kernel's current frequency of the busy core (cpufreq, cpu" + std::to_string(cpu) + ")";
     }
-    if (n > 0) {
-      f.coreMHz = sum / n;
-      f.clockSource = "kernel's current frequency (cpufreq), mean of " + std::to_string(n) + " processors";
+    if (f.coreMHz <= 0) {
+      int busiest = -1;
+      for (int cpu : cpus) {
+        const double mhz = curMHz(cpu);
+        if (mhz > f.coreMHz && mhz < 1e6) {
+          f.coreMHz = mhz;
+          busiest = cpu;
+        }
+      }
+      if (busiest >= 0)
+        f.clockSource = "kernel's current frequency (cpufreq), fastest core, cpu" + std::to_string(busiest);
     }
   }
   if (f.coreMHz <= 0 && cpuinfoMHz > 0) {
@@ -366,9 +402,10 @@ CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
 
   // A few instruction set extensions the user recognises, in the processor's own words.
   static const std::pair<const char*, const char*> kFlags[] = {
-      {"mmx", "MMX"},     {"sse", "SSE"},       {"sse2", "SSE2"},     {"pni", "SSE3"},       {"ssse3", "SSSE3"},
-      {"sse4_1", "SSE4.1"}, {"sse4_2", "SSE4.2"}, {"lm", "x86-64"},     {"aes", "AES"},        {"avx", "AVX"},
-      {"avx2", "AVX2"},   {"fma", "FMA3"},      {"avx512f", "AVX-512F"}, {"sha_ni", "SHA"}};
+      {"mmx", "MMX"},          {"sse", "SSE"},       {"sse2", "SSE2"},     {"pni", "SSE3"},
+      {"ssse3", "SSSE3"},      {"sse4_1", "SSE4.1"}, {"sse4_2", "SSE4.2"}, {"lm", "x86-64"},
+      {"aes", "AES"},          {"avx", "AVX"},       {"avx2", "AVX2"},     {"fma", "FMA3"},
+      {"avx512f", "AVX-512F"}, {"sha_ni", "SHA"}};
   std::set<std::string> flags;
   std::istringstream fl(info["flags"]);
   for (std::string w; fl >> w;) flags.insert(w);

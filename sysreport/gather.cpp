@@ -23,7 +23,8 @@ std::string OsText(const Root& root) {
     for (std::string line; std::getline(in, line);) {
       if (!StartsWith(line, "PRETTY_NAME=")) continue;
       pretty = Trim(line.substr(12));
-      if (pretty.size() >= 2 && (pretty.front() == '"' || pretty.front() == '\'') && pretty.back() == pretty.front())
+      if (pretty.size() >= 2 && (pretty.front() == '"' || pretty.front() == '\'') &&
+          pretty.back() == pretty.front())
         pretty = pretty.substr(1, pretty.size() - 2);
     }
     if (!pretty.empty()) break;
@@ -141,11 +142,16 @@ std::vector<Drive> Drives(const Root& root) {
     d.name = name;
     d.model = root.Attribute(dir + "device/model");
     const std::string path = root.LinkTarget("/sys/block/" + name);
-    if (path.find("/nvme") != std::string::npos || StartsWith(name, "nvme")) d.bus = "NVMe";
-    else if (path.find("/virtio") != std::string::npos || StartsWith(name, "vd")) d.bus = "VirtIO";
-    else if (path.find("/usb") != std::string::npos) d.bus = "USB";
-    else if (path.find("/ata") != std::string::npos) d.bus = "SATA";
-    else if (path.find("/mmc") != std::string::npos || StartsWith(name, "mmcblk")) d.bus = "MMC";
+    if (path.find("/nvme") != std::string::npos || StartsWith(name, "nvme"))
+      d.bus = "NVMe";
+    else if (path.find("/virtio") != std::string::npos || StartsWith(name, "vd"))
+      d.bus = "VirtIO";
+    else if (path.find("/usb") != std::string::npos)
+      d.bus = "USB";
+    else if (path.find("/ata") != std::string::npos)
+      d.bus = "SATA";
+    else if (path.find("/mmc") != std::string::npos || StartsWith(name, "mmcblk"))
+      d.bus = "MMC";
     try {
       d.gigabytes = std::stod(root.Attribute(dir + "size")) * 512.0 / 1e9;
     } catch (...) {
@@ -154,7 +160,8 @@ std::vector<Drive> Drives(const Root& root) {
     if (d.serial.empty()) d.serial = root.Attribute(dir + "device/serial");
     if (d.serial.empty()) {
       // SCSI inquiry page 0x80: four header bytes, then the unit serial number.
-      if (const std::optional<std::string> page = root.Read(dir + "device/vpd_pg80", 512); page && page->size() > 4)
+      if (const std::optional<std::string> page = root.Read(dir + "device/vpd_pg80", 512);
+          page && page->size() > 4)
         d.serial = Trim(page->substr(4));
     }
     if (d.serial.empty()) {
@@ -179,17 +186,25 @@ std::vector<Drive> Drives(const Root& root) {
 }
 
 std::string Virtualization(const Root& root, const CpuFacts& cpu, const DmiFacts& dmi) {
-  if (cpu.hypervisorBit) return cpu.hypervisorVendor.empty() ? "hypervisor present" : HypervisorName(cpu.hypervisorVendor);
+  if (cpu.hypervisorBit)
+    return cpu.hypervisorVendor.empty() ? "hypervisor present" : HypervisorName(cpu.hypervisorVendor);
   const std::string xen = root.Attribute("/sys/hypervisor/type");
   if (!xen.empty()) return xen == "xen" ? "Xen" : xen;
   struct Mark {
     const char* text;
     const char* name;
   };
-  static const Mark kMarks[] = {{"QEMU", "QEMU"},       {"KVM", "KVM"},         {"VirtualBox", "VirtualBox"},
-                                {"innotek", "VirtualBox"}, {"VMware", "VMware"}, {"Virtual Machine", "Hyper-V"},
-                                {"Xen", "Xen"},         {"Bochs", "Bochs"},     {"Parallels", "Parallels"},
-                                {"BHYVE", "bhyve"},     {"Amazon EC2", "Amazon EC2"},
+  static const Mark kMarks[] = {{"QEMU", "QEMU"},
+                                {"KVM", "KVM"},
+                                {"VirtualBox", "VirtualBox"},
+                                {"innotek", "VirtualBox"},
+                                {"VMware", "VMware"},
+                                {"Virtual Machine", "Hyper-V"},
+                                {"Xen", "Xen"},
+                                {"Bochs", "Bochs"},
+                                {"Parallels", "Parallels"},
+                                {"BHYVE", "bhyve"},
+                                {"Amazon EC2", "Amazon EC2"},
                                 {"Google Compute Engine", "Google Compute Engine"}};
   for (const std::string& text : {dmi.systemVendor, dmi.systemProduct, dmi.boardVendor, dmi.biosVendor})
     for (const Mark& m : kMarks)
@@ -210,8 +225,11 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
   const CpuFacts cpu = ProbeCpu(root, deadline);
 
   SmbiosFacts smbios;
-  if (const std::optional<std::string> table = root.Read("/sys/firmware/dmi/tables/DMI", 1024 * 1024))
+  if (const std::optional<std::string> table = root.Read("/sys/firmware/dmi/tables/DMI", 1024 * 1024)) {
     smbios = ReadSmbiosFacts(ParseSmbios(*table));
+    if (const std::optional<std::string> entry = root.Read("/sys/firmware/dmi/tables/smbios_entry_point", 64))
+      smbios.version = SmbiosVersion(*entry);
+  }
   const DmiFacts dmi = smbios.present ? DmiFromSmbios(smbios) : DmiFromSysfs(root);
   const std::vector<SpdImage> spd = ReadSpdImages(root, deadline);
   const MemoryFacts memory = CollectMemory(root, smbios, spd);
@@ -237,8 +255,10 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
   w.Value("Instructions sets", instructions);
   for (const CacheFacts& c : cpu.caches) {
     std::string label = "L" + std::to_string(c.level);
-    if (c.type == "Data") label += " Data";
-    else if (c.type == "Instruction") label += " Instruction";
+    if (c.type == "Data")
+      label += " Data";
+    else if (c.type == "Instruction")
+      label += " Instruction";
     w.Value(label + " cache", CacheText(c));
   }
   w.Empty();
@@ -247,14 +267,21 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
   w.Value("Memory Type", memory.type);
   if (memory.sizeMBytes > 0) w.Value("Memory Size", GBytes(memory.sizeMBytes));
   if (memory.channels > 0) w.Value("Channels", ChannelWord(memory.channels));
-  if (memory.configuredRate > 0) w.Value("Memory Frequency", OneDecimal(memory.configuredRate / 2.0) + " MHz");
+  if (memory.configuredRate > 0)
+    w.Value("Memory Frequency", OneDecimal(memory.configuredRate / 2.0) + " MHz");
   if (memory.timings) {
     w.Value("CAS# latency (CL)", std::to_string(memory.timings->cl) + ".0");
     w.Value("RAS# to CAS# delay (tRCD)", std::to_string(memory.timings->rcd));
     w.Value("RAS# Precharge (tRP)", std::to_string(memory.timings->rp));
     w.Value("Cycle Time (tRAS)", std::to_string(memory.timings->ras));
-    if (memory.timings->rfc > 0) w.Value("Row Refresh Cycle Time (tRFC)", std::to_string(memory.timings->rfc));
+    if (memory.timings->rfc > 0)
+      w.Value("Row Refresh Cycle Time (tRFC)", std::to_string(memory.timings->rfc));
+    w.Value("Timings Source", memory.timingsSource);
   }
+  w.Value("Memory Source", memory.sources);
+  // Read by the program to tell the user why the memory facts are missing.
+  if (memory.restricted)
+    w.Value("Memory Access", "SMBIOS table root only, no udev memory entry, no SPD EEPROM");
   w.Empty();
 
   w.Section("Memory SPD");
@@ -270,7 +297,8 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
     w.Value("Module Manufacturer(ID)", mod.maker, true);
     if (mod.sizeMBytes) w.Value("Size", ModuleSize(mod.sizeMBytes), true);
     if (mod.maxRate > 0)
-      w.Value("Max bandwidth", mod.type + "-" + std::to_string(mod.maxRate) + " (" + std::to_string(mod.maxRate / 2) + " MHz)",
+      w.Value("Max bandwidth",
+              mod.type + "-" + std::to_string(mod.maxRate) + " (" + std::to_string(mod.maxRate / 2) + " MHz)",
               true);
     w.Value("Part number", mod.part, true);
     w.Value("Serial number", mod.serial, true);

@@ -1,69 +1,225 @@
 #include "sysreport/memory.h"
 
 #include <cctype>
+#include <map>
 #include <set>
+
+#include "sysreport/jedec.h"
+#include "sysreport/udev.h"
 
 namespace sysreport {
 
 namespace {
 
 bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSep(char c) { return c == ' ' || c == '_' || c == '-'; }
 
-// "CHANNEL" then blanks, "_" or "-", then the channel's name: the text up to that name.
-std::string ChannelKeyAt(const std::string& upper, size_t at) {
+// "CHANNEL" then blanks, "_" or "-", then the channel's name: whatever names a socket or a
+// controller before it ("P0 CHANNEL A", "Controller1-ChannelA") and the name.
+std::string ChannelWordKey(const std::string& upper) {
+  const size_t at = upper.find("CHANNEL");
+  if (at == std::string::npos) return {};
   size_t p = at + 7;
-  while (p < upper.size() && (upper[p] == ' ' || upper[p] == '_' || upper[p] == '-')) ++p;
+  while (p < upper.size() && IsSep(upper[p])) ++p;
   size_t e = p;
   while (e < upper.size() && IsAlnum(upper[e]) && e - p < 4) ++e;
   if (e == p) return {};
-  // A controller or socket named before the channel ("P0 CHANNEL A") keeps channels of
-  // different controllers apart.
   std::string before = upper.substr(0, at);
   const size_t dimm = before.find("DIMM");
   if (dimm != std::string::npos) before = before.substr(0, dimm);
   std::string key;
   for (char c : before)
     if (IsAlnum(c)) key += c;
-  return key + "CH" + upper.substr(p, e - p);
+  return key + "/" + upper.substr(p, e - p);
 }
 
-std::string SpdMaker(const SpdFacts& spd) { return JedecMakerName(spd.makerCode); }
+// "CONTROLLER0-DIMM1": the controller's number.
+std::string ControllerKey(const std::string& u) {
+  const size_t at = u.find("CONTROLLER");
+  if (at == std::string::npos || u.find("DIMM") == std::string::npos) return {};
+  size_t p = at + 10;
+  while (p < u.size() && IsSep(u[p])) ++p;
+  size_t e = p;
+  while (e < u.size() && IsDigit(u[e]) && e - p < 3) ++e;
+  return e == p ? std::string() : u.substr(p, e - p);
+}
+
+// A channel letter followed by the slot digit, as a word or right after "DIMM": "DIMM_A1",
+// "DIMMB2", "A1". The position of the letter, npos when there is none.
+size_t LetterDigitAt(const std::string& u) {
+  for (size_t i = 0; i + 1 < u.size(); ++i) {
+    const bool letter = u[i] >= 'A' && u[i] <= 'P';
+    const bool digit = IsDigit(u[i + 1]);
+    const bool startsWord = i == 0 || !IsAlnum(u[i - 1]) || (i >= 4 && u.compare(i - 4, 4, "DIMM") == 0);
+    const bool endsWord = i + 2 >= u.size() || !IsAlnum(u[i + 2]);
+    if (letter && digit && startsWord && endsWord) return i;
+  }
+  return std::string::npos;
+}
+
+// "CPU1_DIMM_A1", "P2-DIMMB1", "CPU2 DIMM C2": the socket ("CPU1", "P2") that starts the
+// locator, and where the rest begins; empty when the locator does not start with one.
+std::string SocketPrefix(const std::string& u, size_t* rest) {
+  for (const char* word : {"CPU", "P"}) {
+    if (!StartsWith(u, word)) continue;
+    const size_t p = std::string(word).size();
+    size_t e = p;
+    while (e < u.size() && IsDigit(u[e]) && e - p < 2) ++e;
+    if (e > p && e < u.size() && IsSep(u[e])) {
+      *rest = e + 1;
+      return word + u.substr(p, e - p);
+    }
+  }
+  *rest = 0;
+  return {};
+}
+
+// "DIMM A", "SODIMM B": a single letter after the word and nothing after it.
+std::string LetterAlone(const std::string& u) {
+  const size_t at = u.rfind("DIMM");
+  if (at == std::string::npos) return {};
+  size_t p = at + 4;
+  if (p >= u.size() || !IsSep(u[p])) return {};
+  while (p < u.size() && IsSep(u[p])) ++p;
+  if (p + 1 == u.size() && u[p] >= 'A' && u[p] <= 'H') return std::string(1, u[p]);
+  return {};
+}
+
+// "BANK 2": the number, -1 when the text is not that.
+int BankNumber(const std::string& u) {
+  if (!StartsWith(u, "BANK")) return -1;
+  size_t p = 4;
+  while (p < u.size() && IsSep(u[p])) ++p;
+  if (p == u.size() || u.size() - p > 2) return -1;
+  int n = 0;
+  for (; p < u.size(); ++p) {
+    if (!IsDigit(u[p])) return -1;
+    n = n * 10 + (u[p] - '0');
+  }
+  return n;
+}
+
+bool SaysNothingAboutChannels(const std::string& u) {
+  // "DIMM 0", "DIMM1", "SODIMM 1", "Slot 2": only a slot number (or nothing).
+  std::string rest = u;
+  for (const char* word : {"SODIMM", "DIMM", "SLOT"}) {
+    const size_t at = rest.find(word);
+    if (at != std::string::npos) rest.erase(at, std::string(word).size());
+  }
+  for (char c : rest)
+    if (!IsDigit(c) && !IsSep(c)) return false;
+  return true;
+}
+
+int TypeMinimumRate(const std::string& type) {
+  static const std::pair<const char*, int> kMinimum[] = {{"LPDDR5", 1600}, {"LPDDR4", 1600}, {"LPDDR3", 800},
+                                                         {"DDR5", 3200},   {"DDR4", 1600},   {"DDR3", 800},
+                                                         {"DDR2", 400}};
+  for (const auto& [name, rate] : kMinimum)
+    if (StartsWith(type, name)) return rate;
+  return 0;
+}
 
 bool SameText(const std::string& a, const std::string& b) {
   return !a.empty() && Upper(Trim(a)) == Upper(Trim(b));
 }
 
+bool LowPower(const ModuleFacts& m) { return StartsWith(m.type, "LPDDR"); }
+
+void AddSource(std::string* list, const std::string& source) {
+  if (source.empty() || list->find(source) != std::string::npos) return;
+  *list += (list->empty() ? "" : ", ") + source;
+}
+
 }  // namespace
 
 std::string ChannelOf(const std::string& locator, const std::string& bankLocator) {
-  for (const std::string& text : {bankLocator, locator}) {
-    const std::string u = Upper(text);
-    const size_t at = u.find("CHANNEL");
-    if (at != std::string::npos) {
-      const std::string key = ChannelKeyAt(u, at);
-      if (!key.empty()) return key;
-    }
+  const std::string loc = Upper(Trim(locator)), bank = Upper(Trim(bankLocator));
+  for (const std::string& text : {bank, loc}) {
+    const std::string key = ChannelWordKey(text);
+    if (!key.empty()) return "channel:" + key;
   }
-  // "DIMM_A1", "DIMMB2", "DIMM A0", "A1_DIMM0": a channel letter followed by the slot digit.
-  const std::string u = Upper(locator);
-  for (size_t i = 0; i + 1 < u.size(); ++i) {
-    const bool letter = u[i] >= 'A' && u[i] <= 'H';
-    const bool digit = std::isdigit(static_cast<unsigned char>(u[i + 1])) != 0;
-    const bool startsWord = i == 0 || !IsAlnum(u[i - 1]) || (i >= 4 && u.compare(i - 4, 4, "DIMM") == 0);
-    const bool endsWord = i + 2 >= u.size() || !IsAlnum(u[i + 2]);
-    if (letter && digit && startsWord && endsWord) return std::string("CH") + u[i];
+  for (const std::string& text : {loc, bank}) {
+    const std::string key = ControllerKey(text);
+    if (!key.empty()) return "controller:" + key;
   }
+  size_t rest = 0;
+  const std::string socket = SocketPrefix(loc, &rest);
+  const size_t at = LetterDigitAt(loc.substr(rest));
+  if (at != std::string::npos) {
+    const char letter = loc[rest + at];
+    if (!socket.empty()) return "socket:" + socket + "/" + letter;
+    return std::string("letter:") + letter;
+  }
+  const std::string alone = LetterAlone(loc);
+  if (!alone.empty()) return "letter:" + alone;
+  const int n = BankNumber(bank);
+  if (n >= 0 && SaysNothingAboutChannels(loc)) return "bank-pair:" + std::to_string(n / 2);
   return {};
+}
+
+int CountChannels(const std::vector<ModuleFacts>& modules) {
+  if (modules.empty()) return 0;
+  if (modules.size() == 1 && !LowPower(modules[0])) return 1;
+  std::map<std::string, int> widthOf;  // key -> widest module on it
+  std::map<std::string, int> modulesOn;
+  std::string form;
+  for (const ModuleFacts& m : modules) {
+    if (m.channel.empty()) return 0;
+    const std::string f = m.channel.substr(0, m.channel.find(':'));
+    if (!form.empty() && f != form) return 0;  // two naming forms on one machine: cannot tell
+    form = f;
+    int& w = widthOf[m.channel];
+    w = std::max(w, m.dataWidth);
+    ++modulesOn[m.channel];
+  }
+  // Bank numbers say a channel only when each pair holds one module. A letter that more than two
+  // modules share is no channel (some servers name the socket by the letter: "A1" to "A12").
+  for (const auto& [key, n] : modulesOn) {
+    if (form == "bank-pair" && n > 1) return 0;
+    if ((form == "letter" || form == "socket") && n > 2) return 0;
+  }
+  bool lowPower = false;
+  for (const ModuleFacts& m : modules) lowPower = lowPower || LowPower(m);
+  if (!lowPower) return static_cast<int>(widthOf.size());
+  // Soldered LPDDR: narrow channels, counted as the 64-bit channels their widths add up to.
+  int bits = 0;
+  for (const auto& [key, w] : widthOf) {
+    if (w <= 0) return 0;
+    bits += w;
+  }
+  return std::max(1, bits / 64);
 }
 
 std::string ChannelWord(int channels) {
   switch (channels) {
-    case 1: return "Single";
-    case 2: return "Dual";
-    case 3: return "Triple";
-    case 4: return "Quad";
-    default: return std::to_string(channels);
+    case 1:
+      return "Single";
+    case 2:
+      return "Dual";
+    case 3:
+      return "Triple";
+    case 4:
+      return "Quad";
+    default:
+      return std::to_string(channels);
   }
+}
+
+int ConfiguredRate(int field, int rated, const std::vector<int>& spdRates, const std::string& type,
+                   int version) {
+  if (field <= 0) return 0;
+  if (version >= 301) return field;  // MT/s by definition
+  std::vector<int> known = spdRates;
+  if (rated > 0) known.push_back(rated);
+  for (int k : known)
+    if (SameRate(k, field)) return field;
+  for (int k : known)
+    if (SameRate(k, 2 * field)) return 2 * field;
+  const int minimum = TypeMinimumRate(type);
+  if (minimum > 0 && field < minimum * 99 / 100 && 2 * field >= minimum * 99 / 100) return 2 * field;
+  return field;
 }
 
 std::vector<SpdImage> ReadSpdImages(const Root& root, const Deadline& deadline) {
@@ -81,7 +237,8 @@ std::vector<SpdImage> ReadSpdImages(const Root& root, const Deadline& deadline) 
   return images;
 }
 
-MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std::vector<SpdImage>& spdImages) {
+MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
+                          const std::vector<SpdImage>& spdImages) {
   MemoryFacts m;
   std::vector<SpdFacts> spds;
   std::vector<std::string> spdDevices;
@@ -93,22 +250,36 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std
   }
   std::vector<bool> spdUsed(spds.size(), false);
 
-  // Populated SMBIOS slots first; each takes the SPD image with its serial, else its part
-  // number, else the next unused one.
-  for (const SmbiosMemoryDevice& d : smbios.memoryDevices) {
+  // The memory devices: the firmware's table when we could read it, else udev's copy of them.
+  std::vector<SmbiosMemoryDevice> devices = smbios.memoryDevices;
+  std::string deviceSource = "SMBIOS memory device";
+  bool tableReadable = smbios.present;
+  if (devices.empty()) {
+    const UdevMemory udev = ReadUdevMemory(root);
+    if (udev.present) {
+      devices = udev.devices;
+      deviceSource = "udev database memory device";
+    }
+  }
+
+  // Populated slots first; each takes the SPD image with its serial, else its part number,
+  // else the next unused one.
+  int fieldRate = 0, ratedRate = 0;
+  for (const SmbiosMemoryDevice& d : devices) {
     if (!d.sizeKnown || d.sizeMBytes == 0) continue;
     ModuleFacts mod;
-    mod.source = "SMBIOS memory device";
+    mod.source = deviceSource;
     mod.locator = d.locator;
     mod.bankLocator = d.bankLocator;
     mod.type = d.type;
     mod.format = d.formFactor;
-    mod.maker = d.manufacturer;
+    mod.maker = !d.moduleMaker.empty() ? d.moduleMaker : MakerFromSmbiosText(d.manufacturer);
     mod.part = d.partNumber;
     mod.serial = d.serial;
     mod.sizeMBytes = d.sizeMBytes;
     mod.maxRate = static_cast<int>(d.speed);
     mod.ranks = d.ranks;
+    mod.dataWidth = d.dataWidth;
     mod.channel = ChannelOf(d.locator, d.bankLocator);
     int pick = -1;
     for (size_t i = 0; i < spds.size() && pick < 0; ++i)
@@ -120,12 +291,17 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std
     if (pick >= 0) {
       spdUsed[pick] = true;
       mod.spd = spds[pick];
-      mod.source = "module EEPROM " + spdDevices[pick] + ", SMBIOS memory device";
+      mod.source = "module EEPROM " + spdDevices[pick] + ", " + deviceSource;
     }
-    if (m.configuredRate == 0 && d.configuredSpeed > 0) m.configuredRate = static_cast<int>(d.configuredSpeed);
+    if (fieldRate == 0 && d.configuredSpeed > 0) {
+      fieldRate = static_cast<int>(d.configuredSpeed);
+      ratedRate = static_cast<int>(d.speed);
+    }
     m.modules.push_back(mod);
   }
-  // SPD images with no SMBIOS slot to go with (tables not readable).
+  if (!m.modules.empty())
+    AddSource(&m.sources, deviceSource == "SMBIOS memory device" ? "SMBIOS table" : "udev database");
+  // SPD images with no slot to go with (neither the table nor udev readable).
   for (size_t i = 0; i < spds.size(); ++i) {
     if (spdUsed[i]) continue;
     ModuleFacts mod;
@@ -136,10 +312,13 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std
   // SPD facts where readable override what the firmware's table says about the module.
   for (ModuleFacts& mod : m.modules) {
     if (!mod.spd) continue;
+    AddSource(&m.sources, "SPD EEPROM");
     const SpdFacts& s = *mod.spd;
     mod.type = s.type;
     if (!s.format.empty()) mod.format = s.format;
-    mod.maker = SpdMaker(s);
+    // An SPD without a maker code (0, or the continuation byte alone) leaves the firmware's.
+    const int code = s.makerCode & 0x7F;
+    if (code != 0 && code != 0x7F) mod.maker = JedecMakerName(s.makerCode);
     if (!s.part.empty()) mod.part = s.part;
     mod.serial = s.serial;
     if (s.sizeMBytes) mod.sizeMBytes = s.sizeMBytes;
@@ -160,7 +339,7 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std
           size = std::stoull(root.Attribute(dir + "size"));
         } catch (...) {
         }
-        if (size == 0) continue;
+        if (size == 0 || size > (uint64_t{1} << 24)) continue;
         ModuleFacts mod;
         mod.source = "EDAC " + mc + "/" + dimm;
         mod.sizeMBytes = size;
@@ -171,36 +350,64 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios, const std
             break;
           }
         }
-        if (kind.find("UNBUFFERED") != std::string::npos) mod.format = "UDIMM";
-        else if (kind.find("REGISTERED") != std::string::npos) mod.format = "RDIMM";
+        if (kind.find("UNBUFFERED") != std::string::npos)
+          mod.format = "UDIMM";
+        else if (kind.find("REGISTERED") != std::string::npos)
+          mod.format = "RDIMM";
         mod.locator = root.Attribute(dir + "dimm_label");
-        const std::string location = root.Attribute(dir + "dimm_location");
-        const std::string u = Upper(location);
-        const size_t at = u.find("CHANNEL");
-        if (at != std::string::npos) mod.channel = mc + ChannelKeyAt(u, at);
+        const std::string key = ChannelWordKey(Upper(root.Attribute(dir + "dimm_location")));
+        if (!key.empty()) mod.channel = "edac:" + mc + "/" + key;
         m.modules.push_back(mod);
+        AddSource(&m.sources, "EDAC");
       }
     }
   }
 
-  std::set<std::string> channels;
-  bool everyChannelKnown = !m.modules.empty();
   for (const ModuleFacts& mod : m.modules) {
     m.sizeMBytes += mod.sizeMBytes;
     if (m.type.empty()) m.type = mod.type;
-    if (mod.channel.empty()) everyChannelKnown = false;
-    else channels.insert(mod.channel);
   }
-  if (m.modules.size() == 1) m.channels = 1;
-  else if (everyChannelKnown) m.channels = static_cast<int>(channels.size());
+  m.channels = CountChannels(m.modules);
 
-  // Timings: the SPD's minimum times at the speed the board runs the memory.
+  // No source knows the modules: the kernel still knows how much memory there is.
+  if (m.sizeMBytes == 0) {
+    if (const std::optional<std::string> info = root.Read("/proc/meminfo", 16384)) {
+      const size_t at = info->find("MemTotal:");
+      if (at != std::string::npos) {
+        try {
+          const uint64_t kBytes = std::stoull(info->substr(at + 9));
+          const uint64_t gBytes = (kBytes + 1024 * 1024 - 1) / (1024 * 1024);
+          if (gBytes > 0 && gBytes < (uint64_t{1} << 24)) {
+            m.sizeMBytes = gBytes * 1024;
+            AddSource(&m.sources, "/proc/meminfo (size only)");
+          }
+        } catch (...) {
+        }
+      }
+    }
+  }
+
+  // The configured speed, reconciled with what the modules are rated for.
+  std::vector<int> spdRates;
+  for (const ModuleFacts& mod : m.modules) {
+    if (!mod.spd) continue;
+    spdRates.push_back(mod.spd->maxRate);
+    for (const SpdProfile& p : mod.spd->profiles) spdRates.push_back(p.rate);
+  }
+  m.configuredRate = ConfiguredRate(fieldRate, ratedRate, spdRates, m.type, smbios.version);
+
+  // Timings as the board runs them: a profile at the configured speed, else the JEDEC grade.
   for (const ModuleFacts& mod : m.modules) {
     if (mod.spd && m.configuredRate > 0) {
-      m.timings = TimingsAt(*mod.spd, m.configuredRate);
+      m.timings = TimingsAsRun(*mod.spd, m.configuredRate, &m.timingsSource);
       break;
     }
   }
+
+  // Told only when the table is there and root's alone, not where a machine has none.
+  const bool anyModuleSource = !devices.empty() || !spds.empty() || !m.modules.empty();
+  const char* table = "/sys/firmware/dmi/tables/DMI";
+  m.restricted = !tableReadable && !anyModuleSource && root.Exists(table) && !root.Read(table, 1);
   return m;
 }
 

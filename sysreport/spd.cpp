@@ -1,5 +1,6 @@
 #include "sysreport/spd.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,24 +43,37 @@ std::string MadeWeek(const std::string& s, size_t o) {
 
 std::string Format34(uint8_t code) {  // DDR3 and DDR4 module type nibble
   switch (code & 0x0F) {
-    case 0x01: return "RDIMM";
-    case 0x02: return "UDIMM";
-    case 0x03: return "SO-DIMM";
-    case 0x04: return "LRDIMM";
-    case 0x05: return "Mini-RDIMM";
-    case 0x06: return "Mini-UDIMM";
-    default: return {};
+    case 0x01:
+      return "RDIMM";
+    case 0x02:
+      return "UDIMM";
+    case 0x03:
+      return "SO-DIMM";
+    case 0x04:
+      return "LRDIMM";
+    case 0x05:
+      return "Mini-RDIMM";
+    case 0x06:
+      return "Mini-UDIMM";
+    default:
+      return {};
   }
 }
 
 std::string Format5(uint8_t code) {
   switch (code & 0x0F) {
-    case 0x01: return "RDIMM";
-    case 0x02: return "UDIMM";
-    case 0x03: return "SO-DIMM";
-    case 0x04: return "LRDIMM";
-    case 0x0B: return "Solder down";
-    default: return {};
+    case 0x01:
+      return "RDIMM";
+    case 0x02:
+      return "UDIMM";
+    case 0x03:
+      return "SO-DIMM";
+    case 0x04:
+      return "LRDIMM";
+    case 0x0B:
+      return "Solder down";
+    default:
+      return {};
   }
 }
 
@@ -67,6 +81,74 @@ uint64_t CasBits(const std::string& s, size_t from, size_t count) {
   uint64_t mask = 0;
   for (size_t i = 0; i < count; ++i) mask |= static_cast<uint64_t>(B(s, from + i)) << (8 * i);
   return mask;
+}
+
+// Intel XMP 2.0 on DDR4: magic 0x0C 0x4A at 384, enable bits at 386, two profiles of 47 bytes at
+// 393 and 440 whose times are medium time base (125 ps) counts with fine corrections.
+void Xmp2Profiles(const std::string& s, SpdFacts* f) {
+  if (B(s, 384) != 0x0C || B(s, 385) != 0x4A) return;
+  for (int p = 0; p < 2; ++p) {
+    if (!((B(s, 386) >> p) & 1)) continue;
+    const size_t o = p == 0 ? 393 : 440;
+    SpdProfile x;
+    x.name = "XMP 2.0 profile " + std::to_string(p + 1);
+    x.tCK = int64_t{B(s, o + 3)} * 125 + Fine(s, o + 38);
+    x.tAA = int64_t{B(s, o + 8)} * 125 + Fine(s, o + 37);
+    x.tRCD = int64_t{B(s, o + 9)} * 125 + Fine(s, o + 36);
+    x.tRP = int64_t{B(s, o + 10)} * 125 + Fine(s, o + 35);
+    x.tRAS = (int64_t{B(s, o + 11) & 0x0F} << 8 | B(s, o + 12)) * 125;
+    x.tRFC = int64_t{W(s, o + 14)} * 125;
+    const uint64_t cas = CasBits(s, o + 4, 4);
+    x.casMask = cas & 0x3FFFFFFF;
+    x.casBase = (cas >> 31) & 1 ? 23 : 7;
+    x.rate = RateForCycle(x.tCK);
+    if (x.tCK > 0 && x.tAA > 0 && x.rate > 0) f->profiles.push_back(x);
+  }
+}
+
+// Intel XMP 3.0 on DDR5: magic 0x0C 0x4A at 640, enable bits at 643, three profiles of 64 bytes
+// from 704; times in picoseconds, tRFC1 in nanoseconds, as the JEDEC part of the image.
+void Xmp3Profiles(const std::string& s, SpdFacts* f) {
+  if (B(s, 640) != 0x0C || B(s, 641) != 0x4A) return;
+  for (int p = 0; p < 3; ++p) {
+    if (!((B(s, 643) >> p) & 1)) continue;
+    const size_t o = 704 + 64 * static_cast<size_t>(p);
+    SpdProfile x;
+    x.name = "XMP 3.0 profile " + std::to_string(p + 1);
+    x.tCK = W(s, o + 5);
+    x.casMask = CasBits(s, o + 7, 5);
+    x.casBase = 20;
+    x.casStep = 2;
+    x.tAA = W(s, o + 13);
+    x.tRCD = W(s, o + 15);
+    x.tRP = W(s, o + 17);
+    x.tRAS = W(s, o + 19);
+    x.tRFC = int64_t{W(s, o + 25)} * 1000;
+    x.rate = RateForCycle(x.tCK);
+    if (x.tCK > 0 && x.tAA > 0 && x.rate > 0) f->profiles.push_back(x);
+  }
+}
+
+// AMD EXPO on DDR5: "EXPO" at 832, two profiles of 40 bytes from 842 (three voltages and a
+// reserved byte, then tCK, tAA, tRCD, tRP, tRAS, tRC, tWR in picoseconds and tRFC1 in nanoseconds).
+// A profile counts when its times are filled in.
+void ExpoProfiles(const std::string& s, SpdFacts* f) {
+  if (s.size() < 896 || s.compare(832, 4, "EXPO") != 0) return;
+  for (int p = 0; p < 2; ++p) {
+    const size_t o = 842 + 40 * static_cast<size_t>(p);
+    SpdProfile x;
+    x.name = "EXPO profile " + std::to_string(p + 1);
+    x.tCK = W(s, o + 4);
+    x.tAA = W(s, o + 6);
+    x.tRCD = W(s, o + 8);
+    x.tRP = W(s, o + 10);
+    x.tRAS = W(s, o + 12);
+    x.tRFC = int64_t{W(s, o + 18)} * 1000;
+    x.casBase = 20;
+    x.casStep = 2;
+    x.rate = RateForCycle(x.tCK);
+    if (x.tCK > 0 && x.tAA > 0 && x.rate > 0) f->profiles.push_back(x);
+  }
 }
 
 std::optional<SpdFacts> Ddr4(const std::string& s) {
@@ -102,6 +184,7 @@ std::optional<SpdFacts> Ddr4(const std::string& s) {
   f.madeWeek = MadeWeek(s, 323);
   f.serial = Hex(s, 325, 4);
   f.part = Ascii(s, 329, 20);
+  Xmp2Profiles(s, &f);
   return f;
 }
 
@@ -120,7 +203,8 @@ std::optional<SpdFacts> Ddr5(const std::string& s) {
   const int busPerChannel = 8 << (B(s, 235) & 0x07);
   const int subChannels = ((B(s, 235) >> 5) & 0x03) + 1;
   if (dieGbits && dies && ((B(s, 6) >> 5) & 0x07) <= 3 && (B(s, 235) & 0x07) <= 3)
-    f.sizeMBytes = static_cast<uint64_t>(subChannels) * (busPerChannel / width) * dies * dieGbits * 1024 / 8 * f.ranks;
+    f.sizeMBytes =
+        static_cast<uint64_t>(subChannels) * (busPerChannel / width) * dies * dieGbits * 1024 / 8 * f.ranks;
   f.tCKmin = W(s, 20);
   f.tAAmin = W(s, 30);
   f.tRCDmin = W(s, 32);
@@ -135,6 +219,8 @@ std::optional<SpdFacts> Ddr5(const std::string& s) {
   f.madeWeek = MadeWeek(s, 515);
   f.serial = Hex(s, 517, 4);
   f.part = Ascii(s, 521, 30);
+  Xmp3Profiles(s, &f);
+  ExpoProfiles(s, &f);
   return f;
 }
 
@@ -172,10 +258,11 @@ std::optional<SpdFacts> Ddr3(const std::string& s) {
   return f;
 }
 
-// One clock count the way the JEDEC rounding rule gives it: truncate(t / tCK + 0.974).
-int Clocks(int64_t tPs, int64_t tCKps) {
-  if (tPs <= 0 || tCKps <= 0) return 0;
-  return static_cast<int>((tPs * 1000 / tCKps + 974) / 1000);
+// One clock count the way the JEDEC rounding rule gives it: truncate(t / tCK + 0.974), with tCK
+// taken from the transfer rate itself (a 6000 MT/s clock is 333.3 ps; 333 would turn CL30 into 31).
+int Clocks(int64_t tPs, int rateMTs) {
+  if (tPs <= 0 || rateMTs <= 0 || tPs > (int64_t{1} << 40)) return 0;
+  return static_cast<int>((tPs * rateMTs / 2000 + 974) / 1000);
 }
 
 }  // namespace
@@ -184,7 +271,8 @@ uint16_t SpdCrc16(const std::string& bytes, size_t begin, size_t end) {
   uint16_t crc = 0;
   for (size_t i = begin; i < end && i < bytes.size(); ++i) {
     crc ^= static_cast<uint16_t>(static_cast<uint8_t>(bytes[i]) << 8);
-    for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? static_cast<uint16_t>(crc << 1 ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+    for (int b = 0; b < 8; ++b)
+      crc = (crc & 0x8000) ? static_cast<uint16_t>(crc << 1 ^ 0x1021) : static_cast<uint16_t>(crc << 1);
   }
   return crc;
 }
@@ -192,8 +280,8 @@ uint16_t SpdCrc16(const std::string& bytes, size_t begin, size_t end) {
 int RateForCycle(int64_t tCKps) {
   if (tCKps <= 0) return 0;
   const double rate = 2000000.0 / static_cast<double>(tCKps);
-  static const int kRates[] = {800,  1066, 1333, 1600, 1866, 2133, 2400, 2666, 2933, 3200, 3466, 3600,
-                               4000, 4266, 4400, 4800, 5200, 5600, 6000, 6400, 6800, 7200, 7600, 8000, 8400, 8800};
+  static const int kRates[] = {800,  1066, 1333, 1600, 1866, 2133, 2400, 2666, 2933, 3200, 3466, 3600, 4000,
+                               4266, 4400, 4800, 5200, 5600, 6000, 6400, 6800, 7200, 7600, 8000, 8400, 8800};
   for (int r : kRates)
     if (std::abs(rate - r) <= r * 0.005) return r;
   return static_cast<int>(rate + 0.5);
@@ -201,12 +289,39 @@ int RateForCycle(int64_t tCKps) {
 
 std::optional<SpdFacts> DecodeSpd(const std::string& image) {
   switch (B(image, 2)) {
-    case 0x0B: return Ddr3(image);
-    case 0x0C: return Ddr4(image);
-    case 0x12: return Ddr5(image);
-    default: return std::nullopt;
+    case 0x0B:
+      return Ddr3(image);
+    case 0x0C:
+      return Ddr4(image);
+    case 0x12:
+      return Ddr5(image);
+    default:
+      return std::nullopt;
   }
 }
+
+namespace {
+
+std::optional<SpdTimings> ClocksAt(int rate, int64_t tAA, int64_t tRCD, int64_t tRP, int64_t tRAS,
+                                   int64_t tRFC, uint64_t casMask, int casBase, int casStep) {
+  SpdTimings t;
+  t.cl = Clocks(tAA, rate);
+  for (int bit = 0; bit < 64 && casMask; ++bit) {
+    const int cl = casBase + bit * casStep;
+    if (((casMask >> bit) & 1) && cl >= t.cl) {
+      t.cl = cl;
+      break;
+    }
+  }
+  t.rcd = Clocks(tRCD, rate);
+  t.rp = Clocks(tRP, rate);
+  t.ras = Clocks(tRAS, rate);
+  t.rfc = Clocks(tRFC, rate);
+  if (t.cl <= 0 || t.rcd <= 0 || t.rp <= 0) return std::nullopt;
+  return t;
+}
+
+}  // namespace
 
 std::optional<SpdTimings> TimingsAt(const SpdFacts& spd, int rateMTs) {
   if (rateMTs <= 0 || spd.tCKmin <= 0) return std::nullopt;
@@ -214,38 +329,27 @@ std::optional<SpdTimings> TimingsAt(const SpdFacts& spd, int rateMTs) {
   // Faster than the module's own fastest listed speed: its minimum times do not describe how the
   // board drives it (an overclocking profile does), so no timings are given.
   if (tCK + 1 < spd.tCKmin) return std::nullopt;
-  SpdTimings t;
-  t.cl = Clocks(spd.tAAmin, tCK);
-  for (int bit = 0; bit < 64; ++bit) {
-    const int cl = spd.casBase + bit * spd.casStep;
-    if (((spd.casMask >> bit) & 1) && cl >= t.cl) {
-      t.cl = cl;
-      break;
-    }
-  }
-  t.rcd = Clocks(spd.tRCDmin, tCK);
-  t.rp = Clocks(spd.tRPmin, tCK);
-  t.ras = Clocks(spd.tRASmin, tCK);
-  t.rfc = Clocks(spd.tRFCmin, tCK);
-  if (t.cl <= 0 || t.rcd <= 0 || t.rp <= 0) return std::nullopt;
-  return t;
+  return ClocksAt(rateMTs, spd.tAAmin, spd.tRCDmin, spd.tRPmin, spd.tRASmin, spd.tRFCmin, spd.casMask,
+                  spd.casBase, spd.casStep);
 }
 
-std::string JedecMakerName(uint16_t code) {
-  struct Maker {
-    uint16_t code;
-    const char* name;
-  };
-  // Bank byte with its parity bit, then the code, as modules store them.
-  static const Maker kMakers[] = {
-      {0x80CE, "Samsung"},  {0x802C, "Micron"},   {0x80AD, "SK Hynix"}, {0x0198, "Kingston"},
-      {0x029E, "Corsair"},  {0x04CD, "G.Skill"},  {0x04EF, "Team Group"}, {0x04CB, "A-DATA"},
-      {0x859B, "Crucial"},  {0x830B, "Nanya"}};
-  for (const Maker& m : kMakers)
-    if (m.code == code) return m.name;
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "JEDEC bank %d code 0x%02X", ((code >> 8) & 0x7F) + 1, code & 0xFF);
-  return buf;
+bool SameRate(int a, int b) {
+  if (a <= 0 || b <= 0) return false;
+  return std::abs(a - b) * 200 <= std::max(a, b);
+}
+
+std::optional<SpdTimings> TimingsAsRun(const SpdFacts& spd, int rateMTs, std::string* source) {
+  if (rateMTs <= 0) return std::nullopt;
+  for (const SpdProfile& p : spd.profiles) {
+    if (!SameRate(p.rate, rateMTs)) continue;
+    std::optional<SpdTimings> t =
+        ClocksAt(rateMTs, p.tAA, p.tRCD, p.tRP, p.tRAS, p.tRFC, p.casMask, p.casBase, p.casStep);
+    if (t && source) *source = p.name;
+    return t;
+  }
+  std::optional<SpdTimings> t = TimingsAt(spd, rateMTs);
+  if (t && source) *source = "JEDEC";
+  return t;
 }
 
 }  // namespace sysreport

@@ -2,6 +2,7 @@
 
 #include "app/cli/commands.h"
 #include "app/core/report_summary.h"
+#include "sysinfo/panels.h"
 #include "sysinfo/runner.h"
 #include "sysinfo/system_spec.h"
 
@@ -26,6 +27,8 @@ int ReportLive(const std::vector<std::string>& args) {
   spec.lines = sysinfo::ConvertReport(report);
   workers.Stop();
   if (!error.empty()) std::fprintf(stderr, "quorvex-cli: %s\n", error.c_str());
+  if (const std::string notice = sysinfo::MemoryNotice(spec); !notice.empty())
+    std::fprintf(stderr, "quorvex-cli: %s\n", notice.c_str());
   core::PrintReportSummary(spec, stdout);
   return std::ferror(stdout) || !error.empty() ? 1 : 0;
 }

@@ -16,6 +16,7 @@
 #include "app/core/record.h"
 #include "online/lookups.h"
 #include "platform/file_version.h"
+#include "sysinfo/panels.h"
 
 namespace cli {
 
@@ -196,6 +197,8 @@ int Run(const std::vector<std::string>& args) {
   sysinfo::LoadWorkers workers;
   std::fprintf(stderr, "Gathering the system information...\n");
   core::MachineFacts facts = core::Button2Click(view, core::RealGatheringSteps(view, workers));
+  if (const std::string notice = sysinfo::MemoryNotice(facts.spec); !notice.empty())
+    std::fprintf(stderr, "quorvex-cli: %s\n", notice.c_str());
   const sysinfo::PanelTexts panels = core::ReadPanels(view);
   PrintPanels(panels);
   std::fflush(stdout);

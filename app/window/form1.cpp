@@ -394,6 +394,8 @@ void TForm1::Button2Click() {
       options_.gatheringSteps ? options_.gatheringSteps(*this) : core::RealGatheringSteps(*this, loadWorkers);
   facts_ = core::Button2Click(*this, steps);
   run_->Environment().machineIdHash = facts_.machineIdHash;
+  // Why the memory facts are missing, where a normal user cannot read them: said quietly, here.
+  ramp->setToolTip(QString::fromStdString(sysinfo::MemoryNotice(facts_.spec)));
 }
 
 void TForm1::Button7Click() {

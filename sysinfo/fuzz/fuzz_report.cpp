@@ -1,5 +1,7 @@
 // libFuzzer target: arbitrary bytes as a hardware report through the conversion, every lookup
-// the program makes, the panels and the text steps that read report values.
+// the program makes, the panels and the text steps that read report values; and the same bytes as
+// udev's database entry for the memory devices (/run/udev/data/+dmi:id) through the report tool's
+// memory rules (channels, maker codes, configured speed).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +12,15 @@
 #include "sysinfo/panels.h"
 #include "sysinfo/system_spec.h"
 #include "sysinfo/text.h"
+#include "sysreport/jedec.h"
+#include "sysreport/memory.h"
+#include "sysreport/udev.h"
+
+// The fuzzer never runs the modules: empty images stand in for the ones the program carries.
+extern "C" const unsigned char membw_module_start[1] = {0};
+extern "C" const unsigned long long membw_module_size = 0;
+extern "C" const unsigned char memlat_module_start[1] = {0};
+extern "C" const unsigned long long memlat_module_size = 0;
 
 namespace {
 
@@ -64,5 +75,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   parser.SetPrefix(core::kReadPrefix);
   parser.OnLibraryOutput(first.c_str());
   core::AverageSamples(samples, core::kReadPrefix);
+
+  const sysreport::UdevMemory udev = sysreport::ParseUdevMemory(bytes);
+  Check(udev.devices.size() <= 256);
+  sysreport::SmbiosFacts facts;
+  facts.memoryDevices = udev.devices;
+  const sysreport::MemoryFacts memory =
+      sysreport::CollectMemory(sysreport::Root("/nonexistent-quorvex-root"), facts, {});
+  Check(memory.channels >= 0 && memory.configuredRate >= 0 && memory.modules.size() <= udev.devices.size());
+  for (const sysreport::SmbiosMemoryDevice& d : udev.devices) {
+    Check(!d.sizeKnown || d.sizeMBytes <= (uint64_t{1} << 24));
+    (void)sysreport::MakerFromSmbiosText(d.manufacturer);
+  }
+  (void)sysreport::MakerFromCodeText(first);
+  (void)sysreport::ChannelOf(first, bytes.substr(0, 64));
   return 0;
 }

@@ -136,6 +136,18 @@ TEST_F(Window, AnEmptySystemReportClosesTheUploadGate) {
   EXPECT_TRUE(form.button7->isEnabled());
 }
 
+TEST_F(Window, MemoryFactsRootAloneCouldReadAreExplainedInTheMemoryPanelsTooltip) {
+  TForm1 form(QuickOptions({"Quorvex hardware report", "Machine", "", "Chipset", "--------", "",
+                            "Memory Size\t\t16 GBytes",
+                            "Memory Access\t\tSMBIOS table root only, no udev memory entry, no SPD EEPROM"}));
+  EXPECT_EQ(form.Caption(form.ramp), "16 GB - * - 0 MHz - * Channel");
+  EXPECT_EQ(Std(form.ramp->toolTip()), sysinfo::MemoryNotice(form.Spec()));
+  EXPECT_NE(Std(form.ramp->toolTip()), "");
+  EXPECT_TRUE(messages.empty());  // told quietly, never in a message box
+  TForm1 known(QuickOptions(FixtureReport()));
+  EXPECT_TRUE(known.ramp->toolTip().isEmpty());
+}
+
 // --- The run ---
 
 TEST_F(Window, WithNoTestSelectedTheRunOnlyRecomputesTheScore) {
