@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -200,6 +201,40 @@ TEST_F(RunningWindow, TabNeverReachesAControlOutOfView) {
   QApplication::sendEvent(form->button7, &space);
   QApplication::sendEvent(form->button7, &spaceUp);
   EXPECT_EQ(host->calls.size(), 11u);
+}
+
+// Counts the paint events of every main window.
+class WindowPaints : public QObject {
+ public:
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::Paint && qobject_cast<TForm1*>(object) != nullptr) ++paints;
+    return false;
+  }
+};
+
+TEST(StartUp, TheWindowIsPaintedBeforeTheSlowSteps) {
+  ::setenv("QUORVEX_SERVER", "http://127.0.0.1:9", 1);  // the version check fails at once
+  WindowPaints counter;
+  qApp->installEventFilter(&counter);
+  int paintsAtGathering = -1;
+  window::FormOptions options;
+  options.messageSink = [](const std::string&, const std::string&) {};
+  options.makeHost = [](const sysinfo::SystemSpec&) { return std::make_unique<fakes::QuickHost>(); };
+  options.gatheringSteps = [&](core::BenchView&) {
+    core::GatheringSteps steps;
+    steps.runReportTool = [&](std::string*) {
+      paintsAtGathering = counter.paints;
+      return std::vector<std::string>{};
+    };
+    return steps;
+  };
+  TForm1 form(options);
+  qApp->removeEventFilter(&counter);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_GT(paintsAtGathering, 0);
 }
 
 }  // namespace
