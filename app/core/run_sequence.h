@@ -128,8 +128,8 @@ class RunSequence {
   void UpdateScore();
 
   // Ends the run after the module call in progress (a module cannot be interrupted): no further
-  // call, no result from the unfinished test, no log line, no message. Safe from any thread and
-  // from a signal handler.
+  // call, no result from the unfinished test, no log line, no message; for good, as the program
+  // is about to end (window closed, Ctrl+C). Safe from any thread and from a signal handler.
   void RequestStop() { stop_.store(true); }
   bool StopRequested() const { return stop_.load(); }
   // True while Button7Click or a test runs.
