@@ -1,11 +1,12 @@
-// What every kernel shares around its loop: buffers from the C heap, filled before the first
-// counter reading, released (last allocated first) after the second; and the pass-loop
-// skeletons that the family files wrap around their chunk bodies.
+// What every kernel shares around its loop: buffers from the C heap, made present and filled
+// before the first counter reading, released (last allocated first) after the second; and the
+// pass-loop skeletons that the family files wrap around their chunk bodies.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/memory.h"
 #include "procedures.h"
 #include "timing.h"
 
@@ -22,6 +23,9 @@ class Arrays {
     for (int i = 0; i < count_; ++i) {
       arrays_[i] = std::malloc(bytes);
       if (!arrays_[i]) ok_ = false;
+    }
+    if (ok_) {
+      for (int i = 0; i < count_; ++i) platform::PrefaultPages(arrays_[i], bytes);
     }
   }
   ~Arrays() { Release(); }

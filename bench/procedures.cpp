@@ -1,8 +1,11 @@
 #include "procedures.h"
 
 #include "format.h"
+#include "timing.h"
 
 namespace membw_internal {
+
+CounterObserver counterObserver = nullptr;
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include "app/cli/commands.h"
@@ -23,6 +24,39 @@ namespace cli {
 namespace {
 
 std::optional<TerminalRun> lastRun;
+
+// Ctrl+C during a run: the module call in progress finishes, then the run stops (a second Ctrl+C
+// ends the program at once). Only async-signal-safe work here: an atomic store and write(2).
+core::RunSequence* runToStop = nullptr;
+
+void OnInterrupt(int) {
+  if (runToStop != nullptr) runToStop->RequestStop();
+  static const char kNote[] = "\nStopping after the module call in progress (Ctrl+C again ends at once)...\n";
+  const ssize_t ignored = ::write(2, kNote, sizeof kNote - 1);
+  (void)ignored;
+}
+
+// Catches SIGINT for as long as it lives, with the earlier handling restored after.
+class InterruptStops {
+ public:
+  explicit InterruptStops(core::RunSequence& run) {
+    runToStop = &run;
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(SIGINT, &action, &previous_);
+  }
+  ~InterruptStops() {
+    ::sigaction(SIGINT, &previous_, nullptr);
+    runToStop = nullptr;
+  }
+  InterruptStops(const InterruptStops&) = delete;
+  InterruptStops& operator=(const InterruptStops&) = delete;
+
+ private:
+  struct sigaction previous_ = {};
+};
 
 const char* BarName(core::BarId id) {
   switch (id) {
@@ -117,6 +151,11 @@ class TerminalView : public core::BenchView {
     std::fprintf(stderr, "%-8s done: %s\n", BarName(id), bars_[static_cast<int>(id)].caption.c_str());
     current_.reset();
   }
+  void ShowSamples(core::BarId id, const core::SampleSummary& summary, const std::string&) override {
+    spreads_[static_cast<int>(id)] = core::SpreadText(summary);
+  }
+  // "5 samples, spread 0.42 %" for a test of this run, empty for one that did not run.
+  const std::string& Spread(core::BarId id) const { return spreads_[static_cast<int>(id)]; }
 
  private:
   void EndProgressLine() {
@@ -125,6 +164,7 @@ class TerminalView : public core::BenchView {
   }
 
   std::array<core::BarValue, 4> bars_;
+  std::array<std::string, 4> spreads_;
   std::map<core::Control, bool> checked_;
   std::map<core::Control, bool> enabled_;
   std::map<core::Panel, std::string> panels_;
@@ -218,12 +258,21 @@ int Run(const std::vector<std::string>& args) {
   view.SetChecked(core::Control::CheckBox5, log);
 
   const size_t messagesBefore = view.Messages().size();
-  run.Button7Click();
+  {
+    const InterruptStops interrupt(run);
+    run.Button7Click();
+  }
+  if (run.StopRequested()) {
+    std::fprintf(stderr, "Stopped: the run was interrupted; nothing was logged.\n");
+    return 130;
+  }
   const bool runFailed = view.Messages().size() > messagesBefore;
 
   std::printf("\n");
   for (core::BarId id : {core::BarId::Read, core::BarId::Write, core::BarId::Copy, core::BarId::Latency}) {
     std::printf("%s\n", view.Bar(id).caption.c_str());
+    // How steady the figure is: the samples behind it and their spread (max - min over the mean).
+    if (!view.Spread(id).empty()) std::printf("    %s\n", view.Spread(id).c_str());
   }
   std::printf("%sGByte/s\n", view.ScoreCaption() == "--.--" ? "--.-- " : view.ScoreCaption().c_str());
   if (log && !runFailed) std::printf("Logged to %s\n", environment.logPath.c_str());

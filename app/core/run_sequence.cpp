@@ -36,6 +36,15 @@ int WholeValue(const std::string& text) {
   return static_cast<int>(std::clamp<int64_t>(*value, INT32_MIN, INT32_MAX));
 }
 
+// Marks a test as running for as long as its function runs, however it leaves.
+struct TestFlag {
+  explicit TestFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~TestFlag() { flag_ = false; }
+  TestFlag(const TestFlag&) = delete;
+  TestFlag& operator=(const TestFlag&) = delete;
+  bool& flag_;
+};
+
 void AddError(std::vector<std::string>& errors, const std::string& error) {
   const std::string text = error.empty() ? std::string("an unexpected error stopped the test") : error;
   if (std::find(errors.begin(), errors.end(), text) == errors.end()) errors.push_back(text);
@@ -56,7 +65,13 @@ void RunSequence::AdvanceProgress() {
   view_.RepaintProgress();
 }
 
+void RunSequence::ShowSampleSummary(BarId bar, const char* prefix) {
+  view_.ShowSamples(bar, SummariseSamples(samples_, prefix), prefix);
+}
+
 void RunSequence::RunBandwidth(const BandwidthTest& test) {
+  if (StopRequested()) return;
+  const TestFlag testing(inTest_);
   view_.TestStarted(test.bar);
   BarValue bar = view_.Bar(test.bar);
   bar.SetMax(1);
@@ -70,11 +85,17 @@ void RunSequence::RunBandwidth(const BandwidthTest& test) {
 
   bool failed = false;
   for (const char* arguments : test.arguments) {
+    if (StopRequested()) break;
     std::string error;
     bool placed = false;
     try {
-      placed = host_.RunBandwidthTest(arguments, test.prefix, samples_, [this] { view_.ProcessEvents(); },
-                                      [this] { AdvanceProgress(); }, &error);
+      // The module measures on a worker; this thread advances the progress for each of its texts.
+      view_.RunModuleCall(
+          [&](const std::function<void()>& text) {
+            placed = host_.RunBandwidthTest(
+                arguments, test.prefix, samples_, [] {}, text, &error);
+          },
+          [this] { AdvanceProgress(); });
     } catch (const std::exception& e) {
       error = e.what();
     }
@@ -83,6 +104,12 @@ void RunSequence::RunBandwidth(const BandwidthTest& test) {
       failed = true;
       break;
     }
+  }
+  // Stopped in the middle: the bar keeps what it showed, no figure from part of the calls.
+  if (StopRequested()) {
+    samples_.clear();
+    view_.SetProgressPosition(0);
+    return;
   }
   // A test that could not run all its calls shows 0 rather than a figure from part of them.
   if (failed) samples_.clear();
@@ -96,6 +123,7 @@ void RunSequence::RunBandwidth(const BandwidthTest& test) {
   view_.SetBar(test.bar, bar);
   view_.SetProgressPosition(0);
   view_.TestFinished(test.bar);
+  ShowSampleSummary(test.bar, test.prefix);
   if (!inRun_ && !errors_.empty()) {
     view_.ShowMessage(kMessageTitleRun, errors_.front());
     errors_.clear();
@@ -107,6 +135,8 @@ void RunSequence::bbwriteClick() { RunBandwidth(kWrite); }
 void RunSequence::bbcopyClick() { RunBandwidth(kCopy); }
 
 void RunSequence::bblatenClick() {
+  if (StopRequested()) return;
+  const TestFlag testing(inTest_);
   view_.TestStarted(BarId::Latency);
   BarValue bar = view_.Bar(BarId::Latency);
   bar.caption = "LATENCY";
@@ -120,10 +150,12 @@ void RunSequence::bblatenClick() {
 
   bool failed = false;
   for (int i = 0; i < 4; ++i) {
+    if (StopRequested()) break;
     std::string error;
     std::string sample;
     try {
-      sample = host_.MeasureLatencyOnce([this] { view_.ProcessEvents(); }, &error);
+      view_.RunModuleCall(
+          [&](const std::function<void()>&) { sample = host_.MeasureLatencyOnce([] {}, &error); }, [] {});
     } catch (const std::exception& e) {
       error = e.what();
       if (error.empty()) error = "an unexpected error stopped the test";
@@ -136,6 +168,11 @@ void RunSequence::bblatenClick() {
     samples_.push_back(kLatencyPrefix + sample);
     AdvanceProgress();
   }
+  if (StopRequested()) {
+    samples_.clear();
+    view_.SetProgressPosition(0);
+    return;
+  }
 
   const std::string value = failed ? std::string("0.0") : AverageSamples(samples_, kLatencyPrefix);
   // Tenths of a nanosecond: the bar is full at 150.0 ns.
@@ -145,6 +182,7 @@ void RunSequence::bblatenClick() {
   view_.SetBar(BarId::Latency, bar);
   view_.SetProgressPosition(0);
   view_.TestFinished(BarId::Latency);
+  ShowSampleSummary(BarId::Latency, kLatencyPrefix);
   if (!inRun_ && !errors_.empty()) {
     view_.ShowMessage(kMessageTitleRun, errors_.front());
     errors_.clear();
@@ -226,6 +264,7 @@ void RunSequence::Button7Click() {
                                               {Control::CheckBox3, BarId::Copy},
                                               {Control::CheckBox4, BarId::Latency}};
   for (const auto& [box, test] : phases) {
+    if (StopRequested()) break;
     if (view_.Checked(box)) {
       try {
         view_.ClickTestButton(test);
@@ -233,6 +272,7 @@ void RunSequence::Button7Click() {
         AddError(errors_, e.what());
       }
     }
+    if (StopRequested()) break;
     // Also without the test: the score follows the captions, old results included.
     UpdateScore();
   }
@@ -243,7 +283,8 @@ void RunSequence::Button7Click() {
   view_.SetEnabled(Control::Upload, view_.UploadTag() == 0);
   view_.SetEnabled(Control::CheckBox5, true);
 
-  if (view_.Checked(Control::CheckBox5)) {
+  // An unfinished run is not logged.
+  if (view_.Checked(Control::CheckBox5) && !StopRequested()) {
     const RecordInputs inputs = CurrentRecordInputs(view_, environment_);
     std::string error;
     bool written = false;
@@ -270,7 +311,7 @@ void RunSequence::Button7Click() {
   view_.SetBusyCursor(false);
   inRun_ = false;
 
-  if (!errors_.empty()) {
+  if (!errors_.empty() && !StopRequested()) {
     std::string text = errors_.size() == 1 ? "The run met an error:\n\n" : "The run met these errors:\n\n";
     for (const std::string& e : errors_) text += e + "\n";
     view_.ShowMessage(kMessageTitleRun, text);

@@ -2,10 +2,12 @@
 // the main window and the terminal both implement.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/core/module_call.h"
 #include "app/core/record.h"
 #include "app/core/samples.h"
 #include "sysinfo/panels.h"
@@ -71,6 +73,15 @@ class BenchView {
   // Told when a test starts and ends, for progress lines; the window needs nothing here.
   virtual void TestStarted(BarId) {}
   virtual void TestFinished(BarId) {}
+  // The samples behind a result just shown, with their spread (after TestFinished).
+  virtual void ShowSamples(BarId, const SampleSummary&, const std::string& /*prefix*/) {}
+
+  // Runs one module call on a worker thread and returns when it is over; onText runs on this
+  // thread once for every text the module emits, in order. The default just waits; the window
+  // keeps handling its events meanwhile.
+  virtual void RunModuleCall(const ModuleWork& work, const std::function<void()>& onText) {
+    RunModuleCallAndWait(work, onText);
+  }
 };
 
 // The module calls the run makes; the real one goes to the embedded modules, tests use fakes.
@@ -116,6 +127,14 @@ class RunSequence {
   // Recomputes the bandwidth bars' shared scale and the score caption.
   void UpdateScore();
 
+  // Ends the run after the module call in progress (a module cannot be interrupted): no further
+  // call, no result from the unfinished test, no log line, no message; for good, as the program
+  // is about to end (window closed, Ctrl+C). Safe from any thread and from a signal handler.
+  void RequestStop() { stop_.store(true); }
+  bool StopRequested() const { return stop_.load(); }
+  // True while Button7Click or a test runs.
+  bool Running() const { return inRun_ || inTest_; }
+
   int SharedBarMax() const { return sharedBarMax_; }
   void SetSharedBarMax(int value) { sharedBarMax_ = value; }
   const SampleList& Samples() const { return samples_; }
@@ -128,6 +147,7 @@ class RunSequence {
  private:
   void RunBandwidth(const BandwidthTest& test);
   void AdvanceProgress();
+  void ShowSampleSummary(BarId bar, const char* prefix);
 
   BenchView& view_;
   BenchHost& host_;
@@ -136,6 +156,8 @@ class RunSequence {
   int sharedBarMax_ = 0;
   std::vector<std::string> errors_;
   bool inRun_ = false;
+  bool inTest_ = false;
+  std::atomic<bool> stop_{false};
 };
 
 // The module host over the carried modules; the cache size comes from spec, which must outlive it.

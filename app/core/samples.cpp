@@ -1,5 +1,6 @@
 #include "app/core/samples.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -38,6 +39,45 @@ std::string AverageSamples(const SampleList& samples, const std::string& prefix)
   if (prefix == kCopyPrefix || prefix == kReadPrefix)
     return FixedText(static_cast<double>(sum) / static_cast<double>(count) * kReadCopyScale, 0);
   return std::to_string(sum / count);
+}
+
+SampleSummary SummariseSamples(const SampleList& samples, const std::string& prefix) {
+  SampleSummary summary;
+  double scale = 1.0;
+  if (prefix == kLatencyPrefix) scale = 0.01;
+  if (prefix == kCopyPrefix || prefix == kReadPrefix) scale = kReadCopyScale;
+  for (const std::string& line : samples) {
+    if (!sysinfo::Contains(line, prefix)) continue;
+    const auto value = ParseInteger(sysinfo::ReplaceAll(line, prefix, ""));
+    if (!value) continue;
+    summary.values.push_back(static_cast<double>(*value) * scale);
+  }
+  if (summary.values.size() < 2) return summary;
+  const auto [low, high] = std::minmax_element(summary.values.begin(), summary.values.end());
+  double sum = 0;
+  for (double v : summary.values) sum += v;
+  const double mean = sum / static_cast<double>(summary.values.size());
+  if (mean > 0) summary.spreadPercent = (*high - *low) / mean * 100.0;
+  return summary;
+}
+
+std::string SpreadText(const SampleSummary& summary) {
+  if (summary.values.empty()) return "no samples";
+  const size_t n = summary.values.size();
+  return std::to_string(n) + (n == 1 ? " sample" : " samples") + ", spread " +
+         FixedText(summary.spreadPercent, 2) + " %";
+}
+
+std::string SamplesTooltip(const SampleSummary& summary, const std::string& prefix) {
+  if (summary.values.empty()) return "no samples";
+  const bool latency = prefix == kLatencyPrefix;
+  std::string text;
+  for (double v : summary.values) {
+    if (!text.empty()) text += ", ";
+    text += FixedText(v, latency ? 2 : 0);
+  }
+  text += latency ? " ns" : " MByte/s";
+  return text + "\n" + SpreadText(summary);
 }
 
 int BandwidthOutputParser::OnLibraryOutput(const char* line) {

@@ -23,6 +23,19 @@ std::string ScaleBandwidthSample(std::string_view digits);
 // COPY-, mean / 100 with one decimal for LAT-; "0" without samples or on an unreadable sample.
 std::string AverageSamples(const SampleList& samples, const std::string& prefix);
 
+// The samples behind one result on the scale of the value shown (MByte/s, READ and COPY with their
+// factor 1.048; ns for LAT-), and how far they spread: (max - min) / mean in %.
+struct SampleSummary {
+  std::vector<double> values;
+  double spreadPercent = 0;  // 0 with fewer than two samples or a mean of 0
+};
+SampleSummary SummariseSamples(const SampleList& samples, const std::string& prefix);
+
+// "5 samples, spread 0.42 %" ("no samples" without any).
+std::string SpreadText(const SampleSummary& summary);
+// The samples as shown in a result's tooltip: "13847, 13849, 13860 MByte/s", then the spread.
+std::string SamplesTooltip(const SampleSummary& summary, const std::string& prefix);
+
 // The output function's work: checks each line of the module against the five patterns and
 // appends one sample per pattern found under the current prefix.
 class BandwidthOutputParser {

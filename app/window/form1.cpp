@@ -1,8 +1,10 @@
 #include "app/window/form1.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDate>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
@@ -11,6 +13,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QShortcut>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -319,6 +322,10 @@ void TForm1::BuildControls() {
     hiddenTop += 24;
   }
   Memo2->setGeometry(kOutOfView, hiddenTop, 200, 100);
+  // Out of view, out of the Tab chain: Space must not start a test or the gathering unseen.
+  for (QWidget* w : std::initializer_list<QWidget*>{bbread, bbwrite, bbcopy, bblaten, Button2, Memo2}) {
+    w->setFocusPolicy(Qt::NoFocus);
+  }
 
   SystemMenu1 = new QMenu(this);
   Curve1 = SystemMenu1->addAction(QStringLiteral("Cache && memory curve"));
@@ -377,8 +384,7 @@ void TForm1::FormCreate() {
       const QRect area = screen->availableGeometry();
       move(area.center() - QPoint(kOuterSize / 2, kOuterSize / 2));
     }
-    show();
-    QApplication::processEvents();
+    ShowAndPaint();
   }
 
   if (!online::CheckServerVersion(online::ServerBase(), versionText_)) {
@@ -398,15 +404,69 @@ void TForm1::Button2Click() {
   ramp->setToolTip(QString::fromStdString(sysinfo::MemoryNotice(facts_.spec)));
 }
 
-void TForm1::Button7Click() {
-  run_->Environment().logPath = options_.logPath.empty() ? core::LogFilePath() : options_.logPath;
-  run_->Button7Click();
+void TForm1::ShowAndPaint() {
+  show();
+  // One pass of the event loop may come before the window system has mapped the window (X11):
+  // wait for the first paint, but not for ever.
+  QElapsedTimer waited;
+  waited.start();
+  QApplication::processEvents();
+  while (!painted_ && waited.elapsed() < 1000) {
+    QThread::msleep(5);
+    QApplication::processEvents();
+  }
+  QApplication::sync();
 }
 
-void TForm1::bbreadClick() { run_->bbreadClick(); }
-void TForm1::bbwriteClick() { run_->bbwriteClick(); }
-void TForm1::bbcopyClick() { run_->bbcopyClick(); }
-void TForm1::bblatenClick() { run_->bblatenClick(); }
+void TForm1::paintEvent(QPaintEvent* event) {
+  painted_ = true;
+  QWidget::paintEvent(event);
+}
+
+void TForm1::Button7Click() {
+  if (run_->Running()) return;
+  run_->Environment().logPath = options_.logPath.empty() ? core::LogFilePath() : options_.logPath;
+  run_->Button7Click();
+  CloseIfAsked();
+}
+
+void TForm1::bbreadClick() {
+  run_->bbreadClick();
+  CloseIfAsked();
+}
+void TForm1::bbwriteClick() {
+  run_->bbwriteClick();
+  CloseIfAsked();
+}
+void TForm1::bbcopyClick() {
+  run_->bbcopyClick();
+  CloseIfAsked();
+}
+void TForm1::bblatenClick() {
+  run_->bblatenClick();
+  CloseIfAsked();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (run_->Running()) {
+    // A module cannot be interrupted: the run stops after the call in progress, and the window
+    // goes away at once so the close does not look ignored.
+    closeAfterRun_ = true;
+    run_->RequestStop();
+    event->ignore();
+    hide();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+void TForm1::CloseIfAsked() {
+  if (!closeAfterRun_ || run_->Running()) return;
+  closeAfterRun_ = false;
+  close();
+  // The window was hidden, so closing it no longer counts as the last window closed.
+  QCoreApplication::quit();
+}
 
 void TForm1::JvgLabel1Click() { platform::OpenWebAddress(ui::ProgramWebSite()); }
 
@@ -541,6 +601,25 @@ void TForm1::SetBusyCursor(bool busy) {
 }
 
 void TForm1::ProcessEvents() { QApplication::processEvents(); }
+
+void TForm1::RunModuleCall(const core::ModuleWork& work, const std::function<void()>& onText) {
+  // The worker wakes this thread's event loop with an empty posted call (posting is safe from any
+  // thread); in between the window repaints, moves and answers as usual.
+  core::ModuleCall call(work, [] {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+  });
+  while (!call.Over()) {
+    for (int n = call.TakeTexts(); n > 0; --n) onText();
+    if (call.Over()) break;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  call.Finish();
+}
+
+void TForm1::ShowSamples(core::BarId id, const core::SampleSummary& summary, const std::string& prefix) {
+  BarOf(id)->setToolTip(Q(core::SamplesTooltip(summary, prefix)));
+}
 
 void TForm1::SetReportLines(const std::vector<std::string>& lines) {
   QStringList text;

@@ -21,8 +21,10 @@
 #include "app/window/gradient_bar.h"
 #include "sysinfo/runner.h"
 
+class QCloseEvent;
 class QContextMenuEvent;
 class QIcon;
+class QPaintEvent;
 
 namespace window {
 
@@ -151,6 +153,10 @@ class TForm1 : public QWidget, private core::BenchView {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // Closing during a run: the module call in progress finishes, nothing more is measured or
+  // logged, then the window closes and the program ends.
+  void closeEvent(QCloseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   void BuildControls();
@@ -179,12 +185,21 @@ class TForm1 : public QWidget, private core::BenchView {
   void SetReportLines(const std::vector<std::string>& lines) override;
   void ShowMessage(const std::string& title, const std::string& text) override;
   void ClickTestButton(core::BarId id) override;
+  void ShowSamples(core::BarId id, const core::SampleSummary& summary, const std::string& prefix) override;
+  void RunModuleCall(const core::ModuleWork& work, const std::function<void()>& onText) override;
+
+  // Shows the window and waits (a little) until it has been painted once.
+  void ShowAndPaint();
+  // Closes the window for good once a run that a close interrupted is over.
+  void CloseIfAsked();
 
   window::FormOptions options_;
   core::MachineFacts facts_;
   std::string applicationTitle_;
   std::string versionText_;
   int uploadTag_ = 0;
+  bool painted_ = false;
+  bool closeAfterRun_ = false;
   std::unique_ptr<core::BenchHost> host_;
   std::unique_ptr<core::RunSequence> run_;
 };

@@ -2,7 +2,13 @@
 // gathering, the four tests, the score and the log line.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -52,6 +58,50 @@ TEST(EndToEnd, AFullRunShowsFourResultsAScoreAndLogsThem) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[1].find("\"" + m[1].str() + "\";"), std::string::npos) << lines[1];
   EXPECT_NE(lines[1].find("\"--\";\"Quorvex2_LOG.csv\";\"3.0.24.109\";"), std::string::npos) << lines[1];
+}
+
+TEST(EndToEnd, CtrlCEndsTheRunCleanlyAndLogsNothing) {
+  const std::string folder = platform::PrivateFolder() + "/e2e-interrupted";
+  ASSERT_TRUE(platform::MakeFolders(folder));
+  const std::string program = folder + "/quorvex-cli";
+  std::filesystem::copy_file(QUORVEX_CLI, program, std::filesystem::copy_options::overwrite_existing);
+
+  int err[2];
+  ASSERT_EQ(::pipe(err), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(err[1], 2);
+    ::close(err[0]);
+    ::close(err[1]);
+    ::setenv("QUORVEX_GEOLOCATION", "http://127.0.0.1:9", 1);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::execl(program.c_str(), program.c_str(), "run", "--log", "--tests", "read,write", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(err[1]);
+  // Ctrl+C once the READ test has begun; a module call under way would be let finish.
+  std::string text;
+  char buffer[512];
+  bool interrupted = false;
+  ssize_t n;
+  while ((n = ::read(err[0], buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<size_t>(n));
+    if (!interrupted && text.find("READ     running") != std::string::npos) {
+      ::kill(pid, SIGINT);
+      interrupted = true;
+    }
+  }
+  ::close(err[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(interrupted) << text;
+  ASSERT_TRUE(WIFEXITED(status)) << text;  // ended by the program, not by the signal
+  EXPECT_EQ(WEXITSTATUS(status), 130) << text;
+  EXPECT_NE(text.find("Stopped: the run was interrupted; nothing was logged."), std::string::npos) << text;
+  EXPECT_EQ(text.find("WRITE    running"), std::string::npos) << text;  // no further test began
+  EXPECT_FALSE(platform::FileExists(folder + "/Quorvex2_LOG.csv"));
 }
 
 }  // namespace

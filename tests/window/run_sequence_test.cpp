@@ -1,12 +1,14 @@
 // The run against an in-memory view and a quick host: arguments, captions, scale, and what
 // happens when something inside the run fails.
+#include "app/core/run_sequence.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <map>
+#include <thread>
 
 #include "app/core/gathering.h"
-#include "app/core/run_sequence.h"
 #include "platform/temp_folder.h"
 #include "platform/file_io.h"
 #include "tests/window/fakes.h"
@@ -34,17 +36,21 @@ class MemoryView : public core::BenchView {
   std::map<Control, bool> checked, enabled;
   std::map<Panel, std::string> panels;
   std::string score = "--.--";
-  int progress = 0, progressMax = 100;
+  int progress = 0, progressMax = 100, progressPeak = 0;
   std::vector<int> progressMaxima;
   bool busy = false;
   std::vector<std::string> events;  // in order: "busy", "idle", "message", "enable Upload 0", ...
   std::vector<std::string> messages;
+  std::map<BarId, core::SampleSummary> summaries;
   core::RunSequence* run = nullptr;
 
   core::BarValue Bar(BarId id) const override { return bars[static_cast<int>(id)]; }
   void SetBar(BarId id, const core::BarValue& v) override { bars[static_cast<int>(id)] = v; }
   int ProgressPosition() const override { return progress; }
-  void SetProgressPosition(int p) override { progress = std::clamp(p, 0, progressMax); }
+  void SetProgressPosition(int p) override {
+    progress = std::clamp(p, 0, progressMax);
+    progressPeak = std::max(progressPeak, progress);
+  }
   void SetProgressMax(int m) override {
     progressMax = m;
     progressMaxima.push_back(m);
@@ -71,6 +77,9 @@ class MemoryView : public core::BenchView {
     EXPECT_TRUE(enabled[Control::Button7]);
     events.push_back("message");
     messages.push_back(text);
+  }
+  void ShowSamples(BarId id, const core::SampleSummary& summary, const std::string&) override {
+    summaries[id] = summary;
   }
   void ClickTestButton(BarId id) override {
     switch (id) {
@@ -206,6 +215,61 @@ TEST_F(Fixture, RecordInputsAreWhatTheViewShows) {
   EXPECT_EQ(in.panels.ramp, "* - *");
   EXPECT_EQ(in.idHash, "0123456789ABCDEF0123456789ABCDEF");
   EXPECT_EQ(in.version, "3.0.24.109");
+}
+
+TEST_F(Fixture, EveryResultComesWithItsSamplesAndTheirSpread) {
+  host.figures["-b10 -g4 -m256"] = {"7432.00", "8175.20"};  // a second, 10 % faster WRITE line
+  run.Button7Click();
+  // READ and COPY samples on the scale of the value shown (x 1.048), WRITE as is, LAT- in ns.
+  ASSERT_EQ(view.summaries[BarId::Read].values.size(), 2u);
+  EXPECT_NEAR(view.summaries[BarId::Read].values[0], 13212 * 1.048, 1e-6);
+  EXPECT_EQ(view.summaries[BarId::Write].values, (std::vector<double>{7954, 7954, 8749}));
+  EXPECT_NEAR(view.summaries[BarId::Write].spreadPercent, 795.0 / (24657.0 / 3) * 100, 1e-9);
+  EXPECT_EQ(view.summaries[BarId::Copy].values.size(), 3u);
+  EXPECT_EQ(view.summaries[BarId::Copy].spreadPercent, 0.0);
+  EXPECT_EQ(view.summaries[BarId::Latency].values, (std::vector<double>{65.43, 65.5, 65.61, 65.48}));
+  EXPECT_EQ(core::SpreadText(view.summaries[BarId::Write]), "3 samples, spread 9.67 %");
+  EXPECT_EQ(core::SpreadText(core::SummariseSamples({"WRITE-07954"}, core::kWritePrefix)),
+            "1 sample, spread 0.00 %");
+  EXPECT_EQ(core::SpreadText(core::SummariseSamples({}, core::kWritePrefix)), "no samples");
+  EXPECT_EQ(core::SamplesTooltip(view.summaries[BarId::Latency], core::kLatencyPrefix),
+            "65.43, 65.50, 65.61, 65.48 ns\n4 samples, spread 0.27 %");
+}
+
+TEST_F(Fixture, ModuleCallsRunOffTheSequencesThreadAndReportEveryText) {
+  std::vector<std::thread::id> threads;
+  host.onCall = [&] { threads.push_back(std::this_thread::get_id()); };
+  host.figures["-b11 -g4 -m64"] = {"12345.67", "12345.67", "12345.67"};
+  view.checked[Control::CheckBox2] = view.checked[Control::CheckBox3] = view.checked[Control::CheckBox4] =
+      false;
+  run.Button7Click();
+  ASSERT_EQ(threads.size(), 2u);
+  for (const auto& t : threads) EXPECT_NE(t, std::this_thread::get_id());
+  // Three texts of the first call and one of the second, each one step of the progress.
+  EXPECT_EQ(view.progressPeak, 4);
+  EXPECT_EQ(view.summaries[BarId::Read].values.size(), 4u);
+}
+
+TEST_F(Fixture, AStopDuringACallEndsTheRunAfterItWithoutLogOrMessage) {
+  const std::string folder = platform::PrivateFolder() + "/stopped-run";
+  ASSERT_TRUE(platform::MakeFolders(folder));
+  run.Environment().logPath = folder + "/Quorvex2_LOG.csv";
+  run.Environment().countryLookup = [] { return std::string("DE"); };
+  view.checked[Control::CheckBox5] = true;
+  // Ctrl+C or a close arrives while the first WRITE call measures (from another thread).
+  host.onCall = [&] {
+    if (host.calls.back() == "-b10 -g8 -m128|WRITE-") run.RequestStop();
+  };
+  run.Button7Click();
+  EXPECT_EQ(host.calls.size(), 3u);  // two READ calls, the WRITE call in progress finished
+  EXPECT_EQ(view.bars[0].caption, "READ  13847  MByte/s");
+  EXPECT_EQ(view.bars[1].caption, "WRITE");  // no figure from half a test
+  EXPECT_EQ(view.bars[2].caption, "COPY");
+  EXPECT_FALSE(platform::FileExists(run.Environment().logPath));
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_FALSE(view.busy);
+  EXPECT_FALSE(run.Running());
+  EXPECT_EQ(view.summaries.count(BarId::Write), 0u);
 }
 
 // --- The gathering ---

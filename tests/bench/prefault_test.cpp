@@ -1,0 +1,99 @@
+// Every kernel times its loop only: the pages of its fresh buffers are faulted in before the first
+// counter reading, so the process takes no page fault between the two readings. The readings are
+// watched through the kernels' counter observer, the faults counted with getrusage.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "kernels.h"
+#include "platform/memory.h"
+#include "procedures.h"
+#include "timing.h"
+
+namespace {
+
+std::vector<long> faultsAtReadings;
+
+long MinorFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+
+void RecordFaults() { faultsAtReadings.push_back(MinorFaults()); }
+
+struct Watched {
+  uint32_t ms;
+  long beforeTiming;  // faults from the call's start to the first reading
+  long inTiming;      // faults between the two readings
+};
+
+// 64 MiB per array lies above the C heap's largest mmap threshold, so every call gets fresh pages.
+constexpr uint32_t kSizeKb = 65536;
+
+Watched Watch(membw_internal::Kernel kernel) {
+  faultsAtReadings.clear();
+  membw_internal::counterObserver = RecordFaults;
+  const long before = MinorFaults();
+  const uint32_t ms = kernel(kSizeKb, 1);
+  membw_internal::counterObserver = nullptr;
+  if (faultsAtReadings.size() != 2) return {ms, -1, -1};
+  return {ms, faultsAtReadings[0] - before, faultsAtReadings[1] - faultsAtReadings[0]};
+}
+
+TEST(Prefault, NoKernelTakesAPageFaultInsideItsTiming) {
+  const struct {
+    membw_internal::Kernel kernel;
+    const char* name;
+  } kernels[] = {
+      {mmxwr_nt, "mmxwr_nt"},
+      {mmxrd_nt, "mmxrd_nt"},
+      {mmxcp_nt, "mmxcp_nt"},
+      {mmxcp_nt_t0, "mmxcp_nt_t0"},
+      {mmxsc_nt, "mmxsc_nt"},
+      {mmxad_nt, "mmxad_nt"},
+      {mmxtr_nt_t0, "mmxtr_nt_t0"},
+      {intwr, "intwr"},
+      {intcp, "intcp"},
+      {inttr, "inttr"},
+      {floatwr, "floatwr"},
+      {floatcp, "floatcp"},
+      {mmxwr, "mmxwr"},
+      {mmxrd, "mmxrd"},
+      {mmxtr, "mmxtr"},
+  };
+  for (const auto& k : kernels) {
+    SCOPED_TRACE(k.name);
+    const Watched w = Watch(k.kernel);
+    ASSERT_NE(w.ms, membw_internal::kKernelNoMemory);
+    ASSERT_GE(w.inTiming, 0) << "the kernel did not read the counter exactly twice";
+    EXPECT_EQ(w.inTiming, 0);
+    // The buffers were fresh: their faults came, before the timing. 32 is the fewest a 64 MiB
+    // array can take, in 2 MiB pages.
+    EXPECT_GE(w.beforeTiming, 32);
+  }
+}
+
+TEST(Prefault, FaultsInEveryPageOfAnyRange) {
+  // A range that starts and ends inside pages, in a fresh mapping.
+  const size_t bytes = 64u << 20;
+  void* raw = std::malloc(bytes + 4096);
+  ASSERT_NE(raw, nullptr);
+  unsigned char* buffer = static_cast<unsigned char*>(raw) + 100;
+  const size_t length = bytes - 300;
+  const long before = MinorFaults();
+  platform::PrefaultPages(buffer, length);
+  const long afterPrefault = MinorFaults();
+  std::memset(buffer, 1, length);
+  const long afterWrite = MinorFaults();
+  EXPECT_GE(afterPrefault - before, 32);
+  EXPECT_EQ(afterWrite - afterPrefault, 0);
+  std::free(raw);
+  EXPECT_TRUE(platform::PrefaultPages(nullptr, 0));
+}
+
+}  // namespace
