@@ -37,7 +37,8 @@ for f in usr/bin/quorvex usr/bin/quorvex-cli usr/bin/quorvex-server \
 done
 # Stripping must keep the version the About window and the upload read.
 for exe in quorvex quorvex-cli quorvex-server; do
-  readelf -S "$root/usr/bin/$exe" | grep -q '\.qv_version' || fail "$exe lost its version section"
+  sections=$(readelf -S "$root/usr/bin/$exe")
+  [[ $sections == *.qv_version* ]] || fail "$exe lost its version section"
 done
 
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.quorvex.Quorvex.metainfo.xml" >/dev/null ||
