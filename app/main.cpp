@@ -4,6 +4,7 @@
 // For pictures of the window: --screenshot FILE saves the window as the upload draws it once the
 // start-up is done (after a run, too, with --run) and quits.
 #include <QApplication>
+#include <QIcon>
 #include <QImage>
 #include <QTimer>
 #include <cstdio>
@@ -15,6 +16,12 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("quorvex"));
+  // Desktops find the installed entry and icon by this name; the carried icon serves elsewhere.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.quorvex.Quorvex"));
+  QIcon icon;
+  for (const char* size : {"32", "48", "256"})
+    icon.addFile(QStringLiteral(":/icons/quorvex-%1.png").arg(QLatin1String(size)));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quorvex.Quorvex"), icon));
 
   std::string screenshot;
   bool runFirst = false;

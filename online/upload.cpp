@@ -7,6 +7,7 @@
 #include "platform/temp_folder.h"
 #include "platform/file_io.h"
 #include "sysinfo/text.h"
+#include "app/core/score.h"
 
 namespace online {
 
@@ -47,7 +48,7 @@ std::string AnswerLine(const std::string& body) {
 std::string UploadPrecheck(const std::string& memoryType, const std::string& channels, double memoryClock,
                            const std::string& scoreCaption) {
   if (sysinfo::Trim(memoryType) == "*" || sysinfo::Trim(channels) == "*" || memoryClock == 0) return kNoSystemSpec;
-  if (scoreCaption == "--.--") return kNoScore;
+  if (scoreCaption == core::kNoScore) return kNoScore;
   return {};
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/core/numeric.h"
 #include "sysinfo/text.h"
+#include "app/core/score.h"
 
 namespace ui {
 
@@ -62,7 +63,7 @@ double DialSetup::Pointer() const {
 
 std::string ComparePrecheck(const std::string& scoreCaption, const std::string& memoryType,
                             const std::string& channels, double memoryClock) {
-  if (scoreCaption == "--.--") return kNoScoreToCompare;
+  if (scoreCaption == core::kNoScore) return kNoScoreToCompare;
   if (Trim(memoryType) == "*" || Trim(channels) == "*" || memoryClock == 0) return kCannotCompare;
   return {};
 }

@@ -16,6 +16,7 @@
 #include "sysinfo/text.h"
 #include "ui/compare.h"
 #include "ui/compare_model.h"
+#include "app/core/score.h"
 
 namespace cli {
 
@@ -153,14 +154,14 @@ int Compare(const std::vector<std::string>& args) {
   if (o.clock) in.memoryClock = *o.clock;
 
   // The captions the window would show, so the dials read them the same way.
-  in.scoreCaption = "--.--";
+  in.scoreCaption = core::kNoScore;
   in.latencyCaption = "LATENCY";
   if (!o.score || !o.latency) {
     const std::string log = o.log ? *o.log : core::LogFilePath();
     error.clear();
     const std::vector<std::string> record = LastLoggedRecord(log, &error);
     if (!record.empty()) {
-      if (record[15] != "--.--") in.scoreCaption = record[15] + " ";
+      if (record[15] != core::kNoScore) in.scoreCaption = record[15] + " ";
       if (core::NumericText(record[14]) != "0") in.latencyCaption = "LATENCY  " + record[14] + "  ns";
     } else if (!o.score) {
       std::fprintf(stderr, "quorvex-cli compare: no logged run to compare (%s); log one with `quorvex-cli run --log`"

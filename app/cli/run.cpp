@@ -18,6 +18,7 @@
 #include "online/lookups.h"
 #include "platform/file_version.h"
 #include "sysinfo/panels.h"
+#include "app/core/score.h"
 
 namespace cli {
 
@@ -168,7 +169,7 @@ class TerminalView : public core::BenchView {
   std::map<core::Control, bool> checked_;
   std::map<core::Control, bool> enabled_;
   std::map<core::Panel, std::string> panels_;
-  std::string score_ = "--.--";
+  std::string score_ = core::kNoScore;
   int progress_ = 0;
   int progressMax_ = 100;
   std::optional<core::BarId> current_;
@@ -274,7 +275,7 @@ int Run(const std::vector<std::string>& args) {
     // How steady the figure is: the samples behind it and their spread (max - min over the mean).
     if (!view.Spread(id).empty()) std::printf("    %s\n", view.Spread(id).c_str());
   }
-  std::printf("%sGByte/s\n", view.ScoreCaption() == "--.--" ? "--.-- " : view.ScoreCaption().c_str());
+  std::printf("%sGByte/s\n", view.ScoreCaption() == core::kNoScore ? "--.-- " : view.ScoreCaption().c_str());
   if (log && !runFailed) std::printf("Logged to %s\n", environment.logPath.c_str());
   std::fflush(stdout);
 

@@ -154,7 +154,7 @@ uint64_t AllCoreBufferBytes(const std::string& largestCacheKBytes, uint64_t avai
                             int arraysPerThread) {
   const auto cache = ParseInteger(largestCacheKBytes);
   uint64_t bytes = 256 * kMiB;  // cache unknown
-  if (cache && *cache > 0 && largestCacheKBytes != "999999")
+  if (cache && *cache > 0 && largestCacheKBytes != kUnknownCacheKBytes)
     bytes = std::min<uint64_t>(4ULL * static_cast<uint64_t>(*cache) * 1024, 4096 * kMiB);
   bytes = (bytes + kMiB - 1) / kMiB * kMiB;
   const uint64_t arrays =

@@ -93,7 +93,7 @@ CurvePlan PlanCurve(const std::string& largestCacheKBytes, uint64_t availableByt
   CurvePlan plan;
   const auto cache = ParseInteger(largestCacheKBytes);
   uint64_t last = kSmallMachineLast;
-  if (cache && *cache > 0 && largestCacheKBytes != "999999")
+  if (cache && *cache > 0 && largestCacheKBytes != kUnknownCacheKBytes)
     last = PowerOfTwoAtLeast(4 * static_cast<uint64_t>(*cache));
   last = std::clamp<uint64_t>(last, kSmallestLast, kLargestLast);
   if (availableBytes > 0) {

@@ -60,7 +60,7 @@ MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps) {
   view.SetEnabled(Control::Upload, view.UploadTag() == 0);
   view.SetEnabled(Control::CheckBox5, true);
   view.SetEnabled(Control::Gauge, true);
-  std::string cache = "999999";
+  std::string cache = kUnknownCacheKBytes;
   try {
     cache = LargestCacheKBytes(facts.spec);
   } catch (const std::exception&) {

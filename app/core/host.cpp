@@ -106,7 +106,7 @@ std::string LargestCacheKBytes(const sysinfo::SystemSpec& spec) {
     value = sysinfo::SpecValue(spec, key);
     if (value != sysinfo::kAbsent) break;
   }
-  if (value == sysinfo::kAbsent) return "999999";
+  if (value == sysinfo::kAbsent) return kUnknownCacheKBytes;
   const std::string upper = sysinfo::UpperAscii(value);
   const long long multiplier = sysinfo::Contains(upper, "MBYTES") || sysinfo::Contains(upper, "MB") ? 1024 : 1;
 
@@ -124,7 +124,7 @@ std::string LargestCacheKBytes(const sysinfo::SystemSpec& spec) {
   std::string result = word;
   const auto number = ParseInteger(word);
   if (number && *number >= -1000000000000LL && *number <= 1000000000000LL) result = std::to_string(multiplier * *number);
-  if (sysinfo::Trim(result) == "0") return "999999";
+  if (sysinfo::Trim(result) == "0") return kUnknownCacheKBytes;
   return result;
 }
 
@@ -171,7 +171,7 @@ std::string MeasureLatencyWithImage(const platform::EmbeddedImage& image, const 
                                     const HostHooks& hooks, std::string* error) {
   const std::string cache = LargestCacheKBytes(spec);
   int32_t size = 0;
-  if (cache == "999999" || !LatencyTestSize(cache, &size)) return "0";
+  if (cache == kUnknownCacheKBytes || !LatencyTestSize(cache, &size)) return "0";
   if (image.data == nullptr || image.size == 0) {
     if (error) *error = "This build carries no latency module.";
     return "0";

@@ -23,7 +23,10 @@ struct HostHooks {
 // Empty (with error) when there is no private folder.
 std::string MakeTempLibraryName(std::string* error = nullptr);
 
-// KBytes of the first of L4, L3, L2 cache listed, "999999" when unknown.
+// What LargestCacheKBytes gives when the specification names no cache.
+inline constexpr const char* kUnknownCacheKBytes = "999999";
+
+// KBytes of the first of L4, L3, L2 cache listed, kUnknownCacheKBytes when unknown.
 std::string LargestCacheKBytes(const sysinfo::SystemSpec& spec);
 
 // "membw " + arguments + " ".

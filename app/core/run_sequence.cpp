@@ -245,7 +245,7 @@ RecordInputs CurrentRecordInputs(const BenchView& view, const RunEnvironment& en
 }
 
 void ApplyUploadGate(BenchView& view, const std::string& largestCacheKBytes) {
-  if (largestCacheKBytes == "999999" || view.PanelText(Panel::cpup) == "*" || view.PanelText(Panel::osp) == "*") {
+  if (largestCacheKBytes == kUnknownCacheKBytes || view.PanelText(Panel::cpup) == "*" || view.PanelText(Panel::osp) == "*") {
     view.SetEnabled(Control::Upload, false);
   }
 }
@@ -301,7 +301,7 @@ void RunSequence::Button7Click() {
     }
   }
 
-  std::string cache = "999999";
+  std::string cache = kUnknownCacheKBytes;
   try {
     cache = host_.LargestCacheKBytes();
   } catch (const std::exception&) {

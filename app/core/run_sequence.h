@@ -95,7 +95,7 @@ class BenchHost {
                                 const std::function<void()>& advanceProgress, std::string* error) = 0;
   // One latency sample text ("0" + hundredths of a ns, "0" when none); error as above.
   virtual std::string MeasureLatencyOnce(const std::function<void()>& processEvents, std::string* error) = 0;
-  // The largest cache in KBytes as text, "999999" when unknown.
+  // The largest cache in KBytes as text, kUnknownCacheKBytes when unknown.
   virtual std::string LargestCacheKBytes() const = 0;
 };
 

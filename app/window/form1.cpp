@@ -25,6 +25,7 @@
 #include "platform/process.h"
 #include "ui/about.h"
 #include "ui/fonts.h"
+#include "app/core/score.h"
 
 namespace window {
 
@@ -202,7 +203,7 @@ void TForm1::BuildControls() {
   QPalette scorePalette = Panel3->palette();
   scorePalette.setColor(QPalette::Window, QColor(250, 250, 246));
   Panel3->setPalette(scorePalette);
-  acLabel3 = new QLabel(QStringLiteral("--.--"), Panel3);
+  acLabel3 = new QLabel(QString::fromLatin1(core::kNoScore), Panel3);
   QFont scoreFont = ui::PixelFont("Tahoma", 30, true);
   scoreFont.setItalic(true);
   acLabel3->setFont(scoreFont);
