@@ -4,6 +4,8 @@
 #include <random>
 
 #include "app/core/numeric.h"
+#include "bench/membw.h"
+#include "latency/memlat.h"
 #include "platform/clock.h"
 #include "platform/dynlib.h"
 #include "platform/temp_folder.h"
@@ -17,8 +19,6 @@ QV_EMBEDDED_IMAGE(memlat_module)
 namespace core {
 namespace {
 
-using MembwEntry = int (*)(const char*, void (*)(const char*));
-using MemLatencyEntry = const char* (*)(int32_t, int32_t, int32_t);
 
 constexpr int kNameAttempts = 16;
 
@@ -152,7 +152,7 @@ bool RunBandwidthTestWithImage(const platform::EmbeddedImage& image, const std::
   PlacedModule placed;
   if (!PlaceModule(image, placed, error)) return false;
   if (!placed.module.Loaded()) return true;
-  const auto entry = reinterpret_cast<MembwEntry>(placed.module.Symbol("membw"));
+  const auto entry = reinterpret_cast<MembwEntry>(placed.module.Symbol(MEMBW_ENTRY_NAME));
   if (entry == nullptr) return true;
   OutputContext context{&parser, &hooks};
   OutputContext* const outer = currentOutput;
@@ -181,7 +181,7 @@ std::string MeasureLatencyWithImage(const platform::EmbeddedImage& image, const 
     PlacedModule placed;
     if (!PlaceModule(image, placed, error)) return "0";
     if (placed.module.Loaded()) {
-      const auto entry = reinterpret_cast<MemLatencyEntry>(placed.module.Symbol("MemLatency"));
+      const auto entry = reinterpret_cast<MemLatencyEntry>(placed.module.Symbol(MEMLAT_ENTRY_NAME));
       if (entry != nullptr) {
         const char* result = entry(4, size, 22000000);
         if (result != nullptr) text.assign(result);  // valid only while the module is loaded
