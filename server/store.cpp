@@ -66,6 +66,23 @@ CREATE TABLE pictures (
 );
 CREATE INDEX pictures_by_link ON pictures (link_name, link_client);
 )sql",
+    // One vote per machine and kind: the latest result of each IDHASH is what the reference
+    // ranges and percentile ranks count, so one machine uploading again and again weighs once.
+    R"sql(
+CREATE TABLE votes (
+  mem_type_key  TEXT NOT NULL,
+  channels_key  TEXT NOT NULL,
+  idhash        TEXT NOT NULL,
+  result_id     INTEGER NOT NULL REFERENCES results (id),
+  score         REAL NOT NULL,
+  mem_clock_mhz INTEGER,
+  latency_ns    REAL,
+  PRIMARY KEY (mem_type_key, channels_key, idhash)
+) WITHOUT ROWID;
+INSERT OR REPLACE INTO votes
+  SELECT mem_type_key, channels_key, idhash, id, score, mem_clock_mhz, latency_ns FROM results
+  WHERE mem_type_key <> '' AND channels_key <> '' ORDER BY id;
+)sql",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -124,10 +141,12 @@ class Transaction {
     if (active_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   bool active() const { return active_; }
-  bool Commit() {
+  // On failure why (when given) says what the commit met, not what the rollback after it did.
+  bool Commit(std::string* why = nullptr) {
     if (!active_) return false;
     active_ = false;
     if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    if (why) *why = sqlite3_errmsg(db_);
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
   }
@@ -137,7 +156,12 @@ class Transaction {
   bool active_ = false;
 };
 
-std::string DbError(sqlite3* db, const std::string& what) { return what + ": " + sqlite3_errmsg(db); }
+// A full disk is named as such, with the folder it holds, so the operator knows where to look.
+std::string Explain(const std::string& what, const std::string& message, const std::string& folder) {
+  if (message.find("disk is full") != std::string::npos || message.find("No space left") != std::string::npos)
+    return what + ": the disk holding " + folder + " is full (" + message + ")";
+  return what + ": " + message;
+}
 
 std::string RandomPictureName() {
   std::random_device rd;
@@ -183,7 +207,9 @@ std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* erro
   if (sqlite3_open_v2(path.c_str(), &store->db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
-    if (error) *error = store->db_ ? DbError(store->db_, "cannot open " + path) : "cannot open " + path;
+    if (error)
+      *error = store->db_ ? Explain("cannot open " + path, sqlite3_errmsg(store->db_), dataDir)
+                          : "cannot open " + path;
     return nullptr;
   }
   sqlite3_busy_timeout(store->db_, 5000);
@@ -199,7 +225,7 @@ std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* erro
 
   Transaction tx(store->db_);
   if (!tx.active()) {
-    if (error) *error = DbError(store->db_, "cannot lock " + path);
+    if (error) *error = Explain("cannot lock " + path, sqlite3_errmsg(store->db_), dataDir);
     return nullptr;
   }
   if (!store->Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", error))
@@ -226,12 +252,12 @@ std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* erro
                                      : "INSERT INTO schema_version (version) VALUES (?1)");
     set.Bind(1, static_cast<int64_t>(kSchemaVersion));
     if (set.Step() != SQLITE_DONE) {
-      if (error) *error = DbError(store->db_, "cannot record the schema version");
+      if (error) *error = Explain("cannot record the schema version", sqlite3_errmsg(store->db_), dataDir);
       return nullptr;
     }
   }
-  if (!tx.Commit()) {
-    if (error) *error = DbError(store->db_, "cannot set up " + path);
+  if (std::string why; !tx.Commit(&why)) {
+    if (error) *error = Explain("cannot set up " + path, why, dataDir);
     return nullptr;
   }
   store->SweepPictures(static_cast<int64_t>(std::time(nullptr)));
@@ -250,20 +276,21 @@ bool Store::Exec(const char* sql, std::string* error) {
   return false;
 }
 
-void Store::SweepPictures(int64_t now) {
+size_t Store::SweepPictures(int64_t now, int64_t orphanSeconds) {
+  size_t swept = 0;
   std::lock_guard lock(mutex_);
   // Pictures whose record never came.
   std::vector<std::string> stale;
   {
     Statement q(db_, "SELECT stored_name FROM pictures WHERE result_id IS NULL AND received_at < ?1");
-    q.Bind(1, now - kOrphanPictureSeconds);
+    q.Bind(1, now - orphanSeconds);
     while (q.Step() == SQLITE_ROW) stale.push_back(q.Text(0));
   }
   if (!stale.empty()) {
     Statement del(db_, "DELETE FROM pictures WHERE result_id IS NULL AND received_at < ?1");
-    del.Bind(1, now - kOrphanPictureSeconds);
+    del.Bind(1, now - orphanSeconds);
     if (del.Step() == SQLITE_DONE)
-      for (const std::string& name : stale) platform::DeleteFile(pictures_ + "/" + name);
+      for (const std::string& name : stale) swept += platform::DeleteFile(pictures_ + "/" + name);
   }
   // Files a crash left behind before their row was committed, and half-written siblings. Only
   // old ones: a young file may be another server's upload under way in the same folder.
@@ -280,8 +307,9 @@ void Store::SweepPictures(int64_t now) {
       q.Bind(1, name);
       known = q.Step() == SQLITE_ROW;
     }
-    if (!known && entry.is_regular_file(ec)) platform::DeleteFile(entry.path().string());
+    if (!known && entry.is_regular_file(ec)) swept += platform::DeleteFile(entry.path().string());
   }
+  return swept;
 }
 
 bool Store::AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
@@ -293,7 +321,7 @@ bool Store::AddPicture(std::string_view png, const PngInfo& info, const std::str
   std::lock_guard lock(mutex_);
   Transaction tx(db_);
   auto fail = [&](const char* what) {
-    if (error) *error = DbError(db_, what);
+    if (error) *error = Explain(what, sqlite3_errmsg(db_), folder_);
     platform::DeleteFile(file);
     return false;
   };
@@ -324,7 +352,11 @@ bool Store::AddPicture(std::string_view png, const PngInfo& info, const std::str
     link.Bind(1, *resultId).Bind(2, id);
     if (link.Step() != SQLITE_DONE) return fail("cannot link the picture");
   }
-  if (!tx.Commit()) return fail("cannot commit the picture");
+  if (std::string why; !tx.Commit(&why)) {
+    if (error) *error = Explain("cannot commit the picture", why, folder_);
+    platform::DeleteFile(file);
+    return false;
+  }
   if (out) *out = StoredPicture{id, name, resultId};
   return true;
 }
@@ -334,7 +366,7 @@ bool Store::AddRecord(const UploadedRecord& record, std::string_view raw, const 
   std::lock_guard lock(mutex_);
   Transaction tx(db_);
   auto fail = [&](const char* what) {
-    if (error) *error = DbError(db_, what);
+    if (error) *error = Explain(what, sqlite3_errmsg(db_), folder_);
     return false;
   };
   if (!tx.active()) return fail("cannot lock the database");
@@ -379,6 +411,29 @@ bool Store::AddRecord(const UploadedRecord& record, std::string_view raw, const 
     stored.id = q.Int(0);
   } else {
     stored.id = sqlite3_last_insert_rowid(db_);
+    const std::string typeKey = MatchKey(record.memory.type), channelsKey = MatchKey(record.memory.channels);
+    if (!typeKey.empty() && !channelsKey.empty()) {
+      Statement vote(
+          db_,
+          "INSERT INTO votes (mem_type_key, channels_key, idhash, result_id, score, mem_clock_mhz, "
+          "latency_ns) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT DO UPDATE SET "
+          "result_id = excluded.result_id, score = excluded.score, mem_clock_mhz = "
+          "excluded.mem_clock_mhz, latency_ns = excluded.latency_ns");
+      vote.Bind(1, typeKey)
+          .Bind(2, channelsKey)
+          .Bind(3, record.idHash)
+          .Bind(4, stored.id)
+          .Bind(5, record.score);
+      if (record.memory.clockMHz > 0)
+        vote.Bind(6, static_cast<int64_t>(record.memory.clockMHz));
+      else
+        vote.BindNull(6);
+      if (record.latencyNs)
+        vote.Bind(7, *record.latencyNs);
+      else
+        vote.BindNull(7);
+      if (vote.Step() != SQLITE_DONE) return fail("cannot count the result");
+    }
   }
 
   {
@@ -398,7 +453,11 @@ bool Store::AddRecord(const UploadedRecord& record, std::string_view raw, const 
       stored.pictureLinked = true;
     }
   }
-  if (!tx.Commit()) return fail("cannot commit the record");
+  if (std::string why; !tx.Commit(&why)) {
+    if (error) *error = Explain("cannot commit the record", why, folder_);
+
+    return false;
+  }
   if (out) *out = stored;
   return true;
 }
@@ -410,7 +469,7 @@ MatchedValues Store::Matching(std::string_view type, std::string_view channels) 
   std::lock_guard lock(mutex_);
   Statement q(
       db_,
-      "SELECT score, mem_clock_mhz, latency_ns FROM results WHERE mem_type_key = ?1 AND channels_key = ?2");
+      "SELECT score, mem_clock_mhz, latency_ns FROM votes WHERE mem_type_key = ?1 AND channels_key = ?2");
   q.Bind(1, typeKey).Bind(2, channelsKey);
   while (q.Step() == SQLITE_ROW) {
     values.scores.push_back(q.Real(0));

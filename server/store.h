@@ -18,7 +18,7 @@ struct sqlite3;
 
 namespace qvserver {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 // A picture and its record are linked only when they arrive this close together.
 inline constexpr int64_t kLinkWindowSeconds = 3600;
 // Pictures whose record never came are dropped after this long.
@@ -87,12 +87,15 @@ class Store {
   // The file of a stored picture, when name is one the server made and still holds.
   std::optional<std::string> PicturePath(std::string_view storedName);
 
+  // Deletes pictures no result claimed within orphanSeconds, and stray files in the picture
+  // folder. Returns how many files went.
+  size_t SweepPictures(int64_t now, int64_t orphanSeconds = kOrphanPictureSeconds);
+
   const std::string& folder() const { return folder_; }
 
  private:
   Store() = default;
   bool Exec(const char* sql, std::string* error);
-  void SweepPictures(int64_t now);
 
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
