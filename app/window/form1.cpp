@@ -396,7 +396,10 @@ void TForm1::bbwriteClick() { run_->bbwriteClick(); }
 void TForm1::bbcopyClick() { run_->bbcopyClick(); }
 void TForm1::bblatenClick() { run_->bblatenClick(); }
 
-void TForm1::JvgLabel1Click() { platform::OpenWebAddress(ui::ProgramWebSite()); }
+// After a stored upload the link leads to that result's page; its text stays the site's address.
+void TForm1::JvgLabel1Click() {
+  platform::OpenWebAddress(resultAddress_.empty() ? ui::ProgramWebSite() : resultAddress_);
+}
 
 void TForm1::contextMenuEvent(QContextMenuEvent* event) { SystemMenu1->exec(event->globalPos()); }
 

@@ -178,6 +178,7 @@ class TForm1 : public QWidget, private core::BenchView {
   std::string applicationTitle_;
   std::string versionText_;
   int uploadTag_ = 0;
+  std::string resultAddress_;  // the page of the result this run uploaded, once stored
   std::unique_ptr<core::BenchHost> host_;
   std::unique_ptr<core::RunSequence> run_;
 };
