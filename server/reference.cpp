@@ -105,8 +105,14 @@ CompareRanges ShippedRanges(std::string_view type, std::string_view channels) {
   return ranges;
 }
 
-double Percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
+double Percentile(const std::vector<double>& unsorted, double p) {
+  // The store keeps its lists sorted; only others pay for a sorted copy.
+  std::vector<double> copy;
+  if (!std::is_sorted(unsorted.begin(), unsorted.end())) {
+    copy = unsorted;
+    std::sort(copy.begin(), copy.end());
+  }
+  const std::vector<double>& values = copy.empty() ? unsorted : copy;
   const double rank = p * static_cast<double>(values.size() - 1);
   const size_t below = static_cast<size_t>(std::floor(rank));
   const size_t above = std::min(below + 1, values.size() - 1);

@@ -44,7 +44,7 @@ std::optional<int> ChannelCount(std::string_view channels);
 CompareRanges ShippedRanges(std::string_view type, std::string_view channels);
 
 // Linear interpolation between the closest ranks; p from 0 to 1. values must not be empty.
-double Percentile(std::vector<double> values, double p);
+double Percentile(const std::vector<double>& values, double p);
 
 // 5th and 95th percentiles rounded outward (down and up), high kept above low.
 Range OutwardRange(const std::vector<double>& values);

@@ -137,6 +137,16 @@ extern "C" void LoggerThunk(void* cls, const char* format, va_list args) {
   std::fflush(log);
 }
 
+// Every page: no scripts, styles and pictures from this server only.
+HttpAnswer Html(std::string body) {
+  HttpAnswer a;
+  a.body = std::move(body);
+  a.contentType = "text/html; charset=utf-8";
+  a.headers.emplace_back("Content-Security-Policy",
+                         "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'");
+  return a;
+}
+
 }  // namespace
 
 struct Service::Connection {
@@ -492,6 +502,10 @@ HttpAnswer Service::Route(const HttpRequest& req) {
   }
   if (path == "/compare.php") return Compare(req);
   if (path == "/") return Page(req);
+  if (path.rfind("/result/", 0) == 0) return ResultPage(req);
+  if (path == "/kind") return KindPage(req);
+  if (path == "/results.json") return ListData(req, true);
+  if (path == "/results.csv") return ListData(req, false);
   if (path == "/style.css") {
     HttpAnswer a;
     a.body = kStyleSheet;
@@ -561,46 +575,119 @@ HttpAnswer Service::Compare(const HttpRequest& req) {
   if (!p1 || !p2) return Line(400, "compare needs P1 (memory type) and P2 (channels)");
   const std::string type = ToUtf8(*p1), channels = ToUtf8(*p2);
   if (type.size() > 128 || channels.size() > 128) return Line(400, "memory type or channels too long");
-  const CompareRanges ranges = RangesFor(type, channels, store_->Matching(type, channels));
+  const CompareRanges ranges = store_->Ranges(type, channels);
   HttpAnswer a;
   a.body = CompareAnswer(ranges);
   a.outcome = a.body;
   return a;
 }
 
+namespace {
+
+// The list a query asks for; a refusal when the query is malformed.
+std::optional<HttpAnswer> ReadFilter(const HttpRequest& req, ResultFilter* f, size_t defaultLimit,
+                                     size_t maxLimit) {
+  f->type = ToUtf8(TrimBlanks(req.Query("type").value_or("")));
+  f->channels = ToUtf8(TrimBlanks(req.Query("channels").value_or("")));
+  f->text = ToUtf8(TrimBlanks(req.Query("q").value_or("")));
+  if (f->type.size() > 128 || f->channels.size() > 128) return Line(400, "filter too long");
+  if (f->text.size() > 100) return Line(400, "search text longer than 100 characters");
+  const auto sort = ParseSort(req.Query("sort").value_or("newest"));
+  if (!sort) return Line(400, "sort must be newest, score, read, write, copy or latency");
+  f->sort = *sort;
+  if (f->sort != SortKey::Newest && (f->type.empty() || f->channels.empty()))
+    return Line(400, "a ranking needs a memory type and channels");
+  auto number = [&](const char* name, int64_t* out, int64_t max) -> bool {
+    const std::string text = req.Query(name).value_or("");
+    if (text.empty()) return true;
+    if (text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *out = std::stoll(text);
+    return *out <= max;
+  };
+  int64_t offset = 0, limit = static_cast<int64_t>(defaultLimit);
+  if (!number("before", &f->beforeId, INT64_MAX)) return Line(400, "before must be a result number");
+  if (!number("after", &f->afterId, INT64_MAX)) return Line(400, "after must be a result number");
+  // Deep pages of a ranking cost a walk past every row above them; nobody reads that far.
+  if (!number("offset", &offset, 10000)) return Line(400, "offset must be a number up to 10000");
+  if (!number("limit", &limit, static_cast<int64_t>(maxLimit)) || limit == 0)
+    return Line(400, "limit must be a number from 1 to " + std::to_string(maxLimit));
+  f->offset = static_cast<size_t>(offset);
+  f->limit = static_cast<size_t>(limit);
+  return std::nullopt;
+}
+
+}  // namespace
+
 HttpAnswer Service::Page(const HttpRequest& req) {
   PageData data;
-  data.filter.type = ToUtf8(TrimBlanks(req.Query("type").value_or("")));
-  data.filter.channels = ToUtf8(TrimBlanks(req.Query("channels").value_or("")));
-  if (data.filter.type.size() > 128 || data.filter.channels.size() > 128) return Line(400, "filter too long");
-  const std::string before = req.Query("before").value_or("");
-  if (!before.empty()) {
-    if (before.size() > 18 || before.find_first_not_of("0123456789") != std::string::npos)
-      return Line(400, "before must be a result number");
-    data.filter.beforeId = std::stoll(before);
-  }
-  data.filter.limit = 50;
+  if (auto refusal = ReadFilter(req, &data.filter, 50, 50)) return *refusal;
+  // Junk kinds must not make the page long: it lists the commonest kinds, and a kind left out
+  // is still reached through its filter address.
+  constexpr size_t kKindsListed = 40, kRangesListed = 20;
   data.kinds = store_->Kinds();
   data.total = store_->ResultCount();
   for (const MemoryKind& kind : data.kinds) {
     if (!data.filter.type.empty() && MatchKey(kind.type) != MatchKey(data.filter.type)) continue;
     if (!data.filter.channels.empty() && MatchKey(kind.channels) != MatchKey(data.filter.channels)) continue;
-    data.references.push_back(
-        {kind, RangesFor(kind.type, kind.channels, store_->Matching(kind.type, kind.channels))});
+    if (data.references.size() == kRangesListed) break;
+    data.references.push_back({kind, store_->Ranges(kind.type, kind.channels)});
   }
+  if (data.kinds.size() > kKindsListed) data.kinds.resize(kKindsListed);
   ResultFilter probe = data.filter;
   probe.limit = data.filter.limit + 1;
   data.rows = store_->Recent(probe);
   if (data.rows.size() > data.filter.limit) {
-    data.rows.resize(data.filter.limit);
-    data.more = true;
+    if (data.filter.sort == SortKey::Newest && data.filter.afterId) {
+      data.rows.erase(data.rows.begin());  // the newest one is past this page
+      data.newer = true;
+    } else {
+      data.rows.resize(data.filter.limit);
+      data.more = true;
+    }
   }
+  if (data.filter.sort == SortKey::Newest) {
+    if (data.filter.afterId) data.more = true;  // the result named by after= is older
+    if (data.filter.beforeId) data.newer = true;
+  }
+  return Html(RenderResultsPage(data));
+}
+
+HttpAnswer Service::KindPage(const HttpRequest& req) {
+  const std::string type = ToUtf8(TrimBlanks(req.Query("type").value_or("")));
+  const std::string channels = ToUtf8(TrimBlanks(req.Query("channels").value_or("")));
+  if (type.empty() || channels.empty() || type.size() > 128 || channels.size() > 128)
+    return Line(400, "the kind page needs a memory type and channels");
+  KindData data;
+  for (const MemoryKind& k : store_->Kinds())
+    if (MatchKey(k.type) == MatchKey(type) && MatchKey(k.channels) == MatchKey(channels)) data.kind = k;
+  if (data.kind.type.empty()) {
+    data.kind.type = type;
+    data.kind.channels = channels;
+  }
+  data.ranges = store_->Ranges(type, channels);
+  data.scores = store_->Matching(type, channels).scores;
+  data.points = store_->ClockAndScore(type, channels, 2000);
+  return Html(RenderKindPage(data));
+}
+
+HttpAnswer Service::ListData(const HttpRequest& req, bool json) {
+  ResultFilter filter;
+  if (auto refusal = ReadFilter(req, &filter, 50, 500)) return *refusal;
+  const auto rows = store_->Recent(filter);
   HttpAnswer a;
-  a.body = RenderResultsPage(data);
-  a.contentType = "text/html; charset=utf-8";
-  a.headers.emplace_back("Content-Security-Policy",
-                         "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'");
+  a.body = json ? ResultsJson(rows, "") : ResultsCsv(rows, "");
+  a.contentType = json ? "application/json" : "text/csv; charset=utf-8";
+  if (!json) a.headers.emplace_back("Content-Disposition", "attachment; filename=\"quorvex-results.csv\"");
   return a;
+}
+
+HttpAnswer Service::ResultPage(const HttpRequest& req) {
+  const std::string number = req.path.substr(8);
+  if (number.empty() || number.size() > 18 || number.find_first_not_of("0123456789") != std::string::npos)
+    return Line(404, "not found");
+  const auto row = store_->Result(std::stoll(number));
+  if (!row) return Line(404, "no such result");
+  return Html(RenderResultPage(*row, store_->RankOf(*row), store_->Ranges(row->memType, row->channels)));
 }
 
 HttpAnswer Service::Picture(const HttpRequest& req) {

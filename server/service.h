@@ -109,6 +109,9 @@ class Service {
   HttpAnswer Compare(const HttpRequest& req);
   HttpAnswer Page(const HttpRequest& req);
   HttpAnswer Picture(const HttpRequest& req);
+  HttpAnswer ResultPage(const HttpRequest& req);
+  HttpAnswer KindPage(const HttpRequest& req);
+  HttpAnswer ListData(const HttpRequest& req, bool json);
   int Send(MHD_Connection* c, Request* r, HttpAnswer answer);
   void LogLine(const std::string& text);
   void Watch();  // cuts connections past their time, sweeps orphan pictures
