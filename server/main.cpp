@@ -21,7 +21,7 @@ namespace {
 void Usage(std::FILE* out) {
   std::fputs(
       "usage: quorvex-server [--listen HOST:PORT] [--data DIR] [--program-version TEXT]\n"
-      "                      [--trust-proxy ADDRESS]\n"
+      "                      [--trust-proxy ADDRESS] [--upload-burst N]\n"
       "  --listen HOST:PORT      address to serve on (default 127.0.0.1:8080; port 0 picks a free one)\n"
       "  --data DIR              data folder (default $XDG_DATA_HOME/quorvex-server,\n"
       "                          else ~/.local/share/quorvex-server)\n"
@@ -29,7 +29,9 @@ void Usage(std::FILE* out) {
       "                          (default " QUORVEX_PROGRAM_VERSION
       ")\n"
       "  --trust-proxy ADDRESS   a reverse proxy at this address names the client in X-Real-IP;\n"
-      "                          the per-address connection cap is then left to the proxy\n",
+      "                          the per-address connection cap is then left to the proxy\n"
+      "  --upload-burst N        uploads one address may make at once, one more a minute after\n"
+      "                          (default 20; 0: no limit, for measuring)\n",
       out);
 }
 
@@ -59,6 +61,14 @@ int main(int argc, char** argv) {
       options.trustedProxy = value("--trust-proxy");
       // Every client arrives from the proxy's one address: it caps connections per client.
       options.limits.maxPerAddress = options.limits.maxConnections;
+    } else if (arg == "--upload-burst") {
+      const std::string text = value("--upload-burst");
+      if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+        std::fprintf(stderr, "quorvex-server: --upload-burst wants a whole number, not \"%s\"\n",
+                     text.c_str());
+        return 2;
+      }
+      options.limits.uploadBurst = static_cast<unsigned>(std::stoul(text));
     } else if (arg == "--program-version") {
       options.programVersion = value("--program-version");
     } else if (arg == "--help" || arg == "-h") {
