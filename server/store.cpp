@@ -437,7 +437,10 @@ bool SqliteStore::AddPicture(std::string_view png, const PngInfo& info, const st
   const std::string name = RandomPictureName();
   const std::string file = pictures_ + "/" + name;
   // The file is complete on disk before a row names it; a failed row removes it again.
-  if (!platform::ReplaceFileAtomically(file, std::string(png), error)) return false;
+  if (std::string why; !platform::ReplaceFileAtomically(file, std::string(png), &why)) {
+    if (error) *error = Explain("cannot write the picture", why, pictures_);
+    return false;
+  }
   std::lock_guard lock(mutex_);
   Transaction tx(db_);
   auto fail = [&](const char* what) {
