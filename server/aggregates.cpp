@@ -20,16 +20,17 @@ void Remove(std::vector<double>& sorted, double v) {
 
 }  // namespace
 
-void Aggregates::AddResult(const std::string& typeKey, const std::string& channelsKey,
-                           const std::string& type, const std::string& channels) {
+void Aggregates::AddResults(const std::string& typeKey, const std::string& channelsKey,
+                            const std::string& type, const std::string& channels, size_t count) {
   std::unique_lock lock(mutex_);
-  ++results_;
-  if (typeKey.empty() || channelsKey.empty()) return;
+  results_ += count;
+  if (typeKey.empty() || channelsKey.empty() || count == 0) return;
   Kind& k = kinds_[{typeKey, channelsKey}];
-  if (k.results++ == 0) {
+  if (k.results == 0) {
     k.type = type;
     k.channels = channels;
   }
+  k.results += count;
 }
 
 void Aggregates::SetVote(const std::string& typeKey, const std::string& channelsKey,
@@ -48,6 +49,26 @@ void Aggregates::SetVote(const std::string& typeKey, const std::string& channels
   Insert(k.values.scores, vote.score);
   if (vote.clock) Insert(k.values.clocks, *vote.clock);
   if (vote.latency) Insert(k.values.latencies, *vote.latency);
+}
+
+void Aggregates::LoadVote(const std::string& typeKey, const std::string& channelsKey,
+                          const std::string& idHash, const Vote& vote) {
+  if (typeKey.empty() || channelsKey.empty()) return;
+  std::unique_lock lock(mutex_);
+  Kind& k = kinds_[{typeKey, channelsKey}];
+  if (!k.votes.try_emplace(idHash, vote).second) return;
+  k.values.scores.push_back(vote.score);
+  if (vote.clock) k.values.clocks.push_back(*vote.clock);
+  if (vote.latency) k.values.latencies.push_back(*vote.latency);
+}
+
+void Aggregates::Sort() {
+  std::unique_lock lock(mutex_);
+  for (auto& [key, k] : kinds_) {
+    std::sort(k.values.scores.begin(), k.values.scores.end());
+    std::sort(k.values.clocks.begin(), k.values.clocks.end());
+    std::sort(k.values.latencies.begin(), k.values.latencies.end());
+  }
 }
 
 CompareRanges Aggregates::Ranges(std::string_view type, std::string_view channels) const {

@@ -37,9 +37,17 @@ class Aggregates {
  public:
   // A stored result: its kind counts one more, and its machine's vote becomes these figures.
   void AddResult(const std::string& typeKey, const std::string& channelsKey, const std::string& type,
-                 const std::string& channels);
+                 const std::string& channels) {
+    AddResults(typeKey, channelsKey, type, channels, 1);
+  }
+  void AddResults(const std::string& typeKey, const std::string& channelsKey, const std::string& type,
+                  const std::string& channels, size_t count);
   void SetVote(const std::string& typeKey, const std::string& channelsKey, const std::string& idHash,
                const Vote& vote);
+  // Loading a store: votes of distinct machines appended unsorted, then sorted once by Sort().
+  void LoadVote(const std::string& typeKey, const std::string& channelsKey, const std::string& idHash,
+                const Vote& vote);
+  void Sort();
 
   CompareRanges Ranges(std::string_view type, std::string_view channels) const;
   MatchedValues Matching(const std::string& typeKey, const std::string& channelsKey) const;

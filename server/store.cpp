@@ -358,10 +358,8 @@ bool SqliteStore::LoadAggregates(std::string* error) {
                 "SELECT mem_type_key, channels_key, MIN(mem_type), MIN(channels), COUNT(*) FROM results "
                 "GROUP BY mem_type_key, channels_key");
     int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) {
-      const int64_t n = q.Int(4);
-      for (int64_t i = 0; i < n; ++i) aggregates_.AddResult(q.Text(0), q.Text(1), q.Text(2), q.Text(3));
-    }
+    while ((rc = q.Step()) == SQLITE_ROW)
+      aggregates_.AddResults(q.Text(0), q.Text(1), q.Text(2), q.Text(3), static_cast<size_t>(q.Int(4)));
     if (rc != SQLITE_DONE) {
       if (error) *error = Explain("cannot count the stored results", sqlite3_errmsg(db_), folder_);
       return false;
@@ -374,8 +372,9 @@ bool SqliteStore::LoadAggregates(std::string* error) {
     v.score = q.Real(3);
     if (!q.IsNull(4)) v.clock = static_cast<double>(q.Int(4));
     if (!q.IsNull(5)) v.latency = q.Real(5);
-    aggregates_.SetVote(q.Text(0), q.Text(1), q.Text(2), v);
+    aggregates_.LoadVote(q.Text(0), q.Text(1), q.Text(2), v);
   }
+  aggregates_.Sort();
   if (rc != SQLITE_DONE) {
     if (error) *error = Explain("cannot read the votes", sqlite3_errmsg(db_), folder_);
     return false;
