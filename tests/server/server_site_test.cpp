@@ -271,3 +271,20 @@ TEST_F(SiteTest, HostileTextIsTextOnEveryPage) {
   EXPECT_NE(kind.body.find("<svg"), std::string::npos);
   EXPECT_NE(kind.body.find("<circle"), std::string::npos);
 }
+
+TEST_F(SiteTest, RangesAndRanksAreTheSameAfterARestart) {
+  for (int k = 0; k < 22; ++k) Upload(Machine(k, 10000 + 700 * k));
+  auto again = Machine(5, 30000);
+  again[qvserver::kTime] = "23:59:59";
+  Upload(again);
+  const std::string compare = Get(port(), "/compare.php?P1=DDR4&&P2=Dual").body;
+  const std::string page = Get(port(), "/result/3").body;
+  const size_t at = page.find("faster than");
+  ASSERT_NE(at, std::string::npos);
+  service_.reset();
+  service_ = std::make_unique<RunningService>(data_);
+  ASSERT_TRUE(service_->started()) << service_->error();
+  EXPECT_EQ(Get(port(), "/compare.php?P1=DDR4&&P2=Dual").body, compare);
+  EXPECT_EQ(Get(port(), "/result/3").body.substr(at, 60), page.substr(at, 60));
+  EXPECT_EQ(service_->store().ResultCount(), 23u);
+}
