@@ -1,6 +1,7 @@
 #include "server/aggregates.h"
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
 #include "server/record.h"
@@ -109,12 +110,35 @@ std::vector<std::pair<double, double>> Aggregates::ClockAndScore(const std::stri
   std::shared_lock lock(mutex_);
   const auto it = kinds_.find({typeKey, channelsKey});
   if (it == kinds_.end() || limit == 0) return points;
-  const size_t withClock = it->second.values.clocks.size();
-  const size_t step = withClock > limit ? (withClock + limit - 1) / limit : 1;
-  size_t n = 0;
-  for (const auto& [machine, vote] : it->second.votes)
-    if (vote.clock && n++ % step == 0) points.emplace_back(*vote.clock, vote.score);
+  // The votes sit in hash order, which is no order of theirs: the first ones are a fair sample,
+  // and taking them costs the sample, not the kind.
+  for (const auto& [machine, vote] : it->second.votes) {
+    if (points.size() == limit) break;
+    if (vote.clock) points.emplace_back(*vote.clock, vote.score);
+  }
   return points;
+}
+
+ScoreHistogram Aggregates::Histogram(const std::string& typeKey, const std::string& channelsKey,
+                                     size_t bins) const {
+  ScoreHistogram h;
+  std::shared_lock lock(mutex_);
+  const auto it = kinds_.find({typeKey, channelsKey});
+  if (it == kinds_.end() || it->second.values.scores.empty() || bins == 0) return h;
+  const std::vector<double>& s = it->second.values.scores;
+  h.lo = std::floor(s.front());
+  h.hi = std::max(h.lo + 1, std::ceil(s.back()));
+  h.bins.resize(bins);
+  size_t below = 0;
+  for (size_t i = 0; i < bins; ++i) {
+    const double edge = h.lo + (h.hi - h.lo) * static_cast<double>(i + 1) / static_cast<double>(bins);
+    const size_t upTo = i + 1 == bins
+                            ? s.size()
+                            : static_cast<size_t>(std::lower_bound(s.begin(), s.end(), edge) - s.begin());
+    h.bins[i] = upTo - below;
+    below = upTo;
+  }
+  return h;
 }
 
 std::vector<MemoryKind> Aggregates::Kinds() const {

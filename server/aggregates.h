@@ -27,6 +27,12 @@ struct MemoryKind {
   size_t machines = 0;         // distinct machines (votes)
 };
 
+// Machines per score bin, bins of equal width from lo to hi.
+struct ScoreHistogram {
+  double lo = 0, hi = 0;
+  std::vector<size_t> bins;  // empty when the kind has no results
+};
+
 struct Rank {
   size_t others = 0;  // machines of the kind besides this one
   size_t below = 0;   // of them, how many scored lower
@@ -58,6 +64,7 @@ class Aggregates {
   // (memory clock, score) of the kind's machines that have a clock; an even sample when more than limit.
   std::vector<std::pair<double, double>> ClockAndScore(const std::string& typeKey,
                                                        const std::string& channelsKey, size_t limit) const;
+  ScoreHistogram Histogram(const std::string& typeKey, const std::string& channelsKey, size_t bins) const;
   std::vector<MemoryKind> Kinds() const;  // most results first
   size_t Results() const;
 
@@ -66,7 +73,7 @@ class Aggregates {
     std::string type, channels;
     size_t results = 0;
     std::unordered_map<std::string, Vote> votes;
-    MatchedValues values;  // each list sorted
+    MatchedValues values{{}, {}, {}, true};  // each list sorted
   };
   mutable std::shared_mutex mutex_;
   std::map<std::pair<std::string, std::string>, Kind> kinds_;

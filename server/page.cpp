@@ -538,14 +538,12 @@ std::string RenderKindPage(const KindData& d) {
   };
 
   h += "<h2>Scores</h2>\n";
-  if (d.scores.empty()) {
+  if (d.scores.bins.empty()) {
     h += "<p class=\"empty\">No results of this kind yet.</p>\n";
   } else {
-    constexpr int kBins = 30;
-    const double lo = std::floor(d.scores.front()), hi = std::max(lo + 1, std::ceil(d.scores.back()));
-    std::vector<size_t> bins(kBins);
-    for (double v : d.scores)
-      bins[std::min<size_t>(kBins - 1, static_cast<size_t>((v - lo) / (hi - lo) * kBins))]++;
+    const std::vector<size_t>& bins = d.scores.bins;
+    const int kBins = static_cast<int>(bins.size());
+    const double lo = d.scores.lo, hi = d.scores.hi;
     const size_t top = *std::max_element(bins.begin(), bins.end());
     h += "<svg class=\"chart\" role=\"img\" aria-label=\"distribution of scores\" viewBox=\"0 0 " +
          std::to_string(W) + " " + std::to_string(H) + "\" width=\"" + std::to_string(W) + "\" height=\"" +

@@ -30,7 +30,7 @@ struct PageData {
 struct KindData {
   MemoryKind kind;
   CompareRanges ranges;
-  std::vector<double> scores;                     // sorted
+  ScoreHistogram scores;
   std::vector<std::pair<double, double>> points;  // (memory clock MHz, score GByte/s)
 };
 

@@ -105,10 +105,12 @@ CompareRanges ShippedRanges(std::string_view type, std::string_view channels) {
   return ranges;
 }
 
-double Percentile(const std::vector<double>& unsorted, double p) {
+namespace {
+
+double PercentileOf(const std::vector<double>& unsorted, double p, bool sorted) {
   // The store keeps its lists sorted; only others pay for a sorted copy.
   std::vector<double> copy;
-  if (!std::is_sorted(unsorted.begin(), unsorted.end())) {
+  if (!sorted && !std::is_sorted(unsorted.begin(), unsorted.end())) {
     copy = unsorted;
     std::sort(copy.begin(), copy.end());
   }
@@ -120,12 +122,16 @@ double Percentile(const std::vector<double>& unsorted, double p) {
   return values[below] + (values[above] - values[below]) * fraction;
 }
 
-Range OutwardRange(const std::vector<double>& values) {
+}  // namespace
+
+double Percentile(const std::vector<double>& values, double p) { return PercentileOf(values, p, false); }
+
+Range OutwardRange(const std::vector<double>& values, bool sorted) {
   // Rounding a hair inside first keeps a percentile of 30.000000001 from widening to 31.
   constexpr double kSlack = 1e-9;
   Range r;
-  r.low = static_cast<long long>(std::floor(Percentile(values, 0.05) + kSlack));
-  r.high = static_cast<long long>(std::ceil(Percentile(values, 0.95) - kSlack));
+  r.low = static_cast<long long>(std::floor(PercentileOf(values, 0.05, sorted) + kSlack));
+  r.high = static_cast<long long>(std::ceil(PercentileOf(values, 0.95, sorted) - kSlack));
   if (r.high <= r.low) r.high = r.low + 1;  // a dial needs a span
   return r;
 }
@@ -133,15 +139,15 @@ Range OutwardRange(const std::vector<double>& values) {
 CompareRanges RangesFor(std::string_view type, std::string_view channels, const MatchedValues& matched) {
   CompareRanges ranges = ShippedRanges(type, channels);
   if (matched.scores.size() >= kMinResultsForPercentiles) {
-    ranges.score = OutwardRange(matched.scores);
+    ranges.score = OutwardRange(matched.scores, matched.sorted);
     ranges.scoreSamples = matched.scores.size();
   }
   if (matched.clocks.size() >= kMinResultsForPercentiles) {
-    ranges.clock = OutwardRange(matched.clocks);
+    ranges.clock = OutwardRange(matched.clocks, matched.sorted);
     ranges.clockSamples = matched.clocks.size();
   }
   if (matched.latencies.size() >= kMinResultsForPercentiles) {
-    ranges.latency = OutwardRange(matched.latencies);
+    ranges.latency = OutwardRange(matched.latencies, matched.sorted);
     ranges.latencySamples = matched.latencies.size();
   }
   return ranges;

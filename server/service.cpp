@@ -665,7 +665,7 @@ HttpAnswer Service::KindPage(const HttpRequest& req) {
     data.kind.channels = channels;
   }
   data.ranges = store_->Ranges(type, channels);
-  data.scores = store_->Matching(type, channels).scores;
+  data.scores = store_->Histogram(type, channels, 30);
   data.points = store_->ClockAndScore(type, channels, 2000);
   return Html(RenderKindPage(data));
 }

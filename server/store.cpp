@@ -204,6 +204,7 @@ class SqliteStore final : public Store {
   std::optional<Rank> RankOf(const ResultRow& row) override;
   std::vector<std::pair<double, double>> ClockAndScore(std::string_view type, std::string_view channels,
                                                        size_t limit) override;
+  ScoreHistogram Histogram(std::string_view type, std::string_view channels, size_t bins) override;
   std::vector<ResultRow> Recent(const ResultFilter& filter) override;
   std::optional<ResultRow> Result(int64_t id) override;
   std::vector<MemoryKind> Kinds() override;
@@ -610,6 +611,10 @@ CompareRanges SqliteStore::Ranges(std::string_view type, std::string_view channe
 std::vector<std::pair<double, double>> SqliteStore::ClockAndScore(std::string_view type,
                                                                   std::string_view channels, size_t limit) {
   return aggregates_.ClockAndScore(MatchKey(type), MatchKey(channels), limit);
+}
+
+ScoreHistogram SqliteStore::Histogram(std::string_view type, std::string_view channels, size_t bins) {
+  return aggregates_.Histogram(MatchKey(type), MatchKey(channels), bins);
 }
 
 std::optional<Rank> SqliteStore::RankOf(const ResultRow& row) {

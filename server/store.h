@@ -87,6 +87,7 @@ class Store {
   // Each machine's latest result of a kind as (memory clock, score) pairs, at most limit of them.
   virtual std::vector<std::pair<double, double>> ClockAndScore(std::string_view type,
                                                                std::string_view channels, size_t limit) = 0;
+  virtual ScoreHistogram Histogram(std::string_view type, std::string_view channels, size_t bins) = 0;
   virtual std::vector<ResultRow> Recent(const ResultFilter& filter) = 0;
   virtual std::optional<ResultRow> Result(int64_t id) = 0;
   virtual std::vector<MemoryKind> Kinds() = 0;

@@ -235,7 +235,9 @@ TEST_F(HostileTest, SixteenSlowClientsDoNotHoldUpOthers) {
   for (int i = 0; i < 3; ++i) {
     const auto start = Clock::now();
     EXPECT_EQ(Get(port(), "/version.php").body, "3.0.24.109");
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    // Answered within a second on a quiet machine; the margin is for a busy one. Held up, it
+    // would wait for as long as the slow clients keep sending.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
   }
   EXPECT_EQ(PostFile(port(), "C:\\Temp\\a.tmp", RecordFile(ProgramValues())).status, 200);
 }
