@@ -429,7 +429,11 @@ int Service::Access(MHD_Connection* c, const char* url, const char* method, cons
       return 1;
     }
     if (r->req.method != "GET" && r->req.method != "HEAD") return Send(c, r, Line(405, "method not allowed"));
-    return Send(c, r, Route(r->req));
+    const auto length = r->req.Header("Content-Length");
+    if (r->req.Header("Transfer-Encoding") || (length && *length != "0"))
+      return Send(c, r, Line(400, "a GET carries no body"));
+    // Answered on the next call: an answer queued with the head alone would close the connection.
+    return 1;
   }
 
   if (r->answered) {  // the rest of a body that was refused on its head

@@ -248,9 +248,13 @@ TEST_F(HostileTest, ConnectionsPerAddressAreCapped) {
   for (int i = 0; i < 4; ++i) {
     held.push_back(Connect(port()));
     ASSERT_GE(held.back(), 0);
-    SendAll(held.back(), "GET / HTTP/1.1\r\n");
+    // An answered request proves the server holds the connection; it then stays open, idle.
+    SendAll(held.back(), "GET /version.php HTTP/1.1\r\nHost: x\r\n\r\n");
+    char buf[512];
+    pollfd p{held.back(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    ASSERT_GT(::recv(held.back(), buf, sizeof buf, 0), 0);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   // The fifth from the same address is hung up on without an answer ...
   const int extra = Connect(port());
   if (extra >= 0) {
