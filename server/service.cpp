@@ -243,6 +243,7 @@ bool Service::Start(std::string* error) {
   if (v6) flags |= MHD_USE_IPv6;
   daemon_ =
       MHD_start_daemon(flags, static_cast<uint16_t>(options_.port), nullptr, nullptr, &AccessThunk, this,  //
+                       MHD_OPTION_EXTERNAL_LOGGER, &LoggerThunk, static_cast<void*>(options_.log),         //
                        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&bindAddress),                    //
                        MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,                                             //
                        MHD_OPTION_LISTEN_BACKLOG_SIZE, l.listenBacklog,                                    //
@@ -253,7 +254,6 @@ bool Service::Start(std::string* error) {
                        MHD_OPTION_THREAD_POOL_SIZE, l.workerThreads,                                       //
                        MHD_OPTION_NOTIFY_COMPLETED, &CompletedThunk, this,                                 //
                        MHD_OPTION_NOTIFY_CONNECTION, &NotifyThunk, this,                                   //
-                       MHD_OPTION_EXTERNAL_LOGGER, &LoggerThunk, static_cast<void*>(options_.log),         //
                        MHD_OPTION_END);
   if (!daemon_) {
     if (error) *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
