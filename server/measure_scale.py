@@ -159,7 +159,8 @@ def main():
                    ("ranking, page 200", "/?type=DDR4&channels=Dual&sort=score&offset=10000", 10),
                    ("result page", "/result/%d" % (rows // 2), 30),
                    ("kind page (SVG)", "/kind?type=DDR4&channels=Dual", 10),
-                   ("search 'ryzen 9' (scans)", "/?q=ryzen%209", 5),
+                   ("search 'ryzen 9'", "/?q=ryzen%209", 5),
+                   ("search a word no result has", "/?q=nowhere", 5),
                    ("older page", "/?before=%d" % (rows // 3), 30)]
         print("load: " + open("/proc/loadavg").read().strip())
         print("%-28s %10s %10s %10s" % ("", "median ms", "p95 ms", "bytes"))

@@ -229,6 +229,9 @@ std::string RenderResultsPage(const PageData& d) {
          SortName(d.filter.sort) + " <small>(each machine once, with its latest result)</small></h2>\n";
   else
     h += "<h2>Recent results</h2>\n";
+  if (!d.filter.text.empty())
+    h += "<p class=\"note\">The search looks through the newest " + std::to_string(kSearchedResults) +
+         " results.</p>\n";
   if (oneKind) {
     ResultFilter kind;
     kind.type = d.filter.type;

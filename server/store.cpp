@@ -721,6 +721,9 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter) {
     sql +=
         " AND (r.cpu LIKE ?3 ESCAPE '!' OR r.mainboard LIKE ?3 ESCAPE '!' OR r.ram1 LIKE ?3 ESCAPE '!' OR "
         "r.ram2 LIKE ?3 ESCAPE '!' OR r.ram3 LIKE ?3 ESCAPE '!' OR r.ram4 LIKE ?3 ESCAPE '!')";
+    // A text search reads rows one by one; bounding it to the newest results bounds its time,
+    // so a rare word cannot hold a server thread for a walk through the whole store.
+    sql += " AND r.id > (SELECT MAX(id) FROM results) - " + std::to_string(kSearchedResults);
   }
   bool reverse = false;
   switch (filter.sort) {

@@ -48,6 +48,9 @@ struct ResultRow {
   std::string record;                  // the record file as posted (only from Result)
 };
 
+// A text search looks through this many of the newest results.
+inline constexpr int64_t kSearchedResults = 200000;
+
 // How a list of results is ordered. Every order but Newest ranks the machines of one kind, each
 // with its latest result.
 enum class SortKey { Newest, Score, Read, Write, Copy, Latency };
