@@ -553,6 +553,9 @@ HttpAnswer Service::Upload(const HttpRequest& req) {
     if (part->content.size() > kMaxPictureBytes) return Line(413, "picture larger than 2 MiB");
     PngInfo info;
     if (!CheckPng(part->content, &info, &why)) return Line(400, why);
+    // Pictures cost disk until their record claims them: many from many addresses at once is a flood.
+    if (store_->WaitingPictures(Now() - kLinkWindowSeconds) >= options_.limits.maxWaitingPictures)
+      return Line(503, "too many pictures are waiting for their results, try again later");
     StoredPicture stored;
     if (!store_->AddPicture(part->content, info, ToUtf8(name.substr(0, name.size() - 4)), client, Now(),
                             &stored, &why))

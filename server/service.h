@@ -23,19 +23,20 @@ struct MHD_Connection;
 namespace qvserver {
 
 struct ServerLimits {
-  unsigned maxConnections = 512;      // in all; more wait in the kernel's listen queue
-  unsigned maxPerAddress = 64;        // per client address (the proxy counts as one)
-  unsigned listenBacklog = 128;       // the bounded queue of connections not yet taken
-  size_t headBytes = 32 * 1024;       // request line and headers together, per connection
-  unsigned maxHeaders = 64;           // header lines per request
-  unsigned idleSeconds = 10;          // a connection with nothing moving is closed
-  unsigned headSeconds = 10;          // from the end of the last request to a complete head
-  unsigned requestSeconds = 60;       // from the end of the last request to the answer sent
-  unsigned drainSeconds = 5;          // how long a stop waits for requests under way
-  unsigned workerThreads = 4;         // event loops; slow clients never hold one
-  unsigned uploadBurst = 20;          // posts an address may make at once ...
-  unsigned uploadRefillSeconds = 60;  // ... and one more each this long; burst 0: no limit
-  unsigned sweepSeconds = 3600;       // orphan pictures are looked for this often
+  unsigned maxConnections = 512;       // in all; more wait in the kernel's listen queue
+  unsigned maxPerAddress = 64;         // per client address (the proxy counts as one)
+  unsigned listenBacklog = 128;        // the bounded queue of connections not yet taken
+  size_t headBytes = 32 * 1024;        // request line and headers together, per connection
+  unsigned maxHeaders = 64;            // header lines per request
+  unsigned idleSeconds = 10;           // a connection with nothing moving is closed
+  unsigned headSeconds = 10;           // from the end of the last request to a complete head
+  unsigned requestSeconds = 60;        // from the end of the last request to the answer sent
+  unsigned drainSeconds = 5;           // how long a stop waits for requests under way
+  unsigned workerThreads = 4;          // event loops; slow clients never hold one
+  unsigned uploadBurst = 20;           // posts an address may make at once ...
+  unsigned uploadRefillSeconds = 60;   // ... and one more each this long; burst 0: no limit
+  unsigned sweepSeconds = 3600;        // orphan pictures are looked for this often
+  unsigned maxWaitingPictures = 2000;  // pictures of the last hour still without their record
   int64_t orphanSeconds = kOrphanPictureSeconds;
 };
 

@@ -92,6 +92,8 @@ CREATE INDEX votes_by_read ON votes (mem_type_key, channels_key, read_mbs, resul
 CREATE INDEX votes_by_write ON votes (mem_type_key, channels_key, write_mbs, result_id);
 CREATE INDEX votes_by_copy ON votes (mem_type_key, channels_key, copy_mbs, result_id);
 CREATE INDEX votes_by_latency ON votes (mem_type_key, channels_key, latency_ns, result_id);
+-- Pictures still waiting for their record, counted on every picture upload.
+CREATE INDEX pictures_waiting ON pictures (received_at) WHERE result_id IS NULL;
 )sql",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
@@ -210,6 +212,7 @@ class SqliteStore final : public Store {
   std::vector<MemoryKind> Kinds() override;
   size_t ResultCount() override;
   size_t PictureCount() override;
+  size_t WaitingPictures(int64_t since) override;
   int SchemaVersionInFile() override;
   std::optional<std::string> PicturePath(std::string_view storedName) override;
   size_t SweepPictures(int64_t now, int64_t orphanSeconds) override;
@@ -787,6 +790,13 @@ size_t SqliteStore::ResultCount() { return aggregates_.Results(); }
 size_t SqliteStore::PictureCount() {
   Reader reader(*this);
   Statement q(reader.db(), "SELECT COUNT(*) FROM pictures");
+  return q.Step() == SQLITE_ROW ? static_cast<size_t>(q.Int(0)) : 0;
+}
+
+size_t SqliteStore::WaitingPictures(int64_t since) {
+  Reader reader(*this);
+  Statement q(reader.db(), "SELECT COUNT(*) FROM pictures WHERE result_id IS NULL AND received_at >= ?1");
+  q.Bind(1, since);
   return q.Step() == SQLITE_ROW ? static_cast<size_t>(q.Int(0)) : 0;
 }
 

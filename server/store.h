@@ -49,7 +49,7 @@ struct ResultRow {
 };
 
 // A text search looks through this many of the newest results.
-inline constexpr int64_t kSearchedResults = 200000;
+inline constexpr int64_t kSearchedResults = 50000;
 
 // How a list of results is ordered. Every order but Newest ranks the machines of one kind, each
 // with its latest result.
@@ -96,6 +96,8 @@ class Store {
   virtual std::vector<MemoryKind> Kinds() = 0;
   virtual size_t ResultCount() = 0;
   virtual size_t PictureCount() = 0;
+  // Pictures received since then whose record has not come (yet).
+  virtual size_t WaitingPictures(int64_t since) = 0;
   virtual int SchemaVersionInFile() = 0;
 
   // The file of a stored picture, when name is one the server made and still holds.

@@ -397,3 +397,18 @@ TEST_F(HostileTest, OrphanPicturesAreSweptWhileRunning) {
   for (const auto& e : fs::directory_iterator(data_ + "/pictures")) files += e.is_regular_file();
   EXPECT_EQ(files, 1u);
 }
+
+TEST_F(HostileTest, PicturesWaitingForTheirRecordsAreCapped) {
+  Start([](qvserver::ServiceOptions& o) { o.limits.maxWaitingPictures = 3; });
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(PostFile(port(), "C:\\Temp\\w" + std::to_string(i) + ".tmp.png", MakePng()).status, 200);
+  const Answer full = PostFile(port(), "C:\\Temp\\w3.tmp.png", MakePng());
+  EXPECT_EQ(full.status, 503);
+  EXPECT_EQ(full.body.find('\n'), full.body.size() - 1) << full.body;
+  // A record that claims one of them makes room again.
+  auto v = Machine(0);
+  v[qvserver::kBenImage] = "w0.tmp";
+  ASSERT_EQ(PostFile(port(), "C:\\Temp\\w0.tmp", RecordFile(v)).status, 200);
+  EXPECT_EQ(PostFile(port(), "C:\\Temp\\w3.tmp.png", MakePng()).status, 200);
+  EXPECT_EQ(store().PictureCount(), 4u);
+}
