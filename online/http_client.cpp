@@ -152,7 +152,12 @@ HttpResponse HttpPost(const std::string& url, const std::string& body, const Htt
   return Exchange(url, &body, options);
 }
 
-std::string ServerBase() { return EnvOr("QUORVEX_SERVER", "http://localhost"); }
+#ifndef QUORVEX_DEFAULT_SERVER
+#define QUORVEX_DEFAULT_SERVER "http://127.0.0.1:8080"
+#endif
+
+// The local quorvex-server's own default address, so the two meet with no setting.
+std::string ServerBase() { return EnvOr("QUORVEX_SERVER", QUORVEX_DEFAULT_SERVER); }
 
 std::string GeolocationBase() { return EnvOr("QUORVEX_GEOLOCATION", "http://www.geoplugin.net"); }
 

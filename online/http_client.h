@@ -41,7 +41,8 @@ HttpResponse HttpGet(const std::string& url, const HttpOptions& options);
 // "Expect: 100-continue" is never sent.
 HttpResponse HttpPost(const std::string& url, const std::string& body, const HttpOptions& options);
 
-// Base addresses without a trailing "/": QUORVEX_SERVER (default http://localhost) and
+// Base addresses without a trailing "/": QUORVEX_SERVER (default the build's QUORVEX_DEFAULT_SERVER,
+// http://127.0.0.1:8080 unless a distributor set another) and
 // QUORVEX_GEOLOCATION (default http://www.geoplugin.net).
 std::string ServerBase();
 std::string GeolocationBase();

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <random>
+#include <string_view>
 
 #include "online/http_client.h"
 #include "platform/temp_folder.h"
@@ -119,6 +120,7 @@ PostResult PostResultFile(const std::string& path) {
   const HttpResponse response = HttpPost(JoinUrl(ServerBase(), kUploadPath), MultipartBody(boundary, path, bytes), options);
   result.status = response.completed ? response.status : 0;
   result.ok = response.Succeeded();
+  if (response.completed) result.answer = AnswerLine(response.body);
   if (!result.ok) {
     if (response.completed) {
       const std::string answer = AnswerLine(response.body);
@@ -163,6 +165,7 @@ SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
   if (first.ok && second.ok) {
     outcome.done = true;
     outcome.message = kUploadDone;
+    outcome.resultAddress = ResultAddress(ServerBase(), second.answer);
     return outcome;
   }
   if (!first.ok && !second.ok && first.error == second.error) return failed(" Nothing was sent: " + first.error + " ");
@@ -172,7 +175,18 @@ SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
   return failed(why);
 }
 
-bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const SubmissionSteps& steps) {
+std::string ResultAddress(const std::string& base, const std::string& answer) {
+  constexpr std::string_view kHead = "OK result ";
+  if (answer.compare(0, kHead.size(), kHead) != 0) return {};
+  size_t end = kHead.size();
+  while (end < answer.size() && end < kHead.size() + 18 && answer[end] >= '0' && answer[end] <= '9') ++end;
+  if (end == kHead.size() || (end < answer.size() && answer[end] != ' ')) return {};
+  return JoinUrl(base, "/result/" + answer.substr(kHead.size(), end - kHead.size()));
+}
+
+bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const SubmissionSteps& steps,
+               std::string* resultAddress) {
+  if (resultAddress) resultAddress->clear();
   auto inform = [&](const std::string& text, bool failed) {
     if (dialogs.inform) dialogs.inform(text, failed);
   };
@@ -183,6 +197,7 @@ bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const Sub
   }
   if (dialogs.confirm && !dialogs.confirm(UploadConfirmationText(facts.applicationTitle))) return false;
   const SubmissionOutcome outcome = SubmitScore(steps);
+  if (resultAddress && outcome.done) *resultAddress = outcome.resultAddress;
   inform(outcome.message, !outcome.done);
   return outcome.done;
 }

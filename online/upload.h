@@ -44,6 +44,7 @@ struct PostResult {
   bool ok = false;   // answered with a success status
   long status = 0;   // the server's status, 0 when there was no answer
   std::string error; // why it failed, for the user
+  std::string answer; // the server's one-line answer
 };
 
 // One multipart POST of the file at path to the program's web server.
@@ -60,7 +61,12 @@ struct SubmissionSteps {
 struct SubmissionOutcome {
   bool done = false;  // both posts were answered with success: set the mark
   std::string message;
+  std::string resultAddress;  // the stored result's page, when the server named it
 };
+
+// The page of the result that the server's answer to a record post names ("OK result 12 stored
+// ..." gives base + "/result/12"); empty when the answer names none.
+std::string ResultAddress(const std::string& base, const std::string& answer);
 
 // Picture, first post, record, second post, deletions. The temporary files are gone afterwards
 // whatever happened.
@@ -83,7 +89,9 @@ struct UploadDialogs {
 };
 
 // The whole submission of uploadClick except the button: checks, confirmation, SubmitScore, the
-// closing message. True when the upload mark is to be set.
-bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const SubmissionSteps& steps);
+// closing message. True when the upload mark is to be set; resultAddress (when given) then holds
+// the stored result's page, or is empty when the server named none.
+bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const SubmissionSteps& steps,
+               std::string* resultAddress = nullptr);
 
 }  // namespace online

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -20,11 +21,17 @@ namespace {
 void Usage(std::FILE* out) {
   std::fputs(
       "usage: quorvex-server [--listen HOST:PORT] [--data DIR] [--program-version TEXT]\n"
+      "                      [--trust-proxy ADDRESS] [--upload-burst N]\n"
       "  --listen HOST:PORT      address to serve on (default 127.0.0.1:8080; port 0 picks a free one)\n"
       "  --data DIR              data folder (default $XDG_DATA_HOME/quorvex-server,\n"
       "                          else ~/.local/share/quorvex-server)\n"
       "  --program-version TEXT  newest program version that /version.php announces\n"
-      "                          (default " QUORVEX_PROGRAM_VERSION ")\n",
+      "                          (default " QUORVEX_PROGRAM_VERSION
+      ")\n"
+      "  --trust-proxy ADDRESS   a reverse proxy at this address names the client in X-Real-IP;\n"
+      "                          the per-address connection cap is then left to the proxy\n"
+      "  --upload-burst N        uploads one address may make at once, one more a minute after\n"
+      "                          (default 20; 0: no limit, for measuring)\n",
       out);
 }
 
@@ -50,6 +57,18 @@ int main(int argc, char** argv) {
       }
     } else if (arg == "--data") {
       options.dataDir = value("--data");
+    } else if (arg == "--trust-proxy") {
+      options.trustedProxy = value("--trust-proxy");
+      // Every client arrives from the proxy's one address: it caps connections per client.
+      options.limits.maxPerAddress = options.limits.maxConnections;
+    } else if (arg == "--upload-burst") {
+      const std::string text = value("--upload-burst");
+      if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+        std::fprintf(stderr, "quorvex-server: --upload-burst wants a whole number, not \"%s\"\n",
+                     text.c_str());
+        return 2;
+      }
+      options.limits.uploadBurst = static_cast<unsigned>(std::stoul(text));
     } else if (arg == "--program-version") {
       options.programVersion = value("--program-version");
     } else if (arg == "--help" || arg == "-h") {
@@ -87,16 +106,21 @@ int main(int argc, char** argv) {
     int sig = 0;
     sigwait(&stopSignals, &sig);
     if (served) return;  // woken below after the service ended by itself
-    std::fprintf(stderr, "quorvex-server: %s received, finishing the requests under way\n",
-                 sig == SIGTERM ? "SIGTERM" : "SIGINT");
+    std::fprintf(
+        stderr, "quorvex-server: %s received, finishing the requests under way (a second one ends at once)\n",
+        sig == SIGTERM ? "SIGTERM" : "SIGINT");
     std::fflush(stderr);
-    // A stop that comes before the service is listening would be lost: wait for it to listen.
-    while (!served && !service.Listening()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!served) service.Stop();
+    service.Stop();
+    sigwait(&stopSignals, &sig);
+    if (served) return;
+    // The store commits each upload whole, so even this leaves nothing half-written.
+    std::fprintf(stderr, "quorvex-server: second %s, stopping now\n", sig == SIGTERM ? "SIGTERM" : "SIGINT");
+    std::fflush(stderr);
+    std::_Exit(1);
   });
   service.Run();
   served = true;
-  // Run() also ends when listening fails; wake the waiter so it can be joined.
+  // Wake the waiter so it can be joined.
   pthread_kill(waiter.native_handle(), SIGTERM);
   waiter.join();
   std::fprintf(stderr, "quorvex-server: stopped\n");

@@ -71,7 +71,7 @@ def main():
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 200
     png = picture()
     with tempfile.TemporaryDirectory(prefix="qvserver-measure-") as data:
-        server = subprocess.Popen([exe, "--listen", "127.0.0.1:0", "--data", data],
+        server = subprocess.Popen([exe, "--listen", "127.0.0.1:0", "--data", data, "--upload-burst", "0"],
                                   stderr=subprocess.PIPE, text=True)
         try:
             port = int(re.search(r"listening on 127\.0\.0\.1:(\d+)", server.stderr.readline()).group(1))

@@ -1,6 +1,7 @@
 // The results page: plain HTML with one style sheet, every stored text escaped.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,14 +20,43 @@ struct PageData {
   ResultFilter filter;
   std::vector<MemoryKind> kinds;       // for the filter choices
   std::vector<KindRanges> references;  // one line per kind shown in the ranges table
-  std::vector<ResultRow> rows;         // newest first
-  bool more = false;                   // older results exist past the last row
+  std::vector<ResultRow> rows;         // newest first, or in ranking order
+  bool more = false;                   // older (ranked: lower) results exist past the last row
+  bool newer = false;                  // newer results exist before the first row (newest first)
   size_t total = 0;                    // results stored in all
 };
+
+// What the kind page draws: one kind's scores and (clock, score) points, each machine once.
+struct KindData {
+  MemoryKind kind;
+  CompareRanges ranges;
+  ScoreHistogram scores;
+  std::vector<std::pair<double, double>> points;  // (memory clock MHz, score GByte/s)
+};
+
+// The query string (without "?") that selects this list; sort and paging stay out.
+std::string FilterQuery(const ResultFilter& f, bool withSort = true);
+const char* SortName(SortKey key);  // "newest", "score", "read", ...
+std::optional<SortKey> ParseSort(std::string_view name);
+
+std::string RenderKindPage(const KindData& data);
+// A list as data: JSON (an object with a "results" array) or CSV (a header line, one line per result).
+std::string ResultsJson(const std::vector<ResultRow>& rows, const std::string& base);
+std::string ResultsCsv(const std::vector<ResultRow>& rows, const std::string& base);
 
 std::string HtmlEscape(std::string_view text);
 std::string UrlEncode(std::string_view text);
 std::string RenderResultsPage(const PageData& data);
+
+// "DDR4 dual-channel" for "DDR4" and "Dual"; "DDR4, 2 x 64-bit channels" for other channel texts.
+std::string KindLabel(std::string_view type, std::string_view channels);
+
+// "faster than 73 % of DDR4 dual-channel results"
+std::string RankText(const Rank& rank, std::string_view type, std::string_view channels);
+
+// One result: its picture, every field of its record, its rank within its kind.
+std::string RenderResultPage(const ResultRow& row, const std::optional<Rank>& rank,
+                             const CompareRanges& ranges);
 
 extern const char kStyleSheet[];
 

@@ -41,7 +41,7 @@ bool CheckPng(std::string_view bytes, PngInfo* info, std::string* error) {
   if (bytes.size() > kMaxPictureBytes) return Fail(error, "picture larger than 2 MiB");
   if (bytes.substr(0, kSignature.size()) != kSignature) return Fail(error, "picture is not a PNG file");
   size_t at = kSignature.size();
-  bool first = true;
+  bool first = true, seenIdat = false, idatEnded = false;
   while (true) {
     if (bytes.size() - at < 12) return Fail(error, "PNG file is cut short");
     const uint32_t length = BigEndian32(bytes, at);
@@ -56,14 +56,31 @@ bool CheckPng(std::string_view bytes, PngInfo* info, std::string* error) {
     if (first) {
       if (type != "IHDR" || length != 13) return Fail(error, "PNG file does not start with its header chunk");
       const uint32_t w = BigEndian32(bytes, at + 8), h = BigEndian32(bytes, at + 12);
-      if (w < 1 || h < 1 || w > 16384 || h > 16384) return Fail(error, "PNG picture size is implausible");
+      // Decoded, the picture takes width x height x 3 bytes: bounded here, not by the file size.
+      if (w < 1 || h < 1 || w > kMaxPictureSide || h > kMaxPictureSide ||
+          static_cast<uint64_t>(w) * h > kMaxPicturePixels)
+        return Fail(error, "PNG picture size is outside what a window picture can be");
+      const unsigned char* f = reinterpret_cast<const unsigned char*>(bytes.data()) + at + 16;
+      // Depth 8, truecolour, deflate, adaptive filtering, not interlaced: what the program writes.
+      if (f[0] != 8 || f[1] != 2 || f[2] != 0 || f[3] != 0 || f[4] != 0)
+        return Fail(error, "PNG picture is not 8-bit truecolour without interlacing");
       if (info) *info = PngInfo{w, h};
       first = false;
+    } else if (type == "IHDR") {
+      return Fail(error, "PNG file has a second header chunk");
+    }
+    if (type == "IDAT") {
+      // The image data must be one run of IDAT chunks.
+      if (idatEnded) return Fail(error, "PNG image data is split by other chunks");
+      seenIdat = true;
+    } else if (seenIdat) {
+      idatEnded = true;
     }
     at += 12 + length;
     if (type == "IEND") break;
   }
   if (at != bytes.size()) return Fail(error, "bytes follow the end of the PNG file");
+  if (!seenIdat) return Fail(error, "PNG file holds no image data");
   return true;
 }
 

@@ -105,8 +105,16 @@ CompareRanges ShippedRanges(std::string_view type, std::string_view channels) {
   return ranges;
 }
 
-double Percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
+namespace {
+
+double PercentileOf(const std::vector<double>& unsorted, double p, bool sorted) {
+  // The store keeps its lists sorted; only others pay for a sorted copy.
+  std::vector<double> copy;
+  if (!sorted && !std::is_sorted(unsorted.begin(), unsorted.end())) {
+    copy = unsorted;
+    std::sort(copy.begin(), copy.end());
+  }
+  const std::vector<double>& values = copy.empty() ? unsorted : copy;
   const double rank = p * static_cast<double>(values.size() - 1);
   const size_t below = static_cast<size_t>(std::floor(rank));
   const size_t above = std::min(below + 1, values.size() - 1);
@@ -114,12 +122,16 @@ double Percentile(std::vector<double> values, double p) {
   return values[below] + (values[above] - values[below]) * fraction;
 }
 
-Range OutwardRange(const std::vector<double>& values) {
+}  // namespace
+
+double Percentile(const std::vector<double>& values, double p) { return PercentileOf(values, p, false); }
+
+Range OutwardRange(const std::vector<double>& values, bool sorted) {
   // Rounding a hair inside first keeps a percentile of 30.000000001 from widening to 31.
   constexpr double kSlack = 1e-9;
   Range r;
-  r.low = static_cast<long long>(std::floor(Percentile(values, 0.05) + kSlack));
-  r.high = static_cast<long long>(std::ceil(Percentile(values, 0.95) - kSlack));
+  r.low = static_cast<long long>(std::floor(PercentileOf(values, 0.05, sorted) + kSlack));
+  r.high = static_cast<long long>(std::ceil(PercentileOf(values, 0.95, sorted) - kSlack));
   if (r.high <= r.low) r.high = r.low + 1;  // a dial needs a span
   return r;
 }
@@ -127,15 +139,15 @@ Range OutwardRange(const std::vector<double>& values) {
 CompareRanges RangesFor(std::string_view type, std::string_view channels, const MatchedValues& matched) {
   CompareRanges ranges = ShippedRanges(type, channels);
   if (matched.scores.size() >= kMinResultsForPercentiles) {
-    ranges.score = OutwardRange(matched.scores);
+    ranges.score = OutwardRange(matched.scores, matched.sorted);
     ranges.scoreSamples = matched.scores.size();
   }
   if (matched.clocks.size() >= kMinResultsForPercentiles) {
-    ranges.clock = OutwardRange(matched.clocks);
+    ranges.clock = OutwardRange(matched.clocks, matched.sorted);
     ranges.clockSamples = matched.clocks.size();
   }
   if (matched.latencies.size() >= kMinResultsForPercentiles) {
-    ranges.latency = OutwardRange(matched.latencies);
+    ranges.latency = OutwardRange(matched.latencies, matched.sorted);
     ranges.latencySamples = matched.latencies.size();
   }
   return ranges;

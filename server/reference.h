@@ -31,6 +31,7 @@ struct MatchedValues {
   std::vector<double> scores;
   std::vector<double> clocks;
   std::vector<double> latencies;
+  bool sorted = false;  // each list is in ascending order already
 };
 
 // "DDR2" to "DDR5" for a memory type text that names one of them (LPDDR4X counts as DDR4),
@@ -44,10 +45,10 @@ std::optional<int> ChannelCount(std::string_view channels);
 CompareRanges ShippedRanges(std::string_view type, std::string_view channels);
 
 // Linear interpolation between the closest ranks; p from 0 to 1. values must not be empty.
-double Percentile(std::vector<double> values, double p);
+double Percentile(const std::vector<double>& values, double p);
 
 // 5th and 95th percentiles rounded outward (down and up), high kept above low.
-Range OutwardRange(const std::vector<double>& values);
+Range OutwardRange(const std::vector<double>& values, bool sorted = false);
 
 // Each range from the stored results when at least kMinResultsForPercentiles of them carry
 // that figure, otherwise from the shipped table.

@@ -1,43 +1,51 @@
 #include "server/service.h"
 
-#include <httplib.h>
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "platform/file_io.h"
+#include "platform/locations.h"
+#include "server/multipart.h"
 #include "server/page.h"
+#include "server/plausible.h"
 
 namespace qvserver {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Room for the largest picture plus the multipart framing around it.
 constexpr size_t kMaxRequestBytes = kMaxPictureBytes + 64 * 1024;
-// Enough for a burst of uploads arriving together.
-constexpr int kListenBacklog = 256;
 
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
-// The one-line answer of the request this thread serves, for the log line (the body itself may
-// be compressed by then).
-thread_local std::string tlOutcome;
-
-void Reply(httplib::Response& res, int status, const std::string& line) {
-  tlOutcome = line;
-  res.status = status;
-  res.set_content(line + "\n", "text/plain; charset=utf-8");
+HttpAnswer Line(int status, const std::string& line) {
+  HttpAnswer a;
+  a.status = status;
+  a.body = line + "\n";
+  a.outcome = line;
+  return a;
 }
 
 // A fault of the server's own: the client learns that it failed, the log learns why.
-void ReplyFault(httplib::Response& res, const std::string& line, const std::string& why) {
-  Reply(res, 500, line);
-  tlOutcome = line + ": " + why;
+HttpAnswer Fault(const std::string& line, const std::string& why) {
+  HttpAnswer a = Line(500, line);
+  a.outcome = line + ": " + why;
+  return a;
 }
 
-// The request target for the log: printable ASCII only, so a client cannot forge log lines.
+// Text for the log: printable ASCII only, so a client cannot forge log lines.
 std::string LogSafe(std::string_view text, size_t limit = 200) {
   std::string out;
   for (unsigned char c : text.substr(0, limit)) {
@@ -53,6 +61,15 @@ std::string LogSafe(std::string_view text, size_t limit = 200) {
   return out;
 }
 
+std::string UtcStamp() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return stamp;
+}
+
 bool EndsWithNoCase(std::string_view text, std::string_view tail) {
   if (text.size() < tail.size()) return false;
   for (size_t i = 0; i < tail.size(); ++i) {
@@ -63,14 +80,105 @@ bool EndsWithNoCase(std::string_view text, std::string_view tail) {
   return true;
 }
 
+bool IsPictureName(std::string_view name) {
+  if (name.size() != 36 || name.substr(32) != ".png") return false;
+  for (char c : name.substr(0, 32))
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
+
+std::string PeerAddress(MHD_Connection* c) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  return info ? AddressText(info->client_addr) : std::string();
+}
+
+int PeerSocket(MHD_Connection* c) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+  return info ? info->connect_fd : -1;
+}
+
+// The query as the log shows it.
+std::string QueryText(MHD_Connection* c) {
+  std::string q;
+  MHD_get_connection_values(
+      c, MHD_GET_ARGUMENT_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+        auto* out = static_cast<std::string*>(cls);
+        if (out->size() > 256) return MHD_NO;
+        *out += (out->empty() ? "?" : "&") + std::string(key ? key : "") +
+                (value ? "=" + std::string(value) : "");
+        return MHD_YES;
+      },
+      &q);
+  return q;
+}
+
+extern "C" MHD_Result AccessThunk(void* cls, MHD_Connection* c, const char* url, const char* method,
+                                  const char*, const char* data, size_t* size, void** state) {
+  return static_cast<Service*>(cls)->Access(c, url, method, data, size, state) ? MHD_YES : MHD_NO;
+}
+
+extern "C" void CompletedThunk(void* cls, MHD_Connection* c, void** state, MHD_RequestTerminationCode how) {
+  static_cast<Service*>(cls)->Completed(c, state, static_cast<int>(how));
+}
+
+extern "C" void NotifyThunk(void* cls, MHD_Connection* c, void** socketState,
+                            MHD_ConnectionNotificationCode what) {
+  static_cast<Service*>(cls)->Notify(c, socketState, static_cast<int>(what));
+}
+
+extern "C" void LoggerThunk(void* cls, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  auto* log = static_cast<std::FILE*>(cls);
+  if (!log) return;
+  std::string line = "quorvex-server: http: " + LogSafe(text, 300);
+  while (line.size() > 4 && line.substr(line.size() - 4) == "\\x0a") line.resize(line.size() - 4);
+  std::fputs((line + "\n").c_str(), log);
+  std::fflush(log);
+}
+
+// Every page: no scripts, styles and pictures from this server only.
+HttpAnswer Html(std::string body) {
+  HttpAnswer a;
+  a.body = std::move(body);
+  a.contentType = "text/html; charset=utf-8";
+  a.headers.emplace_back("Content-Security-Policy",
+                         "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'");
+  return a;
+}
+
 }  // namespace
 
-std::string DefaultDataFolder() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && *xdg == '/') return std::string(xdg) + "/quorvex-server";
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.local/share/quorvex-server";
+struct Service::Connection {
+  int fd = -1;
+  std::string address;
+  Clock::time_point mark;  // when it connected or its last request ended
+  bool inRequest = false;  // a request head has arrived and its answer is not yet sent
+  bool cut = false;
+};
+
+struct Service::Request {
+  HttpRequest req;
+  size_t declared = 0;
+  bool answered = false;
+  int status = 0;
+  size_t bytes = 0;
+  std::string outcome;
+  std::string query;
+};
+
+std::optional<std::string> HttpRequest::Query(const char* name) const {
+  const char* v = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);
+  return v ? std::optional<std::string>(v) : std::nullopt;
 }
+
+std::optional<std::string> HttpRequest::Header(const char* name) const {
+  const char* v = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+  return v ? std::optional<std::string>(v) : std::nullopt;
+}
+
+std::string DefaultDataFolder() { return platform::UserDataFolder("quorvex-server"); }
 
 bool ParseListenAddress(const std::string& text, std::string* host, int* port) {
   const size_t colon = text.rfind(':');
@@ -89,236 +197,509 @@ bool ParseListenAddress(const std::string& text, std::string* host, int* port) {
   return true;
 }
 
-Service::Service(ServiceOptions options) : options_(std::move(options)), http_(new httplib::Server) {}
+Service::Service(ServiceOptions options)
+    : options_(std::move(options)),
+      uploads_(options_.limits.uploadBurst, std::chrono::seconds(options_.limits.uploadRefillSeconds)) {}
 
-Service::~Service() = default;
+Service::~Service() {
+  Stop();
+  if (daemon_) {
+    // Run() was never called: close without draining.
+    MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
+  }
+  StopWatcher();
+}
 
 bool Service::Start(std::string* error) {
   if (options_.dataDir.empty()) options_.dataDir = DefaultDataFolder();
   store_ = Store::Open(options_.dataDir, error);
   if (!store_) return false;
 
-  http_->new_task_queue = [] { return new httplib::ThreadPool(16); };
-  http_->set_payload_max_length(kMaxRequestBytes);
-  http_->set_read_timeout(10, 0);
-  http_->set_write_timeout(10, 0);
-  http_->set_keep_alive_timeout(5);
-  Routes();
-  // The library listens with a backlog of 5; keep the socket to give it room for bursts.
-  http_->set_socket_options([this](int fd) {
-    listener_ = fd;
-    int yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-
-  if (options_.port == 0) {
-    port_ = http_->bind_to_any_port(options_.host);
-    if (port_ <= 0) {
-      if (error) *error = "cannot listen on " + options_.host;
+  sockaddr_storage bindAddress{};
+  bool v6 = false;
+  {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(options_.port);
+    if (getaddrinfo(options_.host.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
+      if (error) *error = "cannot listen on " + options_.host + ": no such address";
       return false;
     }
-  } else {
-    if (!http_->bind_to_port(options_.host, options_.port)) {
-      if (error) *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
-      return false;
-    }
-    port_ = options_.port;
+    std::memcpy(&bindAddress, found->ai_addr, found->ai_addrlen);
+    v6 = found->ai_family == AF_INET6;
+    freeaddrinfo(found);
   }
-  // Listening again on a listening socket only changes its backlog.
-  if (listener_ >= 0) ::listen(listener_, kListenBacklog);
+
+  const ServerLimits& l = options_.limits;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC | MHD_USE_ERROR_LOG;
+  if (v6) flags |= MHD_USE_IPv6;
+  daemon_ =
+      MHD_start_daemon(flags, static_cast<uint16_t>(options_.port), nullptr, nullptr, &AccessThunk, this,  //
+                       MHD_OPTION_EXTERNAL_LOGGER, &LoggerThunk, static_cast<void*>(options_.log),         //
+                       MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&bindAddress),                    //
+                       MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,                                             //
+                       MHD_OPTION_LISTEN_BACKLOG_SIZE, l.listenBacklog,                                    //
+                       MHD_OPTION_CONNECTION_LIMIT, l.maxConnections,                                      //
+                       MHD_OPTION_PER_IP_CONNECTION_LIMIT, l.maxPerAddress,                                //
+                       MHD_OPTION_CONNECTION_MEMORY_LIMIT, l.headBytes,                                    //
+                       MHD_OPTION_CONNECTION_TIMEOUT, l.idleSeconds,                                       //
+                       MHD_OPTION_THREAD_POOL_SIZE, l.workerThreads,                                       //
+                       MHD_OPTION_NOTIFY_COMPLETED, &CompletedThunk, this,                                 //
+                       MHD_OPTION_NOTIFY_CONNECTION, &NotifyThunk, this,                                   //
+                       MHD_OPTION_END);
+  if (!daemon_) {
+    if (error) *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
+    return false;
+  }
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+  port_ = info ? info->port : options_.port;
+  watcher_ = std::thread([this] { Watch(); });
   return true;
 }
 
-void Service::Run() { http_->listen_after_bind(); }
+void Service::Run() {
+  {
+    std::unique_lock lock(stateMutex_);
+    running_ = true;
+    stateChanged_.wait(lock, [this] { return stopRequested_; });
+    running_ = false;
+  }
+  if (!daemon_) return;
+  // No new connections from here on; the kernel refuses them once the socket is closed.
+  const MHD_socket listener = MHD_quiesce_daemon(daemon_);
+  if (listener != MHD_INVALID_SOCKET) ::close(listener);
+  {
+    std::lock_guard lock(stateMutex_);
+    draining_ = true;  // the watcher now closes every connection that is not in a request
+  }
+  stateChanged_.notify_all();
+  const auto deadline = Clock::now() + std::chrono::seconds(options_.limits.drainSeconds);
+  while (Clock::now() < deadline) {
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
+    if (!info || info->num_connections == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // Handlers under way finish their call (and its transaction) before this returns.
+  MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
+  StopWatcher();
+}
 
-void Service::Stop() { http_->stop(); }
+void Service::StopWatcher() {
+  {
+    std::lock_guard lock(stateMutex_);
+    watcherStop_ = true;
+  }
+  stateChanged_.notify_all();
+  if (watcher_.joinable()) watcher_.join();
+}
 
-bool Service::Listening() const { return http_->is_running(); }
+void Service::Stop() {
+  {
+    std::lock_guard lock(stateMutex_);
+    stopRequested_ = true;
+  }
+  stateChanged_.notify_all();
+}
 
-void Service::Log(const httplib::Request& req, const httplib::Response& res) {
+bool Service::Listening() const {
+  std::lock_guard lock(stateMutex_);
+  return running_ && !stopRequested_;
+}
+
+void Service::LogLine(const std::string& text) {
   if (!options_.log) return;
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  std::string target = req.target.empty() ? req.path : req.target;
-  auto field = [](const std::string& text, size_t limit) {
-    return text.empty() ? "-" : LogSafe(text, limit);
-  };
-  std::string line = std::string(stamp) + " " + field(req.remote_addr, 64) + " " + field(req.method, 16) +
-                     " " + field(target, 200) + " " + std::to_string(res.status) + " " +
-                     std::to_string(res.body.size());
-  // Uploads and refusals say what happened.
-  if (!tlOutcome.empty()) line += " \"" + LogSafe(tlOutcome) + "\"";
-  tlOutcome.clear();
-  line += '\n';
   std::lock_guard lock(logMutex_);
-  std::fputs(line.c_str(), options_.log);
+  std::fputs((text + "\n").c_str(), options_.log);
   std::fflush(options_.log);
 }
 
-void Service::Routes() {
-  // Uploads must say their length up front, so an endless body is refused before it is read.
-  http_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    tlOutcome.clear();
-    if (req.method != "POST") return httplib::Server::HandlerResponse::Unhandled;
-    if (req.has_header("Transfer-Encoding") || !req.has_header("Content-Length")) {
-      Reply(res, 411, "uploads need a Content-Length");
-      return httplib::Server::HandlerResponse::Handled;
+void Service::Watch() {
+  auto lastSweep = Clock::now();
+  std::unique_lock lock(stateMutex_);
+  while (!watcherStop_) {
+    stateChanged_.wait_for(lock, std::chrono::milliseconds(100));
+    if (watcherStop_) break;
+    const auto now = Clock::now();
+    const ServerLimits& l = options_.limits;
+    std::vector<std::string> cuts;
+    for (auto& [c, conn] : connections_) {
+      if (conn->cut) continue;
+      const auto limit = std::chrono::seconds(conn->inRequest ? l.requestSeconds : l.headSeconds);
+      const bool late = now - conn->mark > limit;
+      if (!late && !(draining_ && !conn->inRequest)) continue;
+      // The library notices the shut socket on its next turn and closes the connection. The
+      // socket stays open until that connection's close is announced, which waits for this lock.
+      ::shutdown(conn->fd, SHUT_RDWR);
+      conn->cut = true;
+      if (late)
+        cuts.push_back(UtcStamp() + " " + (conn->address.empty() ? "-" : conn->address) + " - - cut: " +
+                       (conn->inRequest ? "request not done within " + std::to_string(l.requestSeconds) + " s"
+                                        : "no request head within " + std::to_string(l.headSeconds) + " s"));
     }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  http_->set_logger([this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
-  http_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-    Reply(res, 500, "internal error");
-  });
-  // The library answers some faults itself with an empty body; give each one line.
-  http_->set_error_handler(
-      httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        switch (res.status) {
-          case 400:
-            Reply(res, 400, "malformed request");
-            break;
-          case 404:
-            Reply(res, 404, "not found");
-            break;
-          case 413:
-            Reply(res, 413, "request larger than 2 MiB");
-            break;
-          case 414:
-            Reply(res, 414, "address too long");
-            break;
-          default:
-            Reply(res, res.status, "request failed");
-            break;
-        }
-        return httplib::Server::HandlerResponse::Handled;
-      }));
-
-  http_->Get("/version.php", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(options_.programVersion, "text/plain; charset=utf-8");
-  });
-  http_->Post("/upload/upload_new.php",
-              [this](const httplib::Request& req, httplib::Response& res) { Upload(req, res); });
-  http_->Get("/compare.php",
-             [this](const httplib::Request& req, httplib::Response& res) { Compare(req, res); });
-  http_->Get("/", [this](const httplib::Request& req, httplib::Response& res) { Page(req, res); });
-  http_->Get("/style.css", [](const httplib::Request&, httplib::Response& res) {
-    res.set_header("Cache-Control", "max-age=3600");
-    res.set_content(kStyleSheet, "text/css; charset=utf-8");
-  });
-  http_->Get(R"(/pictures/([0-9a-f]{32}\.png))",
-             [this](const httplib::Request& req, httplib::Response& res) { Picture(req, res); });
+    const bool sweep = !draining_ && now - lastSweep >= std::chrono::seconds(l.sweepSeconds);
+    lock.unlock();
+    for (const auto& line : cuts) LogLine(line);
+    if (sweep) {
+      lastSweep = now;
+      const size_t swept = store_->SweepPictures(Now(), l.orphanSeconds);
+      if (swept) LogLine(UtcStamp() + " swept " + std::to_string(swept) + " pictures no result claimed");
+    }
+    lock.lock();
+  }
 }
 
-void Service::Upload(const httplib::Request& req, httplib::Response& res) {
-  if (!req.is_multipart_form_data())
-    return Reply(res, 400, "expected a multipart form with one part named file");
-  if (req.files.size() != 1 || !req.has_file("file"))
-    return Reply(res, 400, "expected exactly one form part, named file");
-  const httplib::MultipartFormData& part = req.get_file_value("file");
+void Service::Notify(MHD_Connection* c, void** socketState, int what) {
+  std::lock_guard lock(stateMutex_);
+  if (what == MHD_CONNECTION_NOTIFY_STARTED) {
+    auto* conn = new Connection;
+    conn->fd = PeerSocket(c);
+    conn->address = PeerAddress(c);
+    conn->mark = Clock::now();
+    *socketState = conn;
+    connections_[c] = conn;
+  } else {
+    auto it = connections_.find(c);
+    if (it != connections_.end()) {
+      delete it->second;
+      connections_.erase(it);
+    }
+    *socketState = nullptr;
+  }
+}
+
+int Service::Access(MHD_Connection* c, const char* url, const char* method, const char* data, size_t* size,
+                    void** state) {
+  auto* r = static_cast<Request*>(*state);
+  if (!r) {
+    r = new Request;
+    *state = r;
+    r->req.connection = c;
+    r->req.method = method ? method : "";
+    r->req.path = url ? url : "";
+    r->query = QueryText(c);
+    std::string peer = PeerAddress(c);
+    bool draining = false;
+    {
+      std::lock_guard lock(stateMutex_);
+      auto it = connections_.find(c);
+      if (it != connections_.end()) {
+        it->second->inRequest = true;
+        peer = it->second->address;
+      }
+      draining = draining_;
+    }
+    r->req.address = peer;
+    if (!options_.trustedProxy.empty() && peer == options_.trustedProxy) {
+      // Only the proxy may say who the client is; its header names exactly one address.
+      const auto real = r->req.Header("X-Real-IP");
+      in6_addr probe;
+      if (real && real->size() < INET6_ADDRSTRLEN &&
+          (inet_pton(AF_INET, real->c_str(), &probe) == 1 || inet_pton(AF_INET6, real->c_str(), &probe) == 1))
+        r->req.address = *real;
+    }
+
+    if (draining) return Send(c, r, Line(503, "server is stopping"));
+    const int headers = MHD_get_connection_values(c, MHD_HEADER_KIND, nullptr, nullptr);
+    if (headers < 0 || static_cast<unsigned>(headers) > options_.limits.maxHeaders)
+      return Send(c, r, Line(431, "too many header lines"));
+
+    if (r->req.method == "POST") {
+      if (r->req.path != "/upload/upload_new.php") return Send(c, r, Line(404, "not found"));
+      const auto length = r->req.Header("Content-Length");
+      if (r->req.Header("Transfer-Encoding") || !length)
+        return Send(c, r, Line(411, "uploads need a Content-Length"));
+      if (length->empty() || length->size() > 12 ||
+          length->find_first_not_of("0123456789") != std::string::npos)
+        return Send(c, r, Line(400, "malformed request"));
+      r->declared = std::stoull(*length);
+      // Refused on the head alone: not one byte of an oversized body is read.
+      if (r->declared > kMaxRequestBytes) return Send(c, r, Line(413, "request larger than 2 MiB"));
+      if (!uploads_.Take(LimitKey(r->req.address)))
+        return Send(c, r, Line(429, "too many uploads from this address, try again later"));
+      r->req.body.reserve(r->declared);
+      return 1;
+    }
+    if (r->req.method != "GET" && r->req.method != "HEAD") return Send(c, r, Line(405, "method not allowed"));
+    const auto length = r->req.Header("Content-Length");
+    if (r->req.Header("Transfer-Encoding") || (length && *length != "0"))
+      return Send(c, r, Line(400, "a GET carries no body"));
+    // Answered on the next call: an answer queued with the head alone would close the connection.
+    return 1;
+  }
+
+  if (r->answered) {  // the rest of a body that was refused on its head
+    *size = 0;
+    return 1;
+  }
+  if (*size > 0) {
+    if (r->req.body.size() + *size > r->declared)
+      return Send(c, r, Line(400, "body longer than its Content-Length"));
+    r->req.body.append(data, *size);
+    *size = 0;
+    return 1;
+  }
+  return Send(c, r, Route(r->req));
+}
+
+int Service::Send(MHD_Connection* c, Request* r, HttpAnswer answer) {
+  r->answered = true;
+  r->status = answer.status;
+  r->bytes = answer.body.size();
+  r->outcome = answer.outcome;
+  MHD_Response* response =
+      MHD_create_response_from_buffer(answer.body.size(), answer.body.data(), MHD_RESPMEM_MUST_COPY);
+  if (!response) return 0;
+  MHD_add_response_header(response, "Content-Type", answer.contentType.c_str());
+  MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+  for (const auto& [name, value] : answer.headers)
+    MHD_add_response_header(response, name.c_str(), value.c_str());
+  const MHD_Result queued = MHD_queue_response(c, static_cast<unsigned>(answer.status), response);
+  MHD_destroy_response(response);
+  return queued == MHD_YES;
+}
+
+void Service::Completed(MHD_Connection* c, void** state, int how) {
+  auto* r = static_cast<Request*>(*state);
+  *state = nullptr;
+  {
+    std::lock_guard lock(stateMutex_);
+    auto it = connections_.find(c);
+    if (it != connections_.end()) {
+      it->second->inRequest = false;
+      it->second->mark = Clock::now();
+    }
+  }
+  if (!r) return;
+  std::string line = UtcStamp() + " " + (r->req.address.empty() ? "-" : LogSafe(r->req.address, 64)) + " " +
+                     LogSafe(r->req.method, 16) + " " + LogSafe(r->req.path + r->query, 200) + " ";
+  if (r->answered) {
+    line += std::to_string(r->status) + " " + std::to_string(r->bytes);
+    if (!r->outcome.empty()) line += " \"" + LogSafe(r->outcome) + "\"";
+  } else {
+    line += "- 0";
+  }
+  if (how != MHD_REQUEST_TERMINATED_COMPLETED_OK) {
+    static const char* const kWhy[] = {"done",           "failed",     "timed out",
+                                       "server stopped", "read error", "client left"};
+    line += std::string(" (") + (how >= 0 && how <= 5 ? kWhy[how] : "ended") + ")";
+  }
+  LogLine(line);
+  delete r;
+}
+
+HttpAnswer Service::Route(const HttpRequest& req) {
+  const std::string& path = req.path;
+  if (req.method == "POST") return Upload(req);
+  if (path == "/version.php") {
+    HttpAnswer a;
+    a.body = options_.programVersion;
+    return a;
+  }
+  if (path == "/compare.php") return Compare(req);
+  if (path == "/") return Page(req);
+  if (path.rfind("/result/", 0) == 0) return ResultPage(req);
+  if (path == "/kind") return KindPage(req);
+  if (path == "/results.json") return ListData(req, true);
+  if (path == "/results.csv") return ListData(req, false);
+  if (path == "/style.css") {
+    HttpAnswer a;
+    a.body = kStyleSheet;
+    a.contentType = "text/css; charset=utf-8";
+    a.headers.emplace_back("Cache-Control", "max-age=3600");
+    return a;
+  }
+  if (path.rfind("/pictures/", 0) == 0 && IsPictureName(std::string_view(path).substr(10)))
+    return Picture(req);
+  return Line(404, "not found");
+}
+
+HttpAnswer Service::Upload(const HttpRequest& req) {
+  const std::string boundary = MultipartBoundary(req.Header("Content-Type").value_or(""));
+  if (boundary.empty()) return Line(400, "expected a multipart form with one part named file");
+  std::string why;
+  const auto part = SinglePart(req.body, boundary, &why);
+  if (!part) return Line(400, why);
 
   // The file name is the client's full path with either separator. It only ever serves as a
   // link key: no part of it reaches the file system.
-  const std::string& path = part.filename;
-  if (path.empty()) return Reply(res, 400, "the form part has no file name");
-  if (path.size() > 1024) return Reply(res, 400, "file name is too long");
+  const std::string& path = part->filename;
+  if (path.empty()) return Line(400, "the form part has no file name");
+  if (path.size() > 1024) return Line(400, "file name is too long");
   for (unsigned char c : path)
-    if (c < 0x20 || c == 0x7f) return Reply(res, 400, "file name holds control characters");
+    if (c < 0x20 || c == 0x7f) return Line(400, "file name holds control characters");
   size_t start = 0;
   while (true) {
     const size_t cut = path.find_first_of("/\\", start);
     if (path.substr(start, cut == std::string::npos ? std::string::npos : cut - start) == "..")
-      return Reply(res, 400, "file name climbs out of its folder");
+      return Line(400, "file name climbs out of its folder");
     if (cut == std::string::npos) break;
     start = cut + 1;
   }
   const std::string name = path.substr(start);
   const std::string folder = ToUtf8(path.substr(0, start));
-  if (name.empty() || name == ".") return Reply(res, 400, "file name is a folder");
-  const std::string client = LinkClient(req.remote_addr, folder);
+  if (name.empty() || name == ".") return Line(400, "file name is a folder");
+  const std::string client = LinkClient(req.address, folder);
 
   if (EndsWithNoCase(name, ".png")) {
-    if (part.content.size() > kMaxPictureBytes) return Reply(res, 413, "picture larger than 2 MiB");
+    if (part->content.size() > kMaxPictureBytes) return Line(413, "picture larger than 2 MiB");
     PngInfo info;
-    std::string why;
-    if (!CheckPng(part.content, &info, &why)) return Reply(res, 400, why);
+    if (!CheckPng(part->content, &info, &why)) return Line(400, why);
+    // Pictures cost disk until their record claims them: many from many addresses at once is a flood.
+    if (store_->WaitingPictures(Now() - kLinkWindowSeconds) >= options_.limits.maxWaitingPictures)
+      return Line(503, "too many pictures are waiting for their results, try again later");
     StoredPicture stored;
-    if (!store_->AddPicture(part.content, info, ToUtf8(name.substr(0, name.size() - 4)), client, Now(),
+    if (!store_->AddPicture(part->content, info, ToUtf8(name.substr(0, name.size() - 4)), client, Now(),
                             &stored, &why))
-      return ReplyFault(res, "picture not stored", why);
-    return Reply(res, 200,
-                 stored.resultId ? "OK picture stored for result " + std::to_string(*stored.resultId)
-                                 : "OK picture stored");
+      return Fault("picture not stored", why);
+    return Line(200, stored.resultId ? "OK picture stored for result " + std::to_string(*stored.resultId)
+                                     : "OK picture stored");
   }
 
-  if (part.content.size() > kMaxRecordBytes) return Reply(res, 413, "record file larger than 16 KiB");
-  std::string why;
-  const auto record = ParseRecordFile(part.content, &why);
-  if (!record) return Reply(res, 400, why);
+  if (part->content.size() > kMaxRecordBytes) return Line(413, "record file larger than 16 KiB");
+  const auto record = ParseRecordFile(part->content, &why);
+  if (!record) return Line(400, why);
+  if (!CheckPlausible(*record, &why)) return Line(400, why);
   StoredRecord stored;
-  if (!store_->AddRecord(*record, part.content, client, Now(), &stored, &why))
-    return ReplyFault(res, "result not stored", why);
+  if (!store_->AddRecord(*record, part->content, client, Now(), &stored, &why))
+    return Fault("result not stored", why);
   std::string line =
       "OK result " + std::to_string(stored.id) + (stored.duplicate ? " was stored before" : " stored");
   line += stored.pictureLinked ? " with its picture" : " without a picture";
-  Reply(res, 200, line);
+  return Line(200, line);
 }
 
-void Service::Compare(const httplib::Request& req, httplib::Response& res) {
-  if (!req.has_param("P1") || !req.has_param("P2"))
-    return Reply(res, 400, "compare needs P1 (memory type) and P2 (channels)");
-  const std::string type = ToUtf8(req.get_param_value("P1")), channels = ToUtf8(req.get_param_value("P2"));
-  if (type.size() > 128 || channels.size() > 128) return Reply(res, 400, "memory type or channels too long");
-  const CompareRanges ranges = RangesFor(type, channels, store_->Matching(type, channels));
-  tlOutcome = CompareAnswer(ranges);
-  res.set_content(tlOutcome, "text/plain; charset=utf-8");
+HttpAnswer Service::Compare(const HttpRequest& req) {
+  const auto p1 = req.Query("P1"), p2 = req.Query("P2");
+  if (!p1 || !p2) return Line(400, "compare needs P1 (memory type) and P2 (channels)");
+  const std::string type = ToUtf8(*p1), channels = ToUtf8(*p2);
+  if (type.size() > 128 || channels.size() > 128) return Line(400, "memory type or channels too long");
+  const CompareRanges ranges = store_->Ranges(type, channels);
+  HttpAnswer a;
+  a.body = CompareAnswer(ranges);
+  a.outcome = a.body;
+  return a;
 }
 
-void Service::Page(const httplib::Request& req, httplib::Response& res) {
+namespace {
+
+// The list a query asks for; a refusal when the query is malformed.
+std::optional<HttpAnswer> ReadFilter(const HttpRequest& req, ResultFilter* f, size_t defaultLimit,
+                                     size_t maxLimit) {
+  f->type = ToUtf8(TrimBlanks(req.Query("type").value_or("")));
+  f->channels = ToUtf8(TrimBlanks(req.Query("channels").value_or("")));
+  f->text = ToUtf8(TrimBlanks(req.Query("q").value_or("")));
+  if (f->type.size() > 128 || f->channels.size() > 128) return Line(400, "filter too long");
+  if (f->text.size() > 100) return Line(400, "search text longer than 100 characters");
+  const auto sort = ParseSort(req.Query("sort").value_or("newest"));
+  if (!sort) return Line(400, "sort must be newest, score, read, write, copy or latency");
+  f->sort = *sort;
+  if (f->sort != SortKey::Newest && (f->type.empty() || f->channels.empty()))
+    return Line(400, "a ranking needs a memory type and channels");
+  auto number = [&](const char* name, int64_t* out, int64_t max) -> bool {
+    const std::string text = req.Query(name).value_or("");
+    if (text.empty()) return true;
+    if (text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *out = std::stoll(text);
+    return *out <= max;
+  };
+  int64_t offset = 0, limit = static_cast<int64_t>(defaultLimit);
+  if (!number("before", &f->beforeId, INT64_MAX)) return Line(400, "before must be a result number");
+  if (!number("after", &f->afterId, INT64_MAX)) return Line(400, "after must be a result number");
+  // Deep pages of a ranking cost a walk past every row above them; nobody reads that far.
+  if (!number("offset", &offset, 10000)) return Line(400, "offset must be a number up to 10000");
+  if (!number("limit", &limit, static_cast<int64_t>(maxLimit)) || limit == 0)
+    return Line(400, "limit must be a number from 1 to " + std::to_string(maxLimit));
+  f->offset = static_cast<size_t>(offset);
+  f->limit = static_cast<size_t>(limit);
+  return std::nullopt;
+}
+
+}  // namespace
+
+HttpAnswer Service::Page(const HttpRequest& req) {
   PageData data;
-  data.filter.type = ToUtf8(TrimBlanks(req.get_param_value("type")));
-  data.filter.channels = ToUtf8(TrimBlanks(req.get_param_value("channels")));
-  if (data.filter.type.size() > 128 || data.filter.channels.size() > 128)
-    return Reply(res, 400, "filter too long");
-  const std::string before = req.get_param_value("before");
-  if (!before.empty()) {
-    if (before.size() > 18 || before.find_first_not_of("0123456789") != std::string::npos)
-      return Reply(res, 400, "before must be a result number");
-    data.filter.beforeId = std::stoll(before);
-  }
-  data.filter.limit = 50;
+  if (auto refusal = ReadFilter(req, &data.filter, 50, 50)) return *refusal;
+  // Junk kinds must not make the page long: it lists the commonest kinds, and a kind left out
+  // is still reached through its filter address.
+  constexpr size_t kKindsListed = 40, kRangesListed = 20;
   data.kinds = store_->Kinds();
   data.total = store_->ResultCount();
   for (const MemoryKind& kind : data.kinds) {
     if (!data.filter.type.empty() && MatchKey(kind.type) != MatchKey(data.filter.type)) continue;
     if (!data.filter.channels.empty() && MatchKey(kind.channels) != MatchKey(data.filter.channels)) continue;
-    data.references.push_back(
-        {kind, RangesFor(kind.type, kind.channels, store_->Matching(kind.type, kind.channels))});
+    if (data.references.size() == kRangesListed) break;
+    data.references.push_back({kind, store_->Ranges(kind.type, kind.channels)});
   }
+  if (data.kinds.size() > kKindsListed) data.kinds.resize(kKindsListed);
   ResultFilter probe = data.filter;
   probe.limit = data.filter.limit + 1;
   data.rows = store_->Recent(probe);
   if (data.rows.size() > data.filter.limit) {
-    data.rows.resize(data.filter.limit);
-    data.more = true;
+    if (data.filter.sort == SortKey::Newest && data.filter.afterId) {
+      data.rows.erase(data.rows.begin());  // the newest one is past this page
+      data.newer = true;
+    } else {
+      data.rows.resize(data.filter.limit);
+      data.more = true;
+    }
   }
-  res.set_header("Content-Security-Policy",
-                 "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'");
-  res.set_header("X-Content-Type-Options", "nosniff");
-  res.set_content(RenderResultsPage(data), "text/html; charset=utf-8");
+  if (data.filter.sort == SortKey::Newest) {
+    if (data.filter.afterId) data.more = true;  // the result named by after= is older
+    if (data.filter.beforeId) data.newer = true;
+  }
+  return Html(RenderResultsPage(data));
 }
 
-void Service::Picture(const httplib::Request& req, httplib::Response& res) {
-  const auto file = store_->PicturePath(req.matches[1].str());
-  std::string bytes;
-  if (!file || !platform::ReadWholeFile(*file, &bytes)) return Reply(res, 404, "no such picture");
-  res.set_header("X-Content-Type-Options", "nosniff");
-  res.set_header("Cache-Control", "max-age=86400, immutable");
-  res.set_content(std::move(bytes), "image/png");
+HttpAnswer Service::KindPage(const HttpRequest& req) {
+  const std::string type = ToUtf8(TrimBlanks(req.Query("type").value_or("")));
+  const std::string channels = ToUtf8(TrimBlanks(req.Query("channels").value_or("")));
+  if (type.empty() || channels.empty() || type.size() > 128 || channels.size() > 128)
+    return Line(400, "the kind page needs a memory type and channels");
+  KindData data;
+  for (const MemoryKind& k : store_->Kinds())
+    if (MatchKey(k.type) == MatchKey(type) && MatchKey(k.channels) == MatchKey(channels)) data.kind = k;
+  if (data.kind.type.empty()) {
+    data.kind.type = type;
+    data.kind.channels = channels;
+  }
+  data.ranges = store_->Ranges(type, channels);
+  data.scores = store_->Histogram(type, channels, 30);
+  data.points = store_->ClockAndScore(type, channels, 2000);
+  return Html(RenderKindPage(data));
+}
+
+HttpAnswer Service::ListData(const HttpRequest& req, bool json) {
+  ResultFilter filter;
+  if (auto refusal = ReadFilter(req, &filter, 50, 500)) return *refusal;
+  const auto rows = store_->Recent(filter);
+  HttpAnswer a;
+  a.body = json ? ResultsJson(rows, "") : ResultsCsv(rows, "");
+  a.contentType = json ? "application/json" : "text/csv; charset=utf-8";
+  if (!json) a.headers.emplace_back("Content-Disposition", "attachment; filename=\"quorvex-results.csv\"");
+  return a;
+}
+
+HttpAnswer Service::ResultPage(const HttpRequest& req) {
+  const std::string number = req.path.substr(8);
+  if (number.empty() || number.size() > 18 || number.find_first_not_of("0123456789") != std::string::npos)
+    return Line(404, "not found");
+  const auto row = store_->Result(std::stoll(number));
+  if (!row) return Line(404, "no such result");
+  return Html(RenderResultPage(*row, store_->RankOf(*row), store_->Ranges(row->memType, row->channels)));
+}
+
+HttpAnswer Service::Picture(const HttpRequest& req) {
+  const auto file = store_->PicturePath(std::string_view(req.path).substr(10));
+  HttpAnswer a;
+  if (!file || !platform::ReadWholeFile(*file, &a.body)) return Line(404, "no such picture");
+  a.contentType = "image/png";
+  a.headers.emplace_back("Cache-Control", "max-age=86400, immutable");
+  return a;
 }
 
 }  // namespace qvserver

@@ -1,22 +1,44 @@
-// The HTTP face of the server: the program's three addresses, the results page and its pictures.
+// The HTTP face of the server: the program's three addresses, the results site and its pictures.
+// Every client is bounded here, whatever stands in front: the request head by size, each request
+// by time, each address by connections and uploads, the whole server by connections.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdio>
-#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "server/limits.h"
 #include "server/store.h"
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
+struct MHD_Daemon;
+struct MHD_Connection;
 
 namespace qvserver {
+
+struct ServerLimits {
+  unsigned maxConnections = 512;       // in all; more wait in the kernel's listen queue
+  unsigned maxPerAddress = 64;         // per client address (the proxy counts as one)
+  unsigned listenBacklog = 128;        // the bounded queue of connections not yet taken
+  size_t headBytes = 32 * 1024;        // request line and headers together, per connection
+  unsigned maxHeaders = 64;            // header lines per request
+  unsigned idleSeconds = 10;           // a connection with nothing moving is closed
+  unsigned headSeconds = 10;           // from the end of the last request to a complete head
+  unsigned requestSeconds = 60;        // from the end of the last request to the answer sent
+  unsigned drainSeconds = 5;           // how long a stop waits for requests under way
+  unsigned workerThreads = 4;          // event loops; slow clients never hold one
+  unsigned uploadBurst = 20;           // posts an address may make at once ...
+  unsigned uploadRefillSeconds = 60;   // ... and one more each this long; burst 0: no limit
+  unsigned sweepSeconds = 3600;        // orphan pictures are looked for this often
+  unsigned maxWaitingPictures = 2000;  // pictures of the last hour still without their record
+  int64_t orphanSeconds = kOrphanPictureSeconds;
+};
 
 struct ServiceOptions {
   std::string host = "127.0.0.1";
@@ -24,6 +46,9 @@ struct ServiceOptions {
   std::string dataDir;
   std::string programVersion;  // the answer of /version.php
   std::FILE* log = stderr;     // one line per request; null for none
+  // The address of a reverse proxy whose X-Real-IP header names the client; empty: none.
+  std::string trustedProxy;
+  ServerLimits limits;
 };
 
 // Where the data lives unless told: $XDG_DATA_HOME/quorvex-server, else ~/.local/share/quorvex-server.
@@ -32,6 +57,24 @@ std::string DefaultDataFolder();
 // "HOST:PORT" into its parts; false when it is not that.
 bool ParseListenAddress(const std::string& text, std::string* host, int* port);
 
+// One request as the handlers see it.
+struct HttpRequest {
+  MHD_Connection* connection = nullptr;
+  std::string method, path;
+  std::string address;  // the client's address (from the trusted proxy when there is one)
+  std::string body;
+  std::optional<std::string> Query(const char* name) const;
+  std::optional<std::string> Header(const char* name) const;
+};
+
+struct HttpAnswer {
+  int status = 200;
+  std::string body;
+  std::string contentType = "text/plain; charset=utf-8";
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string outcome;  // what the log line says happened, when more than the status
+};
+
 class Service {
  public:
   explicit Service(ServiceOptions options);
@@ -39,32 +82,57 @@ class Service {
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
 
-  // Opens the store and binds the socket. False with error when either fails.
+  // Opens the store and starts listening. False with error when either fails.
   bool Start(std::string* error);
-  // Serves until Stop(); returns once every request under way has been answered.
+  // Serves until Stop(); then stops accepting at once, lets the requests under way finish for at
+  // most limits.drainSeconds, and returns with every answer sent or its connection closed.
   void Run();
-  // Safe from any thread, once; Run() returns after the requests under way are done.
+  // Safe from any thread and more than once, also before Run().
   void Stop();
-  // Run() has started accepting connections (and has not returned).
+  // Run() has started and has not been asked to stop.
   bool Listening() const;
 
   int port() const { return port_; }
   Store& store() { return *store_; }
+  const ServiceOptions& options() const { return options_; }
+
+  // Called by the HTTP library's threads; public only for its callbacks.
+  struct Connection;
+  struct Request;
+  int Access(MHD_Connection* c, const char* url, const char* method, const char* uploadData,
+             size_t* uploadSize, void** state);
+  void Completed(MHD_Connection* c, void** state, int how);
+  void Notify(MHD_Connection* c, void** socketState, int what);
 
  private:
-  void Routes();
-  void Log(const httplib::Request& req, const httplib::Response& res);
-  void Upload(const httplib::Request& req, httplib::Response& res);
-  void Compare(const httplib::Request& req, httplib::Response& res);
-  void Page(const httplib::Request& req, httplib::Response& res);
-  void Picture(const httplib::Request& req, httplib::Response& res);
+  HttpAnswer Route(const HttpRequest& req);
+  HttpAnswer Upload(const HttpRequest& req);
+  HttpAnswer Compare(const HttpRequest& req);
+  HttpAnswer Page(const HttpRequest& req);
+  HttpAnswer Picture(const HttpRequest& req);
+  HttpAnswer ResultPage(const HttpRequest& req);
+  HttpAnswer KindPage(const HttpRequest& req);
+  HttpAnswer ListData(const HttpRequest& req, bool json);
+  int Send(MHD_Connection* c, Request* r, HttpAnswer answer);
+  void LogLine(const std::string& text);
+  void Watch();  // cuts connections past their time, sweeps orphan pictures
+  void StopWatcher();
 
   ServiceOptions options_;
-  std::unique_ptr<httplib::Server> http_;
   std::unique_ptr<Store> store_;
-  std::mutex logMutex_;
+  MHD_Daemon* daemon_ = nullptr;
   int port_ = 0;
-  int listener_ = -1;  // the listening socket, owned by the HTTP library
+  UploadLimiter uploads_;
+
+  std::mutex logMutex_;
+  mutable std::mutex stateMutex_;
+  std::condition_variable stateChanged_;
+  bool stopRequested_ = false;
+  bool running_ = false;
+  bool draining_ = false;
+  bool watcherStop_ = false;
+  std::map<MHD_Connection*, Connection*> connections_;  // under stateMutex_
+  std::thread watcher_;
 };
 
 }  // namespace qvserver

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -66,6 +67,34 @@ CREATE TABLE pictures (
 );
 CREATE INDEX pictures_by_link ON pictures (link_name, link_client);
 )sql",
+    // One vote per machine and kind: the latest result of each IDHASH is what the reference
+    // ranges and percentile ranks count, so one machine uploading again and again weighs once.
+    R"sql(
+CREATE TABLE votes (
+  mem_type_key  TEXT NOT NULL,
+  channels_key  TEXT NOT NULL,
+  idhash        TEXT NOT NULL,
+  result_id     INTEGER NOT NULL REFERENCES results (id),
+  score         REAL NOT NULL,
+  mem_clock_mhz INTEGER,
+  latency_ns    REAL,
+  read_mbs      INTEGER NOT NULL,
+  write_mbs     INTEGER NOT NULL,
+  copy_mbs      INTEGER NOT NULL,
+  PRIMARY KEY (mem_type_key, channels_key, idhash)
+) WITHOUT ROWID;
+INSERT OR REPLACE INTO votes
+  SELECT mem_type_key, channels_key, idhash, id, score, mem_clock_mhz, latency_ns, read_mbs, write_mbs, copy_mbs
+  FROM results WHERE mem_type_key <> '' AND channels_key <> '' ORDER BY id;
+-- The rankings read one kind in one order without sorting, and skip rows within the index.
+CREATE INDEX votes_by_score ON votes (mem_type_key, channels_key, score, result_id);
+CREATE INDEX votes_by_read ON votes (mem_type_key, channels_key, read_mbs, result_id);
+CREATE INDEX votes_by_write ON votes (mem_type_key, channels_key, write_mbs, result_id);
+CREATE INDEX votes_by_copy ON votes (mem_type_key, channels_key, copy_mbs, result_id);
+CREATE INDEX votes_by_latency ON votes (mem_type_key, channels_key, latency_ns, result_id);
+-- Pictures still waiting for their record, counted on every picture upload.
+CREATE INDEX pictures_waiting ON pictures (received_at) WHERE result_id IS NULL;
+)sql",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -124,10 +153,12 @@ class Transaction {
     if (active_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   bool active() const { return active_; }
-  bool Commit() {
+  // On failure why (when given) says what the commit met, not what the rollback after it did.
+  bool Commit(std::string* why = nullptr) {
     if (!active_) return false;
     active_ = false;
     if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    if (why) *why = sqlite3_errmsg(db_);
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
   }
@@ -137,7 +168,12 @@ class Transaction {
   bool active_ = false;
 };
 
-std::string DbError(sqlite3* db, const std::string& what) { return what + ": " + sqlite3_errmsg(db); }
+// A full disk is named as such, with the folder it holds, so the operator knows where to look.
+std::string Explain(const std::string& what, const std::string& message, const std::string& folder) {
+  if (message.find("disk is full") != std::string::npos || message.find("No space left") != std::string::npos)
+    return what + ": the disk holding " + folder + " is full (" + message + ")";
+  return what + ": " + message;
+}
 
 std::string RandomPictureName() {
   std::random_device rd;
@@ -154,6 +190,84 @@ bool IsStoredPictureName(std::string_view name) {
 }
 
 }  // namespace
+
+// The store in one SQLite database (WAL). Writes go through one connection under a lock;
+// reads each take a connection of their own, so they run beside the writer and each other.
+class SqliteStore final : public Store {
+ public:
+  ~SqliteStore() override;
+
+  bool AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
+                  const std::string& client, int64_t now, StoredPicture* out, std::string* error) override;
+  bool AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client, int64_t now,
+                 StoredRecord* out, std::string* error) override;
+  MatchedValues Matching(std::string_view type, std::string_view channels) override;
+  CompareRanges Ranges(std::string_view type, std::string_view channels) override;
+  std::optional<Rank> RankOf(const ResultRow& row) override;
+  std::vector<std::pair<double, double>> ClockAndScore(std::string_view type, std::string_view channels,
+                                                       size_t limit) override;
+  ScoreHistogram Histogram(std::string_view type, std::string_view channels, size_t bins) override;
+  std::vector<ResultRow> Recent(const ResultFilter& filter) override;
+  std::optional<ResultRow> Result(int64_t id) override;
+  std::vector<MemoryKind> Kinds() override;
+  size_t ResultCount() override;
+  size_t PictureCount() override;
+  size_t WaitingPictures(int64_t since) override;
+  int SchemaVersionInFile() override;
+  std::optional<std::string> PicturePath(std::string_view storedName) override;
+  size_t SweepPictures(int64_t now, int64_t orphanSeconds) override;
+  const std::string& folder() const override { return folder_; }
+
+ private:
+  friend class Store;
+  // A read connection for the span of one call.
+  class Reader {
+   public:
+    explicit Reader(SqliteStore& store);
+    ~Reader();
+    sqlite3* db() const { return db_; }
+
+   private:
+    SqliteStore& store_;
+    sqlite3* db_ = nullptr;
+  };
+
+  bool Exec(const char* sql, std::string* error);
+  bool LoadAggregates(std::string* error);
+
+  std::mutex mutex_;  // the writer
+  sqlite3* db_ = nullptr;
+  std::mutex readersMutex_;
+  std::vector<sqlite3*> readers_;  // idle read connections
+  Aggregates aggregates_;
+  std::string folder_;
+  std::string path_;
+  std::string pictures_;
+};
+
+SqliteStore::Reader::Reader(SqliteStore& store) : store_(store) {
+  {
+    std::lock_guard lock(store_.readersMutex_);
+    if (!store_.readers_.empty()) {
+      db_ = store_.readers_.back();
+      store_.readers_.pop_back();
+      return;
+    }
+  }
+  if (sqlite3_open_v2(store_.path_.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+    return;
+  }
+  sqlite3_busy_timeout(db_, 5000);
+}
+
+SqliteStore::Reader::~Reader() {
+  if (!db_) return;
+  std::lock_guard lock(store_.readersMutex_);
+  store_.readers_.push_back(db_);
+}
 
 std::string LinkClient(std::string_view remoteAddress, std::string_view clientFolder) {
   uint64_t h = 1469598103934665603ull;  // FNV-1a
@@ -172,8 +286,9 @@ std::string LinkClient(std::string_view remoteAddress, std::string_view clientFo
 }
 
 std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* error) {
-  std::unique_ptr<Store> store(new Store());
+  std::unique_ptr<SqliteStore> store(new SqliteStore());
   store->folder_ = dataDir;
+  store->path_ = dataDir + "/results.sqlite";
   store->pictures_ = dataDir + "/pictures";
   if (!platform::MakeFolders(store->pictures_)) {
     if (error) *error = "cannot create the data folder " + store->pictures_;
@@ -183,7 +298,9 @@ std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* erro
   if (sqlite3_open_v2(path.c_str(), &store->db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
-    if (error) *error = store->db_ ? DbError(store->db_, "cannot open " + path) : "cannot open " + path;
+    if (error)
+      *error = store->db_ ? Explain("cannot open " + path, sqlite3_errmsg(store->db_), dataDir)
+                          : "cannot open " + path;
     return nullptr;
   }
   sqlite3_busy_timeout(store->db_, 5000);
@@ -199,7 +316,7 @@ std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* erro
 
   Transaction tx(store->db_);
   if (!tx.active()) {
-    if (error) *error = DbError(store->db_, "cannot lock " + path);
+    if (error) *error = Explain("cannot lock " + path, sqlite3_errmsg(store->db_), dataDir);
     return nullptr;
   }
   if (!store->Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", error))
@@ -226,23 +343,55 @@ std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* erro
                                      : "INSERT INTO schema_version (version) VALUES (?1)");
     set.Bind(1, static_cast<int64_t>(kSchemaVersion));
     if (set.Step() != SQLITE_DONE) {
-      if (error) *error = DbError(store->db_, "cannot record the schema version");
+      if (error) *error = Explain("cannot record the schema version", sqlite3_errmsg(store->db_), dataDir);
       return nullptr;
     }
   }
-  if (!tx.Commit()) {
-    if (error) *error = DbError(store->db_, "cannot set up " + path);
+  if (std::string why; !tx.Commit(&why)) {
+    if (error) *error = Explain("cannot set up " + path, why, dataDir);
     return nullptr;
   }
-  store->SweepPictures(static_cast<int64_t>(std::time(nullptr)));
+  if (!store->LoadAggregates(error)) return nullptr;
+  store->SweepPictures(static_cast<int64_t>(std::time(nullptr)), kOrphanPictureSeconds);
   return store;
 }
 
-Store::~Store() {
+bool SqliteStore::LoadAggregates(std::string* error) {
+  {
+    Statement q(db_,
+                "SELECT mem_type_key, channels_key, MIN(mem_type), MIN(channels), COUNT(*) FROM results "
+                "GROUP BY mem_type_key, channels_key");
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW)
+      aggregates_.AddResults(q.Text(0), q.Text(1), q.Text(2), q.Text(3), static_cast<size_t>(q.Int(4)));
+    if (rc != SQLITE_DONE) {
+      if (error) *error = Explain("cannot count the stored results", sqlite3_errmsg(db_), folder_);
+      return false;
+    }
+  }
+  Statement q(db_, "SELECT mem_type_key, channels_key, idhash, score, mem_clock_mhz, latency_ns FROM votes");
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) {
+    Vote v;
+    v.score = q.Real(3);
+    if (!q.IsNull(4)) v.clock = static_cast<double>(q.Int(4));
+    if (!q.IsNull(5)) v.latency = q.Real(5);
+    aggregates_.LoadVote(q.Text(0), q.Text(1), q.Text(2), v);
+  }
+  aggregates_.Sort();
+  if (rc != SQLITE_DONE) {
+    if (error) *error = Explain("cannot read the votes", sqlite3_errmsg(db_), folder_);
+    return false;
+  }
+  return true;
+}
+
+SqliteStore::~SqliteStore() {
+  for (sqlite3* reader : readers_) sqlite3_close(reader);
   if (db_) sqlite3_close(db_);
 }
 
-bool Store::Exec(const char* sql, std::string* error) {
+bool SqliteStore::Exec(const char* sql, std::string* error) {
   char* message = nullptr;
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
   if (error) *error = std::string("database: ") + (message ? message : "unknown error");
@@ -250,20 +399,21 @@ bool Store::Exec(const char* sql, std::string* error) {
   return false;
 }
 
-void Store::SweepPictures(int64_t now) {
+size_t SqliteStore::SweepPictures(int64_t now, int64_t orphanSeconds) {
+  size_t swept = 0;
   std::lock_guard lock(mutex_);
   // Pictures whose record never came.
   std::vector<std::string> stale;
   {
     Statement q(db_, "SELECT stored_name FROM pictures WHERE result_id IS NULL AND received_at < ?1");
-    q.Bind(1, now - kOrphanPictureSeconds);
+    q.Bind(1, now - orphanSeconds);
     while (q.Step() == SQLITE_ROW) stale.push_back(q.Text(0));
   }
   if (!stale.empty()) {
     Statement del(db_, "DELETE FROM pictures WHERE result_id IS NULL AND received_at < ?1");
-    del.Bind(1, now - kOrphanPictureSeconds);
+    del.Bind(1, now - orphanSeconds);
     if (del.Step() == SQLITE_DONE)
-      for (const std::string& name : stale) platform::DeleteFile(pictures_ + "/" + name);
+      for (const std::string& name : stale) swept += platform::DeleteFile(pictures_ + "/" + name);
   }
   // Files a crash left behind before their row was committed, and half-written siblings. Only
   // old ones: a young file may be another server's upload under way in the same folder.
@@ -280,20 +430,24 @@ void Store::SweepPictures(int64_t now) {
       q.Bind(1, name);
       known = q.Step() == SQLITE_ROW;
     }
-    if (!known && entry.is_regular_file(ec)) platform::DeleteFile(entry.path().string());
+    if (!known && entry.is_regular_file(ec)) swept += platform::DeleteFile(entry.path().string());
   }
+  return swept;
 }
 
-bool Store::AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
-                       const std::string& client, int64_t now, StoredPicture* out, std::string* error) {
+bool SqliteStore::AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
+                             const std::string& client, int64_t now, StoredPicture* out, std::string* error) {
   const std::string name = RandomPictureName();
   const std::string file = pictures_ + "/" + name;
   // The file is complete on disk before a row names it; a failed row removes it again.
-  if (!platform::ReplaceFileAtomically(file, std::string(png), error)) return false;
+  if (std::string why; !platform::ReplaceFileAtomically(file, std::string(png), &why)) {
+    if (error) *error = Explain("cannot write the picture", why, pictures_);
+    return false;
+  }
   std::lock_guard lock(mutex_);
   Transaction tx(db_);
   auto fail = [&](const char* what) {
-    if (error) *error = DbError(db_, what);
+    if (error) *error = Explain(what, sqlite3_errmsg(db_), folder_);
     platform::DeleteFile(file);
     return false;
   };
@@ -324,17 +478,21 @@ bool Store::AddPicture(std::string_view png, const PngInfo& info, const std::str
     link.Bind(1, *resultId).Bind(2, id);
     if (link.Step() != SQLITE_DONE) return fail("cannot link the picture");
   }
-  if (!tx.Commit()) return fail("cannot commit the picture");
+  if (std::string why; !tx.Commit(&why)) {
+    if (error) *error = Explain("cannot commit the picture", why, folder_);
+    platform::DeleteFile(file);
+    return false;
+  }
   if (out) *out = StoredPicture{id, name, resultId};
   return true;
 }
 
-bool Store::AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client,
-                      int64_t now, StoredRecord* out, std::string* error) {
+bool SqliteStore::AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client,
+                            int64_t now, StoredRecord* out, std::string* error) {
   std::lock_guard lock(mutex_);
   Transaction tx(db_);
   auto fail = [&](const char* what) {
-    if (error) *error = DbError(db_, what);
+    if (error) *error = Explain(what, sqlite3_errmsg(db_), folder_);
     return false;
   };
   if (!tx.active()) return fail("cannot lock the database");
@@ -379,6 +537,36 @@ bool Store::AddRecord(const UploadedRecord& record, std::string_view raw, const 
     stored.id = q.Int(0);
   } else {
     stored.id = sqlite3_last_insert_rowid(db_);
+    const std::string typeKey = MatchKey(record.memory.type), channelsKey = MatchKey(record.memory.channels);
+    if (!typeKey.empty() && !channelsKey.empty()) {
+      Statement vote(
+          db_,
+          "INSERT INTO votes (mem_type_key, channels_key, idhash, result_id, score, mem_clock_mhz, "
+          "latency_ns, "
+          "read_mbs, write_mbs, copy_mbs) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT DO "
+          "UPDATE "
+          "SET result_id = excluded.result_id, score = excluded.score, mem_clock_mhz = "
+          "excluded.mem_clock_mhz, "
+          "latency_ns = excluded.latency_ns, read_mbs = excluded.read_mbs, write_mbs = excluded.write_mbs, "
+          "copy_mbs = excluded.copy_mbs");
+      vote.Bind(1, typeKey)
+          .Bind(2, channelsKey)
+          .Bind(3, record.idHash)
+          .Bind(4, stored.id)
+          .Bind(5, record.score);
+      if (record.memory.clockMHz > 0)
+        vote.Bind(6, static_cast<int64_t>(record.memory.clockMHz));
+      else
+        vote.BindNull(6);
+      if (record.latencyNs)
+        vote.Bind(7, *record.latencyNs);
+      else
+        vote.BindNull(7);
+      vote.Bind(8, static_cast<int64_t>(record.read))
+          .Bind(9, static_cast<int64_t>(record.write))
+          .Bind(10, static_cast<int64_t>(record.copy));
+      if (vote.Step() != SQLITE_DONE) return fail("cannot count the result");
+    }
   }
 
   {
@@ -398,104 +586,230 @@ bool Store::AddRecord(const UploadedRecord& record, std::string_view raw, const 
       stored.pictureLinked = true;
     }
   }
-  if (!tx.Commit()) return fail("cannot commit the record");
+  if (std::string why; !tx.Commit(&why)) {
+    if (error) *error = Explain("cannot commit the record", why, folder_);
+    return false;
+  }
+  if (!stored.duplicate) {
+    const std::string typeKey = MatchKey(record.memory.type), channelsKey = MatchKey(record.memory.channels);
+    aggregates_.AddResult(typeKey, channelsKey, record.memory.type, record.memory.channels);
+    Vote v;
+    v.score = record.score;
+    if (record.memory.clockMHz > 0) v.clock = static_cast<double>(record.memory.clockMHz);
+    v.latency = record.latencyNs;
+    aggregates_.SetVote(typeKey, channelsKey, record.idHash, v);
+  }
   if (out) *out = stored;
   return true;
 }
 
-MatchedValues Store::Matching(std::string_view type, std::string_view channels) {
-  MatchedValues values;
-  const std::string typeKey = MatchKey(type), channelsKey = MatchKey(channels);
-  if (typeKey.empty() || channelsKey.empty()) return values;
-  std::lock_guard lock(mutex_);
-  Statement q(
-      db_,
-      "SELECT score, mem_clock_mhz, latency_ns FROM results WHERE mem_type_key = ?1 AND channels_key = ?2");
-  q.Bind(1, typeKey).Bind(2, channelsKey);
-  while (q.Step() == SQLITE_ROW) {
-    values.scores.push_back(q.Real(0));
-    if (!q.IsNull(1)) values.clocks.push_back(static_cast<double>(q.Int(1)));
-    if (!q.IsNull(2)) values.latencies.push_back(q.Real(2));
-  }
-  return values;
+MatchedValues SqliteStore::Matching(std::string_view type, std::string_view channels) {
+  return aggregates_.Matching(MatchKey(type), MatchKey(channels));
 }
 
-std::vector<ResultRow> Store::Recent(const ResultFilter& filter) {
+CompareRanges SqliteStore::Ranges(std::string_view type, std::string_view channels) {
+  return aggregates_.Ranges(type, channels);
+}
+
+std::vector<std::pair<double, double>> SqliteStore::ClockAndScore(std::string_view type,
+                                                                  std::string_view channels, size_t limit) {
+  return aggregates_.ClockAndScore(MatchKey(type), MatchKey(channels), limit);
+}
+
+ScoreHistogram SqliteStore::Histogram(std::string_view type, std::string_view channels, size_t bins) {
+  return aggregates_.Histogram(MatchKey(type), MatchKey(channels), bins);
+}
+
+std::optional<Rank> SqliteStore::RankOf(const ResultRow& row) {
+  return aggregates_.RankOf(MatchKey(row.memType), MatchKey(row.channels), row.idHash, row.score);
+}
+
+namespace {
+
+constexpr const char* kRowColumns =
+    "r.id, r.received_at, r.date, r.time, r.os, r.cpu, r.memory, r.timings, r.mainboard, r.ram1, r.ram2, "
+    "r.ram3, "
+    "r.ram4, r.country, r.version, r.read_mbs, r.write_mbs, r.copy_mbs, r.cpuclk_mhz, r.cpu_cores, "
+    "r.latency_ns, "
+    "r.score, r.mem_type, r.channels, r.mem_clock_mhz, p.stored_name, r.idhash, r.benimage";
+
+ResultRow ReadRow(Statement& q) {
+  ResultRow r;
+  r.id = q.Int(0);
+  r.receivedAt = q.Int(1);
+  r.date = q.Text(2);
+  r.time = q.Text(3);
+  r.os = q.Text(4);
+  r.cpu = q.Text(5);
+  r.memory = q.Text(6);
+  r.timings = q.Text(7);
+  r.mainboard = q.Text(8);
+  for (int i = 0; i < 4; ++i) r.ram[i] = q.Text(9 + i);
+  r.country = q.Text(13);
+  r.version = q.Text(14);
+  r.read = q.Int(15);
+  r.write = q.Int(16);
+  r.copy = q.Int(17);
+  r.cpuClockMHz = q.Int(18);
+  r.cpuCores = q.Int(19);
+  if (!q.IsNull(20)) r.latencyNs = q.Real(20);
+  r.score = q.Real(21);
+  r.memType = q.Text(22);
+  r.channels = q.Text(23);
+  r.memClockMHz = q.IsNull(24) ? 0 : static_cast<int>(q.Int(24));
+  if (!q.IsNull(25)) r.picture = q.Text(25);
+  r.idHash = q.Text(26);
+  r.benImage = q.Text(27);
+  return r;
+}
+
+}  // namespace
+
+std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter) {
   std::vector<ResultRow> rows;
-  std::lock_guard lock(mutex_);
-  Statement q(
-      db_,
-      "SELECT r.id, r.received_at, r.date, r.time, r.os, r.cpu, r.memory, r.timings, r.mainboard, r.ram1, "
-      "r.ram2, r.ram3, r.ram4, r.country, r.version, r.read_mbs, r.write_mbs, r.copy_mbs, r.cpuclk_mhz, "
-      "r.cpu_cores, r.latency_ns, r.score, r.mem_type, r.channels, r.mem_clock_mhz, p.stored_name "
-      "FROM results r LEFT JOIN pictures p ON p.result_id = r.id "
-      "WHERE (?1 = '' OR r.mem_type_key = ?1) AND (?2 = '' OR r.channels_key = ?2) "
-      "AND (?3 = 0 OR r.id < ?3) ORDER BY r.id DESC LIMIT ?4");
-  q.Bind(1, MatchKey(filter.type)).Bind(2, MatchKey(filter.channels)).Bind(3, filter.beforeId);
-  q.Bind(4, static_cast<int64_t>(filter.limit));
-  while (q.Step() == SQLITE_ROW) {
-    ResultRow r;
-    r.id = q.Int(0);
-    r.receivedAt = q.Int(1);
-    r.date = q.Text(2);
-    r.time = q.Text(3);
-    r.os = q.Text(4);
-    r.cpu = q.Text(5);
-    r.memory = q.Text(6);
-    r.timings = q.Text(7);
-    r.mainboard = q.Text(8);
-    for (int i = 0; i < 4; ++i) r.ram[i] = q.Text(9 + i);
-    r.country = q.Text(13);
-    r.version = q.Text(14);
-    r.read = q.Int(15);
-    r.write = q.Int(16);
-    r.copy = q.Int(17);
-    r.cpuClockMHz = q.Int(18);
-    r.cpuCores = q.Int(19);
-    if (!q.IsNull(20)) r.latencyNs = q.Real(20);
-    r.score = q.Real(21);
-    r.memType = q.Text(22);
-    r.channels = q.Text(23);
-    r.memClockMHz = q.IsNull(24) ? 0 : static_cast<int>(q.Int(24));
-    if (!q.IsNull(25)) r.picture = q.Text(25);
-    rows.push_back(std::move(r));
+  const bool ranked = filter.sort != SortKey::Newest;
+  const std::string typeKey = MatchKey(filter.type), channelsKey = MatchKey(filter.channels);
+  // Only the conditions in use go into the statement, so each list reads one index in order.
+  std::string sql = std::string("SELECT ") + kRowColumns;
+  const std::string kind = ranked ? "v" : "r";
+  std::string column;
+  switch (filter.sort) {
+    case SortKey::Score:
+      column = "score";
+      break;
+    case SortKey::Read:
+      column = "read_mbs";
+      break;
+    case SortKey::Write:
+      column = "write_mbs";
+      break;
+    case SortKey::Copy:
+      column = "copy_mbs";
+      break;
+    case SortKey::Latency:
+      column = "latency_ns";
+      break;
+    default:
+      break;
   }
+  const std::string direction = filter.sort == SortKey::Latency ? "ASC" : "DESC";
+  if (ranked && filter.text.empty() && !typeKey.empty() && !channelsKey.empty()) {
+    // A page of a ranking: the skipped rows are passed over inside the index alone.
+    sql += " FROM (SELECT result_id, " + column +
+           " AS k FROM votes WHERE mem_type_key = ?1 AND channels_key = ?2" +
+           (filter.sort == SortKey::Latency ? " AND latency_ns IS NOT NULL" : "") + " ORDER BY " + column +
+           " " + direction +
+           ", result_id DESC LIMIT ?5 OFFSET ?6) v JOIN results r ON r.id = v.result_id "
+           "LEFT JOIN pictures p ON p.result_id = r.id ORDER BY v.k " +
+           direction + ", r.id DESC";
+    Reader reader(*this);
+    if (!reader.db()) return rows;
+    Statement q(reader.db(), sql.c_str());
+    q.Bind(1, typeKey).Bind(2, channelsKey);
+    q.Bind(5, static_cast<int64_t>(filter.limit)).Bind(6, static_cast<int64_t>(filter.offset));
+    while (q.Step() == SQLITE_ROW) rows.push_back(ReadRow(q));
+    return rows;
+  }
+  sql += ranked ? " FROM votes v JOIN results r ON r.id = v.result_id" : " FROM results r";
+  sql += " LEFT JOIN pictures p ON p.result_id = r.id WHERE 1";
+  if (!typeKey.empty()) sql += " AND " + kind + ".mem_type_key = ?1";
+  if (!channelsKey.empty()) sql += " AND " + kind + ".channels_key = ?2";
+  std::string like;
+  if (!filter.text.empty()) {
+    for (char c : filter.text) {
+      if (c == '%' || c == '_' || c == '!') like += '!';
+      like += c;
+    }
+    like = "%" + like + "%";
+    sql +=
+        " AND (r.cpu LIKE ?3 ESCAPE '!' OR r.mainboard LIKE ?3 ESCAPE '!' OR r.ram1 LIKE ?3 ESCAPE '!' OR "
+        "r.ram2 LIKE ?3 ESCAPE '!' OR r.ram3 LIKE ?3 ESCAPE '!' OR r.ram4 LIKE ?3 ESCAPE '!')";
+    // A text search reads rows one by one; bounding it to the newest results bounds its time,
+    // so a rare word cannot hold a server thread for a walk through the whole store.
+    sql += " AND r.id > (SELECT MAX(id) FROM results) - " + std::to_string(kSearchedResults);
+  }
+  bool reverse = false;
+  switch (filter.sort) {
+    case SortKey::Newest:
+      if (filter.afterId) {
+        sql += " AND r.id > ?4 ORDER BY r.id ASC";
+        reverse = true;
+      } else {
+        if (filter.beforeId) sql += " AND r.id < ?4";
+        sql += " ORDER BY r.id DESC";
+      }
+      break;
+    case SortKey::Score:
+      sql += " ORDER BY v.score DESC, r.id DESC";
+      break;
+    case SortKey::Read:
+      sql += " ORDER BY v.read_mbs DESC, r.id DESC";
+      break;
+    case SortKey::Write:
+      sql += " ORDER BY v.write_mbs DESC, r.id DESC";
+      break;
+    case SortKey::Copy:
+      sql += " ORDER BY v.copy_mbs DESC, r.id DESC";
+      break;
+    case SortKey::Latency:
+      sql += " AND v.latency_ns IS NOT NULL ORDER BY v.latency_ns ASC, r.id DESC";
+      break;
+  }
+  sql += " LIMIT ?5 OFFSET ?6";
+  Reader reader(*this);
+  if (!reader.db()) return rows;
+  Statement q(reader.db(), sql.c_str());
+  if (!typeKey.empty()) q.Bind(1, typeKey);
+  if (!channelsKey.empty()) q.Bind(2, channelsKey);
+  if (!like.empty()) q.Bind(3, like);
+  if (filter.afterId || filter.beforeId) q.Bind(4, filter.afterId ? filter.afterId : filter.beforeId);
+  q.Bind(5, static_cast<int64_t>(filter.limit)).Bind(6, static_cast<int64_t>(ranked ? filter.offset : 0));
+  while (q.Step() == SQLITE_ROW) rows.push_back(ReadRow(q));
+  if (reverse) std::reverse(rows.begin(), rows.end());
   return rows;
 }
 
-std::vector<MemoryKind> Store::Kinds() {
-  std::vector<MemoryKind> kinds;
-  std::lock_guard lock(mutex_);
-  Statement q(db_,
-              "SELECT MIN(mem_type), MIN(channels), COUNT(*) FROM results WHERE mem_type_key <> '' "
-              "AND channels_key <> '' GROUP BY mem_type_key, channels_key ORDER BY COUNT(*) DESC, 1, 2");
-  while (q.Step() == SQLITE_ROW)
-    kinds.push_back(MemoryKind{q.Text(0), q.Text(1), static_cast<size_t>(q.Int(2))});
-  return kinds;
+std::optional<ResultRow> SqliteStore::Result(int64_t id) {
+  Reader reader(*this);
+  if (!reader.db()) return std::nullopt;
+  const std::string sql =
+      std::string("SELECT ") + kRowColumns +
+      ", r.record_file FROM results r LEFT JOIN pictures p ON p.result_id = r.id WHERE r.id = ?1";
+  Statement q(reader.db(), sql.c_str());
+  q.Bind(1, id);
+  if (q.Step() != SQLITE_ROW) return std::nullopt;
+  ResultRow row = ReadRow(q);
+  row.record = q.Text(28);
+  return row;
 }
 
-size_t Store::ResultCount() {
-  std::lock_guard lock(mutex_);
-  Statement q(db_, "SELECT COUNT(*) FROM results");
+std::vector<MemoryKind> SqliteStore::Kinds() { return aggregates_.Kinds(); }
+
+size_t SqliteStore::ResultCount() { return aggregates_.Results(); }
+
+size_t SqliteStore::PictureCount() {
+  Reader reader(*this);
+  Statement q(reader.db(), "SELECT COUNT(*) FROM pictures");
   return q.Step() == SQLITE_ROW ? static_cast<size_t>(q.Int(0)) : 0;
 }
 
-size_t Store::PictureCount() {
-  std::lock_guard lock(mutex_);
-  Statement q(db_, "SELECT COUNT(*) FROM pictures");
+size_t SqliteStore::WaitingPictures(int64_t since) {
+  Reader reader(*this);
+  Statement q(reader.db(), "SELECT COUNT(*) FROM pictures WHERE result_id IS NULL AND received_at >= ?1");
+  q.Bind(1, since);
   return q.Step() == SQLITE_ROW ? static_cast<size_t>(q.Int(0)) : 0;
 }
 
-int Store::SchemaVersionInFile() {
-  std::lock_guard lock(mutex_);
-  Statement q(db_, "SELECT version FROM schema_version");
+int SqliteStore::SchemaVersionInFile() {
+  Reader reader(*this);
+  Statement q(reader.db(), "SELECT version FROM schema_version");
   return q.Step() == SQLITE_ROW ? static_cast<int>(q.Int(0)) : 0;
 }
 
-std::optional<std::string> Store::PicturePath(std::string_view storedName) {
+std::optional<std::string> SqliteStore::PicturePath(std::string_view storedName) {
   if (!IsStoredPictureName(storedName)) return std::nullopt;
-  std::lock_guard lock(mutex_);
-  Statement q(db_, "SELECT 1 FROM pictures WHERE stored_name = ?1");
+  Reader reader(*this);
+  Statement q(reader.db(), "SELECT 1 FROM pictures WHERE stored_name = ?1");
   q.Bind(1, storedName);
   if (q.Step() != SQLITE_ROW) return std::nullopt;
   return pictures_ + "/" + std::string(storedName);

@@ -10,15 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "server/aggregates.h"
 #include "server/png_check.h"
 #include "server/record.h"
 #include "server/reference.h"
 
-struct sqlite3;
-
 namespace qvserver {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 // A picture and its record are linked only when they arrive this close together.
 inline constexpr int64_t kLinkWindowSeconds = 3600;
 // Pictures whose record never came are dropped after this long.
@@ -39,65 +38,76 @@ struct StoredPicture {
 struct ResultRow {
   int64_t id = 0;
   int64_t receivedAt = 0;  // Unix seconds
-  std::string date, time, os, cpu, memory, timings, mainboard, ram[4], country, version;
+  std::string date, time, os, cpu, memory, timings, mainboard, ram[4], country, version, idHash, benImage;
   long long read = 0, write = 0, copy = 0, cpuClockMHz = 0, cpuCores = 0;
   std::optional<double> latencyNs;
   double score = 0;
   std::string memType, channels;
   int memClockMHz = 0;
   std::optional<std::string> picture;  // stored name
+  std::string record;                  // the record file as posted (only from Result)
 };
+
+// A text search looks through this many of the newest results.
+inline constexpr int64_t kSearchedResults = 50000;
+
+// How a list of results is ordered. Every order but Newest ranks the machines of one kind, each
+// with its latest result.
+enum class SortKey { Newest, Score, Read, Write, Copy, Latency };
 
 struct ResultFilter {
   std::string type;      // empty: any
   std::string channels;  // empty: any
-  int64_t beforeId = 0;  // 0: from the newest
+  std::string text;      // found in the CPU, mainboard or module texts; empty: any
+  SortKey sort = SortKey::Newest;
+  int64_t beforeId = 0;  // Newest: older than this result; 0: from the newest
+  int64_t afterId = 0;   // Newest: newer than this result (the page before), nearest first
+  size_t offset = 0;     // ranked lists: rows to skip
   size_t limit = 50;
 };
 
-struct MemoryKind {
-  std::string type, channels;  // as first stored
-  size_t count = 0;
-};
-
+// Where the server keeps its results and pictures. SQLite in the data folder now (Open); a
+// store for a database server implements the same calls.
 class Store {
  public:
-  // Opens (creating and migrating as needed) the store in dataDir. Null and error on failure.
+  // Opens (creating and migrating as needed) the SQLite store in dataDir. Null and error on failure.
   static std::unique_ptr<Store> Open(const std::string& dataDir, std::string* error);
-  ~Store();
-  Store(const Store&) = delete;
-  Store& operator=(const Store&) = delete;
+  virtual ~Store() = default;
 
   // Keeps a checked picture. linkName is the client's file name without ".png", client the
   // sender's link identity (see LinkClient). It is linked at once when its record came first.
-  bool AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
-                  const std::string& client, int64_t now, StoredPicture* out, std::string* error);
+  virtual bool AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
+                          const std::string& client, int64_t now, StoredPicture* out, std::string* error) = 0;
 
   // Keeps a checked record (raw is the file as posted) and links it to its picture.
-  bool AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client, int64_t now,
-                 StoredRecord* out, std::string* error);
+  virtual bool AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client,
+                         int64_t now, StoredRecord* out, std::string* error) = 0;
 
-  MatchedValues Matching(std::string_view type, std::string_view channels);
-  std::vector<ResultRow> Recent(const ResultFilter& filter);
-  std::vector<MemoryKind> Kinds();
-  size_t ResultCount();
-  size_t PictureCount();
-  int SchemaVersionInFile();
+  // The stored results of a kind as the reference ranges count them: one vote per machine.
+  virtual MatchedValues Matching(std::string_view type, std::string_view channels) = 0;
+  virtual CompareRanges Ranges(std::string_view type, std::string_view channels) = 0;
+  virtual std::optional<Rank> RankOf(const ResultRow& row) = 0;
+  // Each machine's latest result of a kind as (memory clock, score) pairs, at most limit of them.
+  virtual std::vector<std::pair<double, double>> ClockAndScore(std::string_view type,
+                                                               std::string_view channels, size_t limit) = 0;
+  virtual ScoreHistogram Histogram(std::string_view type, std::string_view channels, size_t bins) = 0;
+  virtual std::vector<ResultRow> Recent(const ResultFilter& filter) = 0;
+  virtual std::optional<ResultRow> Result(int64_t id) = 0;
+  virtual std::vector<MemoryKind> Kinds() = 0;
+  virtual size_t ResultCount() = 0;
+  virtual size_t PictureCount() = 0;
+  // Pictures received since then whose record has not come (yet).
+  virtual size_t WaitingPictures(int64_t since) = 0;
+  virtual int SchemaVersionInFile() = 0;
 
   // The file of a stored picture, when name is one the server made and still holds.
-  std::optional<std::string> PicturePath(std::string_view storedName);
+  virtual std::optional<std::string> PicturePath(std::string_view storedName) = 0;
 
-  const std::string& folder() const { return folder_; }
+  // Deletes pictures no result claimed within orphanSeconds, and stray files in the picture
+  // folder. Returns how many files went.
+  virtual size_t SweepPictures(int64_t now, int64_t orphanSeconds = kOrphanPictureSeconds) = 0;
 
- private:
-  Store() = default;
-  bool Exec(const char* sql, std::string* error);
-  void SweepPictures(int64_t now);
-
-  std::mutex mutex_;
-  sqlite3* db_ = nullptr;
-  std::string folder_;
-  std::string pictures_;
+  virtual const std::string& folder() const = 0;
 };
 
 // A stable identity of one client and the folder its files came from, so a picture links only

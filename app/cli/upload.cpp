@@ -81,8 +81,10 @@ int UploadAfterRun(const std::vector<std::string>&) {
     return 1;
   }
   std::fprintf(stderr, "Uploading the result to %s ...\n", online::ServerBase().c_str());
-  const bool done = online::RunUpload(facts, dialogs, steps);
+  std::string stored;
+  const bool done = online::RunUpload(facts, dialogs, steps, &stored);
   std::fprintf(done ? stdout : stderr, "%s:%s\n", online::kUploadTitle, told.c_str());
+  if (done && !stored.empty()) std::printf("The result is at %s\n", stored.c_str());
   return done ? 0 : 1;
 }
 

@@ -469,7 +469,10 @@ void TForm1::CloseIfAsked() {
   QCoreApplication::quit();
 }
 
-void TForm1::JvgLabel1Click() { platform::OpenWebAddress(ui::ProgramWebSite()); }
+// After a stored upload the link leads to that result's page; its text stays the site's address.
+void TForm1::JvgLabel1Click() {
+  platform::OpenWebAddress(resultAddress_.empty() ? ui::ProgramWebSite() : resultAddress_);
+}
 
 void TForm1::contextMenuEvent(QContextMenuEvent* event) { SystemMenu1->exec(event->globalPos()); }
 

@@ -200,6 +200,7 @@ class TForm1 : public QWidget, private core::BenchView {
   int uploadTag_ = 0;
   bool painted_ = false;
   bool closeAfterRun_ = false;
+  std::string resultAddress_;  // the page of the result this run uploaded, once stored
   std::unique_ptr<core::BenchHost> host_;
   std::unique_ptr<core::RunSequence> run_;
 };

@@ -69,7 +69,8 @@ void TForm1::uploadClick() {
                                    error);
   };
 
-  if (online::RunUpload(facts, dialogs, steps)) {
+  if (online::RunUpload(facts, dialogs, steps, &resultAddress_)) {
+    if (!resultAddress_.empty()) JvgLabel1->setToolTip(QString::fromStdString(resultAddress_));
     SetUploadTag(1);
     upload->setEnabled(false);
   }

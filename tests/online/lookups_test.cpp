@@ -218,7 +218,7 @@ TEST(HttpClient, BaseAddressesComeFromTheEnvironment) {
   EXPECT_EQ(online::ServerBase(), "http://example.test:8080");
   EXPECT_EQ(online::GeolocationBase(), "http://www.geoplugin.net");
   ::unsetenv("QUORVEX_SERVER");
-  EXPECT_EQ(online::ServerBase(), "http://localhost");
+  EXPECT_EQ(online::ServerBase(), QUORVEX_DEFAULT_SERVER);
   EXPECT_EQ(online::JoinUrl("http://a/", "/b"), "http://a/b");
 }
 

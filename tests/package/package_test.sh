@@ -32,7 +32,9 @@ for f in usr/bin/quorvex usr/bin/quorvex-cli usr/bin/quorvex-server \
          usr/share/metainfo/org.quorvex.Quorvex.metainfo.xml \
          usr/share/icons/hicolor/scalable/apps/org.quorvex.Quorvex.svg \
          usr/share/icons/hicolor/48x48/apps/org.quorvex.Quorvex.png \
-         usr/share/icons/hicolor/256x256/apps/org.quorvex.Quorvex.png; do
+         usr/share/icons/hicolor/256x256/apps/org.quorvex.Quorvex.png \
+         usr/share/quorvex-server/deploy/quorvex-server.service \
+         usr/share/quorvex-server/deploy/nginx-quorvex.conf; do
   [ -e "$root/$f" ] || fail "$f is not in the packages"
 done
 # Stripping must keep the version the About window and the upload read.

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <httplib.h>
+#include <signal.h>
 
 #include <array>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -17,6 +19,13 @@
 #include "server/service.h"
 
 namespace qvtest {
+
+// The server refuses an oversized body on its head and hangs up: a client still sending must see
+// an error, not die of SIGPIPE.
+inline const bool kSigpipeIgnored = [] {
+  ::signal(SIGPIPE, SIG_IGN);
+  return true;
+}();
 
 inline std::string BigEndian(uint32_t v) {
   return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
@@ -151,12 +160,16 @@ inline std::string FreshFolder(const std::string& tag) {
 // A service on 127.0.0.1 with an ephemeral port, serving on its own thread.
 class RunningService {
  public:
-  explicit RunningService(const std::string& dataDir, std::string version = "3.0.24.109") {
+  // The upload rate limit is off unless a test sets it: most tests post far more than a user does.
+  explicit RunningService(const std::string& dataDir, std::string version = "3.0.24.109",
+                          const std::function<void(qvserver::ServiceOptions&)>& adjust = {}) {
     qvserver::ServiceOptions options;
     options.port = 0;
     options.dataDir = dataDir;
     options.programVersion = std::move(version);
     options.log = nullptr;
+    options.limits.uploadBurst = 0;
+    if (adjust) adjust(options);
     service_ = std::make_unique<qvserver::Service>(options);
     std::string error;
     started_ = service_->Start(&error);

@@ -147,3 +147,131 @@ TEST(ServerProcess, RefusesBadOptionsAndANewerDatabase) {
   EXPECT_NE(error.find("newer"), std::string::npos) << error;
   fs::remove_all(data);
 }
+
+namespace {
+
+// The executable on a free port with its log in a file; the port read from its first line.
+struct Spawned {
+  pid_t pid = 0;
+  int port = 0;
+  std::string log;
+};
+
+Spawned SpawnServer(const std::string& data) {
+  Spawned s;
+  s.log = data + "/server.log";
+  const std::string exe = QUORVEX_SERVER_EXE;
+  std::vector<std::string> args = {exe, "--listen", "127.0.0.1:0", "--data", data + "/store"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, s.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (posix_spawn(&s.pid, exe.c_str(), &actions, nullptr, argv.data(), environ) != 0) s.pid = 0;
+  posix_spawn_file_actions_destroy(&actions);
+  for (int i = 0; s.pid && i < 500 && s.port == 0; ++i) {
+    const std::string text = ReadAll(s.log);
+    const size_t at = text.find("listening on 127.0.0.1:");
+    if (at != std::string::npos && text.find(',', at) != std::string::npos)
+      s.port = std::atoi(text.c_str() + at + 23);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return s;
+}
+
+int ConnectTo(int port) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(sock);
+    return -1;
+  }
+  return sock;
+}
+
+// Waits for the process to end, at most limit; its wait status, or -1 when it is still running.
+int WaitAtMost(pid_t pid, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (std::chrono::steady_clock::now() < end) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
+// An upload whose head has arrived and whose body never comes.
+int StalledUpload(int port) {
+  const int sock = ConnectTo(port);
+  const std::string head =
+      "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
+      "boundary=b\r\nContent-Length: 100000\r\n\r\n--b\r\n";
+  if (sock >= 0) (void)!write(sock, head.data(), head.size());
+  return sock;
+}
+
+}  // namespace
+
+TEST(ServerProcess, SigtermStopsAcceptingAtOnceAndDrainsForAFewSecondsAtMost) {
+  const std::string data = FreshFolder("drain");
+  Spawned s = SpawnServer(data);
+  ASSERT_GT(s.port, 0) << ReadAll(s.log);
+  const int idle = ConnectTo(s.port);  // a keep-alive connection with nothing under way
+  const int stalled = StalledUpload(s.port);
+  ASSERT_GE(stalled, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_EQ(kill(s.pid, SIGTERM), 0);
+  // New connections are refused well before the drain ends.
+  bool refused = false;
+  for (int i = 0; i < 50 && !refused; ++i) {
+    const int probe = ConnectTo(s.port);
+    refused = probe < 0;
+    if (probe >= 0) close(probe);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(refused);
+  // The stalled upload holds the stop for the drain limit (5 s), no longer.
+  const int status = WaitAtMost(s.pid, std::chrono::seconds(15));
+  if (status == -1) kill(s.pid, SIGKILL), waitpid(s.pid, nullptr, 0);
+  ASSERT_NE(status, -1) << ReadAll(s.log);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(ReadAll(s.log).find("quorvex-server: stopped"), std::string::npos);
+  if (idle >= 0) close(idle);
+  close(stalled);
+  std::string error;
+  auto store = qvserver::Store::Open(data + "/store", &error);
+  ASSERT_TRUE(store) << error;
+  EXPECT_EQ(store->ResultCount(), 0u);
+  store.reset();
+  fs::remove_all(data);
+}
+
+TEST(ServerProcess, ASecondSigtermEndsAtOnce) {
+  const std::string data = FreshFolder("second");
+  Spawned s = SpawnServer(data);
+  ASSERT_GT(s.port, 0) << ReadAll(s.log);
+  EXPECT_EQ(PostFile(s.port, "C:\\Temp\\1.tmp", RecordFile(ProgramValues())).status, 200);
+  const int stalled = StalledUpload(s.port);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_EQ(kill(s.pid, SIGTERM), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(kill(s.pid, SIGTERM), 0);
+  const int status = WaitAtMost(s.pid, std::chrono::seconds(3));
+  if (status == -1) kill(s.pid, SIGKILL), waitpid(s.pid, nullptr, 0);
+  ASSERT_NE(status, -1) << ReadAll(s.log);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_NE(ReadAll(s.log).find("second SIGTERM"), std::string::npos) << ReadAll(s.log);
+  close(stalled);
+  // What was stored before stays whole.
+  std::string error;
+  auto store = qvserver::Store::Open(data + "/store", &error);
+  ASSERT_TRUE(store) << error;
+  EXPECT_EQ(store->ResultCount(), 1u);
+  store.reset();
+  fs::remove_all(data);
+}

@@ -84,6 +84,11 @@ TEST_F(ProgramAgainstServer, UploadStoresRecordAndPictureLinked) {
   };
   const online::SubmissionOutcome outcome = online::SubmitScore(steps);
   EXPECT_TRUE(outcome.done) << outcome.message;
+  // The program learns where its result is, and that page is there.
+  EXPECT_EQ(outcome.resultAddress, base_ + "/result/1");
+  const Answer page = Get(service_->port(), "/result/1");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("Intel Core i7-8700K"), std::string::npos);
 
   const auto rows = service_->store().Recent({});
   ASSERT_EQ(rows.size(), 1u);

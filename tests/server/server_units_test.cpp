@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 
+#include "server/limits.h"
+#include "server/multipart.h"
+#include "server/plausible.h"
 #include "server/png_check.h"
 #include "server/record.h"
 #include "server/reference.h"
@@ -250,4 +254,97 @@ TEST(Store, StartUpDropsOnlyWhatNoResultNeeds) {
   EXPECT_TRUE(fs::exists(newStray));
   store.reset();
   fs::remove_all(dir);
+}
+
+namespace {
+
+UploadedRecord Parsed(const qvtest::Values& v) {
+  std::string why;
+  auto r = ParseRecordFile(RecordFile(v), &why);
+  EXPECT_TRUE(r) << why;
+  return r ? *r : UploadedRecord{};
+}
+
+qvtest::Values WithBandwidth(const std::string& memory, long long read) {
+  auto v = ProgramValues();
+  v[kMemory] = memory;
+  v[kRead] = std::to_string(read);
+  v[kWrite] = v[kCopy] = "5000";
+  char score[32];
+  std::snprintf(score, sizeof score, "%.2f", static_cast<double>(read + 10000) / 3000.0);
+  v[kResult] = score;
+  return v;
+}
+
+}  // namespace
+
+TEST(Plausibility, BandwidthUpToTwiceThePeakOfClockAndChannels) {
+  std::string why;
+  // DDR4 at 3200 MT/s on two channels: peak 51200 MByte/s, so up to 102400 passes.
+  EXPECT_TRUE(CheckPlausible(Parsed(WithBandwidth("16 GB - DDR4 - 3200 MHz - Dual Channel", 102400)), &why))
+      << why;
+  EXPECT_FALSE(CheckPlausible(Parsed(WithBandwidth("16 GB - DDR4 - 3200 MHz - Dual Channel", 102401)), &why));
+  EXPECT_NE(why.find("READ 102401 MByte/s is above twice the peak of DDR4 at 3200 MHz on 2 channels"),
+            std::string::npos)
+      << why;
+  // One channel halves it; an unreadable channel text gets the most channels there are.
+  EXPECT_FALSE(
+      CheckPlausible(Parsed(WithBandwidth("16 GB - DDR4 - 3200 MHz - Single Channel", 60000)), &why));
+  EXPECT_TRUE(CheckPlausible(Parsed(WithBandwidth("16 GB - DDR4 - 3200 MHz - * Channel", 60000)), &why))
+      << why;
+  // Clocks outside the type's range, and latencies outside physics.
+  EXPECT_FALSE(CheckPlausible(Parsed(WithBandwidth("16 GB - DDR4 - 9000 MHz - Dual Channel", 20000)), &why));
+  EXPECT_FALSE(CheckPlausible(Parsed(WithBandwidth("16 GB - DDR5 - 1333 MHz - Dual Channel", 20000)), &why));
+  EXPECT_TRUE(CheckPlausible(Parsed(WithBandwidth("16 GB - DDR5 - 6000 MHz - Dual Channel", 20000)), &why))
+      << why;
+  auto slow = WithBandwidth("16 GB - DDR4 - 3200 MHz - Dual Channel", 20000);
+  slow[kLatency] = "650.0";
+  EXPECT_FALSE(CheckPlausible(Parsed(slow), &why));
+  slow[kLatency] = "0";  // not measured
+  EXPECT_TRUE(CheckPlausible(Parsed(slow), &why)) << why;
+  EXPECT_EQ(ClockRangeFor("LPDDR5X").high, ClockRangeFor("DDR5").high);
+}
+
+TEST(Limits, UploadBucketsRefillAndForget) {
+  using Clock = UploadLimiter::Clock;
+  UploadLimiter limiter(3, std::chrono::seconds(60), 2);
+  const auto t0 = Clock::now();
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(limiter.Take("a", t0));
+  EXPECT_FALSE(limiter.Take("a", t0 + std::chrono::seconds(59)));
+  EXPECT_TRUE(limiter.Take("a", t0 + std::chrono::seconds(61)));
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(limiter.Take("b", t0));
+  // The table is full (two addresses, neither refilled): a third address waits.
+  EXPECT_FALSE(limiter.Take("c", t0 + std::chrono::seconds(62)));
+  // Once their buckets are full again they are forgotten and room comes back.
+  EXPECT_TRUE(limiter.Take("c", t0 + std::chrono::hours(1)));
+  EXPECT_LE(limiter.Tracked(), 2u);
+  EXPECT_TRUE(UploadLimiter(0, std::chrono::seconds(1)).Take("x"));  // burst 0: no limit
+
+  EXPECT_EQ(LimitKey("192.0.2.7"), "192.0.2.7");
+  EXPECT_EQ(LimitKey("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
+  EXPECT_EQ(LimitKey("2001:db8:1:2:ffff::1"), LimitKey("2001:db8:1:2::9"));
+}
+
+TEST(Multipart, TheProgramsFormAndItsOddities) {
+  EXPECT_EQ(MultipartBoundary("multipart/form-data; boundary=--------120826210755123"),
+            "--------120826210755123");
+  EXPECT_EQ(MultipartBoundary("Multipart/Form-Data; charset=x; boundary=\"a b\""), "a b");
+  EXPECT_EQ(MultipartBoundary("multipart/form-data"), "");
+  EXPECT_EQ(MultipartBoundary("multipart/mixed; boundary=x"), "");
+  EXPECT_EQ(MultipartBoundary("multipart/form-data; boundary=" + std::string(71, 'x')), "");
+
+  std::string why;
+  // A folder may hold ';' and '=': the quoted file name keeps them.
+  const std::string body = qvtest::ProgramBody("b", "C:\\a;b=c\\x.tmp", "data");
+  const auto part = SinglePart(body, "b", &why);
+  ASSERT_TRUE(part) << why;
+  EXPECT_EQ(part->name, "file");
+  EXPECT_EQ(part->filename, "C:\\a;b=c\\x.tmp");
+  EXPECT_EQ(part->content, "data");
+  // The content may hold the boundary text as long as no delimiter line starts with it.
+  const auto tricky = SinglePart(qvtest::ProgramBody("b", "x", "--b is not a line start"), "b", &why);
+  ASSERT_TRUE(tricky) << why;
+  EXPECT_EQ(tricky->content, "--b is not a line start");
+  EXPECT_FALSE(SinglePart("--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nno end", "b", &why));
+  EXPECT_FALSE(SinglePart("", "b", &why));
 }

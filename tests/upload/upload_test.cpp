@@ -239,3 +239,12 @@ TEST(UploadText, BaseNameLivesInThePrivateFolder) {
 }
 
 }  // namespace
+
+TEST(UploadAnswer, TheRecordPostsAnswerNamesTheResultPage) {
+  EXPECT_EQ(online::ResultAddress("http://h:8080/", "OK result 12 stored with its picture"), "http://h:8080/result/12");
+  EXPECT_EQ(online::ResultAddress("http://h", "OK result 7 was stored before without a picture"), "http://h/result/7");
+  EXPECT_EQ(online::ResultAddress("http://h", "OK picture stored for result 7"), "");
+  EXPECT_EQ(online::ResultAddress("http://h", "OK result 12x stored"), "");
+  EXPECT_EQ(online::ResultAddress("http://h", "OK result "), "");
+  EXPECT_EQ(online::ResultAddress("http://h", ""), "");
+}

@@ -1,0 +1,198 @@
+// The shipped nginx site in front of the server, on loopback: uploads pass through it, the
+// client's address reaches the server from the proxy only, and nginx's own limits hold.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "server_fixtures.h"
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kNginx = "/usr/sbin/nginx";
+
+int FreePort() {
+  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(sock);
+  return ntohs(addr.sin_port);
+}
+
+// One request from a chosen loopback address, Connection: close; the whole reply.
+std::string Exchange(int port, const char* from, const std::string& request) {
+  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &local.sin_addr);
+  ::bind(sock, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    for (size_t sent = 0; sent < request.size();) {
+      const ssize_t n = ::send(sock, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    char buf[4096];
+    for (;;) {
+      pollfd p{sock, POLLIN, 0};
+      if (::poll(&p, 1, 10000) <= 0) break;
+      const ssize_t n = ::recv(sock, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      reply.append(buf, static_cast<size_t>(n));
+    }
+  }
+  ::close(sock);
+  return reply;
+}
+
+std::string Post(int port, const char* from, const std::string& path, const std::string& bytes,
+                 const std::string& extraHeaders = "") {
+  const std::string body = ProgramBody(Boundary(), path, bytes);
+  return Exchange(
+      port, from,
+      "POST /upload/upload_new.php HTTP/1.1\r\nHost: quorvex.example.org\r\nConnection: close\r\n" +
+          extraHeaders + "Content-Type: multipart/form-data; boundary=" + Boundary() +
+          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class BehindNginx : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(kNginx)) << "nginx is missing: scripts/setup installs it";
+    data_ = FreshFolder("nginx");
+    service_ = std::make_unique<RunningService>(data_, "3.0.24.109", [](qvserver::ServiceOptions& o) {
+      o.trustedProxy = "127.0.0.1";
+      o.limits.maxPerAddress = o.limits.maxConnections;
+      o.limits.uploadBurst = 3;
+      o.limits.uploadRefillSeconds = 3600;
+    });
+    ASSERT_TRUE(service_->started()) << service_->error();
+
+    // The shipped site, moved onto loopback ports of this test.
+    std::string site = ReadAll(QUORVEX_NGINX_SITE);
+    ASSERT_NE(site.find("listen 80;"), std::string::npos);
+    port_ = FreePort();
+    site = std::regex_replace(site, std::regex("listen \\[::\\]:80;"), "");
+    site =
+        std::regex_replace(site, std::regex("listen 80;"), "listen 127.0.0.1:" + std::to_string(port_) + ";");
+    site = std::regex_replace(site, std::regex("server 127\\.0\\.0\\.1:8080;"),
+                              "server 127.0.0.1:" + std::to_string(service_->port()) + ";");
+    const std::string dir = data_ + "/nginx";
+    fs::create_directories(dir + "/temp");
+    fs::permissions(dir + "/temp", fs::perms::all);  // nginx's workers may run as another user
+    { std::ofstream(dir + "/site.conf") << site; }
+    {
+      std::ofstream conf(dir + "/nginx.conf");
+      conf << "worker_processes 1;\npid " << dir << "/nginx.pid;\nerror_log " << dir << "/error.log;\n"
+           << "events { worker_connections 64; }\nhttp {\n  access_log off;\n"
+           << "  client_body_temp_path " << dir << "/temp/body;\n  proxy_temp_path " << dir
+           << "/temp/proxy;\n"
+           << "  fastcgi_temp_path " << dir << "/temp/fastcgi;\n  uwsgi_temp_path " << dir << "/temp/uwsgi;\n"
+           << "  scgi_temp_path " << dir << "/temp/scgi;\n  include " << dir << "/site.conf;\n}\n";
+    }
+    log_ = dir + "/error.log";
+    std::vector<std::string> args = {kNginx, "-e",         log_, "-p", dir, "-c", dir + "/nginx.conf",
+                                     "-g",   "daemon off;"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir + "/stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    ASSERT_EQ(posix_spawn(&nginx_, kNginx, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    bool up = false;
+    for (int i = 0; i < 250 && !up; ++i) {
+      up = Exchange(port_, "127.0.0.1", "GET /version.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+               .rfind("HTTP/1.1 200", 0) == 0;
+      if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(up) << ReadAll(dir + "/stderr.log") << ReadAll(log_);
+  }
+  void TearDown() override {
+    if (nginx_ > 0) {
+      ::kill(nginx_, SIGQUIT);
+      int status = 0;
+      for (int i = 0; i < 250 && ::waitpid(nginx_, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (::waitpid(nginx_, &status, WNOHANG) == 0) {
+        ::kill(nginx_, SIGKILL);
+        ::waitpid(nginx_, &status, 0);
+      }
+    }
+    service_.reset();
+    fs::remove_all(data_);
+  }
+
+  std::string data_, log_;
+  int port_ = 0;
+  pid_t nginx_ = 0;
+  std::unique_ptr<RunningService> service_;
+};
+
+}  // namespace
+
+TEST_F(BehindNginx, UploadsPassAndEachClientIsKnownByItsOwnAddress) {
+  const std::string folder = "C:\\Users\\a\\Temp\\";
+  EXPECT_NE(Post(port_, "127.0.0.2", folder + "s.tmp.png", MakePng(320, 200)).find("OK picture stored"),
+            std::string::npos);
+  const std::string stored = Post(port_, "127.0.0.2", folder + "s.tmp", RecordFile([] {
+                                    auto v = ProgramValues();
+                                    v[qvserver::kBenImage] = "s.tmp";
+                                    return v;
+                                  }()));
+  EXPECT_EQ(stored.rfind("HTTP/1.1 200", 0), 0u) << stored;
+  // The picture found its record: both came from the same client as nginx saw it.
+  EXPECT_NE(stored.find("OK result 1 stored with its picture"), std::string::npos) << stored;
+
+  // The third upload of 127.0.0.2 is its last; a made-up X-Real-IP does not reset its count.
+  EXPECT_EQ(Post(port_, "127.0.0.2", folder + "t.tmp.png", MakePng()).rfind("HTTP/1.1 200", 0), 0u);
+  EXPECT_EQ(Post(port_, "127.0.0.2", folder + "u.tmp.png", MakePng(), "X-Real-IP: 203.0.113.9\r\n")
+                .rfind("HTTP/1.1 429", 0),
+            0u);
+  // Another client has its own allowance.
+  EXPECT_EQ(Post(port_, "127.0.0.3", folder + "v.tmp.png", MakePng()).rfind("HTTP/1.1 200", 0), 0u);
+
+  // The result page is served through the proxy with its policy intact.
+  const std::string page =
+      Exchange(port_, "127.0.0.2", "GET /result/1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(page.rfind("HTTP/1.1 200", 0), 0u) << page.substr(0, 300);
+  EXPECT_NE(page.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
+}
+
+TEST_F(BehindNginx, NginxTurnsAwayOversizedBodies) {
+  const std::string reply =
+      Exchange(port_, "127.0.0.4",
+               "POST /upload/upload_new.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+               "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: 5000000\r\n\r\n");
+  EXPECT_EQ(reply.rfind("HTTP/1.1 413", 0), 0u) << reply.substr(0, 200);
+  EXPECT_EQ(service_->store().ResultCount(), 0u);
+}
