@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--run") {
       runFirst = true;
     } else {
-      std::fprintf(stderr, "quorvex: unknown option %s (the window takes --screenshot FILE [--run] only)\n", arg.c_str());
+      std::fprintf(stderr, "quorvex: unknown option %s (the window takes --screenshot FILE [--run] only)\n",
+                   arg.c_str());
       return 2;
     }
   }

@@ -7,8 +7,8 @@
 #include "bench/membw.h"
 #include "platform/dynlib.h"
 #include "platform/embedded.h"
-#include "platform/temp_folder.h"
 #include "platform/image_file.h"
+#include "platform/temp_folder.h"
 
 QV_EMBEDDED_IMAGE(membw_driver_module)
 

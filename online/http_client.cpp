@@ -67,7 +67,8 @@ HttpResponse Exchange(const std::string& url, const std::string* postBody, const
   char errorText[CURL_ERROR_SIZE] = {0};
   curl_slist* headers = nullptr;
   // An empty value removes libcurl's own header of that name, so only ours go out.
-  headers = curl_slist_append(headers, options.accept.empty() ? "Accept:" : ("Accept: " + options.accept).c_str());
+  headers =
+      curl_slist_append(headers, options.accept.empty() ? "Accept:" : ("Accept: " + options.accept).c_str());
   for (const std::string& line : options.headers) headers = curl_slist_append(headers, line.c_str());
   if (postBody != nullptr) headers = curl_slist_append(headers, "Expect:");
 
@@ -79,7 +80,8 @@ HttpResponse Exchange(const std::string& url, const std::string* postBody, const
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
   if (!options.userAgent.empty()) curl_easy_setopt(easy, CURLOPT_USERAGENT, options.userAgent.c_str());
-  if (options.connectTimeoutMs > 0) curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
+  if (options.connectTimeoutMs > 0)
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
@@ -146,7 +148,9 @@ HttpResponse Exchange(const std::string& url, const std::string* postBody, const
 
 }  // namespace
 
-HttpResponse HttpGet(const std::string& url, const HttpOptions& options) { return Exchange(url, nullptr, options); }
+HttpResponse HttpGet(const std::string& url, const HttpOptions& options) {
+  return Exchange(url, nullptr, options);
+}
 
 HttpResponse HttpPost(const std::string& url, const std::string& body, const HttpOptions& options) {
   return Exchange(url, &body, options);

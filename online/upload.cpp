@@ -4,11 +4,11 @@
 #include <random>
 #include <string_view>
 
-#include "online/http_client.h"
-#include "platform/temp_folder.h"
-#include "platform/file_io.h"
-#include "sysinfo/text.h"
 #include "app/core/score.h"
+#include "online/http_client.h"
+#include "platform/file_io.h"
+#include "platform/temp_folder.h"
+#include "sysinfo/text.h"
 
 namespace online {
 
@@ -30,7 +30,8 @@ std::tm LocalNow(int* milliseconds) {
 std::string Digits(int value, int width) {
   std::string text(static_cast<size_t>(width), '0');
   unsigned v = static_cast<unsigned>(value < 0 ? -value : value);
-  for (int i = width - 1; i >= 0; --i, v /= 10) text[static_cast<size_t>(i)] = static_cast<char>('0' + v % 10);
+  for (int i = width - 1; i >= 0; --i, v /= 10)
+    text[static_cast<size_t>(i)] = static_cast<char>('0' + v % 10);
   return text;
 }
 
@@ -48,7 +49,8 @@ std::string AnswerLine(const std::string& body) {
 
 std::string UploadPrecheck(const std::string& memoryType, const std::string& channels, double memoryClock,
                            const std::string& scoreCaption) {
-  if (sysinfo::Trim(memoryType) == "*" || sysinfo::Trim(channels) == "*" || memoryClock == 0) return kNoSystemSpec;
+  if (sysinfo::Trim(memoryType) == "*" || sysinfo::Trim(channels) == "*" || memoryClock == 0)
+    return kNoSystemSpec;
   if (scoreCaption == core::kNoScore) return kNoScore;
   return {};
 }
@@ -56,7 +58,8 @@ std::string UploadPrecheck(const std::string& memoryType, const std::string& cha
 std::string UploadConfirmationText(const std::string& applicationTitle) {
   return " Welcome to \" " + sysinfo::Trim(applicationTitle) + " \" score *submit.\r\n" +
          " To submit your score to our server, click [OK] button.\r\n" + "\r\n" +
-         "  * Please note that by clicking [OK] button,\r\n" + "     information's about your current system\r\n" +
+         "  * Please note that by clicking [OK] button,\r\n" +
+         "     information's about your current system\r\n" +
          "     configuration will be uploaded and stored\r\n" + "     on our server.";
 }
 
@@ -68,7 +71,8 @@ std::string MakeTempBaseName(std::string* error, const std::string& folder) {
     const std::string stamp = Digits(t.tm_mday, 2) + Digits(t.tm_mon + 1, 2) + Digits(t.tm_year % 100, 2) +
                               Digits(t.tm_hour, 2) + Digits(t.tm_min, 2) + Digits(t.tm_sec, 2) + "_";
     // Seeded from the clock for every name, as the name's only promise is to differ from the last.
-    std::mt19937 generator(static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    std::mt19937 generator(
+        static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
     const int number = std::uniform_int_distribution<int>(0, 998)(generator);
     const std::string name = base + "/" + stamp + std::to_string(number) + ".tmp";
     if (!platform::FileExists(name) && !platform::FileExists(name + ".png")) return name;
@@ -88,7 +92,8 @@ std::string MultipartBoundaryNow() {
   return MultipartBoundary(t, ms);
 }
 
-std::string MultipartBody(const std::string& boundary, const std::string& path, const std::string& fileBytes) {
+std::string MultipartBody(const std::string& boundary, const std::string& path,
+                          const std::string& fileBytes) {
   std::string body;
   body.reserve(fileBytes.size() + 256 + path.size());
   body += "--" + boundary + "\r\n";
@@ -117,7 +122,8 @@ PostResult PostResultFile(const std::string& path) {
   options.connectTimeoutMs = kPostConnectLimitMs;
   options.readTimeoutMs = kPostReadLimitMs;
   // The part's file name is the full local path, sent as it stands.
-  const HttpResponse response = HttpPost(JoinUrl(ServerBase(), kUploadPath), MultipartBody(boundary, path, bytes), options);
+  const HttpResponse response =
+      HttpPost(JoinUrl(ServerBase(), kUploadPath), MultipartBody(boundary, path, bytes), options);
   result.status = response.completed ? response.status : 0;
   result.ok = response.Succeeded();
   if (response.completed) result.answer = AnswerLine(response.body);
@@ -145,7 +151,9 @@ SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
   const std::string base = steps.makeBaseName ? steps.makeBaseName(&error) : MakeTempBaseName(&error);
   if (base.empty()) return failed(" The upload files could not be named: " + error + " ");
   const std::string picture = base + ".png";
-  auto post = [&](const std::string& path) { return steps.postFile ? steps.postFile(path) : PostResultFile(path); };
+  auto post = [&](const std::string& path) {
+    return steps.postFile ? steps.postFile(path) : PostResultFile(path);
+  };
   // Both files go, whichever way this ends.
   struct Cleanup {
     const std::string& a;
@@ -156,10 +164,12 @@ SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
     }
   } cleanup{picture, base};
 
-  if (!steps.saveWindowShot || !steps.writeRecord) return failed(" The upload is not set up in this program. ");
+  if (!steps.saveWindowShot || !steps.writeRecord)
+    return failed(" The upload is not set up in this program. ");
   if (!steps.saveWindowShot(picture, &error)) return failed(" The picture could not be made: " + error + " ");
   const PostResult first = post(picture);
-  if (!steps.writeRecord(base, &error)) return failed(" The result record could not be written: " + error + " ");
+  if (!steps.writeRecord(base, &error))
+    return failed(" The result record could not be written: " + error + " ");
   const PostResult second = post(base);
 
   if (first.ok && second.ok) {
@@ -168,10 +178,12 @@ SubmissionOutcome SubmitScore(const SubmissionSteps& steps) {
     outcome.resultAddress = ResultAddress(ServerBase(), second.answer);
     return outcome;
   }
-  if (!first.ok && !second.ok && first.error == second.error) return failed(" Nothing was sent: " + first.error + " ");
+  if (!first.ok && !second.ok && first.error == second.error)
+    return failed(" Nothing was sent: " + first.error + " ");
   std::string why;
   if (!first.ok) why += " The picture was not sent: " + first.error + " ";
-  if (!second.ok) why += std::string(why.empty() ? "" : "\n") + " The result record was not sent: " + second.error + " ";
+  if (!second.ok)
+    why += std::string(why.empty() ? "" : "\n") + " The result record was not sent: " + second.error + " ";
   return failed(why);
 }
 
@@ -190,7 +202,8 @@ bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const Sub
   auto inform = [&](const std::string& text, bool failed) {
     if (dialogs.inform) dialogs.inform(text, failed);
   };
-  const std::string stop = UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
+  const std::string stop =
+      UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
   if (!stop.empty()) {
     inform(stop, false);
     return false;

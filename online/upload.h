@@ -41,10 +41,10 @@ std::string MultipartBoundaryNow();
 std::string MultipartBody(const std::string& boundary, const std::string& path, const std::string& fileBytes);
 
 struct PostResult {
-  bool ok = false;   // answered with a success status
-  long status = 0;   // the server's status, 0 when there was no answer
-  std::string error; // why it failed, for the user
-  std::string answer; // the server's one-line answer
+  bool ok = false;     // answered with a success status
+  long status = 0;     // the server's status, 0 when there was no answer
+  std::string error;   // why it failed, for the user
+  std::string answer;  // the server's one-line answer
 };
 
 // One multipart POST of the file at path to the program's web server.
@@ -52,7 +52,7 @@ PostResult PostResultFile(const std::string& path);
 
 // The steps of a submission after the user has agreed; each may be replaced (tests, terminal).
 struct SubmissionSteps {
-  std::function<std::string(std::string* error)> makeBaseName;                      // default MakeTempBaseName
+  std::function<std::string(std::string* error)> makeBaseName;  // default MakeTempBaseName
   std::function<bool(const std::string& path, std::string* error)> saveWindowShot;  // required
   std::function<bool(const std::string& path, std::string* error)> writeRecord;     // required
   std::function<PostResult(const std::string& path)> postFile;                      // default PostResultFile

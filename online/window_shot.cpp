@@ -92,7 +92,8 @@ QString StampText(const QDateTime& when) {
 bool WritePng(const QImage& image, const std::string& path, std::string* error) {
   QFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-    if (error) *error = "the picture could not be created at " + path + ": " + file.errorString().toStdString();
+    if (error)
+      *error = "the picture could not be created at " + path + ": " + file.errorString().toStdString();
     return false;
   }
   QImageWriter writer(&file, "png");
@@ -100,7 +101,8 @@ bool WritePng(const QImage& image, const std::string& path, std::string* error) 
   // the other way round and would store the data uncompressed.
   writer.setQuality(9);
   if (!writer.write(image) || !file.flush()) {
-    if (error) *error = "the picture could not be written to " + path + ": " + writer.errorString().toStdString();
+    if (error)
+      *error = "the picture could not be written to " + path + ": " + writer.errorString().toStdString();
     file.close();
     file.remove();
     return false;

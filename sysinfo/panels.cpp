@@ -10,7 +10,9 @@ namespace {
 
 std::string Clean(const std::string& text) { return CollapseBlanks(StripParentheses(text)); }
 
-std::string Delete(const std::string& text, const char* what) { return CollapseBlanks(ReplaceAll(text, what, "")); }
+std::string Delete(const std::string& text, const char* what) {
+  return CollapseBlanks(ReplaceAll(text, what, ""));
+}
 
 }  // namespace
 
@@ -40,9 +42,9 @@ std::string ComposeCpuClock(const SystemSpec& spec) {
 
 std::string ComposeRamp(const SystemSpec& spec, double memoryClock) {
   const std::string size = ReplaceAll(SpecValue(spec, "CHIP_MEMORY_SIZE: "), "GBytes", "GB");
-  const std::string rest = StripParentheses(SpecValue(spec, "CHIP_MEMORY_TYPE") + " - " +
-                                            ShortestNumberText(memoryClock) + " MHz - " +
-                                            SpecValue(spec, "CHIP_CHANNELS") + " Channel");
+  const std::string rest =
+      StripParentheses(SpecValue(spec, "CHIP_MEMORY_TYPE") + " - " + ShortestNumberText(memoryClock) +
+                       " MHz - " + SpecValue(spec, "CHIP_CHANNELS") + " Channel");
   return CollapseBlanks(size + " - " + rest);
 }
 

@@ -13,15 +13,15 @@ namespace sysinfo {
 inline constexpr const char* kPanelPlaceholder = "* - *";
 
 struct PanelTexts {
-  std::string osp = kPanelPlaceholder;        // operating system
-  std::string cpup = kPanelPlaceholder;       // processor name
-  std::string cpucores;                        // hardware thread count
-  std::string cpuclockp;                       // processor clock + " MHz"
-  std::string ramp = kPanelPlaceholder;       // size - type - clock MHz - channels Channel
-  std::string ramtimip = kPanelPlaceholder;   // CL-tRCD-tRP-tRAS-tRFC-CR (legend)
+  std::string osp = kPanelPlaceholder;       // operating system
+  std::string cpup = kPanelPlaceholder;      // processor name
+  std::string cpucores;                      // hardware thread count
+  std::string cpuclockp;                     // processor clock + " MHz"
+  std::string ramp = kPanelPlaceholder;      // size - type - clock MHz - channels Channel
+  std::string ramtimip = kPanelPlaceholder;  // CL-tRCD-tRP-tRAS-tRFC-CR (legend)
   std::array<std::string, 4> modules{kPanelPlaceholder, kPanelPlaceholder, kPanelPlaceholder,
                                      kPanelPlaceholder};  // ramp1 .. ramp4
-  std::string mainbp = kPanelPlaceholder;     // maker - model - revision
+  std::string mainbp = kPanelPlaceholder;                 // maker - model - revision
 
   const std::string& ramp1() const { return modules[0]; }
   const std::string& ramp2() const { return modules[1]; }

@@ -1,9 +1,9 @@
 #include "sysinfo/runner.h"
 
 #include "platform/clock.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
 #include "platform/image_file.h"
+#include "platform/temp_folder.h"
 #include "sysinfo/text.h"
 
 QV_EMBEDDED_IMAGE(sysreport_tool)
@@ -99,7 +99,8 @@ std::vector<std::string> RunReportTool(std::string* error, const ReportToolOptio
   if (!ran) {
     // The folder may be mounted noexec: run the same bytes from an anonymous memory file.
     std::string memError;
-    platform::ImageFile tool = platform::ImageFile::InMemory(kReportToolName, image.data, image.size, &memError);
+    platform::ImageFile tool =
+        platform::ImageFile::InMemory(kReportToolName, image.data, image.size, &memError);
     if (!tool.Valid()) {
       for (const std::string& p : {toolPath, reportPath, partPath}) platform::DeleteFile(p);
       return fail("the report tool could not be written: " +

@@ -65,8 +65,8 @@ using ProgramRunner = std::function<platform::ProcessOutcome(
 // Starts file with parameters as its one argument (blanks kept, no quotes), output discarded,
 // and waits at most limitMs (0 = no limit). True when it started and, with a limit, ended in
 // time; a program still running at the limit is killed. exitCode gets 0 unless it ended itself.
-bool RunHidden(const std::string& file, const std::string& parameters, uint32_t limitMs,
-               uint32_t* exitCode, const ProgramRunner& run = platform::RunProgram);
+bool RunHidden(const std::string& file, const std::string& parameters, uint32_t limitMs, uint32_t* exitCode,
+               const ProgramRunner& run = platform::RunProgram);
 
 struct ReportToolOptions {
   platform::EmbeddedImage image{nullptr, 0};  // nullptr = the carried tool

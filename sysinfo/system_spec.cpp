@@ -55,8 +55,9 @@ const std::array<std::pair<const char*, const char*>, 4> kRowsAfterSlash = {{
 
 // Lines holding any of these say nothing the program reads.
 const std::array<const char*, 19> kDropped = {
-    " Connector:", " List:", "Thread ", "DIMM #: : ", "Hardware Monitors ", "LPCIO", "MCHBAR",
-    "Slot:", "APICs", "Monitoring Vendor", "Enclosure", " 00 00 ", " FF FF ", " 00 FF ", "ACPI: ",
+    " Connector:", " List:",       "Thread ",       "DIMM #: : ",    "Hardware Monitors ",
+    "LPCIO",       "MCHBAR",       "Slot:",         "APICs",         "Monitoring Vendor",
+    "Enclosure",   " 00 00 ",      " FF FF ",       " 00 FF ",       "ACPI: ",
     "PCI Device ", "PCI Device: ", "PCI_DEVICES: ", "Processors Map"};
 
 constexpr size_t kValueWindow = 99;  // from the blank after the colon: 98 value characters
@@ -124,7 +125,9 @@ std::vector<std::string> ConvertReport(const std::vector<std::string>& reportLin
 
 std::string SpecValue(const SystemSpec& spec, const std::string& key) { return Lookup(spec, key, 1); }
 
-std::string SpecValueNth(const SystemSpec& spec, const std::string& key, int n) { return Lookup(spec, key, n); }
+std::string SpecValueNth(const SystemSpec& spec, const std::string& key, int n) {
+  return Lookup(spec, key, n);
+}
 
 double MemoryClock(const SystemSpec& spec) {
   std::string f = SpecValue(spec, "CHIP_MEMORY_FREQUENCY");
@@ -144,7 +147,8 @@ double MemoryClock(const SystemSpec& spec) {
 std::string Md5HexUpper(const std::string& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1 || length != 16) return {};
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1 || length != 16)
+    return {};
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned int i = 0; i < length; ++i) {

@@ -70,7 +70,9 @@ std::string LowerAscii(std::string_view text) {
   return out;
 }
 
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
 
 std::vector<std::string> SplitLines(std::string_view bytes) {
   std::vector<std::string> lines;

@@ -38,8 +38,7 @@ class Root {
 // The run's time budget; probes that could take long ask before they start.
 class Deadline {
  public:
-  explicit Deadline(std::chrono::milliseconds budget)
-      : end_(std::chrono::steady_clock::now() + budget) {}
+  explicit Deadline(std::chrono::milliseconds budget) : end_(std::chrono::steady_clock::now() + budget) {}
   bool Passed() const { return std::chrono::steady_clock::now() >= end_; }
 
  private:

@@ -86,7 +86,9 @@ void Tfabout::FormCreate(const std::string& applicationTitle, const std::string&
   if (QScreen* screen = this->screen()) dpi = static_cast<int>(std::lround(screen->logicalDotsPerInchY()));
   const double k = dpi > 0 ? double(dpi) / kDesignDpi : 1.0;
   auto s = [k](int v) { return static_cast<int>(std::lround(v * k)); };
-  auto place = [&](QWidget* w, int x, int y, int width, int height) { w->setGeometry(s(x), s(y), s(width), s(height)); };
+  auto place = [&](QWidget* w, int x, int y, int width, int height) {
+    w->setGeometry(s(x), s(y), s(width), s(height));
+  };
 
   setFixedSize(s(313), s(167));
   place(logo, 5, 2, 100, 101);

@@ -16,8 +16,8 @@ const QColor kLightYellow(255, 255, 125);
 const QColor kLightGreen(128, 255, 128);
 const QColor kLightBlue(168, 211, 255);
 
-void Apply(QuickDial* dial, const DialSetup& d, const std::string& subtitle, const std::vector<QColor>& colours,
-           int decimals) {
+void Apply(QuickDial* dial, const DialSetup& d, const std::string& subtitle,
+           const std::vector<QColor>& colours, int decimals) {
   dial->setRange(d.lower, d.upper);  // lower end first, as the system sets them
   dial->setValue(d.value);
   dial->setBands(d.firstBandEnd, d.secondBandEnd, colours);
@@ -35,12 +35,16 @@ FetchReply FetchFromServer(const std::string& target) {
   options.accept = kCompareAccept;
   options.connectTimeoutMs = kCompareLimitMs;
   options.readTimeoutMs = kCompareLimitMs;
-  const online::HttpResponse response = online::HttpGet(online::JoinUrl(online::ServerBase(), target), options);
+  const online::HttpResponse response =
+      online::HttpGet(online::JoinUrl(online::ServerBase(), target), options);
   FetchReply reply;
   reply.ok = response.Succeeded();
-  if (reply.ok) reply.body = response.body;
-  else if (response.completed) reply.error = "the server answered with status " + std::to_string(response.status);
-  else reply.error = response.error;
+  if (reply.ok)
+    reply.body = response.body;
+  else if (response.completed)
+    reply.error = "the server answered with status " + std::to_string(response.status);
+  else
+    reply.error = response.error;
   return reply;
 }
 
@@ -58,7 +62,8 @@ Tfqcompare::Tfqcompare(const CompareInputs& inputs, CompareFetch fetch, QWidget*
   Button1->hide();
   Memo1 = new QPlainTextEdit(this);
   Memo1->setReadOnly(true);
-  for (QuickDial* dial : {gg_gbyte, gg_ramclk, gg_lat}) connect(dial, &QuickDial::clicked, this, &Tfqcompare::gg_gbyteClick);
+  for (QuickDial* dial : {gg_gbyte, gg_ramclk, gg_lat})
+    connect(dial, &QuickDial::clicked, this, &Tfqcompare::gg_gbyteClick);
   connect(Button1, &QPushButton::clicked, this, &Tfqcompare::Button1Click);
   FormCreate();
 }
@@ -72,7 +77,8 @@ void Tfqcompare::FormCreate() {
   const int tops[] = {4, 130, 256};
   QuickDial* dials[] = {gg_gbyte, gg_ramclk, gg_lat};
   QFrame* bevels[] = {b1, b2, b3};
-  for (int i = 0; i < 3; ++i) dials[i]->setGeometry(s(4), s(tops[i]), s(QuickDial::kFaceWidth), s(QuickDial::kFaceHeight));
+  for (int i = 0; i < 3; ++i)
+    dials[i]->setGeometry(s(4), s(tops[i]), s(QuickDial::kFaceWidth), s(QuickDial::kFaceHeight));
   gg_lat->setRaisedFace(true);
   Memo1->setGeometry(s(260), s(4), s(180), s(120));
 
@@ -81,7 +87,8 @@ void Tfqcompare::FormCreate() {
 
   for (int i = 0; i < 3; ++i) {
     bevels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    bevels[i]->setGeometry(dials[i]->x() - 1, dials[i]->y() - 1, gg_gbyte->width() + 2, gg_gbyte->height() + 2);
+    bevels[i]->setGeometry(dials[i]->x() - 1, dials[i]->y() - 1, gg_gbyte->width() + 2,
+                           gg_gbyte->height() + 2);
     bevels[i]->lower();
   }
   resize(2 * gg_lat->x() + gg_lat->width(), 3 * (gg_gbyte->y() + gg_gbyte->height()) + 4);
@@ -101,7 +108,9 @@ void Tfqcompare::Button1Click() {
   if (fetchFailed_) {
     // The dials alone would show empty ranges without saying why.
     setWindowTitle(QStringLiteral("Quick compare - no reference data"));
-    setToolTip(QStringLiteral("<p>%1</p>").arg(QString::fromStdString(" Error occurred:  >>" + reply.error + "<< ").toHtmlEscaped()));
+    setToolTip(
+        QStringLiteral("<p>%1</p>")
+            .arg(QString::fromStdString(" Error occurred:  >>" + reply.error + "<< ").toHtmlEscaped()));
   }
   Apply(gg_gbyte, setup_.score, setup_.subtitle, {kLightRed, kLightYellow, kLightGreen}, 2);
   Apply(gg_ramclk, setup_.clock, setup_.subtitle, {kLightBlue}, 0);

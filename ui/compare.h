@@ -37,7 +37,7 @@ class Tfqcompare : public QDialog {
   QFrame* b1;
   QFrame* b2;
   QFrame* b3;
-  QPushButton* Button1;  // hidden; its click loads the dials
+  QPushButton* Button1;   // hidden; its click loads the dials
   QPlainTextEdit* Memo1;  // lies right of the visible area
 
   const std::string& requestAddress() const { return requestAddress_; }

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "app/core/numeric.h"
-#include "sysinfo/text.h"
 #include "app/core/score.h"
+#include "sysinfo/text.h"
 
 namespace ui {
 
@@ -21,8 +21,9 @@ using sysinfo::Trim;
 using sysinfo::UpperAscii;
 
 std::string Without(std::string text, const std::string& chars) {
-  text.erase(std::remove_if(text.begin(), text.end(), [&](char c) { return chars.find(c) != std::string::npos; }),
-             text.end());
+  text.erase(
+      std::remove_if(text.begin(), text.end(), [&](char c) { return chars.find(c) != std::string::npos; }),
+      text.end());
   return text;
 }
 

@@ -1,5 +1,4 @@
 #include "ui/dial.h"
-#include "ui/fonts.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -7,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+
+#include "ui/fonts.h"
 
 namespace ui {
 
@@ -153,10 +154,14 @@ void QuickDial::paintEvent(QPaintEvent*) {
     // of the title that runs across the middle; the rest are centred on their tick.
     const double c = std::cos(degrees * std::numbers::pi / 180.0);
     double dx = -w / 2;
-    if (i == 0) dx = -w * 0.1;
-    else if (i == labels.size() - 1) dx = -w * 0.9;
-    else if (c < -0.8) dx = -w + 6;
-    else if (c > 0.8) dx = -6;
+    if (i == 0)
+      dx = -w * 0.1;
+    else if (i == labels.size() - 1)
+      dx = -w * 0.9;
+    else if (c < -0.8)
+      dx = -w + 6;
+    else if (c > 0.8)
+      dx = -6;
     p.drawText(QPointF(at.x() + dx, at.y() + fm.ascent() / 2), labels[i]);
   }
 

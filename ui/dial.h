@@ -26,7 +26,7 @@ class QuickDial : public QWidget {
   static constexpr int kMajorTicks = 10;
   static constexpr int kMinorTicks = 5;  // between two major ticks
   static constexpr int kMajorTickLength = 10;
-  static constexpr int kTitleOffset = -24;     // from the centre, pixels
+  static constexpr int kTitleOffset = -24;  // from the centre, pixels
   static constexpr int kSubtitleOffset = -13;
 
   explicit QuickDial(QWidget* parent = nullptr);

@@ -22,8 +22,10 @@ QPainterPath GearPath(QPointF centre, double tipRadius, double rootRadius, int t
   for (int i = 0; i < teeth; ++i) {
     const double a = phase + i * step;
     const QPointF p0 = at(rootRadius, a - step * 0.30);
-    if (i == 0) path.moveTo(p0);
-    else path.lineTo(p0);
+    if (i == 0)
+      path.moveTo(p0);
+    else
+      path.lineTo(p0);
     path.lineTo(at(tipRadius, a - step * 0.17));
     path.lineTo(at(tipRadius, a + step * 0.17));
     path.lineTo(at(rootRadius, a + step * 0.30));

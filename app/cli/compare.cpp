@@ -1,6 +1,8 @@
 // quorvex-cli compare: the quick compare of the window, printed. The reference ranges for this
 // machine's memory type and channels are fetched exactly as the window fetches them; the score and
 // latency come from the last logged run unless given.
+#include "ui/compare.h"
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -9,14 +11,13 @@
 #include "app/cli/commands.h"
 #include "app/core/numeric.h"
 #include "app/core/record.h"
+#include "app/core/score.h"
 #include "online/http_client.h"
 #include "platform/file_io.h"
 #include "sysinfo/runner.h"
 #include "sysinfo/system_spec.h"
 #include "sysinfo/text.h"
-#include "ui/compare.h"
 #include "ui/compare_model.h"
-#include "app/core/score.h"
 
 namespace cli {
 
@@ -164,12 +165,15 @@ int Compare(const std::vector<std::string>& args) {
       if (record[15] != core::kNoScore) in.scoreCaption = record[15] + " ";
       if (core::NumericText(record[14]) != "0") in.latencyCaption = "LATENCY  " + record[14] + "  ns";
     } else if (!o.score) {
-      std::fprintf(stderr, "quorvex-cli compare: no logged run to compare (%s); log one with `quorvex-cli run --log`"
-                           " or give --score\n", error.c_str());
+      std::fprintf(stderr,
+                   "quorvex-cli compare: no logged run to compare (%s); log one with `quorvex-cli run --log`"
+                   " or give --score\n",
+                   error.c_str());
     }
   }
   if (o.score) in.scoreCaption = core::FixedText(*o.score, 2) + " ";
-  if (o.latency) in.latencyCaption = *o.latency > 0 ? "LATENCY  " + core::FixedText(*o.latency, 1) + "  ns" : "LATENCY";
+  if (o.latency)
+    in.latencyCaption = *o.latency > 0 ? "LATENCY  " + core::FixedText(*o.latency, 1) + "  ns" : "LATENCY";
 
   const std::string stop = ui::ComparePrecheck(in.scoreCaption, in.memoryType, in.channels, in.memoryClock);
   if (!stop.empty()) {

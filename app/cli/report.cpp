@@ -11,9 +11,10 @@ namespace cli {
 
 int ReportFile(const std::vector<std::string>& args) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    std::fputs("usage: quorvex-cli report FILE\n"
-               "Converts a hardware report file and prints what the program makes of it.\n",
-               stdout);
+    std::fputs(
+        "usage: quorvex-cli report FILE\n"
+        "Converts a hardware report file and prints what the program makes of it.\n",
+        stdout);
     return 0;
   }
   if (args.size() != 1) {

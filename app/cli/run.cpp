@@ -1,5 +1,8 @@
 // quorvex-cli run: the window's start-up gathering and " Start Bench!" without a window, through
 // the same sequence code the window uses.
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -9,16 +12,13 @@
 #include <set>
 #include <sstream>
 
-#include <signal.h>
-#include <unistd.h>
-
 #include "app/cli/commands.h"
 #include "app/cli/run_results.h"
 #include "app/core/record.h"
+#include "app/core/score.h"
 #include "online/lookups.h"
 #include "platform/file_version.h"
 #include "sysinfo/panels.h"
-#include "app/core/score.h"
 
 namespace cli {
 
@@ -61,10 +61,14 @@ class InterruptStops {
 
 const char* BarName(core::BarId id) {
   switch (id) {
-    case core::BarId::Read: return "READ";
-    case core::BarId::Write: return "WRITE";
-    case core::BarId::Copy: return "COPY";
-    case core::BarId::Latency: return "LATENCY";
+    case core::BarId::Read:
+      return "READ";
+    case core::BarId::Write:
+      return "WRITE";
+    case core::BarId::Copy:
+      return "COPY";
+    case core::BarId::Latency:
+      return "LATENCY";
   }
   return "";
 }
@@ -135,10 +139,18 @@ class TerminalView : public core::BenchView {
 
   void ClickTestButton(core::BarId id) override {
     switch (id) {
-      case core::BarId::Read: run_->bbreadClick(); break;
-      case core::BarId::Write: run_->bbwriteClick(); break;
-      case core::BarId::Copy: run_->bbcopyClick(); break;
-      case core::BarId::Latency: run_->bblatenClick(); break;
+      case core::BarId::Read:
+        run_->bbreadClick();
+        break;
+      case core::BarId::Write:
+        run_->bbwriteClick();
+        break;
+      case core::BarId::Copy:
+        run_->bbcopyClick();
+        break;
+      case core::BarId::Latency:
+        run_->bblatenClick();
+        break;
     }
   }
   void TestStarted(core::BarId id) override {
@@ -185,12 +197,15 @@ void PrintPanels(const sysinfo::PanelTexts& p) {
   std::printf("%10s  %s\n", "Memory", p.ramp.c_str());
   std::printf("%10s  %s\n", "Timings", p.ramtimip.c_str());
   std::printf("%10s  %s\n", "Mainboard", p.mainbp.c_str());
-  for (int i = 0; i < 4; ++i) std::printf("%10s  %s\n", ("Ram #" + std::to_string(i + 1)).c_str(), p.modules[i].c_str());
+  for (int i = 0; i < 4; ++i)
+    std::printf("%10s  %s\n", ("Ram #" + std::to_string(i + 1)).c_str(), p.modules[i].c_str());
 }
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "quorvex-cli run: %s\nusage: quorvex-cli run [--log] [--tests read,write,copy,latency] [--upload]\n",
-               problem.c_str());
+  std::fprintf(
+      stderr,
+      "quorvex-cli run: %s\nusage: quorvex-cli run [--log] [--tests read,write,copy,latency] [--upload]\n",
+      problem.c_str());
   return 2;
 }
 

@@ -18,7 +18,7 @@ struct TerminalRun {
   std::string score;                 // as acLabel3 shows it ("--.--" or "10.39 ")
   core::RunEnvironment environment;
   int uploadTag = 0;
-  bool uploadAllowed = false;        // the upload button's state after the run
+  bool uploadAllowed = false;  // the upload button's state after the run
 };
 
 // The last run of this process; nullptr before one has finished.

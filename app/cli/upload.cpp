@@ -1,19 +1,18 @@
 // quorvex-cli run --upload: the window's score upload after a terminal run. The option is the
 // consent, so there is no confirmation; the picture is the main window rendered offscreen with the
 // run's results.
-#include <cstdio>
-#include <cstdlib>
+#include "online/upload.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/cli/commands.h"
 #include "app/cli/run_results.h"
-
 #include "app/core/record.h"
 #include "app/window/form1.h"
 #include "online/http_client.h"
-#include "online/upload.h"
 #include "online/window_shot.h"
 #include "sysinfo/system_spec.h"
 
@@ -71,11 +70,12 @@ int UploadAfterRun(const std::vector<std::string>&) {
   };
   steps.writeRecord = [&form](const std::string& path, std::string* error) {
     const auto& lookup = form.Environment().countryLookup;
-    return core::WriteResultRecord(path, form.CurrentRecordInputs(),
-                                   lookup ? lookup : [] { return std::string("--"); }, error);
+    return core::WriteResultRecord(
+        path, form.CurrentRecordInputs(), lookup ? lookup : [] { return std::string("--"); }, error);
   };
 
-  const std::string stop = online::UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
+  const std::string stop =
+      online::UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
   if (!stop.empty()) {
     std::fprintf(stderr, "%s:%s\n", online::kUploadTitle, stop.c_str());
     return 1;

@@ -18,12 +18,13 @@ GatheringSteps RealGatheringSteps(BenchView& view, sysinfo::LoadWorkers& workers
 MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps) {
   MachineFacts facts;
   facts.memoryClock = 0;
-  for (Panel p : {Panel::osp, Panel::cpup, Panel::ramp, Panel::ramtimip, Panel::ramp1, Panel::ramp2, Panel::ramp3,
-                  Panel::ramp4, Panel::mainbp}) {
+  for (Panel p : {Panel::osp, Panel::cpup, Panel::ramp, Panel::ramtimip, Panel::ramp1, Panel::ramp2,
+                  Panel::ramp3, Panel::ramp4, Panel::mainbp}) {
     view.SetPanelText(p, sysinfo::kPanelPlaceholder);
   }
-  for (Control c : {Control::ButtonBar, Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3,
-                    Control::CheckBox4, Control::Upload, Control::Gauge, Control::CheckBox5}) {
+  for (Control c :
+       {Control::ButtonBar, Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3,
+        Control::CheckBox4, Control::Upload, Control::Gauge, Control::CheckBox5}) {
     view.SetEnabled(c, false);
   }
   view.SetBusyCursor(true);
@@ -54,7 +55,8 @@ MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps) {
 
   view.SetEnabled(Control::ButtonBar, true);
   view.SetBusyCursor(false);
-  for (Control c : {Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3, Control::CheckBox4}) {
+  for (Control c :
+       {Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3, Control::CheckBox4}) {
     view.SetEnabled(c, true);
   }
   view.SetEnabled(Control::Upload, view.UploadTag() == 0);

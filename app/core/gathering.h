@@ -44,5 +44,4 @@ inline constexpr const char* kMessageTitleGathering = "Quorvex\xC2\xB2 - System 
 // written) still composes the panels from what is known, unlocks the window, and is shown once.
 MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps);
 
-
 }  // namespace core

@@ -8,9 +8,9 @@
 #include "latency/memlat.h"
 #include "platform/clock.h"
 #include "platform/dynlib.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
 #include "platform/image_file.h"
+#include "platform/temp_folder.h"
 #include "sysinfo/text.h"
 
 QV_EMBEDDED_IMAGE(membw_module)
@@ -18,7 +18,6 @@ QV_EMBEDDED_IMAGE(memlat_module)
 
 namespace core {
 namespace {
-
 
 constexpr int kNameAttempts = 16;
 
@@ -71,7 +70,8 @@ bool PlaceModule(const platform::EmbeddedImage& image, PlacedModule& placed, std
   placed.file = platform::ImageFile::InMemory("quorvex-module", image.data, image.size, &memoryError);
   if (!placed.file.Valid()) {
     if (error)
-      *error = "The benchmark module could not be written: " + (writeError.empty() ? memoryError : writeError);
+      *error =
+          "The benchmark module could not be written: " + (writeError.empty() ? memoryError : writeError);
     return false;
   }
   placed.module = platform::DynamicModule(placed.file.Path());
@@ -108,7 +108,8 @@ std::string LargestCacheKBytes(const sysinfo::SystemSpec& spec) {
   }
   if (value == sysinfo::kAbsent) return kUnknownCacheKBytes;
   const std::string upper = sysinfo::UpperAscii(value);
-  const long long multiplier = sysinfo::Contains(upper, "MBYTES") || sysinfo::Contains(upper, "MB") ? 1024 : 1;
+  const long long multiplier =
+      sysinfo::Contains(upper, "MBYTES") || sysinfo::Contains(upper, "MB") ? 1024 : 1;
 
   std::vector<std::string> words;
   size_t start = 0;
@@ -123,7 +124,8 @@ std::string LargestCacheKBytes(const sysinfo::SystemSpec& spec) {
 
   std::string result = word;
   const auto number = ParseInteger(word);
-  if (number && *number >= -1000000000000LL && *number <= 1000000000000LL) result = std::to_string(multiplier * *number);
+  if (number && *number >= -1000000000000LL && *number <= 1000000000000LL)
+    result = std::to_string(multiplier * *number);
   if (sysinfo::Trim(result) == "0") return kUnknownCacheKBytes;
   return result;
 }
@@ -196,8 +198,8 @@ std::string MeasureLatencyOnce(const sysinfo::SystemSpec& spec, const HostHooks&
   return MeasureLatencyWithImage(LatencyImage(), spec, hooks, error);
 }
 
-bool WithModule(const platform::EmbeddedImage& image, const std::function<void(const platform::DynamicModule&)>& use,
-                std::string* error) {
+bool WithModule(const platform::EmbeddedImage& image,
+                const std::function<void(const platform::DynamicModule&)>& use, std::string* error) {
   if (image.data == nullptr || image.size == 0) {
     if (error) *error = "This build carries no such module.";
     return false;

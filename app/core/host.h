@@ -44,8 +44,7 @@ bool RunBandwidthTest(const std::string& arguments, const std::string& prefix, S
 
 // One latency sample: "0" + hundredths of a ns, "0" when nothing was measured (unknown cache,
 // module not loaded, error text). error is set only when the module could not be placed.
-std::string MeasureLatencyOnce(const sysinfo::SystemSpec& spec, const HostHooks& hooks,
-                               std::string* error);
+std::string MeasureLatencyOnce(const sysinfo::SystemSpec& spec, const HostHooks& hooks, std::string* error);
 
 // The same calls with any module image (tests hand in broken or foreign ones).
 bool RunBandwidthTestWithImage(const platform::EmbeddedImage& image, const std::string& arguments,
@@ -57,8 +56,8 @@ std::string MeasureLatencyWithImage(const platform::EmbeddedImage& image, const 
 // One use of a carried module outside the run's own calls (the curve, the all-core figures): the
 // image placed and loaded afresh, handed to use while loaded, then unloaded and deleted. False
 // with error when the image could not be placed or did not load; use is then not called.
-bool WithModule(const platform::EmbeddedImage& image, const std::function<void(const platform::DynamicModule&)>& use,
-                std::string* error);
+bool WithModule(const platform::EmbeddedImage& image,
+                const std::function<void(const platform::DynamicModule&)>& use, std::string* error);
 platform::EmbeddedImage BandwidthModuleImage();
 platform::EmbeddedImage LatencyModuleImage();
 

@@ -55,7 +55,8 @@ std::optional<int64_t> ParseInteger(std::string_view text) {
   for (; i < text.size(); ++i) {
     const char c = text[i];
     if (c < '0' || c > '9') return std::nullopt;
-    if (value > (static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) - (c - '0')) / 10) return std::nullopt;
+    if (value > (static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) - (c - '0')) / 10)
+      return std::nullopt;
     value = value * 10 + static_cast<uint64_t>(c - '0');
   }
   return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);

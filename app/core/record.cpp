@@ -11,9 +11,10 @@
 namespace core {
 
 const std::array<const char*, kResultFieldCount> kResultFieldNames = {
-    "DATE", "TIME",  "OS",    "CPU",     "Memory", "Timings (TRCD-TRP-TRAS-CR)", "Mainboard", "Ram#1",
-    "Ram#2", "Ram#3", "Ram#4", "READ",   "WRITE",  "COPY",  "LATENCY", "RESULT", "CPUCLK", "IDHASH",
-    "COUNTRY", "BENIMAGE", "VERSION", "CPUCORE"};
+    "DATE",      "TIME",     "OS",      "CPU",    "Memory", "Timings (TRCD-TRP-TRAS-CR)",
+    "Mainboard", "Ram#1",    "Ram#2",   "Ram#3",  "Ram#4",  "READ",
+    "WRITE",     "COPY",     "LATENCY", "RESULT", "CPUCLK", "IDHASH",
+    "COUNTRY",   "BENIMAGE", "VERSION", "CPUCORE"};
 
 namespace {
 
@@ -50,7 +51,8 @@ std::string QuotedLine(const std::array<std::string, kResultFieldCount>& values)
 std::string CurrentDateText() { return LocalTimeText("%Y-%m-%d"); }
 std::string CurrentTimeText() { return LocalTimeText("%H:%M:%S"); }
 
-ResultRecord BuildResultRecord(const RecordInputs& in, const std::string& country, const std::string& fileName) {
+ResultRecord BuildResultRecord(const RecordInputs& in, const std::string& country,
+                               const std::string& fileName) {
   const sysinfo::PanelTexts& p = in.panels;
   ResultRecord r;
   r.fields = {in.date.empty() ? CurrentDateText() : in.date,
@@ -107,7 +109,8 @@ bool WriteResultRecord(const std::string& path, const RecordInputs& inputs,
   std::vector<std::string> lines;
   if (platform::FileExists(path)) {
     std::string bytes, readError;
-    if (!platform::ReadWholeFile(path, &bytes, &readError)) return fail("Cannot read " + path + ": " + readError);
+    if (!platform::ReadWholeFile(path, &bytes, &readError))
+      return fail("Cannot read " + path + ": " + readError);
     lines = sysinfo::SplitLines(bytes);
   }
   if (lines.empty()) lines.push_back(RecordHeaderLine());
@@ -116,7 +119,8 @@ bool WriteResultRecord(const std::string& path, const RecordInputs& inputs,
   std::string out;
   for (const std::string& line : lines) out += line + "\r\n";
   std::string writeError;
-  const bool written = writer ? writer(path, out, &writeError) : platform::ReplaceFileAtomically(path, out, &writeError);
+  const bool written =
+      writer ? writer(path, out, &writeError) : platform::ReplaceFileAtomically(path, out, &writeError);
   if (!written) return fail("Cannot write " + path + ": " + writeError);
   return true;
 }

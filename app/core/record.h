@@ -25,11 +25,11 @@ struct ResultRecord {
 struct RecordInputs {
   sysinfo::PanelTexts panels;
   std::string readCaption, writeCaption, copyCaption, latencyCaption;  // bread bwrite bcopy blaten
-  std::string scoreCaption;                                             // acLabel3
-  std::string idHash;                                                   // MachineIdHash
-  std::string version;                                                  // FileVersionText
-  std::string date;  // "yyyy-mm-dd"; empty: today
-  std::string time;  // "hh:mm:ss"; empty: now
+  std::string scoreCaption;                                            // acLabel3
+  std::string idHash;                                                  // MachineIdHash
+  std::string version;                                                 // FileVersionText
+  std::string date;                                                    // "yyyy-mm-dd"; empty: today
+  std::string time;                                                    // "hh:mm:ss"; empty: now
 };
 
 // Builds the record; country is asked through the lookup by the caller of this.

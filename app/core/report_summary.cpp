@@ -11,7 +11,9 @@ namespace {
 
 void Put(std::FILE* out, const std::string& text) { std::fwrite(text.data(), 1, text.size(), out); }
 
-void Row(std::FILE* out, const char* name, const std::string& text) { Put(out, std::string(name) + "\t" + text + "\n"); }
+void Row(std::FILE* out, const char* name, const std::string& text) {
+  Put(out, std::string(name) + "\t" + text + "\n");
+}
 
 }  // namespace
 

@@ -53,9 +53,12 @@ void AddError(std::vector<std::string>& errors, const std::string& error) {
 }  // namespace
 
 // The fixed arguments of the three bandwidth tests; they do not depend on the machine.
-static const RunSequence::BandwidthTest kRead{BarId::Read, "READ", 35, {"-b11 -g4 -m64", "-b11 -g4 -m128"}, kReadPrefix};
-static const RunSequence::BandwidthTest kWrite{BarId::Write, "WRITE", 35, {"-b10 -g8 -m128", "-b10 -g4 -m256"}, kWritePrefix};
-static const RunSequence::BandwidthTest kCopy{BarId::Copy, "COPY", 30, {"-b12 -g4", "-b12 -g16", "-b12 -g8"}, kCopyPrefix};
+static const RunSequence::BandwidthTest kRead{
+    BarId::Read, "READ", 35, {"-b11 -g4 -m64", "-b11 -g4 -m128"}, kReadPrefix};
+static const RunSequence::BandwidthTest kWrite{
+    BarId::Write, "WRITE", 35, {"-b10 -g8 -m128", "-b10 -g4 -m256"}, kWritePrefix};
+static const RunSequence::BandwidthTest kCopy{
+    BarId::Copy, "COPY", 30, {"-b12 -g4", "-b12 -g16", "-b12 -g8"}, kCopyPrefix};
 
 RunSequence::RunSequence(BenchView& view, BenchHost& host, RunEnvironment environment)
     : view_(view), host_(host), environment_(std::move(environment)) {}
@@ -245,7 +248,8 @@ RecordInputs CurrentRecordInputs(const BenchView& view, const RunEnvironment& en
 }
 
 void ApplyUploadGate(BenchView& view, const std::string& largestCacheKBytes) {
-  if (largestCacheKBytes == kUnknownCacheKBytes || view.PanelText(Panel::cpup) == "*" || view.PanelText(Panel::osp) == "*") {
+  if (largestCacheKBytes == kUnknownCacheKBytes || view.PanelText(Panel::cpup) == "*" ||
+      view.PanelText(Panel::osp) == "*") {
     view.SetEnabled(Control::Upload, false);
   }
 }
@@ -254,8 +258,8 @@ void RunSequence::Button7Click() {
   errors_.clear();
   inRun_ = true;
   view_.SetBusyCursor(true);
-  for (Control c : {Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3, Control::CheckBox4,
-                    Control::CheckBox5, Control::Upload, Control::Gauge}) {
+  for (Control c : {Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3,
+                    Control::CheckBox4, Control::CheckBox5, Control::Upload, Control::Gauge}) {
     view_.SetEnabled(c, false);
   }
 
@@ -277,7 +281,8 @@ void RunSequence::Button7Click() {
     UpdateScore();
   }
 
-  for (Control c : {Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3, Control::CheckBox4}) {
+  for (Control c :
+       {Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3, Control::CheckBox4}) {
     view_.SetEnabled(c, true);
   }
   view_.SetEnabled(Control::Upload, view_.UploadTag() == 0);
@@ -289,8 +294,9 @@ void RunSequence::Button7Click() {
     std::string error;
     bool written = false;
     try {
-      const auto lookup = environment_.countryLookup ? environment_.countryLookup
-                                                     : std::function<std::string()>([] { return std::string("--"); });
+      const auto lookup = environment_.countryLookup
+                              ? environment_.countryLookup
+                              : std::function<std::string()>([] { return std::string("--"); });
       written = WriteResultRecord(environment_.logPath, inputs, lookup, &error);
     } catch (const std::exception& e) {
       error = e.what();
@@ -318,8 +324,8 @@ void RunSequence::Button7Click() {
   }
 }
 
-bool ModuleHost::RunBandwidthTest(const std::string& arguments, const std::string& prefix, SampleList& samples,
-                                  const std::function<void()>& processEvents,
+bool ModuleHost::RunBandwidthTest(const std::string& arguments, const std::string& prefix,
+                                  SampleList& samples, const std::function<void()>& processEvents,
                                   const std::function<void()>& advanceProgress, std::string* error) {
   return core::RunBandwidthTest(arguments, prefix, samples, HostHooks{processEvents, advanceProgress}, error);
 }

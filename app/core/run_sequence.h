@@ -18,7 +18,17 @@ namespace core {
 enum class BarId { Read = 0, Write = 1, Copy = 2, Latency = 3 };
 
 // The controls the run and the gathering lock and unlock.
-enum class Control { ButtonBar, Button7, CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, Upload, Gauge };
+enum class Control {
+  ButtonBar,
+  Button7,
+  CheckBox1,
+  CheckBox2,
+  CheckBox3,
+  CheckBox4,
+  CheckBox5,
+  Upload,
+  Gauge
+};
 
 // The summary panels, in the order the gathering composes them.
 enum class Panel { osp, cpup, cpucores, cpuclockp, ramp, ramtimip, ramp1, ramp2, ramp3, ramp4, mainbp };
@@ -101,9 +111,9 @@ class BenchHost {
 
 // Everything of the program the record needs besides the view.
 struct RunEnvironment {
-  std::string logPath;                        // where "LOG!" appends
-  std::string machineIdHash;                  // IDHASH
-  std::string versionText;                    // VERSION
+  std::string logPath;                         // where "LOG!" appends
+  std::string machineIdHash;                   // IDHASH
+  std::string versionText;                     // VERSION
   std::function<std::string()> countryLookup;  // COUNTRY, asked afresh per record
 };
 
@@ -165,8 +175,8 @@ class ModuleHost : public BenchHost {
  public:
   explicit ModuleHost(const sysinfo::SystemSpec& spec) : spec_(spec) {}
   bool RunBandwidthTest(const std::string& arguments, const std::string& prefix, SampleList& samples,
-                        const std::function<void()>& processEvents, const std::function<void()>& advanceProgress,
-                        std::string* error) override;
+                        const std::function<void()>& processEvents,
+                        const std::function<void()>& advanceProgress, std::string* error) override;
   std::string MeasureLatencyOnce(const std::function<void()>& processEvents, std::string* error) override;
   std::string LargestCacheKBytes() const override;
 

@@ -35,7 +35,8 @@ std::string AverageSamples(const SampleList& samples, const std::string& prefix)
     sum += *value;
   }
   if (count == 0) return "0";
-  if (prefix == kLatencyPrefix) return FixedText(static_cast<double>(sum) / static_cast<double>(count) / 100.0, 1);
+  if (prefix == kLatencyPrefix)
+    return FixedText(static_cast<double>(sum) / static_cast<double>(count) / 100.0, 1);
   if (prefix == kCopyPrefix || prefix == kReadPrefix)
     return FixedText(static_cast<double>(sum) / static_cast<double>(count) * kReadCopyScale, 0);
   return std::to_string(sum / count);
@@ -90,7 +91,8 @@ int BandwidthOutputParser::OnLibraryOutput(const char* line) {
     const size_t tailStart = at + std::string_view(pattern).size() + 1;  // skips the colon
     const std::string_view tail = tailStart < text.size() ? text.substr(tailStart, 99) : std::string_view();
     const size_t dot = tail.find('.');
-    const std::string number = dot == std::string_view::npos ? std::string() : sysinfo::Trim(tail.substr(0, dot));
+    const std::string number =
+        dot == std::string_view::npos ? std::string() : sysinfo::Trim(tail.substr(0, dot));
     // A figure that is not a whole number before its point is a garbled line, not a zero.
     if (!ParseInteger("0" + number)) continue;
     samples_.push_back(prefix_ + "0" + ScaleBandwidthSample(number));

@@ -24,7 +24,8 @@ ScoreUpdate ComputeScore(int readMax, int writeMax, int copyMax, const std::stri
                          const std::string& writeCaption, const std::string& copyCaption) {
   ScoreUpdate update;
   update.sharedMax = std::max({0, readMax, writeMax, copyMax});
-  update.caption = ScoreCaption(CaptionValue(readCaption), CaptionValue(writeCaption), CaptionValue(copyCaption));
+  update.caption =
+      ScoreCaption(CaptionValue(readCaption), CaptionValue(writeCaption), CaptionValue(copyCaption));
   return update;
 }
 

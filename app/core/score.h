@@ -8,8 +8,8 @@ namespace core {
 inline constexpr const char* kNoScore = "--.--";
 
 struct ScoreUpdate {
-  int sharedMax = 0;      // the maximum all three bandwidth bars get
-  std::string caption;    // "--.--" or the score with two decimals and a trailing blank
+  int sharedMax = 0;    // the maximum all three bandwidth bars get
+  std::string caption;  // "--.--" or the score with two decimals and a trailing blank
 };
 
 // From the three bandwidth bars' maxima and captions.

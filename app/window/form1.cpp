@@ -18,6 +18,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "app/core/score.h"
 #include "online/http_client.h"
 #include "online/lookups.h"
 #include "online/window_shot.h"
@@ -25,7 +26,6 @@
 #include "platform/process.h"
 #include "ui/about.h"
 #include "ui/fonts.h"
-#include "app/core/score.h"
 
 namespace window {
 
@@ -61,7 +61,9 @@ constexpr int kOutOfView = 2000;  // left edge of the controls nobody sees
 const char* const kTitle = "Quorvex\xC2\xB2";
 const char* const kNewVersion = " [New version available]";
 
-QString Q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+QString Q(const std::string& utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
 QFrame* Sunken(QWidget* parent) {
   auto* frame = new QFrame(parent);
@@ -127,8 +129,10 @@ TForm1::TForm1(const window::FormOptions& options, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       options_(options) {
-  host_ = options_.makeHost ? options_.makeHost(facts_.spec) : std::make_unique<core::ModuleHost>(facts_.spec);
-  run_ = std::make_unique<core::RunSequence>(static_cast<core::BenchView&>(*this), *host_, core::RunEnvironment{});
+  host_ =
+      options_.makeHost ? options_.makeHost(facts_.spec) : std::make_unique<core::ModuleHost>(facts_.spec);
+  run_ = std::make_unique<core::RunSequence>(static_cast<core::BenchView&>(*this), *host_,
+                                             core::RunEnvironment{});
   BuildControls();
   FormCreate();
 }
@@ -237,7 +241,8 @@ void TForm1::BuildControls() {
   CheckBox5->setToolTip(QStringLiteral("Write Logfile"));
   // Tight spacing so the five boxes, the start button and the two glyph buttons share one row.
   buttonbar->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
-  for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4}) box->setFont(ui::PixelFont("Tahoma", 10));
+  for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4})
+    box->setFont(ui::PixelFont("Tahoma", 10));
   CheckBox5->setFont(ui::PixelFont("Tahoma", 10, true));
   int x = 4;
   for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5}) {
@@ -368,7 +373,8 @@ void TForm1::FormCreate() {
   const int h = client.height() / 5 + 5;
   const int tops[] = {3, h + 5, 2 * h + 6, 3 * h + 7};
   window::GradientBar* bars[] = {bread, bwrite, bcopy, blaten};
-  for (int i = 0; i < 4; ++i) bars[i]->setGeometry(client.left() + 3, client.top() + tops[i], client.width() - 9, h);
+  for (int i = 0; i < 4; ++i)
+    bars[i]->setGeometry(client.left() + 3, client.top() + tops[i], client.width() - 9, h);
 
   applicationTitle_ = kTitle;
   setWindowTitle(Q(applicationTitle_));
@@ -505,42 +511,66 @@ void TForm1::ShowResults(const core::MachineFacts& facts, const sysinfo::PanelTe
 
 window::GradientBar* TForm1::BarOf(core::BarId id) const {
   switch (id) {
-    case core::BarId::Read: return bread;
-    case core::BarId::Write: return bwrite;
-    case core::BarId::Copy: return bcopy;
-    case core::BarId::Latency: return blaten;
+    case core::BarId::Read:
+      return bread;
+    case core::BarId::Write:
+      return bwrite;
+    case core::BarId::Copy:
+      return bcopy;
+    case core::BarId::Latency:
+      return blaten;
   }
   return bread;
 }
 
 QWidget* TForm1::ControlOf(core::Control control) const {
   switch (control) {
-    case core::Control::ButtonBar: return buttonbar;
-    case core::Control::Button7: return button7;
-    case core::Control::CheckBox1: return CheckBox1;
-    case core::Control::CheckBox2: return CheckBox2;
-    case core::Control::CheckBox3: return CheckBox3;
-    case core::Control::CheckBox4: return CheckBox4;
-    case core::Control::CheckBox5: return CheckBox5;
-    case core::Control::Upload: return upload;
-    case core::Control::Gauge: return gauge;
+    case core::Control::ButtonBar:
+      return buttonbar;
+    case core::Control::Button7:
+      return button7;
+    case core::Control::CheckBox1:
+      return CheckBox1;
+    case core::Control::CheckBox2:
+      return CheckBox2;
+    case core::Control::CheckBox3:
+      return CheckBox3;
+    case core::Control::CheckBox4:
+      return CheckBox4;
+    case core::Control::CheckBox5:
+      return CheckBox5;
+    case core::Control::Upload:
+      return upload;
+    case core::Control::Gauge:
+      return gauge;
   }
   return button7;
 }
 
 QLabel* TForm1::PanelOf(core::Panel panel) const {
   switch (panel) {
-    case core::Panel::osp: return osp;
-    case core::Panel::cpup: return cpup;
-    case core::Panel::cpucores: return cpucores;
-    case core::Panel::cpuclockp: return cpuclockp;
-    case core::Panel::ramp: return ramp;
-    case core::Panel::ramtimip: return ramtimip;
-    case core::Panel::ramp1: return ramp1;
-    case core::Panel::ramp2: return ramp2;
-    case core::Panel::ramp3: return ramp3;
-    case core::Panel::ramp4: return ramp4;
-    case core::Panel::mainbp: return mainbp;
+    case core::Panel::osp:
+      return osp;
+    case core::Panel::cpup:
+      return cpup;
+    case core::Panel::cpucores:
+      return cpucores;
+    case core::Panel::cpuclockp:
+      return cpuclockp;
+    case core::Panel::ramp:
+      return ramp;
+    case core::Panel::ramtimip:
+      return ramtimip;
+    case core::Panel::ramp1:
+      return ramp1;
+    case core::Panel::ramp2:
+      return ramp2;
+    case core::Panel::ramp3:
+      return ramp3;
+    case core::Panel::ramp4:
+      return ramp4;
+    case core::Panel::mainbp:
+      return mainbp;
   }
   return osp;
 }
@@ -590,7 +620,7 @@ void TForm1::SetPanelText(core::Panel panel, const std::string& text) {
   label->setProperty("rawText", QByteArray(text.data(), static_cast<qsizetype>(text.size())));
   label->setText(Q(text));
   label->setToolTip(label->fontMetrics().horizontalAdvance(label->text()) > label->width() - 6 ? label->text()
-                                                                                              : QString());
+                                                                                               : QString());
 }
 
 std::string TForm1::ScoreCaption() const { return acLabel3->text().toStdString(); }
@@ -643,9 +673,17 @@ void TForm1::ShowMessage(const std::string& title, const std::string& text) {
 
 void TForm1::ClickTestButton(core::BarId id) {
   switch (id) {
-    case core::BarId::Read: bbread->click(); break;
-    case core::BarId::Write: bbwrite->click(); break;
-    case core::BarId::Copy: bbcopy->click(); break;
-    case core::BarId::Latency: bblaten->click(); break;
+    case core::BarId::Read:
+      bbread->click();
+      break;
+    case core::BarId::Write:
+      bbwrite->click();
+      break;
+    case core::BarId::Copy:
+      bbcopy->click();
+      break;
+    case core::BarId::Latency:
+      bblaten->click();
+      break;
   }
 }

@@ -119,10 +119,10 @@ class TForm1 : public QWidget, private core::BenchView {
   void bbwriteClick();
   void bbcopyClick();
   void bblatenClick();
-  void uploadClick();   // form1_online.cpp
-  void gaugeClick();    // form1_online.cpp
-  void About1Click();   // form1_online.cpp
-  void curveClick();    // form1_curve.cpp
+  void uploadClick();  // form1_online.cpp
+  void gaugeClick();   // form1_online.cpp
+  void About1Click();  // form1_online.cpp
+  void curveClick();   // form1_curve.cpp
   void JvgLabel1Click();
 
   // --- What the upload and the quick compare read ---

@@ -13,7 +13,9 @@
 
 namespace {
 
-QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+QString Text(const std::string& utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
 // The dialogs take Qt line breaks; the texts keep the program's CR LF.
 QString DialogText(const std::string& text) {
@@ -65,8 +67,8 @@ void TForm1::uploadClick() {
   };
   steps.writeRecord = [this](const std::string& path, std::string* error) {
     const auto& lookup = Environment().countryLookup;
-    return core::WriteResultRecord(path, CurrentRecordInputs(), lookup ? lookup : [] { return std::string("--"); },
-                                   error);
+    return core::WriteResultRecord(
+        path, CurrentRecordInputs(), lookup ? lookup : [] { return std::string("--"); }, error);
   };
 
   if (online::RunUpload(facts, dialogs, steps, &resultAddress_)) {

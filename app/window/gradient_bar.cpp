@@ -65,7 +65,8 @@ void GradientBar::paintEvent(QPaintEvent*) {
     p.fillRect(bar, gloss);
   }
 
-  const QString text = QString::fromUtf8(value_.caption.data(), static_cast<qsizetype>(value_.caption.size()));
+  const QString text =
+      QString::fromUtf8(value_.caption.data(), static_cast<qsizetype>(value_.caption.size()));
   p.setFont(font());
   p.setPen(QColor(255, 255, 255, 160));
   p.drawText(well.translated(1, 1), Qt::AlignCenter, text);

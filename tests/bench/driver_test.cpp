@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
 #include "platform/process.h"
+#include "platform/temp_folder.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include "bench/membw.h"
 #include "platform/dynlib.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
 #include "platform/image_file.h"
+#include "platform/temp_folder.h"
 
 namespace bench_test {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "module_support.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
 #include "platform/process.h"
+#include "platform/temp_folder.h"
 
 namespace {
 

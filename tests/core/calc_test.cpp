@@ -19,7 +19,9 @@ TEST(NumericText, Examples) {
   EXPECT_EQ(NumericText("1...2..3"), "1.2.3");
   EXPECT_EQ(NumericText("4389 MHz"), "4389");
   EXPECT_EQ(NumericText("10.39 "), "10.39");
-  EXPECT_EQ(NumericText("\xB2" "5/6:7"), "567");
+  EXPECT_EQ(NumericText("\xB2"
+                        "5/6:7"),
+            "567");
 }
 
 TEST(FixedText, RoundsHalfAwayFromZero) {
@@ -83,7 +85,8 @@ TEST(Host, LargestCache) {
   EXPECT_EQ(LargestCacheKBytes(SystemSpec{{"PI_L2_CACHE: \"2 x 6 MBytes\""}}), "6144");
   // The first level listed wins, even when it gives nothing usable.
   EXPECT_EQ(LargestCacheKBytes(SystemSpec{{"PI_L3_CACHE: \"\"", "PI_L2_CACHE: \"512 KBytes\""}}), "999999");
-  EXPECT_EQ(LargestCacheKBytes(SystemSpec{{"PI_L4_CACHE: \"128 MBytes\"", "PI_L3_CACHE: \"8 MBytes\""}}), "131072");
+  EXPECT_EQ(LargestCacheKBytes(SystemSpec{{"PI_L4_CACHE: \"128 MBytes\"", "PI_L3_CACHE: \"8 MBytes\""}}),
+            "131072");
   EXPECT_EQ(LargestCacheKBytes(SystemSpec{}), "999999");
   EXPECT_EQ(LargestCacheKBytes(SystemSpec{{"PI_L3_CACHE: \"1.5 MBytes\""}}), "1.5");
   int32_t size = 0;
@@ -95,8 +98,8 @@ TEST(Host, LargestCache) {
 }
 
 TEST(Score, SharedMaximumAndCaption) {
-  const ScoreUpdate s = ComputeScore(13000, 15000, 9000, "READ  13847  MByte/s", "WRITE  7955  MByte/s",
-                                     "COPY  9381  MByte/s");
+  const ScoreUpdate s =
+      ComputeScore(13000, 15000, 9000, "READ  13847  MByte/s", "WRITE  7955  MByte/s", "COPY  9381  MByte/s");
   EXPECT_EQ(s.sharedMax, 15000);
   EXPECT_EQ(s.caption, "10.39 ");
   EXPECT_EQ(ComputeScore(-5, -1, -2, "READ", "WRITE", "COPY").sharedMax, 0);

@@ -15,8 +15,7 @@ class DecimalCommaLocale {
     if (!Activate()) {
       const std::string folder = (std::filesystem::temp_directory_path() / "quorvex-test-locales").string();
       std::filesystem::create_directories(folder);
-      const std::string command =
-          "localedef -i de_DE -f UTF-8 '" + folder + "/de_DE.UTF-8' >/dev/null 2>&1";
+      const std::string command = "localedef -i de_DE -f UTF-8 '" + folder + "/de_DE.UTF-8' >/dev/null 2>&1";
       if (std::system(command.c_str()) == 0 || std::filesystem::exists(folder + "/de_DE.UTF-8")) {
         setenv("LOCPATH", folder.c_str(), 1);
         Activate();

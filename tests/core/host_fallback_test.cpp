@@ -27,6 +27,7 @@ TEST(HostWithoutPrivateFolder, ModulesRunFromMemoryFiles) {
   std::string error;
   ASSERT_TRUE(RunBandwidthTest("-b12 -g1 -m16", kCopyPrefix, samples, {}, &error)) << error;
   EXPECT_EQ(samples.size(), 1u);
-  const std::string latency = MeasureLatencyOnce(sysinfo::SystemSpec{{"PI_L2_CACHE: \"512 KBytes\""}}, {}, &error);
+  const std::string latency =
+      MeasureLatencyOnce(sysinfo::SystemSpec{{"PI_L2_CACHE: \"512 KBytes\""}}, {}, &error);
   EXPECT_NE(latency, "0") << error;
 }

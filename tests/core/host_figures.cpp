@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
   struct Test {
     const char* prefix;
     std::string arguments;
-  } tests[] = {{kReadPrefix, "-b11 -g4 -m64"}, {kWritePrefix, "-b10 -g4 -m64"}, {kCopyPrefix, "-b12 -g4 -m64"}};
+  } tests[] = {
+      {kReadPrefix, "-b11 -g4 -m64"}, {kWritePrefix, "-b10 -g4 -m64"}, {kCopyPrefix, "-b12 -g4 -m64"}};
   double measured = 0;
   int calls = 0;
   for (const Test& t : tests) {
@@ -49,8 +50,9 @@ int main(int argc, char** argv) {
   samples.clear();
   const sysinfo::SystemSpec spec{{"PI_L3_CACHE: \"" + cache + "\""}};
   for (int i = 0; i < 4; ++i) samples.push_back(kLatencyPrefix + MeasureLatencyOnce(spec, {}, nullptr));
-  std::printf("LAT-   cache %-10s average %s ns\n", cache.c_str(), AverageSamples(samples, kLatencyPrefix).c_str());
-  std::printf("host work per call %.3f ms, measuring call %.3f s, ratio %.6f\n", overhead * 1000, measured / calls,
-              overhead / (measured / calls));
+  std::printf("LAT-   cache %-10s average %s ns\n", cache.c_str(),
+              AverageSamples(samples, kLatencyPrefix).c_str());
+  std::printf("host work per call %.3f ms, measuring call %.3f s, ratio %.6f\n", overhead * 1000,
+              measured / calls, overhead / (measured / calls));
   return 0;
 }

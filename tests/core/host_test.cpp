@@ -1,8 +1,9 @@
+#include "app/core/host.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app/core/host.h"
 #include "app/core/numeric.h"
 #include "platform/temp_folder.h"
 
@@ -74,7 +75,8 @@ TEST(BandwidthHost, BrokenImageAndThrowingHooks) {
   static const unsigned char garbage[] = "not a module at all";
   SampleList samples;
   std::string error;
-  EXPECT_TRUE(RunBandwidthTestWithImage({garbage, sizeof garbage}, "-b11 -g1 -m32", kReadPrefix, samples, {}, &error));
+  EXPECT_TRUE(RunBandwidthTestWithImage({garbage, sizeof garbage}, "-b11 -g1 -m32", kReadPrefix, samples, {},
+                                        &error));
   EXPECT_TRUE(samples.empty());
   EXPECT_FALSE(RunBandwidthTestWithImage({nullptr, 0}, "-b11", kReadPrefix, samples, {}, &error));
   EXPECT_FALSE(error.empty());
@@ -98,10 +100,12 @@ TEST(LatencyHost, MeasuresWithAKnownCache) {
 TEST(LatencyHost, UnknownCacheSkipsTheModule) {
   CountingHooks counting;
   EXPECT_EQ(MeasureLatencyOnce(sysinfo::SystemSpec{}, counting.hooks, nullptr), "0");
-  EXPECT_EQ(MeasureLatencyOnce(sysinfo::SystemSpec{{"PI_L2_CACHE: \"1.5 MBytes\""}}, counting.hooks, nullptr), "0");
+  EXPECT_EQ(MeasureLatencyOnce(sysinfo::SystemSpec{{"PI_L2_CACHE: \"1.5 MBytes\""}}, counting.hooks, nullptr),
+            "0");
   EXPECT_EQ(counting.events, 0);
   static const unsigned char garbage[] = "nope";
-  EXPECT_EQ(MeasureLatencyWithImage({garbage, sizeof garbage}, sysinfo::SystemSpec{{"PI_L2_CACHE: \"512 KBytes\""}},
-                                    counting.hooks, nullptr),
-            "0");
+  EXPECT_EQ(
+      MeasureLatencyWithImage({garbage, sizeof garbage}, sysinfo::SystemSpec{{"PI_L2_CACHE: \"512 KBytes\""}},
+                              counting.hooks, nullptr),
+      "0");
 }

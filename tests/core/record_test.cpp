@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "app/core/record.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "app/core/record.h"
 #include "decimal_comma_locale.h"
 
 namespace fs = std::filesystem;
@@ -105,7 +105,8 @@ TEST_F(RecordFile, ValuesAreWrittenAsTheyAre) {
   in.panels.osp = "a;b\"c";
   in.scoreCaption = "--.--";
   in.latencyCaption = "LATENCY";
-  ASSERT_TRUE(WriteResultRecord(Path(), in, [] { return std::string("D\r\nE"); }, nullptr));
+  ASSERT_TRUE(WriteResultRecord(
+      Path(), in, [] { return std::string("D\r\nE"); }, nullptr));
   const std::string text = Read(Path());
   EXPECT_NE(text.find(";\"a;b\"c\";"), std::string::npos);
   EXPECT_NE(text.find(";\"0\";\"--.--\";"), std::string::npos);
@@ -131,7 +132,8 @@ TEST_F(RecordFile, LogSurvivesFailures) {
 
   // The country lookup fails: nothing is written.
   error.clear();
-  EXPECT_FALSE(WriteResultRecord(Path(), Inputs(), [] () -> std::string { throw std::runtime_error("offline"); }, &error));
+  EXPECT_FALSE(WriteResultRecord(
+      Path(), Inputs(), []() -> std::string { throw std::runtime_error("offline"); }, &error));
   EXPECT_NE(error.find("offline"), std::string::npos);
   EXPECT_EQ(Read(Path()), old);
 
@@ -161,4 +163,3 @@ TEST_F(RecordFile, NumbersUseAPointUnderDecimalCommaLocale) {
   const std::string text = Read(Path());
   EXPECT_NE(text.find(";\"65.5\";\"10.39\";"), std::string::npos);
 }
-

@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "app/core/curve.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <QImage>
 
 #include "app/core/curve.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "tests/upload/qt_app.h"
 
 namespace {

@@ -11,9 +11,9 @@
 
 #include "latency/memlat.h"
 #include "platform/dynlib.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
 #include "platform/process.h"
+#include "platform/temp_folder.h"
 
 namespace {
 

@@ -26,7 +26,8 @@ class LocalServer {
   std::string Start() {
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
-    for (int i = 0; i < 500 && !server_.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int i = 0; i < 500 && !server_.is_running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return Base();
   }
   std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }

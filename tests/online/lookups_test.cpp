@@ -1,15 +1,16 @@
+#include "online/lookups.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "app/core/record.h"
 #include "online/http_client.h"
-#include "online/lookups.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "tests/online/local_server.h"
 
 namespace {
@@ -46,12 +47,12 @@ TEST_P(VersionCheck, MarksOnlyAnotherVersionNamedWithSuccess) {
 
 INSTANTIATE_TEST_SUITE_P(Replies, VersionCheck,
                          ::testing::Values(VersionCase{"3.0.24.109", 200, true},
-                                           VersionCase{"  3.0.24.109\r\n", 200, true},       // blanks and breaks
-                                           VersionCase{"3.0.24.110", 200, false},            // a higher build
-                                           VersionCase{"3.0.24.108", 200, false},            // a lower build
-                                           VersionCase{"<html>oops</html>", 200, false},     // any other text
-                                           VersionCase{"", 200, true},                       // nothing said
-                                           VersionCase{"3.0.24.110", 500, true},             // error status
+                                           VersionCase{"  3.0.24.109\r\n", 200, true},    // blanks and breaks
+                                           VersionCase{"3.0.24.110", 200, false},         // a higher build
+                                           VersionCase{"3.0.24.108", 200, false},         // a lower build
+                                           VersionCase{"<html>oops</html>", 200, false},  // any other text
+                                           VersionCase{"", 200, true},                    // nothing said
+                                           VersionCase{"3.0.24.110", 500, true},          // error status
                                            VersionCase{"3.0.24.110", 404, true}));
 
 TEST(VersionCheckFailures, NoServerLeavesTheTitleAlone) {
@@ -105,12 +106,13 @@ TEST(CountryLookup, AsksTheServiceWithTheLookupsHeaders) {
 }
 
 TEST(CountryLookup, RepliesOfEveryLength) {
-  for (const auto& [code, expected] : std::vector<std::pair<std::string, std::string>>{
-           {"de", "DE"}, {"ABCD", "--"}, {"", ""}}) {
+  for (const auto& [code, expected] :
+       std::vector<std::pair<std::string, std::string>>{{"de", "DE"}, {"ABCD", "--"}, {"", ""}}) {
     LocalServer server;
     const std::string body = code.empty() ? std::string() : GeoReply(code);
-    server.Routes().Get("/json.gp",
-                        [&](const httplib::Request&, httplib::Response& res) { res.set_content(body, "text/html"); });
+    server.Routes().Get("/json.gp", [&](const httplib::Request&, httplib::Response& res) {
+      res.set_content(body, "text/html");
+    });
     EXPECT_EQ(online::LookupCountryCode(server.Start()), expected) << "code [" << code << "]";
   }
 }
@@ -145,7 +147,9 @@ TEST(CountryLookup, AFailedLookupStillWritesTheRecord) {
   inputs.scoreCaption = "10.39 ";
   const std::string dead = DeadBase();
   std::string error;
-  ASSERT_TRUE(core::WriteResultRecord(path, inputs, [&] { return online::LookupCountryCode(dead); }, &error)) << error;
+  ASSERT_TRUE(core::WriteResultRecord(
+      path, inputs, [&] { return online::LookupCountryCode(dead); }, &error))
+      << error;
   std::string bytes;
   ASSERT_TRUE(platform::ReadWholeFile(path, &bytes));
   EXPECT_NE(bytes.find("\"13847\";"), std::string::npos);
@@ -172,7 +176,8 @@ TEST(HttpClient, PostsTheBodyAsGivenWithExactHeaders) {
   online::HttpOptions options;
   options.userAgent = "Agent/1";
   options.headers = {"Content-Type: application/x-quorvex-test"};
-  const online::HttpResponse r = online::HttpPost(online::JoinUrl(base, "upload/upload_new.php"), payload, options);
+  const online::HttpResponse r =
+      online::HttpPost(online::JoinUrl(base, "upload/upload_new.php"), payload, options);
   ASSERT_TRUE(r.Succeeded()) << r.error << " status " << r.status;
   EXPECT_EQ(r.body, "OK");
   std::lock_guard<std::mutex> lock(m);

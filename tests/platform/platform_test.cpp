@@ -11,12 +11,12 @@
 #include "platform/clock.h"
 #include "platform/dynlib.h"
 #include "platform/embedded.h"
-#include "platform/file_version.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
-#include "platform/locations.h"
+#include "platform/file_version.h"
 #include "platform/image_file.h"
+#include "platform/locations.h"
 #include "platform/process.h"
+#include "platform/temp_folder.h"
 #include "platform/worker.h"
 
 QV_EMBEDDED_IMAGE(test_module)
@@ -57,7 +57,7 @@ TEST(TempFolder, FollowsTmpAndTempThenTmpdir) {
 TEST(PrivateFolder, IsOursAlone) {
   const std::string& dir = platform::PrivateFolder();
   ASSERT_FALSE(dir.empty());
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(dir.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0700u);

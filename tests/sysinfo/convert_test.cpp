@@ -55,10 +55,12 @@ TEST(ConvertReport, IndentedLinesKeepThePrefixInProcessorAndDmiSections) {
 }
 
 TEST(ConvertReport, ModuleBlocksAndTheSuffixLag) {
-  const auto spec = Convert(Section("Memory SPD", {"DIMM #\t\t\t\t1", "\tSize\t\t8192 MBytes", "\tPart number\tAAA-1",
-                                                   "DIMM #\t\t\t\t2", "\tSize\t\t4096 MBytes", "\tPart number\tBBB-2"}));
+  const auto spec =
+      Convert(Section("Memory SPD", {"DIMM #\t\t\t\t1", "\tSize\t\t8192 MBytes", "\tPart number\tAAA-1",
+                                     "DIMM #\t\t\t\t2", "\tSize\t\t4096 MBytes", "\tPart number\tBBB-2"}));
   const std::vector<std::string> expected{"MEM_: \"Size: 8192 MBytes\"", "MEM_1##: \"Part number: AAA-1\"",
-                                          "MEM_1##: \"Size: 4096 MBytes\"", "MEM_2##: \"Part number: BBB-2\""};
+                                          "MEM_1##: \"Size: 4096 MBytes\"",
+                                          "MEM_2##: \"Part number: BBB-2\""};
   EXPECT_EQ(spec.lines, expected);
   EXPECT_EQ(SpecValue(spec, "MEM_2##: \"Part number: "), "BBB-2");
   EXPECT_EQ(SpecValue(spec, "MEM_1##: \"Part number: "), "AAA-1");
@@ -66,12 +68,14 @@ TEST(ConvertReport, ModuleBlocksAndTheSuffixLag) {
 }
 
 TEST(ConvertReport, SlotDigitNamesTheDmiMemoryModule) {
-  const auto spec = Convert(Section("DMI Memory Device", {"\tdesignation\tDIMM1", "\ttype\t\tDDR4", "\tsize\t\t16 GBytes"}));
+  const auto spec = Convert(
+      Section("DMI Memory Device", {"\tdesignation\tDIMM1", "\ttype\t\tDDR4", "\tsize\t\t16 GBytes"}));
   EXPECT_EQ(SpecValue(spec, "DMI_MEMORY_MODULE:"), "size1 16 GBytes");
 }
 
 TEST(ConvertReport, AnyLineWithTwoDashesStartsASection) {
-  const auto spec = Convert(Section("Software", {"Windows Version\tSeven", "Note\t\tsee -- here", "", "Label\t\tValue"}));
+  const auto spec =
+      Convert(Section("Software", {"Windows Version\tSeven", "Note\t\tsee -- here", "", "Label\t\tValue"}));
   // The line before the "--" line ("Windows Version<TAB>Seven") becomes the title; even the empty
   // lines after it now carry a colon and are kept.
   ASSERT_EQ(spec.lines.size(), 5u);
@@ -81,8 +85,8 @@ TEST(ConvertReport, AnyLineWithTwoDashesStartsASection) {
 }
 
 TEST(ConvertReport, DroppedLines) {
-  const auto spec = Convert(Section("Misc", {"Thread dumps\tx", "Values\t\t00 00 00", "no colon here", "\tSlot:\t1",
-                                            "PCI Device\t\tbus 0", "Kept\t\tyes"}));
+  const auto spec = Convert(Section("Misc", {"Thread dumps\tx", "Values\t\t00 00 00", "no colon here",
+                                             "\tSlot:\t1", "PCI Device\t\tbus 0", "Kept\t\tyes"}));
   EXPECT_EQ(spec.lines, (std::vector<std::string>{"MISC_KEPT: \"yes\""}));
 }
 
@@ -95,7 +99,8 @@ TEST(ConvertReport, ValuesAreCutAfter98Characters) {
 }
 
 TEST(ConvertReport, RewritesInsideValues) {
-  const auto spec = Convert(Section("Misc", {"A\t\tunknown", "B\t\tx_y;z=w<1>", "C\t\tC:\\dir", "D\t\thttp://site/ x"}));
+  const auto spec =
+      Convert(Section("Misc", {"A\t\tunknown", "B\t\tx_y;z=w<1>", "C\t\tC:\\dir", "D\t\thttp://site/ x"}));
   EXPECT_EQ(SpecValue(spec, "MISC_A"), "Unknown");
   EXPECT_EQ(SpecValue(spec, "MISC_B"), "x y z w 1");
   EXPECT_EQ(SpecValue(spec, "MISC_C"), "C .dir");
@@ -137,7 +142,9 @@ TEST(MachineIdHash, DigestOfTheSerials) {
   EXPECT_EQ(MachineIdHash(SystemSpec{}), Md5HexUpper("********"));
   EXPECT_EQ(MachineIdHash(SystemSpec{}), "47C6B15ACA93873F58522F26300D181D");
   SystemSpec spec{{"STORAGE: \"Serial: S 1\"", "DMI_VENDOR: \"Acme Inc\"", "MEM_2##: \"Serial number: 77\""}};
-  EXPECT_EQ(MachineIdHash(spec), Md5HexUpper("S1**" "*77*" "*AcmeInc"));
+  EXPECT_EQ(MachineIdHash(spec), Md5HexUpper("S1**"
+                                             "*77*"
+                                             "*AcmeInc"));
 }
 
 TEST(ConvertReport, DesktopFixture) {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "sysinfo/panels.h"
+
+#include <gtest/gtest.h>
 
 using namespace sysinfo;
 
@@ -47,9 +47,10 @@ TEST(Panels, MemoryAndTimings) {
 }
 
 TEST(Panels, ModulesAndMainboard) {
-  SystemSpec spec{{"MEM_2##: \"Module Manufacturer(ID): G.Skill (CD04)\"", "MEM_2##: \"Part number: F4-3600\"",
-                   "DMI_VENDOR: \"American Megatrends\"", "DMI_VENDOR: \"ACME BOARDS INC.\"",
-                   "DMI_MODEL: \"X100-PRO (MS-1)\"", "DMI_VERSION: \"REV 1.XX\""}};
+  SystemSpec spec{{"MEM_2##: \"Module Manufacturer(ID): G.Skill (CD04)\"",
+                   "MEM_2##: \"Part number: F4-3600\"", "DMI_VENDOR: \"American Megatrends\"",
+                   "DMI_VENDOR: \"ACME BOARDS INC.\"", "DMI_MODEL: \"X100-PRO (MS-1)\"",
+                   "DMI_VERSION: \"REV 1.XX\""}};
   EXPECT_EQ(ComposeModule(spec, 1), "* - *");
   EXPECT_EQ(ComposeModule(spec, 2), "G.Skill - F4-3600");
   EXPECT_EQ(ComposeMainboard(spec), "Acme Boards Inc. - X100-pro - Rev 1.xx");
@@ -58,9 +59,11 @@ TEST(Panels, ModulesAndMainboard) {
 }
 
 TEST(Panels, TitleCaseWordsCoversTheWholeText) {
-  EXPECT_EQ(TitleCaseWords("ACME BOARDS INC. - X100-PRO - REV 1.XX"), "Acme Boards Inc. - X100-pro - Rev 1.xx");
+  EXPECT_EQ(TitleCaseWords("ACME BOARDS INC. - X100-PRO - REV 1.XX"),
+            "Acme Boards Inc. - X100-pro - Rev 1.xx");
   const std::string longText(300, 'A');
-  EXPECT_EQ(TitleCaseWords(longText + " " + longText), "A" + std::string(299, 'a') + " A" + std::string(299, 'a'));
+  EXPECT_EQ(TitleCaseWords(longText + " " + longText),
+            "A" + std::string(299, 'a') + " A" + std::string(299, 'a'));
   EXPECT_EQ(TitleCaseWords("\xC4\xD6 x"), "\xC4\xD6 X");
 }
 

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "sysinfo/text.h"
+
+#include <gtest/gtest.h>
 
 using namespace sysinfo;
 
@@ -44,4 +44,3 @@ TEST(SplitLines, AllLineEnds) {
   EXPECT_TRUE(SplitLines("").empty());
   EXPECT_EQ(SplitLines("\r\n"), (std::vector<std::string>{""}));
 }
-

@@ -1,6 +1,8 @@
 // The runner: the carried tool really runs and its files are cleaned up, a tool that hangs is
 // ended at the limit, the memory-file fallback, the load workers' processor rule, and the wait
 // across a wrapping tick counter.
+#include "sysinfo/runner.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,9 +11,8 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
-#include "sysinfo/runner.h"
+#include "platform/temp_folder.h"
 
 namespace {
 
@@ -53,7 +54,8 @@ TEST(ReportRunner, ToolThatHangsIsEndedAtTheLimitAndYieldsNoLines) {
   // A shell script standing in for the tool: it never writes its report.
   const std::string script = "#!/bin/sh\nexec sleep 30\n";
   sysinfo::ReportToolOptions options;
-  options.image = platform::EmbeddedImage{reinterpret_cast<const unsigned char*>(script.data()), script.size()};
+  options.image =
+      platform::EmbeddedImage{reinterpret_cast<const unsigned char*>(script.data()), script.size()};
   options.limitMs = 300;
   bool timedOut = false;
   options.run = [&](const std::string& program, const std::vector<std::string>& a, uint32_t limit) {
@@ -81,7 +83,9 @@ TEST(ReportRunner, RunHiddenReportsATimeOutAsFailureAndPassesParametersAsOneArgu
   EXPECT_FALSE(sysinfo::RunHidden("/x/tool", "-txt=/tmp/with blanks/txtdump", 99999, &exitCode, fake));
   EXPECT_EQ(exitCode, 0u);
   EXPECT_EQ(seen, std::vector<std::string>{"-txt=/tmp/with blanks/txtdump"});
-  auto notStarted = [](const std::string&, const std::vector<std::string>&, uint32_t) { return platform::ProcessOutcome{}; };
+  auto notStarted = [](const std::string&, const std::vector<std::string>&, uint32_t) {
+    return platform::ProcessOutcome{};
+  };
   EXPECT_FALSE(sysinfo::RunHidden("/x/tool", "", 0, &exitCode, notStarted));
 }
 
@@ -131,7 +135,8 @@ struct FakeTicks {
   uint32_t now;
   int sleeps = 0;
   sysinfo::TickSource Source() {
-    return sysinfo::TickSource{[this] { return now; }, [this](uint32_t ms) {
+    return sysinfo::TickSource{[this] { return now; },
+                               [this](uint32_t ms) {
                                  now += ms;
                                  ++sleeps;
                                }};
@@ -142,7 +147,8 @@ TEST(PumpWait, WaitsMoreThanTheTimeAlsoWhenTheCounterWraps) {
   for (uint32_t start : {0u, 1000u, 0xFFFFFFFFu - 300u, 0xFFFFFFFFu}) {
     FakeTicks ticks{start};
     int pumped = 0;
-    sysinfo::PumpWait(666, [&] { ++pumped; }, ticks.Source());
+    sysinfo::PumpWait(
+        666, [&] { ++pumped; }, ticks.Source());
     EXPECT_EQ(ticks.sleeps, 667) << start;  // more than 666 ms: the 667th millisecond ends it
     EXPECT_EQ(pumped, 2 + 667) << start;
   }

@@ -1,10 +1,11 @@
 // The About window's texts: title words and the build version, with and without a version record.
+#include "ui/about.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "tests/upload/qt_app.h"
-#include "ui/about.h"
 
 namespace {
 
@@ -35,7 +36,10 @@ TEST_F(AboutTest, NewVersionTitleShowsItsSecondWordAsSuffix) {
 TEST_F(AboutTest, ProgramWithoutVersionRecordShowsThreeZeros) {
   const std::string plain = platform::PrivateFolder() + "/no_version_record";
   platform::DeleteFile(plain);
-  ASSERT_TRUE(platform::WriteFileExclusive(plain, "\x7f" "ELF", 4, nullptr));
+  ASSERT_TRUE(platform::WriteFileExclusive(plain,
+                                           "\x7f"
+                                           "ELF",
+                                           4, nullptr));
   ui::Tfabout form("Quorvex\xC2\xB2", nullptr, plain);
   EXPECT_EQ(form.buildText->text(), QStringLiteral("(Build v000)"));
   platform::DeleteFile(plain);

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "tests/upload/recorder.h"
 
 namespace {
@@ -36,14 +36,16 @@ class CliCompareTest : public ::testing::Test {
     server.SetAnswers({{200, "30<br />60<br />1500<br />2400<br />40<br />90<br />\x1b]0;owned\x07"}});
   }
   std::string Run(const std::string& options, int* status) {
-    return Output("QUORVEX_SERVER=" + server.Base() + " " + Cli() + " compare " + options + " 2>/dev/null", status);
+    return Output("QUORVEX_SERVER=" + server.Base() + " " + Cli() + " compare " + options + " 2>/dev/null",
+                  status);
   }
   testing_http::Recorder server;
 };
 
 TEST_F(CliCompareTest, PrintsRangesBandEndsAndClampedPointers) {
   int status = -1;
-  const std::string out = Run("--type DDR4 --channels Dual --clock 2600 --score 25.5 --latency 78.5", &status);
+  const std::string out =
+      Run("--type DDR4 --channels Dual --clock 2600 --score 25.5 --latency 78.5", &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("Quick compare (Using DDR4 Dual Channel scale)"), std::string::npos) << out;
   EXPECT_NE(out.find("  range     30.00 .. 60.00\n"), std::string::npos) << out;
@@ -65,12 +67,17 @@ TEST_F(CliCompareTest, ScoreAndLatencyComeFromTheLastLoggedRun) {
   const std::string log = platform::PrivateFolder() + "/compare_log.csv";
   platform::DeleteFile(log);
   const std::string header =
-      "\"DATE\";\"TIME\";\"OS\";\"CPU\";\"Memory\";\"Timings (TRCD-TRP-TRAS-CR)\";\"Mainboard\";\"Ram#1\";\"Ram#2\";"
-      "\"Ram#3\";\"Ram#4\";\"READ\";\"WRITE\";\"COPY\";\"LATENCY\";\"RESULT\";\"CPUCLK\";\"IDHASH\";\"COUNTRY\";"
+      "\"DATE\";\"TIME\";\"OS\";\"CPU\";\"Memory\";\"Timings "
+      "(TRCD-TRP-TRAS-CR)\";\"Mainboard\";\"Ram#1\";\"Ram#2\";"
+      "\"Ram#3\";\"Ram#4\";\"READ\";\"WRITE\";\"COPY\";\"LATENCY\";\"RESULT\";\"CPUCLK\";\"IDHASH\";"
+      "\"COUNTRY\";"
       "\"BENIMAGE\";\"VERSION\";\"CPUCORE\";\r\n";
   auto line = [](const std::string& latency, const std::string& result) {
-    return "\"2026-12-08\";\"03:00:00\";\"os\";\"cpu\";\"mem\";\"t\";\"mb\";\"r1\";\"r2\";\"r3\";\"r4\";\"13847\";"
-           "\"7955\";\"9381\";\"" + latency + "\";\"" + result + "\";\"3000\";\"ID\";\"DE\";\"Quorvex2_LOG.csv\";"
+    return "\"2026-12-08\";\"03:00:00\";\"os\";\"cpu\";\"mem\";\"t\";\"mb\";\"r1\";\"r2\";\"r3\";\"r4\";"
+           "\"13847\";"
+           "\"7955\";\"9381\";\"" +
+           latency + "\";\"" + result +
+           "\";\"3000\";\"ID\";\"DE\";\"Quorvex2_LOG.csv\";"
            "\"3.0.24.109\";\"2\";\r\n";
   };
   const std::string bytes = header + line("99.9", "11.11") + line("0", "45.67");
@@ -88,9 +95,9 @@ TEST_F(CliCompareTest, NoScoreAndNoServerAreFailures) {
   Run("--type DDR4 --channels Dual --clock 2000 --log /nonexistent/Quorvex2_LOG.csv", &status);
   EXPECT_EQ(status, 1);
   const std::string dead = "http://127.0.0.1:" + std::to_string(testing_http::DeadPort());
-  const std::string out =
-      Output("QUORVEX_SERVER=" + dead + " " + Cli() + " compare --type DDR4 --channels Dual --clock 2000 --score 20 2>&1",
-             &status);
+  const std::string out = Output("QUORVEX_SERVER=" + dead + " " + Cli() +
+                                     " compare --type DDR4 --channels Dual --clock 2000 --score 20 2>&1",
+                                 &status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("no reference data"), std::string::npos) << out;
 }

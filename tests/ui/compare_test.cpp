@@ -1,10 +1,11 @@
 // The quick compare: what the dials make of the server's reply, the window built from it, and
 // the request as it goes out.
+#include "ui/compare.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/upload/qt_app.h"
 #include "tests/upload/recorder.h"
-#include "ui/compare.h"
 #include "ui/compare_model.h"
 
 namespace {
@@ -20,8 +21,9 @@ ui::CompareInputs Inputs() {
 }
 
 TEST(CompareReply, SixNumbersByBreakTagInAnyCaseOrHash) {
-  for (const std::string body : {"30<br />60<BR />1500<Br />2400<bR />40<BR />90", "30#60#1500#2400#40#90",
-                                 "##30###60#1500#2400#40#90##", "30<br />60#1500<BR />2400#40<br />90<br />"}) {
+  for (const std::string body :
+       {"30<br />60<BR />1500<Br />2400<bR />40<BR />90", "30#60#1500#2400#40#90",
+        "##30###60#1500#2400#40#90##", "30<br />60#1500<BR />2400#40<br />90<br />"}) {
     const ui::CompareSetup s = ui::SetupDials(body, Inputs());
     EXPECT_EQ(s.score.lower, 30) << body;
     EXPECT_EQ(s.score.upper, 60) << body;
@@ -33,7 +35,10 @@ TEST(CompareReply, SixNumbersByBreakTagInAnyCaseOrHash) {
 }
 
 TEST(CompareReply, StrayByteSequencesAreRemovedBeforeTheWords) {
-  const std::string body = "3\xC3\xD0\xBD\xAD\xC1" "0#6\xF2\xF5\xF2\xF5\xF2\xF5" "0#1500#2400#40#90";
+  const std::string body =
+      "3\xC3\xD0\xBD\xAD\xC1"
+      "0#6\xF2\xF5\xF2\xF5\xF2\xF5"
+      "0#1500#2400#40#90";
   EXPECT_EQ(ui::CleanCompareReply(body), "30#60#1500#2400#40#90");
   // A partial sequence stays (and so spoils nothing but its own word).
   EXPECT_EQ(ui::CleanCompareReply("\xF2\xF5\xF2\xF5#7"), "\xF2\xF5\xF2\xF5#7");
@@ -121,7 +126,8 @@ TEST(CompareRequest, TypeLosesItsParenthesesAndTheBlankIsEscaped) {
 
 TEST(CompareRequest, ScoreIsCheckedBeforeTheSystem) {
   EXPECT_EQ(ui::ComparePrecheck("--.--", "*", "*", 0), " No score to compare ! ");
-  EXPECT_EQ(ui::ComparePrecheck("10.39 ", " * ", "Dual", 1600), " Cannot compare, no system spec\xC2\xB4s ! ");
+  EXPECT_EQ(ui::ComparePrecheck("10.39 ", " * ", "Dual", 1600),
+            " Cannot compare, no system spec\xC2\xB4s ! ");
   EXPECT_EQ(ui::ComparePrecheck("10.39 ", "DDR4", "*", 1600), " Cannot compare, no system spec\xC2\xB4s ! ");
   EXPECT_EQ(ui::ComparePrecheck("10.39 ", "DDR4", "Dual", 0), " Cannot compare, no system spec\xC2\xB4s ! ");
   EXPECT_EQ(ui::ComparePrecheck("10.39 ", "DDR4", "Dual", 1600), "");
@@ -210,7 +216,8 @@ TEST(CompareFetch, RequestGoesOutWithTheCompareClientSettings) {
   const auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "GET /compare.php?P1=DDR3%20&&P2=Dual HTTP/1.1");
-  EXPECT_NE(requests[0].find("\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows 98)\r\n"), std::string::npos);
+  EXPECT_NE(requests[0].find("\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows 98)\r\n"),
+            std::string::npos);
   EXPECT_NE(requests[0].find("\r\nAccept: text/html, */*\r\n"), std::string::npos);
   EXPECT_EQ(requests[0].find("Cookie"), std::string::npos);
 }

@@ -38,8 +38,10 @@ class DialogAnswerer {
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       seen_.push_back({box->windowTitle().toStdString(), box->text().toStdString(), box->textFormat()});
       const auto answer = next_ < answers_.size() ? answers_[next_++] : QMessageBox::Ok;
-      if (QAbstractButton* b = box->button(answer)) b->click();
-      else box->reject();
+      if (QAbstractButton* b = box->button(answer))
+        b->click();
+      else
+        box->reject();
     } else {
       seen_.push_back({modal->windowTitle().toStdString(), "", Qt::AutoText});
       modal->close();
@@ -146,11 +148,13 @@ TEST_F(FormUploadTest, DeadServerTellsWhyAndLeavesTheMarkAtZero) {
 }
 
 TEST_F(FormUploadTest, ServerAnswerInTheFailureIsShownAsPlainText) {
-  server.SetAnswers({{200, "OK"}, {200, "{\"geoplugin_countryCode\":\"NL\",\"x\":1}"}, {403, "<b>refused</b>"}});
+  server.SetAnswers(
+      {{200, "OK"}, {200, "{\"geoplugin_countryCode\":\"NL\",\"x\":1}"}, {403, "<b>refused</b>"}});
   DialogAnswerer answers({QMessageBox::Ok, QMessageBox::Ok});
   form->uploadClick();
   ASSERT_EQ(answers.seen().size(), 2u);
-  EXPECT_NE(answers.seen()[1].text.find("status 403 (<b>refused</b>)"), std::string::npos) << answers.seen()[1].text;
+  EXPECT_NE(answers.seen()[1].text.find("status 403 (<b>refused</b>)"), std::string::npos)
+      << answers.seen()[1].text;
   EXPECT_EQ(answers.seen()[1].format, Qt::PlainText);
   EXPECT_EQ(form->UploadTag(), 0);
 }

@@ -104,8 +104,9 @@ class Recorder {
         answer = answers_[i];
       }
     }
-    const std::string reply = "HTTP/1.1 " + std::to_string(answer.status) + " Status\r\nContent-Length: " +
-                              std::to_string(answer.body.size()) + "\r\nConnection: close\r\n\r\n" + answer.body;
+    const std::string reply = "HTTP/1.1 " + std::to_string(answer.status) +
+                              " Status\r\nContent-Length: " + std::to_string(answer.body.size()) +
+                              "\r\nConnection: close\r\n\r\n" + answer.body;
     ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
   }
 

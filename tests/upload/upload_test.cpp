@@ -1,5 +1,7 @@
 // The score upload over the wire: both posts byte for byte, the record between them, the order of
 // the three requests, and what the user is told when it does not work.
+#include "online/upload.h"
+
 #include <gtest/gtest.h>
 
 #include <QWidget>
@@ -10,10 +12,9 @@
 
 #include "app/core/record.h"
 #include "online/lookups.h"
-#include "online/upload.h"
 #include "online/window_shot.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "sysinfo/text.h"
 #include "tests/upload/qt_app.h"
 #include "tests/upload/recorder.h"
@@ -23,7 +24,8 @@ namespace {
 using testing_http::Recorder;
 
 const char* const kGeoReply =
-    "{\"geoplugin_request\":\"127.0.0.1\",\"geoplugin_countryCode\":\"DE\",\"geoplugin_countryName\":\"Germany\"}";
+    "{\"geoplugin_request\":\"127.0.0.1\",\"geoplugin_countryCode\":\"DE\",\"geoplugin_countryName\":"
+    "\"Germany\"}";
 
 std::string FileName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
@@ -98,7 +100,8 @@ class UploadTest : public ::testing::Test {
       return ok;
     };
     steps.writeRecord = [this](const std::string& path, std::string* error) {
-      const bool ok = core::WriteResultRecord(path, SampleInputs(), [] { return online::LookupCountryCode(); }, error);
+      const bool ok = core::WriteResultRecord(
+          path, SampleInputs(), [] { return online::LookupCountryCode(); }, error);
       platform::ReadWholeFile(path, &recordBytes);
       return ok;
     };
@@ -143,17 +146,24 @@ TEST_F(UploadTest, BothPostsAreByteExactAndTheRecordNamesThePicture) {
                                                       "([01][0-9]|2[0-3])[0-5][0-9][0-5][0-9][0-9]{3}")))
         << boundary;
     EXPECT_EQ(boundary.size(), 23u);
-    const std::string body = "--" + boundary + "\r\n" +
-                             "Content-Disposition: form-data; name=\"file\"; filename=\"" + post.path + "\"\r\n" +
-                             "Content-Type: multipart/form-data\r\n" + "Content-Transfer-Encoding: binary\r\n" + "\r\n" +
-                             post.bytes + "\r\n" + "--" + boundary + "--\r\n";
-    EXPECT_EQ(Head(post.request), "POST /upload/upload_new.php HTTP/1.1\r\n"
-                                  "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"
-                                  "User-Agent: Mozilla (Windows) Gecko Firefox\r\n"
-                                  "Accept: text/html, */*\r\n"
-                                  "Content-Type: multipart/form-data; boundary=" + boundary + "\r\n"
-                                  "Content-Length: " + std::to_string(body.size()) + "\r\n"
-                                  "\r\n");
+    const std::string body =
+        "--" + boundary + "\r\n" + "Content-Disposition: form-data; name=\"file\"; filename=\"" + post.path +
+        "\"\r\n" + "Content-Type: multipart/form-data\r\n" + "Content-Transfer-Encoding: binary\r\n" +
+        "\r\n" + post.bytes + "\r\n" + "--" + boundary + "--\r\n";
+    EXPECT_EQ(Head(post.request),
+              "POST /upload/upload_new.php HTTP/1.1\r\n"
+              "Host: 127.0.0.1:" +
+                  std::to_string(server.Port()) +
+                  "\r\n"
+                  "User-Agent: Mozilla (Windows) Gecko Firefox\r\n"
+                  "Accept: text/html, */*\r\n"
+                  "Content-Type: multipart/form-data; boundary=" +
+                  boundary +
+                  "\r\n"
+                  "Content-Length: " +
+                  std::to_string(body.size()) +
+                  "\r\n"
+                  "\r\n");
     EXPECT_TRUE(Body(post.request) == body) << "multipart body differs for " << post.path;
   }
   EXPECT_EQ(requests[1].rfind("GET /json.gp HTTP/1.1\r\n", 0), 0u) << Head(requests[1]);
@@ -166,7 +176,8 @@ TEST_F(UploadTest, BothPostsAreByteExactAndTheRecordNamesThePicture) {
   EXPECT_EQ(fields[19] + ".png", FileName(picture));
   EXPECT_EQ(fields[18], "DE");
   EXPECT_EQ(fields[15], "10.39");
-  EXPECT_TRUE(std::regex_match(FileName(base), std::regex("[0-9]{12}_([0-9]|[1-9][0-9]|[1-9][0-9]{2})\\.tmp")))
+  EXPECT_TRUE(
+      std::regex_match(FileName(base), std::regex("[0-9]{12}_([0-9]|[1-9][0-9]|[1-9][0-9]{2})\\.tmp")))
       << FileName(base);
 
   // Both temporary files are gone.
@@ -179,8 +190,9 @@ TEST_F(UploadTest, ErrorStatusIsAFailureWithTheStatusAndLeavesNothingBehind) {
   const online::SubmissionOutcome outcome = online::SubmitScore(Steps());
   EXPECT_FALSE(outcome.done);
   EXPECT_NE(outcome.message.find("failed"), std::string::npos) << outcome.message;
-  EXPECT_NE(outcome.message.find("record was not sent: the server answered with status 500 (Record refused?)"),
-            std::string::npos)
+  EXPECT_NE(
+      outcome.message.find("record was not sent: the server answered with status 500 (Record refused?)"),
+      std::string::npos)
       << outcome.message;
   EXPECT_EQ(outcome.message.find("upload done"), std::string::npos);
   EXPECT_EQ(server.Requests().size(), 3u);
@@ -216,7 +228,8 @@ TEST_F(UploadTest, ChecksComeBeforeTheDialogSystemFirst) {
 
 TEST(UploadText, ExtendedTitleStandsWholeInTheFirstLine) {
   const std::string text = online::UploadConfirmationText("Quorvex\xC2\xB2 [New version available]");
-  EXPECT_EQ(text.substr(0, text.find("\r\n")), " Welcome to \" Quorvex\xC2\xB2 [New version available] \" score *submit.");
+  EXPECT_EQ(text.substr(0, text.find("\r\n")),
+            " Welcome to \" Quorvex\xC2\xB2 [New version available] \" score *submit.");
 }
 
 TEST(UploadText, BoundaryIsMonthDayYearTimeAndMilliseconds) {
@@ -241,8 +254,10 @@ TEST(UploadText, BaseNameLivesInThePrivateFolder) {
 }  // namespace
 
 TEST(UploadAnswer, TheRecordPostsAnswerNamesTheResultPage) {
-  EXPECT_EQ(online::ResultAddress("http://h:8080/", "OK result 12 stored with its picture"), "http://h:8080/result/12");
-  EXPECT_EQ(online::ResultAddress("http://h", "OK result 7 was stored before without a picture"), "http://h/result/7");
+  EXPECT_EQ(online::ResultAddress("http://h:8080/", "OK result 12 stored with its picture"),
+            "http://h:8080/result/12");
+  EXPECT_EQ(online::ResultAddress("http://h", "OK result 7 was stored before without a picture"),
+            "http://h/result/7");
   EXPECT_EQ(online::ResultAddress("http://h", "OK picture stored for result 7"), "");
   EXPECT_EQ(online::ResultAddress("http://h", "OK result 12x stored"), "");
   EXPECT_EQ(online::ResultAddress("http://h", "OK result "), "");

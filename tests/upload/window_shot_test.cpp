@@ -1,4 +1,6 @@
 // The upload picture: PNG layout as the server expects it and a stamp that is really drawn.
+#include "online/window_shot.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,16 +9,15 @@
 #include <cstdint>
 #include <string>
 
-#include "online/window_shot.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "tests/upload/qt_app.h"
 
 namespace {
 
 uint32_t Be32(const std::string& b, size_t at) {
-  return (uint32_t(uint8_t(b[at])) << 24) | (uint32_t(uint8_t(b[at + 1])) << 16) | (uint32_t(uint8_t(b[at + 2])) << 8) |
-         uint32_t(uint8_t(b[at + 3]));
+  return (uint32_t(uint8_t(b[at])) << 24) | (uint32_t(uint8_t(b[at + 1])) << 16) |
+         (uint32_t(uint8_t(b[at + 2])) << 8) | uint32_t(uint8_t(b[at + 3]));
 }
 
 struct Chunk {
@@ -74,7 +75,8 @@ TEST_F(WindowShotTest, PngIsTruecolourEightBitNotInterlacedAtZlibLevelNine) {
   EXPECT_EQ(uint8_t(ihdr[8]), 8);   // bit depth
   EXPECT_EQ(uint8_t(ihdr[9]), 2);   // colour type: truecolour
   EXPECT_EQ(uint8_t(ihdr[12]), 0);  // not interlaced
-  const auto idat = std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.type == "IDAT"; });
+  const auto idat =
+      std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.type == "IDAT"; });
   ASSERT_NE(idat, chunks.end());
   ASSERT_GE(idat->data.size(), 2u);
   EXPECT_EQ(uint8_t(idat->data[0]), 0x78);  // deflate, 32K window

@@ -1,8 +1,7 @@
 // One whole run with the real modules and the real arguments, through the terminal front end:
 // gathering, the four tests, the score and the log line.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +11,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "sysinfo/text.h"
 
 namespace {
@@ -45,7 +44,8 @@ TEST(EndToEnd, AFullRunShowsFourResultsAScoreAndLogsThem) {
 
   std::smatch m;
   for (const char* test : {"READ", "WRITE", "COPY"}) {
-    ASSERT_TRUE(std::regex_search(out, m, std::regex(std::string("\n") + test + "  ([0-9]+)  MByte/s\n"))) << out;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex(std::string("\n") + test + "  ([0-9]+)  MByte/s\n")))
+        << out;
     EXPECT_GT(std::stoi(m[1]), 100) << test;
   }
   ASSERT_TRUE(std::regex_search(out, m, std::regex("\nLATENCY  ([0-9]+\\.[0-9])  ns\n"))) << out;
@@ -77,7 +77,8 @@ TEST(EndToEnd, CtrlCEndsTheRunCleanlyAndLogsNothing) {
     ::setenv("QUORVEX_GEOLOCATION", "http://127.0.0.1:9", 1);
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, 1);
-    ::execl(program.c_str(), program.c_str(), "run", "--log", "--tests", "read,write", static_cast<char*>(nullptr));
+    ::execl(program.c_str(), program.c_str(), "run", "--log", "--tests", "read,write",
+            static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ::close(err[1]);

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "app/window/form1.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "tests/window/fakes.h"
 
 namespace {

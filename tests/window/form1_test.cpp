@@ -1,5 +1,7 @@
 // The main window offscreen: start-up with the carried report tool over a fixture machine and a
 // local version server, and the run rules with a quick host.
+#include "app/window/form1.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,9 +9,8 @@
 #include <QLocale>
 #include <cstdlib>
 
-#include "app/window/form1.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "sysinfo/panels.h"
 #include "sysinfo/text.h"
 #include "tests/online/local_server.h"
@@ -25,8 +26,8 @@ std::string Std(const QString& s) { return s.toStdString(); }
 std::vector<std::string> FixtureReport(bool withCpuName = true) {
   const char* source = std::getenv("QUORVEX_SOURCE_DIR");
   std::string bytes;
-  EXPECT_TRUE(platform::ReadWholeFile(std::string(source ? source : ".") + "/tests/fixtures/sysreport/ddr4-desktop.txt",
-                                      &bytes));
+  EXPECT_TRUE(platform::ReadWholeFile(
+      std::string(source ? source : ".") + "/tests/fixtures/sysreport/ddr4-desktop.txt", &bytes));
   std::vector<std::string> lines = sysinfo::SplitLines(bytes);
   if (!withCpuName) {
     std::erase_if(lines, [](const std::string& l) { return l.rfind("Specification", 0) == 0; });
@@ -86,8 +87,8 @@ TEST_F(Window, StartUpShowsTitleVersionAndThePanelsOfTheReportTool) {
 
   EXPECT_EQ(Std(form.windowTitle()), kTitle);
   EXPECT_EQ(Std(form.acLabel1->text()), std::string(" ") + kTitle + " ");
-  EXPECT_EQ(form.JvgLabel2->text(),
-            QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat) + QStringLiteral(" - v3.0.24.109"));
+  EXPECT_EQ(form.JvgLabel2->text(), QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat) +
+                                        QStringLiteral(" - v3.0.24.109"));
   EXPECT_EQ(form.VersionText(), "3.0.24.109");
   EXPECT_TRUE(messages.empty()) << messages.front();
 
@@ -152,15 +153,18 @@ TEST_F(Window, MemoryFactsRootAloneCouldReadAreExplainedInTheMemoryPanelsTooltip
 
 TEST_F(Window, WithNoTestSelectedTheRunOnlyRecomputesTheScore) {
   TForm1 form(QuickOptions(FixtureReport()));
-  for (QCheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox3, form.CheckBox4}) box->setChecked(false);
+  for (QCheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox3, form.CheckBox4})
+    box->setChecked(false);
   form.button7->click();
   EXPECT_TRUE(host->calls.empty());
   EXPECT_EQ(Std(form.acLabel3->text()), "--.--");
   EXPECT_EQ(form.BarCaption(core::BarId::Read), "READ");
 
-  for (QCheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox3, form.CheckBox4}) box->setChecked(true);
+  for (QCheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox3, form.CheckBox4})
+    box->setChecked(true);
   form.button7->click();
-  for (QCheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox3, form.CheckBox4}) box->setChecked(false);
+  for (QCheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox3, form.CheckBox4})
+    box->setChecked(false);
   host->calls.clear();
   form.button7->click();
   EXPECT_TRUE(host->calls.empty());
@@ -251,7 +255,8 @@ TEST_F(Window, TheLogIsWrittenBeforeTheUploadRules) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].rfind("\"DATE\";\"TIME\";", 0), 0u);
   EXPECT_NE(lines[1].find("\"13847\";\"7955\";\"9831\";\"65.5\";\"10.54\";"), std::string::npos) << lines[1];
-  EXPECT_NE(lines[1].find("\"DE\";\"Quorvex2_LOG.csv\";\"3.0.24.109\";\"12\";"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("\"DE\";\"Quorvex2_LOG.csv\";\"3.0.24.109\";\"12\";"), std::string::npos)
+      << lines[1];
 
   form.button7->click();  // a second logged run adds exactly one line
   ASSERT_TRUE(platform::ReadWholeFile(logPath, &bytes));

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "app/core/gathering.h"
-#include "platform/temp_folder.h"
 #include "platform/file_io.h"
+#include "platform/temp_folder.h"
 #include "tests/window/fakes.h"
 
 namespace {
@@ -27,7 +27,8 @@ class MemoryView : public core::BenchView {
       bars[i].max = i == 3 ? 1500 : 100;
       bars[i].caption = captions[i];
     }
-    for (Control c : {Control::CheckBox1, Control::CheckBox2, Control::CheckBox3, Control::CheckBox4}) checked[c] = true;
+    for (Control c : {Control::CheckBox1, Control::CheckBox2, Control::CheckBox3, Control::CheckBox4})
+      checked[c] = true;
     panels[Panel::osp] = "Debian GNU/Linux 12";
     panels[Panel::cpup] = "Intel Core i7-8700K @ 3.70GHz";
   }
@@ -83,10 +84,18 @@ class MemoryView : public core::BenchView {
   }
   void ClickTestButton(BarId id) override {
     switch (id) {
-      case BarId::Read: run->bbreadClick(); break;
-      case BarId::Write: run->bbwriteClick(); break;
-      case BarId::Copy: run->bbcopyClick(); break;
-      case BarId::Latency: run->bblatenClick(); break;
+      case BarId::Read:
+        run->bbreadClick();
+        break;
+      case BarId::Write:
+        run->bbwriteClick();
+        break;
+      case BarId::Copy:
+        run->bbcopyClick();
+        break;
+      case BarId::Latency:
+        run->bblatenClick();
+        break;
     }
   }
 };
@@ -100,10 +109,17 @@ struct Fixture : ::testing::Test {
 
 TEST_F(Fixture, FullRunUsesTheFixedArgumentsAndShowsEachResult) {
   run.Button7Click();
-  const std::vector<std::string> expected = {
-      "-b11 -g4 -m64|READ-", "-b11 -g4 -m128|READ-", "-b10 -g8 -m128|WRITE-", "-b10 -g4 -m256|WRITE-",
-      "-b12 -g4|COPY-",      "-b12 -g16|COPY-",      "-b12 -g8|COPY-",        "latency",
-      "latency",             "latency",              "latency"};
+  const std::vector<std::string> expected = {"-b11 -g4 -m64|READ-",
+                                             "-b11 -g4 -m128|READ-",
+                                             "-b10 -g8 -m128|WRITE-",
+                                             "-b10 -g4 -m256|WRITE-",
+                                             "-b12 -g4|COPY-",
+                                             "-b12 -g16|COPY-",
+                                             "-b12 -g8|COPY-",
+                                             "latency",
+                                             "latency",
+                                             "latency",
+                                             "latency"};
   EXPECT_EQ(host.calls, expected);
   EXPECT_EQ(view.progressMaxima, (std::vector<int>{35, 35, 30, 5}));
 
@@ -158,7 +174,8 @@ TEST_F(Fixture, AModuleThatCannotBeWrittenEndsThatTestButNotTheRun) {
   EXPECT_EQ(view.bars[3].caption, "LATENCY  65.5  ns");
   EXPECT_EQ(view.score, "--.--");
   ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_NE(view.messages[0].find("READ: the module image could not be written (disk full)"), std::string::npos);
+  EXPECT_NE(view.messages[0].find("READ: the module image could not be written (disk full)"),
+            std::string::npos);
   // The message comes last, after the enabling rules and the normal cursor.
   EXPECT_EQ(view.events.back(), "message");
   EXPECT_TRUE(view.enabled[Control::Button7]);
@@ -168,7 +185,8 @@ TEST_F(Fixture, AModuleThatCannotBeWrittenEndsThatTestButNotTheRun) {
 
 TEST_F(Fixture, ALatencyModuleThatCannotBeWrittenIsOneMessage) {
   host.failLatency = true;
-  view.checked[Control::CheckBox1] = view.checked[Control::CheckBox2] = view.checked[Control::CheckBox3] = false;
+  view.checked[Control::CheckBox1] = view.checked[Control::CheckBox2] = view.checked[Control::CheckBox3] =
+      false;
   run.Button7Click();
   EXPECT_EQ(view.bars[3].caption, "LATENCY  0.0  ns");
   EXPECT_EQ(host.calls, std::vector<std::string>{"latency"});  // no point asking three more times
@@ -291,9 +309,8 @@ struct Gathering : ::testing::Test {
 };
 
 TEST_F(Gathering, LoadsTheProcessorAroundTheToolAndUnlocksAfter) {
-  const core::MachineFacts facts = core::Button2Click(view, Steps([](std::string*) {
-    return std::vector<std::string>{};
-  }));
+  const core::MachineFacts facts =
+      core::Button2Click(view, Steps([](std::string*) { return std::vector<std::string>{}; }));
   EXPECT_EQ(steps, (std::vector<std::string>{"start load", "wait 666", "tool (locked)", "stop load"}));
   EXPECT_FALSE(view.busy);
   EXPECT_TRUE(view.enabled[Control::ButtonBar]);
@@ -307,9 +324,9 @@ TEST_F(Gathering, LoadsTheProcessorAroundTheToolAndUnlocksAfter) {
 
 TEST_F(Gathering, AToolThatCannotBeWrittenIsOneMessageAfterTheUnlock) {
   core::Button2Click(view, Steps([](std::string* error) {
-    *error = "the report tool could not be written: no space left";
-    return std::vector<std::string>{};
-  }));
+                       *error = "the report tool could not be written: no space left";
+                       return std::vector<std::string>{};
+                     }));
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_NE(view.messages[0].find("no space left"), std::string::npos);
   EXPECT_EQ(view.events.back(), "message");
@@ -318,8 +335,8 @@ TEST_F(Gathering, AToolThatCannotBeWrittenIsOneMessageAfterTheUnlock) {
 
 TEST_F(Gathering, TheLoadStopsEvenWhenTheToolThrows) {
   core::Button2Click(view, Steps([](std::string*) -> std::vector<std::string> {
-    throw std::runtime_error("cannot start");
-  }));
+                       throw std::runtime_error("cannot start");
+                     }));
   EXPECT_EQ(steps.back(), "stop load");
   EXPECT_TRUE(view.enabled[Control::Button7]);
   ASSERT_EQ(view.messages.size(), 1u);
