@@ -2,6 +2,7 @@
 
 #include "online/http_client.h"
 #include "platform/file_version.h"
+#include "app/core/server_contract.h"
 
 namespace online {
 
@@ -30,7 +31,7 @@ bool CheckServerVersion(const std::string& serverBase, const std::string& ownVer
   HttpOptions options;
   options.userAgent = kVersionCheckAgent;
   options.readTimeoutMs = kVersionCheckReadLimitMs;
-  const HttpResponse response = HttpGet(JoinUrl(serverBase, "/version.php"), options);
+  const HttpResponse response = HttpGet(JoinUrl(serverBase, contract::kVersionPath), options);
   // Failures are swallowed: the program starts normally.
   const std::string reply = response.Succeeded() ? TrimBlanks(response.body) : std::string();
   if (reply.empty()) return true;

@@ -193,7 +193,7 @@ std::string ResultAddress(const std::string& base, const std::string& answer) {
   size_t end = kHead.size();
   while (end < answer.size() && end < kHead.size() + 18 && answer[end] >= '0' && answer[end] <= '9') ++end;
   if (end == kHead.size() || (end < answer.size() && answer[end] != ' ')) return {};
-  return JoinUrl(base, "/result/" + answer.substr(kHead.size(), end - kHead.size()));
+  return JoinUrl(base, contract::kResultPagePrefix + answer.substr(kHead.size(), end - kHead.size()));
 }
 
 bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const SubmissionSteps& steps,

@@ -6,13 +6,15 @@
 #include <functional>
 #include <string>
 
+#include "app/core/server_contract.h"
+
 namespace online {
 
 inline constexpr const char* kUploadTitle = "Quorvex\xC2\xB2 - Upload";
 inline constexpr const char* kNoSystemSpec = " Cannot upload, no system spec\xC2\xB4s ! ";
 inline constexpr const char* kNoScore = " No score to upload ! ";
 inline constexpr const char* kUploadDone = "  Score upload done !  ";
-inline constexpr const char* kUploadPath = "/upload/upload_new.php";
+inline constexpr const char* kUploadPath = contract::kUploadPath;
 inline constexpr const char* kUploadUserAgent = "Mozilla (Windows) Gecko Firefox";
 inline constexpr const char* kUploadAccept = "text/html, */*";
 inline constexpr const char* kPartContentType = "multipart/form-data";

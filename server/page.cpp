@@ -1,4 +1,5 @@
 #include "server/page.h"
+#include "app/core/server_contract.h"
 
 #include <algorithm>
 #include <cmath>
@@ -258,7 +259,7 @@ std::string RenderResultsPage(const PageData& d) {
     for (const auto& r : d.rows) {
       h += "<tr>";
       if (ranked) h += "<td class=\"num\">" + std::to_string(++place) + "</td>";
-      h += "<td><a href=\"/result/" + std::to_string(r.id) + "\">Result " + std::to_string(r.id) +
+      h += "<td><a href=\"" + std::string(contract::kResultPagePrefix) + std::to_string(r.id) + "\">Result " + std::to_string(r.id) +
            "</a><br>" + HtmlEscape(UtcTime(r.receivedAt)) + "<br><small>run " + HtmlEscape(r.date) + " " +
            HtmlEscape(r.time) + (r.country.empty() ? "" : " · " + HtmlEscape(r.country)) + "</small></td>";
       h += "<td>" + HtmlEscape(r.cpu) + "<br><small>" + std::to_string(r.cpuCores) + " threads · " +
@@ -402,7 +403,7 @@ std::vector<std::pair<const char*, std::string>> RowFields(const ResultRow& r, c
   std::vector<std::pair<const char*, std::string>> f = {
       {"id", std::to_string(r.id)},
       {"uploaded_utc", uploaded},
-      {"page", base + "/result/" + std::to_string(r.id)},
+      {"page", base + contract::kResultPagePrefix + std::to_string(r.id)},
       {"picture", r.picture ? base + "/pictures/" + *r.picture : std::string()},
       {"date", r.date},
       {"time", r.time},

@@ -6,12 +6,6 @@
 
 namespace qvserver {
 
-const std::array<const char*, kRecordFields> kRecordFieldNames = {
-    "DATE",      "TIME",     "OS",      "CPU",    "Memory", "Timings (TRCD-TRP-TRAS-CR)",
-    "Mainboard", "Ram#1",    "Ram#2",   "Ram#3",  "Ram#4",  "READ",
-    "WRITE",     "COPY",     "LATENCY", "RESULT", "CPUCLK", "IDHASH",
-    "COUNTRY",   "BENIMAGE", "VERSION", "CPUCORE"};
-
 namespace {
 
 constexpr size_t kMaxTextField = 1024;

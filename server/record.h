@@ -7,13 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "app/core/server_contract.h"
+
 namespace qvserver {
 
-inline constexpr size_t kRecordFields = 22;
+inline constexpr size_t kRecordFields = contract::kRecordFieldCount;
 inline constexpr size_t kMaxRecordBytes = 16 * 1024;
 
 // Field names in file order; the header line must list exactly these.
-extern const std::array<const char*, kRecordFields> kRecordFieldNames;
+using contract::kRecordFieldNames;
 
 // What the memory panel text ("16 GB - DDR4 - 3201 MHz - Dual Channel") says about the memory.
 struct MemoryFacts {

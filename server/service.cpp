@@ -18,6 +18,7 @@
 #include "server/multipart.h"
 #include "server/page.h"
 #include "server/plausible.h"
+#include "app/core/server_contract.h"
 
 namespace qvserver {
 
@@ -409,7 +410,7 @@ int Service::Access(MHD_Connection* c, const char* url, const char* method, cons
       return Send(c, r, Line(431, "too many header lines"));
 
     if (r->req.method == "POST") {
-      if (r->req.path != "/upload/upload_new.php") return Send(c, r, Line(404, "not found"));
+      if (r->req.path != contract::kUploadPath) return Send(c, r, Line(404, "not found"));
       const auto length = r->req.Header("Content-Length");
       if (r->req.Header("Transfer-Encoding") || !length)
         return Send(c, r, Line(411, "uploads need a Content-Length"));
@@ -495,14 +496,14 @@ void Service::Completed(MHD_Connection* c, void** state, int how) {
 HttpAnswer Service::Route(const HttpRequest& req) {
   const std::string& path = req.path;
   if (req.method == "POST") return Upload(req);
-  if (path == "/version.php") {
+  if (path == contract::kVersionPath) {
     HttpAnswer a;
     a.body = options_.programVersion;
     return a;
   }
-  if (path == "/compare.php") return Compare(req);
+  if (path == contract::kComparePath) return Compare(req);
   if (path == "/") return Page(req);
-  if (path.rfind("/result/", 0) == 0) return ResultPage(req);
+  if (path.rfind(contract::kResultPagePrefix, 0) == 0) return ResultPage(req);
   if (path == "/kind") return KindPage(req);
   if (path == "/results.json") return ListData(req, true);
   if (path == "/results.csv") return ListData(req, false);

@@ -10,12 +10,6 @@
 
 namespace core {
 
-const std::array<const char*, kResultFieldCount> kResultFieldNames = {
-    "DATE",      "TIME",     "OS",      "CPU",    "Memory", "Timings (TRCD-TRP-TRAS-CR)",
-    "Mainboard", "Ram#1",    "Ram#2",   "Ram#3",  "Ram#4",  "READ",
-    "WRITE",     "COPY",     "LATENCY", "RESULT", "CPUCLK", "IDHASH",
-    "COUNTRY",   "BENIMAGE", "VERSION", "CPUCORE"};
-
 namespace {
 
 std::string LocalTimeText(const char* format) {

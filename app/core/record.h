@@ -6,16 +6,17 @@
 #include <string>
 
 #include "sysinfo/panels.h"
+#include "app/core/server_contract.h"
 
 namespace core {
 
-inline constexpr int kResultFieldCount = 22;
+inline constexpr int kResultFieldCount = static_cast<int>(contract::kRecordFieldCount);
 inline constexpr const char* kLogFileName = "Quorvex2_LOG.csv";
 // The folder under the user's data home that holds the log when the program's own folder is read-only.
 inline constexpr const char* kUserDataFolderName = "quorvex";
 
 // Header names in file order.
-extern const std::array<const char*, kResultFieldCount> kResultFieldNames;
+inline constexpr const auto& kResultFieldNames = contract::kRecordFieldNames;
 
 struct ResultRecord {
   std::array<std::string, kResultFieldCount> fields;  // in the order of kResultFieldNames
