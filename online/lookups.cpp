@@ -1,8 +1,8 @@
 #include "online/lookups.h"
 
+#include "app/core/server_contract.h"
 #include "online/http_client.h"
 #include "platform/file_version.h"
-#include "app/core/server_contract.h"
 
 namespace online {
 

@@ -1,10 +1,11 @@
 #include "server/page.h"
-#include "app/core/server_contract.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+
+#include "app/core/server_contract.h"
 
 namespace qvserver {
 
@@ -259,9 +260,10 @@ std::string RenderResultsPage(const PageData& d) {
     for (const auto& r : d.rows) {
       h += "<tr>";
       if (ranked) h += "<td class=\"num\">" + std::to_string(++place) + "</td>";
-      h += "<td><a href=\"" + std::string(contract::kResultPagePrefix) + std::to_string(r.id) + "\">Result " + std::to_string(r.id) +
-           "</a><br>" + HtmlEscape(UtcTime(r.receivedAt)) + "<br><small>run " + HtmlEscape(r.date) + " " +
-           HtmlEscape(r.time) + (r.country.empty() ? "" : " · " + HtmlEscape(r.country)) + "</small></td>";
+      h += "<td><a href=\"" + std::string(contract::kResultPagePrefix) + std::to_string(r.id) + "\">Result " +
+           std::to_string(r.id) + "</a><br>" + HtmlEscape(UtcTime(r.receivedAt)) + "<br><small>run " +
+           HtmlEscape(r.date) + " " + HtmlEscape(r.time) +
+           (r.country.empty() ? "" : " · " + HtmlEscape(r.country)) + "</small></td>";
       h += "<td>" + HtmlEscape(r.cpu) + "<br><small>" + std::to_string(r.cpuCores) + " threads · " +
            std::to_string(r.cpuClockMHz) + " MHz<br>" + HtmlEscape(r.os) + "<br>" + HtmlEscape(r.mainboard) +
            "<br>version " + HtmlEscape(r.version) + "</small></td>";

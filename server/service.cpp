@@ -13,12 +13,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/core/server_contract.h"
 #include "platform/file_io.h"
 #include "platform/locations.h"
 #include "server/multipart.h"
 #include "server/page.h"
 #include "server/plausible.h"
-#include "app/core/server_contract.h"
 
 namespace qvserver {
 

@@ -7,8 +7,8 @@
 
 #include "app/core/numeric.h"
 #include "app/core/score.h"
-#include "sysinfo/text.h"
 #include "app/core/server_contract.h"
+#include "sysinfo/text.h"
 
 namespace ui {
 
@@ -71,7 +71,8 @@ std::string ComparePrecheck(const std::string& scoreCaption, const std::string& 
 }
 
 std::string CompareRequestTarget(const std::string& memoryType, const std::string& channels) {
-  return std::string(contract::kComparePath) + "?P1=" + Escaped(StripParentheses(memoryType)) + "&&P2=" + Escaped(channels);
+  return std::string(contract::kComparePath) + "?P1=" + Escaped(StripParentheses(memoryType)) +
+         "&&P2=" + Escaped(channels);
 }
 
 std::string CleanCompareReply(const std::string& body) {

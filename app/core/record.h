@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "sysinfo/panels.h"
 #include "app/core/server_contract.h"
+#include "sysinfo/panels.h"
 
 namespace core {
 
