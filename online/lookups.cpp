@@ -3,29 +3,9 @@
 #include "app/core/server_contract.h"
 #include "online/http_client.h"
 #include "platform/file_version.h"
+#include "sysinfo/text.h"
 
 namespace online {
-
-namespace {
-
-bool IsBlankCode(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-std::string TrimBlanks(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsBlankCode(text[begin])) ++begin;
-  while (end > begin && IsBlankCode(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-}  // namespace
 
 bool CheckServerVersion(const std::string& serverBase, const std::string& ownVersion) {
   HttpOptions options;
@@ -33,16 +13,16 @@ bool CheckServerVersion(const std::string& serverBase, const std::string& ownVer
   options.readTimeoutMs = kVersionCheckReadLimitMs;
   const HttpResponse response = HttpGet(JoinUrl(serverBase, contract::kVersionPath), options);
   // Failures are swallowed: the program starts normally.
-  const std::string reply = response.Succeeded() ? TrimBlanks(response.body) : std::string();
+  const std::string reply = response.Succeeded() ? sysinfo::Trim(response.body) : std::string();
   if (reply.empty()) return true;
   // Only inequality counts: an older version or any other text also marks the title.
-  return reply == TrimBlanks(ownVersion);
+  return reply == sysinfo::Trim(ownVersion);
 }
 
 bool CheckServerVersion() { return CheckServerVersion(ServerBase(), platform::FileVersionText("")); }
 
 std::string CountryCodeFromReply(const std::string& body) {
-  const std::string text = UpperAscii(TrimBlanks(body));
+  const std::string text = sysinfo::UpperAscii(sysinfo::Trim(body));
   static const std::string key = "\"GEOPLUGIN_COUNTRYCODE\":\"";
   const size_t found = text.find(key);
   // Positions count from 1; a missing key reads from position 24 as the service's layout implies.
@@ -54,7 +34,7 @@ std::string CountryCodeFromReply(const std::string& body) {
     if (c != '"' && c != ',') cleaned += c;
   }
   if (cleaned.size() > 3) cleaned = kUnknownCountry;
-  return TrimBlanks(cleaned);
+  return sysinfo::Trim(cleaned);
 }
 
 std::string LookupCountryCode(const std::string& geolocationBase) {

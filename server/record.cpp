@@ -99,19 +99,12 @@ std::string Fail(std::string* error, std::string message) {
 
 }  // namespace
 
-std::string TrimBlanks(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
-  return std::string(text.substr(b, e - b));
-}
-
 std::string MatchKey(std::string_view text) {
-  const std::string trimmed = TrimBlanks(text);
+  const std::string trimmed = sysinfo::Trim(text);
   std::string key;
   bool blank = false;
   for (char c : trimmed) {
-    if (static_cast<unsigned char>(c) <= 32) {
+    if (sysinfo::IsBlankCode(c)) {
       blank = true;
       continue;
     }
@@ -170,7 +163,7 @@ MemoryFacts ParseMemoryPanel(std::string_view panel) {
   std::vector<std::string> parts;
   for (;;) {
     const size_t cut = panel.find(" - ");
-    parts.push_back(TrimBlanks(panel.substr(0, cut)));
+    parts.push_back(sysinfo::Trim(panel.substr(0, cut)));
     if (cut == std::string_view::npos) break;
     panel.remove_prefix(cut + 3);
   }
@@ -182,10 +175,10 @@ MemoryFacts ParseMemoryPanel(std::string_view panel) {
   constexpr std::string_view kChannel = "Channel";
   if (channels.size() >= kChannel.size() &&
       MatchKey(channels.substr(channels.size() - kChannel.size())) == "CHANNEL")
-    channels = TrimBlanks(channels.substr(0, channels.size() - kChannel.size()));
+    channels = sysinfo::Trim(channels.substr(0, channels.size() - kChannel.size()));
   std::string clock = parts[n - 2];
   if (clock.size() >= 3 && MatchKey(clock.substr(clock.size() - 3)) == "MHZ")
-    clock = TrimBlanks(clock.substr(0, clock.size() - 3));
+    clock = sysinfo::Trim(clock.substr(0, clock.size() - 3));
   const std::string& type = parts[n - 3];
 
   auto missing = [](const std::string& t) { return t.empty() || t == "*" || t == "unknown"; };

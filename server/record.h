@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/core/server_contract.h"
+#include "sysinfo/trim.h"
 
 namespace qvserver {
 
@@ -78,7 +79,6 @@ MemoryFacts ParseMemoryPanel(std::string_view panel);
 std::string ToUtf8(std::string_view text);
 
 // ASCII-only helpers shared by the store and the reference ranges.
-std::string TrimBlanks(std::string_view text);  // drops characters with codes 0 to 32 at both ends
-std::string MatchKey(std::string_view text);    // trimmed, runs of blanks made one, A-Z upper case
+std::string MatchKey(std::string_view text);  // trimmed, runs of blanks made one, A-Z upper case
 
 }  // namespace qvserver

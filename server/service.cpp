@@ -591,9 +591,9 @@ namespace {
 // The list a query asks for; a refusal when the query is malformed.
 std::optional<HttpAnswer> ReadFilter(const HttpRequest& req, ResultFilter* f, size_t defaultLimit,
                                      size_t maxLimit) {
-  f->type = ToUtf8(TrimBlanks(req.Query("type").value_or("")));
-  f->channels = ToUtf8(TrimBlanks(req.Query("channels").value_or("")));
-  f->text = ToUtf8(TrimBlanks(req.Query("q").value_or("")));
+  f->type = ToUtf8(sysinfo::Trim(req.Query("type").value_or("")));
+  f->channels = ToUtf8(sysinfo::Trim(req.Query("channels").value_or("")));
+  f->text = ToUtf8(sysinfo::Trim(req.Query("q").value_or("")));
   if (f->type.size() > 128 || f->channels.size() > 128) return Line(400, "filter too long");
   if (f->text.size() > 100) return Line(400, "search text longer than 100 characters");
   const auto sort = ParseSort(req.Query("sort").value_or("newest"));
@@ -657,8 +657,8 @@ HttpAnswer Service::Page(const HttpRequest& req) {
 }
 
 HttpAnswer Service::KindPage(const HttpRequest& req) {
-  const std::string type = ToUtf8(TrimBlanks(req.Query("type").value_or("")));
-  const std::string channels = ToUtf8(TrimBlanks(req.Query("channels").value_or("")));
+  const std::string type = ToUtf8(sysinfo::Trim(req.Query("type").value_or("")));
+  const std::string channels = ToUtf8(sysinfo::Trim(req.Query("channels").value_or("")));
   if (type.empty() || channels.empty() || type.size() > 128 || channels.size() > 128)
     return Line(400, "the kind page needs a memory type and channels");
   KindData data;

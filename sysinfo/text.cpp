@@ -49,13 +49,6 @@ std::string RemoveBlanks(std::string_view text) {
   return out;
 }
 
-std::string Trim(std::string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
 std::string UpperAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out)

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sysinfo/trim.h"
+
 namespace sysinfo {
 
 // Case-exact, left to right, replaced text never rescanned; an empty search leaves text as is.
@@ -22,8 +24,7 @@ std::string CollapseBlanks(std::string_view text);
 // Every blank deleted.
 std::string RemoveBlanks(std::string_view text);
 
-// Removes leading and trailing characters with code 32 or less.
-std::string Trim(std::string_view text);
+// Trim (sysinfo/trim.h) removes leading and trailing characters with code 32 or less.
 
 std::string UpperAscii(std::string_view text);
 std::string LowerAscii(std::string_view text);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sysinfo/trim.h"
+
 namespace sysreport {
 
 class Root {
@@ -46,7 +48,7 @@ class Deadline {
 };
 
 // Leading and trailing characters of code 32 or less removed.
-std::string Trim(const std::string& text);
+using sysinfo::Trim;
 std::string Lower(std::string text);
 std::string Upper(std::string text);
 bool StartsWith(const std::string& text, const std::string& prefix);
