@@ -23,7 +23,7 @@ struct HostHooks {
 // Empty (with error) when there is no private folder.
 std::string MakeTempLibraryName(std::string* error = nullptr);
 
-// What LargestCacheKBytes gives when the specification names no cache.
+// What LargestCacheKBytes gives when the hardware report lists no L2, L3 or L4 cache.
 inline constexpr const char* kUnknownCacheKBytes = "999999";
 
 // KBytes of the first of L4, L3, L2 cache listed, kUnknownCacheKBytes when unknown.

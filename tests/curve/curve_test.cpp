@@ -1,6 +1,6 @@
 // The curve's data path: module lines parsed, scaled as the main window scales, ordered, the
-// pass raised for sizes the ms timer cannot resolve, the cache levels read from the system
-// specification, and the files written and read back.
+// pass raised for sizes the ms timer cannot resolve, the cache levels read from the converted
+// hardware report, and the files written and read back.
 #include "app/core/curve.h"
 
 #include <gtest/gtest.h>
