@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/cli/commands.h"
+#include "app/cli/offscreen_app.h"
 #include "app/core/allcore.h"
 #include "app/core/host.h"
 #include "app/core/numeric.h"
@@ -35,16 +36,6 @@ const char kUsage[] =
     "                quickly for the module's ms timer are measured again with more)\n";
 
 std::string Cell(double value, int decimals) { return value < 0 ? "-" : core::FixedText(value, decimals); }
-
-QApplication& OffscreenApp() {
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char name[] = "quorvex-cli";
-  static char* argv[] = {name, nullptr};
-  static std::unique_ptr<QApplication> app = std::make_unique<QApplication>(argc, argv);
-  return *app;
-}
 
 }  // namespace
 
@@ -163,7 +154,7 @@ int Curve(const std::vector<std::string>& args) {
   if (!csvPath.empty()) write(csvPath, core::CurveCsv(curve));
   if (!svgPath.empty()) write(svgPath, core::CurveSvg(curve, marks, "Cache & memory curve", allCoreText));
   if (!pngPath.empty()) {
-    OffscreenApp();
+    OffscreenApplication();
     std::string pngError;
     if (!ui::WriteCurvePng(spec, curve, allCoreText, pngPath, &pngError)) {
       std::fprintf(stderr, "quorvex-cli curve: %s\n", pngError.c_str());

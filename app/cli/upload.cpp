@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/cli/commands.h"
+#include "app/cli/offscreen_app.h"
 #include "app/cli/run_results.h"
 #include "app/core/record.h"
 #include "app/window/form1.h"
@@ -17,21 +18,6 @@
 #include "sysinfo/system_spec.h"
 
 namespace cli {
-
-namespace {
-
-// The terminal has no window system to rely on: render offscreen unless told otherwise.
-QApplication& OffscreenApplication() {
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char name[] = "quorvex-cli";
-  static char* argv[] = {name, nullptr};
-  static std::unique_ptr<QApplication> app = std::make_unique<QApplication>(argc, argv);
-  return *app;
-}
-
-}  // namespace
 
 int UploadAfterRun(const std::vector<std::string>&) {
   const TerminalRun* run = LastTerminalRun();
