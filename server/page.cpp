@@ -6,8 +6,12 @@
 #include <ctime>
 
 #include "app/core/server_contract.h"
+#include "sysinfo/web_text.h"
 
 namespace qvserver {
+
+using sysinfo::MarkupEscape;
+using sysinfo::UrlEncode;
 
 const char kStyleSheet[] =
     R"css(:root { color-scheme: light; --ink: #1d2733; --muted: #5b6775; --line: #d7dde4; --band: #f4f7fa; --accent: #004080; }
@@ -58,14 +62,14 @@ std::string Head(std::string_view title) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
          "<title>" +
-         HtmlEscape(title) + "</title><link rel=\"stylesheet\" href=\"/style.css\"></head><body>\n";
+         MarkupEscape(title) + "</title><link rel=\"stylesheet\" href=\"/style.css\"></head><body>\n";
 }
 
 std::string RangeText(const Range& r) { return std::to_string(r.low) + " – " + std::to_string(r.high); }
 
 std::string Option(std::string_view value, std::string_view label, bool selected) {
-  return "<option value=\"" + HtmlEscape(value) + "\"" + (selected ? " selected" : "") + ">" +
-         HtmlEscape(label) + "</option>";
+  return "<option value=\"" + MarkupEscape(value) + "\"" + (selected ? " selected" : "") + ">" +
+         MarkupEscape(label) + "</option>";
 }
 
 std::string Join(std::string a, const std::string& b) {
@@ -108,53 +112,6 @@ std::optional<SortKey> ParseSort(std::string_view name) {
   return std::nullopt;
 }
 
-std::string HtmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        // Stored texts carry no control characters, but a query string might.
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
-          out += ' ';
-        else
-          out += c;
-    }
-  }
-  return out;
-}
-
-std::string UrlEncode(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-        c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string RenderResultsPage(const PageData& d) {
   std::string h;
   h.reserve(16384 + d.rows.size() * 1024);
@@ -185,7 +142,7 @@ std::string RenderResultsPage(const PageData& d) {
   for (const auto& c : channels) h += Option(c, c, MatchKey(c) == MatchKey(d.filter.channels));
   h += "</select></label><label>CPU, mainboard or module<input type=\"search\" name=\"q\" maxlength=\"100\" "
        "value=\"" +
-       HtmlEscape(d.filter.text) + "\"></label><label>Order<select name=\"sort\">";
+       MarkupEscape(d.filter.text) + "\"></label><label>Order<select name=\"sort\">";
   static const std::pair<SortKey, const char*> kOrders[] = {
       {SortKey::Newest, "newest first"},  {SortKey::Score, "ranking by score"},
       {SortKey::Read, "ranking by READ"}, {SortKey::Write, "ranking by WRITE"},
@@ -212,8 +169,8 @@ std::string RenderResultsPage(const PageData& d) {
       ResultFilter only;
       only.type = kr.kind.type;
       only.channels = kr.kind.channels;
-      h += "<tr><td><a href=\"/?" + HtmlEscape(FilterQuery(only)) + "\">" + HtmlEscape(kr.kind.type) +
-           "</a></td><td>" + HtmlEscape(kr.kind.channels) + "</td><td class=\"num\">" +
+      h += "<tr><td><a href=\"/?" + MarkupEscape(FilterQuery(only)) + "\">" + MarkupEscape(kr.kind.type) +
+           "</a></td><td>" + MarkupEscape(kr.kind.channels) + "</td><td class=\"num\">" +
            std::to_string(kr.kind.count) + "</td>" + cell(kr.ranges.score, kr.ranges.scoreSamples) +
            cell(kr.ranges.clock, kr.ranges.clockSamples) + cell(kr.ranges.latency, kr.ranges.latencySamples) +
            "</tr>\n";
@@ -227,7 +184,7 @@ std::string RenderResultsPage(const PageData& d) {
   const bool ranked = d.filter.sort != SortKey::Newest;
   const bool oneKind = !d.filter.type.empty() && !d.filter.channels.empty();
   if (ranked)
-    h += "<h2>" + HtmlEscape(KindLabel(d.filter.type, d.filter.channels)) + " machines ranked by " +
+    h += "<h2>" + MarkupEscape(KindLabel(d.filter.type, d.filter.channels)) + " machines ranked by " +
          SortName(d.filter.sort) + " <small>(each machine once, with its latest result)</small></h2>\n";
   else
     h += "<h2>Recent results</h2>\n";
@@ -238,7 +195,7 @@ std::string RenderResultsPage(const PageData& d) {
     ResultFilter kind;
     kind.type = d.filter.type;
     kind.channels = d.filter.channels;
-    h += "<p class=\"note\"><a href=\"/kind?" + HtmlEscape(FilterQuery(kind)) +
+    h += "<p class=\"note\"><a href=\"/kind?" + MarkupEscape(FilterQuery(kind)) +
          "\">Distribution and score against memory clock</a></p>\n";
   }
   // Column heads of one kind rank by their figure.
@@ -246,7 +203,7 @@ std::string RenderResultsPage(const PageData& d) {
     if (!oneKind) return "<th>" + std::string(label) + "</th>";
     ResultFilter f = d.filter;
     f.sort = key;
-    return "<th><a href=\"/?" + HtmlEscape(FilterQuery(f)) + "\">" + label + "</a></th>";
+    return "<th><a href=\"/?" + MarkupEscape(FilterQuery(f)) + "\">" + label + "</a></th>";
   };
   if (d.rows.empty()) {
     h += "<p class=\"empty\">No results to show.</p>\n";
@@ -261,22 +218,22 @@ std::string RenderResultsPage(const PageData& d) {
       h += "<tr>";
       if (ranked) h += "<td class=\"num\">" + std::to_string(++place) + "</td>";
       h += "<td><a href=\"" + std::string(contract::kResultPagePrefix) + std::to_string(r.id) + "\">Result " +
-           std::to_string(r.id) + "</a><br>" + HtmlEscape(UtcTime(r.receivedAt)) + "<br><small>run " +
-           HtmlEscape(r.date) + " " + HtmlEscape(r.time) +
-           (r.country.empty() ? "" : " · " + HtmlEscape(r.country)) + "</small></td>";
-      h += "<td>" + HtmlEscape(r.cpu) + "<br><small>" + std::to_string(r.cpuCores) + " threads · " +
-           std::to_string(r.cpuClockMHz) + " MHz<br>" + HtmlEscape(r.os) + "<br>" + HtmlEscape(r.mainboard) +
-           "<br>version " + HtmlEscape(r.version) + "</small></td>";
-      h += "<td>" + HtmlEscape(r.memory) + "<br><small>" + HtmlEscape(r.timings);
+           std::to_string(r.id) + "</a><br>" + MarkupEscape(UtcTime(r.receivedAt)) + "<br><small>run " +
+           MarkupEscape(r.date) + " " + MarkupEscape(r.time) +
+           (r.country.empty() ? "" : " · " + MarkupEscape(r.country)) + "</small></td>";
+      h += "<td>" + MarkupEscape(r.cpu) + "<br><small>" + std::to_string(r.cpuCores) + " threads · " +
+           std::to_string(r.cpuClockMHz) + " MHz<br>" + MarkupEscape(r.os) + "<br>" +
+           MarkupEscape(r.mainboard) + "<br>version " + MarkupEscape(r.version) + "</small></td>";
+      h += "<td>" + MarkupEscape(r.memory) + "<br><small>" + MarkupEscape(r.timings);
       for (const auto& m : r.ram)
-        if (!m.empty() && m != "* - *" && m != "*") h += "<br>" + HtmlEscape(m);
+        if (!m.empty() && m != "* - *" && m != "*") h += "<br>" + MarkupEscape(m);
       h += "</small></td>";
       h += "<td class=\"num\">" + std::to_string(r.read) + "</td><td class=\"num\">" +
            std::to_string(r.write) + "</td><td class=\"num\">" + std::to_string(r.copy) +
            "</td><td class=\"num\">" + (r.latencyNs ? Fixed(*r.latencyNs, 1) : std::string("–")) +
            "</td><td class=\"num score\">" + Fixed(r.score, 2) + "</td><td>";
       if (r.picture) {
-        const std::string src = "/pictures/" + HtmlEscape(*r.picture);
+        const std::string src = "/pictures/" + MarkupEscape(*r.picture);
         h += "<a href=\"" + src + "\"><img class=\"shot\" loading=\"lazy\" alt=\"window picture\" src=\"" +
              src + "\"></a>";
       } else {
@@ -287,7 +244,7 @@ std::string RenderResultsPage(const PageData& d) {
     h += "</tbody></table>\n";
     const std::string q = FilterQuery(d.filter);
     auto link = [&](const std::string& extra, const char* label) {
-      return "<a href=\"/?" + HtmlEscape(Join(q, extra)) + "\">" + label + "</a>";
+      return "<a href=\"/?" + MarkupEscape(Join(q, extra)) + "\">" + label + "</a>";
     };
     h += "<nav class=\"pages\">";
     if (ranked) {
@@ -304,8 +261,8 @@ std::string RenderResultsPage(const PageData& d) {
     if (ranked && d.filter.offset) here = Join(here, "offset=" + std::to_string(d.filter.offset));
     if (!ranked && d.filter.beforeId) here = Join(here, "before=" + std::to_string(d.filter.beforeId));
     if (!ranked && d.filter.afterId) here = Join(here, "after=" + std::to_string(d.filter.afterId));
-    h += "<a href=\"/results.json?" + HtmlEscape(here) + "\">JSON</a><a href=\"/results.csv?" +
-         HtmlEscape(here) + "\">CSV</a></nav>\n";
+    h += "<a href=\"/results.json?" + MarkupEscape(here) + "\">JSON</a><a href=\"/results.csv?" +
+         MarkupEscape(here) + "\">CSV</a></nav>\n";
   }
   h += "</main></body></html>\n";
   return h;
@@ -330,23 +287,23 @@ std::string RenderResultPage(const ResultRow& r, const std::optional<Rank>& rank
                              const CompareRanges& ranges) {
   std::string h = Head("Quorvex² result " + std::to_string(r.id));
   h += "<header><h1>Result " + std::to_string(r.id) + ": " + Fixed(r.score, 2) + " GByte/s</h1><p>uploaded " +
-       HtmlEscape(UtcTime(r.receivedAt)) + " UTC</p></header>\n<main>\n";
+       MarkupEscape(UtcTime(r.receivedAt)) + " UTC</p></header>\n<main>\n";
   if (r.memType.empty() || r.channels.empty()) {
     h += "<p class=\"rank\">The memory kind of this result could not be read, so it has no rank.</p>\n";
   } else if (rank) {
     h += "<p class=\"rank\">Score " + Fixed(r.score, 2) +
-         " GByte/s: " + HtmlEscape(RankText(*rank, r.memType, r.channels)) +
+         " GByte/s: " + MarkupEscape(RankText(*rank, r.memType, r.channels)) +
          " <small>(each machine counted once, with its latest result; " + std::to_string(rank->others + 1) +
          " machines)</small></p>\n";
   } else {
-    h += "<p class=\"rank\">Too few " + HtmlEscape(KindLabel(r.memType, r.channels)) +
+    h += "<p class=\"rank\">Too few " + MarkupEscape(KindLabel(r.memType, r.channels)) +
          " machines yet for a rank (it takes " + std::to_string(kMinResultsForPercentiles) + ").</p>\n";
   }
   h += "<p class=\"note\">Reference for this kind: score " + RangeText(ranges.score) +
        " GByte/s, memory clock " + RangeText(ranges.clock) + " MHz, latency " + RangeText(ranges.latency) +
        " ns.</p>\n";
   if (r.picture) {
-    const std::string src = "/pictures/" + HtmlEscape(*r.picture);
+    const std::string src = "/pictures/" + MarkupEscape(*r.picture);
     h += "<p><a href=\"" + src + "\"><img class=\"full\" alt=\"window picture of result " +
          std::to_string(r.id) + "\" src=\"" + src + "\"></a></p>\n";
   } else {
@@ -378,16 +335,16 @@ std::string RenderResultPage(const ResultRow& r, const std::optional<Rank>& rank
   };
   h += "<h2>Every field of the record</h2>\n<table class=\"fields\"><tbody>\n";
   for (const auto& [name, value] : fields)
-    h += "<tr><th>" + HtmlEscape(name) + "</th><td>" + HtmlEscape(value) + "</td></tr>\n";
-  h += "<tr><th>Uploaded (UTC)</th><td>" + HtmlEscape(UtcTime(r.receivedAt)) + "</td></tr>\n";
+    h += "<tr><th>" + MarkupEscape(name) + "</th><td>" + MarkupEscape(value) + "</td></tr>\n";
+  h += "<tr><th>Uploaded (UTC)</th><td>" + MarkupEscape(UtcTime(r.receivedAt)) + "</td></tr>\n";
   h += "</tbody></table>\n";
   ResultFilter kind;
   kind.type = r.memType;
   kind.channels = r.channels;
   h += "<nav class=\"pages\"><a href=\"/\">All results</a>";
   if (!r.memType.empty() && !r.channels.empty())
-    h += "<a href=\"/?" + HtmlEscape(FilterQuery(kind)) + "\">" +
-         HtmlEscape(KindLabel(r.memType, r.channels)) + " results</a>";
+    h += "<a href=\"/?" + MarkupEscape(FilterQuery(kind)) + "\">" +
+         MarkupEscape(KindLabel(r.memType, r.channels)) + " results</a>";
   h += "</nav>\n</main></body></html>\n";
   return h;
 }
@@ -517,7 +474,7 @@ std::string ResultsCsv(const std::vector<ResultRow>& rows, const std::string& ba
 std::string RenderKindPage(const KindData& d) {
   const std::string label = KindLabel(d.kind.type, d.kind.channels);
   std::string h = Head("Quorvex² " + label + " results");
-  h += "<header><h1>" + HtmlEscape(label) + "</h1><p>" + std::to_string(d.kind.count) + " results from " +
+  h += "<header><h1>" + MarkupEscape(label) + "</h1><p>" + std::to_string(d.kind.count) + " results from " +
        std::to_string(d.kind.machines) + " machines</p></header>\n<main>\n";
   h += "<p class=\"note\">Reference: score " + RangeText(d.ranges.score) + " GByte/s, memory clock " +
        RangeText(d.ranges.clock) + " MHz, latency " + RangeText(d.ranges.latency) +
@@ -592,11 +549,11 @@ std::string RenderKindPage(const KindData& d) {
   ResultFilter f;
   f.type = d.kind.type;
   f.channels = d.kind.channels;
-  h += "<nav class=\"pages\"><a href=\"/\">All results</a><a href=\"/?" + HtmlEscape(FilterQuery(f)) +
+  h += "<nav class=\"pages\"><a href=\"/\">All results</a><a href=\"/?" + MarkupEscape(FilterQuery(f)) +
        "\">Newest of this kind</a>";
   for (SortKey k : {SortKey::Score, SortKey::Read, SortKey::Write, SortKey::Copy, SortKey::Latency}) {
     f.sort = k;
-    h += "<a href=\"/?" + HtmlEscape(FilterQuery(f)) + "\">Ranking by " + SortName(k) + "</a>";
+    h += "<a href=\"/?" + MarkupEscape(FilterQuery(f)) + "\">Ranking by " + SortName(k) + "</a>";
   }
   h += "</nav>\n</main></body></html>\n";
   return h;

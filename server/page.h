@@ -44,8 +44,6 @@ std::string RenderKindPage(const KindData& data);
 std::string ResultsJson(const std::vector<ResultRow>& rows, const std::string& base);
 std::string ResultsCsv(const std::vector<ResultRow>& rows, const std::string& base);
 
-std::string HtmlEscape(std::string_view text);
-std::string UrlEncode(std::string_view text);
 std::string RenderResultsPage(const PageData& data);
 
 // "DDR4 dual-channel" for "DDR4" and "Dual"; "DDR4, 2 x 64-bit channels" for other channel texts.

@@ -9,6 +9,7 @@
 #include "app/core/score.h"
 #include "app/core/server_contract.h"
 #include "sysinfo/text.h"
+#include "sysinfo/web_text.h"
 
 namespace ui {
 
@@ -34,26 +35,6 @@ double ReadNumber(const std::string& text) {
   return value && std::isfinite(*value) ? *value : 0;
 }
 
-bool IsPlainUrlChar(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-         c == '_' || c == '~';
-}
-
-std::string Escaped(const std::string& text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (IsPlainUrlChar(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string Word(const std::vector<std::string>& words, size_t n) { return n < words.size() ? words[n] : ""; }
 
 }  // namespace
@@ -71,8 +52,8 @@ std::string ComparePrecheck(const std::string& scoreCaption, const std::string& 
 }
 
 std::string CompareRequestTarget(const std::string& memoryType, const std::string& channels) {
-  return std::string(contract::kComparePath) + "?P1=" + Escaped(StripParentheses(memoryType)) +
-         "&&P2=" + Escaped(channels);
+  return std::string(contract::kComparePath) + "?P1=" + sysinfo::UrlEncode(StripParentheses(memoryType)) +
+         "&&P2=" + sysinfo::UrlEncode(channels);
 }
 
 std::string CleanCompareReply(const std::string& body) {

@@ -11,6 +11,7 @@
 #include "bench/membw.h"
 #include "latency/memlat.h"
 #include "sysinfo/text.h"
+#include "sysinfo/web_text.h"
 
 namespace core {
 namespace {
@@ -351,29 +352,6 @@ std::string BlockSizeText(uint64_t kbytes) {
 
 namespace {
 
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string F(double v) { return FixedText(v, 1); }
 
 }  // namespace
@@ -405,8 +383,8 @@ std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, co
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
       << "\" viewBox=\"0 0 " << width << " " << height << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<text x=\"" << width / 2 << "\" y=\"24\" text-anchor=\"middle\" font-size=\"16\">" << Escaped(title)
-      << "</text>\n";
+      << "<text x=\"" << width / 2 << "\" y=\"24\" text-anchor=\"middle\" font-size=\"16\">"
+      << sysinfo::MarkupEscape(title) << "</text>\n";
   // Axes, ticks and grid.
   svg << "<g stroke=\"#888\" fill=\"none\"><rect x=\"" << left << "\" y=\"" << top << "\" width=\""
       << right - left << "\" height=\"" << bottom - top << "\"/></g>\n";
@@ -441,7 +419,7 @@ std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, co
     svg << "<line class=\"cache\" x1=\"" << F(x(mark.kbytes)) << "\" y1=\"" << top << "\" x2=\""
         << F(x(mark.kbytes)) << "\" y2=\"" << bottom << "\" stroke=\"#999\" stroke-dasharray=\"4 3\"/>\n"
         << "<text x=\"" << F(x(mark.kbytes) + 4) << "\" y=\"" << top + 14 << "\" fill=\"#555\">"
-        << Escaped(mark.label) << " " << BlockSizeText(mark.kbytes) << "</text>\n";
+        << sysinfo::MarkupEscape(mark.label) << " " << BlockSizeText(mark.kbytes) << "</text>\n";
   }
   // The three lines.
   struct Series {
@@ -475,7 +453,8 @@ std::string CurveSvg(const Curve& curve, const std::vector<CacheMark>& marks, co
   svg << "<text x=\"" << left << "\" y=\"" << bottom + 88 << "\" fill=\"#555\">" << kCurveScalingNote
       << "</text>\n";
   if (!allCoreLine.empty())
-    svg << "<text x=\"" << left << "\" y=\"" << height - 14 << "\">" << Escaped(allCoreLine) << "</text>\n";
+    svg << "<text x=\"" << left << "\" y=\"" << height - 14 << "\">" << sysinfo::MarkupEscape(allCoreLine)
+        << "</text>\n";
   svg << "</svg>\n";
   return svg.str();
 }

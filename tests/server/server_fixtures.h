@@ -114,41 +114,6 @@ inline Answer Get(int port, const std::string& target) {
   return res ? Answer{res->status, res->body} : Answer{};
 }
 
-// Sends bytes as they stand on a fresh connection and returns the first answer: its head and as
-// much body as its Content-Length says (the connection stays open; a half-closed peer may be
-// hung up on without an answer).
-inline std::string RawExchange(int port, const std::string& bytes) {
-  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval limit{10, 0};
-  ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  std::string reply;
-  if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    for (size_t sent = 0; sent < bytes.size();) {
-      const ssize_t n = ::send(sock, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<size_t>(n);
-    }
-    char buf[4096];
-    for (;;) {
-      const size_t headEnd = reply.find("\r\n\r\n");
-      if (headEnd != std::string::npos) {
-        const size_t at = reply.find("Content-Length: ");
-        const size_t length = at < headEnd ? std::stoul(reply.substr(at + 16)) : 0;
-        if (reply.size() >= headEnd + 4 + length) break;
-      }
-      const ssize_t n = ::recv(sock, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      reply.append(buf, static_cast<size_t>(n));
-    }
-  }
-  ::close(sock);
-  return reply;
-}
-
 inline std::string FreshFolder(const std::string& tag) {
   std::random_device rd;
   auto dir = std::filesystem::temp_directory_path() /

@@ -10,40 +10,15 @@
 #include <vector>
 
 #include "server_fixtures.h"
+#include "tests/support/loopback.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using loopback::Connect;
+using loopback::SendAll;
 
 namespace {
-
-int Connect(int port, const char* from = nullptr) {
-  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (from) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &local.sin_addr);
-    ::bind(sock, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  }
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(sock);
-    return -1;
-  }
-  return sock;
-}
-
-bool SendAll(int sock, const std::string& bytes) {
-  for (size_t sent = 0; sent < bytes.size();) {
-    const ssize_t n = ::send(sock, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Reads until the server hangs up or the limit passes. True when it hung up; what it said goes to reply.
 bool HungUpWithin(int sock, std::chrono::milliseconds limit, std::string* reply = nullptr) {
@@ -166,7 +141,7 @@ TEST_F(HostileTest, OversizedHeadsAreRefusedWithBoundedMemory) {
   {
     std::string head = "GET /version.php HTTP/1.1\r\nHost: x\r\n";
     for (int i = 0; i < 100; ++i) head += "X-" + std::to_string(i) + ": b\r\n";
-    const std::string reply = RawExchange(port(), head + "\r\n");
+    const std::string reply = loopback::Exchange(port(), head + "\r\n");
     EXPECT_EQ(reply.rfind("HTTP/1.1 431", 0), 0u) << reply;
   }
   EXPECT_TRUE(StillServes());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "server_fixtures.h"
+#include "tests/support/loopback.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
@@ -170,16 +171,16 @@ TEST_F(ServerTest, BadInputIsRefusedWithNothingStored) {
     EXPECT_EQ(FilesIn(data_ + "/pictures"), 0u) << c.what;
   }
   // A body of unstated length is refused before it is read: the answer comes after the head alone.
-  const std::string reply = RawExchange(port(),
-                                        "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                                        "Transfer-Encoding: chunked\r\nContent-Type: " +
-                                            mp + "\r\n\r\n");
+  const std::string reply = loopback::Exchange(port(),
+                                               "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                               "Transfer-Encoding: chunked\r\nContent-Type: " +
+                                                   mp + "\r\n\r\n");
   EXPECT_EQ(reply.rfind("HTTP/1.1 411", 0), 0u) << reply;
   // So is a declared body over the limit: the answer comes before any byte of it is sent.
-  const std::string tooLong = RawExchange(port(),
-                                          "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                                          "Content-Length: 3145728\r\nContent-Type: " +
-                                              mp + "\r\n\r\n");
+  const std::string tooLong = loopback::Exchange(port(),
+                                                 "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                                 "Content-Length: 3145728\r\nContent-Type: " +
+                                                     mp + "\r\n\r\n");
   EXPECT_EQ(tooLong.rfind("HTTP/1.1 413", 0), 0u) << tooLong;
   EXPECT_EQ(store().ResultCount(), 0u);
   // Nothing outside the data folder was written either.

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "server_fixtures.h"
+#include "tests/support/loopback.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
@@ -22,47 +23,9 @@ namespace {
 
 constexpr const char* kNginx = "/usr/sbin/nginx";
 
-int FreePort() {
-  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(sock);
-  return ntohs(addr.sin_port);
-}
-
 // One request from a chosen loopback address, Connection: close; the whole reply.
 std::string Exchange(int port, const char* from, const std::string& request) {
-  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  inet_pton(AF_INET, from, &local.sin_addr);
-  ::bind(sock, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    for (size_t sent = 0; sent < request.size();) {
-      const ssize_t n = ::send(sock, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<size_t>(n);
-    }
-    char buf[4096];
-    for (;;) {
-      pollfd p{sock, POLLIN, 0};
-      if (::poll(&p, 1, 10000) <= 0) break;
-      const ssize_t n = ::recv(sock, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      reply.append(buf, static_cast<size_t>(n));
-    }
-  }
-  ::close(sock);
-  return reply;
+  return loopback::Exchange(port, request, loopback::ReadUntil::HangUp, from);
 }
 
 std::string Post(int port, const char* from, const std::string& path, const std::string& bytes,
@@ -98,7 +61,7 @@ class BehindNginx : public ::testing::Test {
     // The shipped site, moved onto loopback ports of this test.
     std::string site = ReadAll(QUORVEX_NGINX_SITE);
     ASSERT_NE(site.find("listen 80;"), std::string::npos);
-    port_ = FreePort();
+    port_ = loopback::FreePort();
     site = std::regex_replace(site, std::regex("listen \\[::\\]:80;"), "");
     site =
         std::regex_replace(site, std::regex("listen 80;"), "listen 127.0.0.1:" + std::to_string(port_) + ";");

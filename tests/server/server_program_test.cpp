@@ -12,6 +12,7 @@
 #include "online/upload.h"
 #include "online/window_shot.h"
 #include "server_fixtures.h"
+#include "tests/support/sample_record.h"
 #include "ui/compare.h"
 #include "ui/compare_model.h"
 
@@ -41,25 +42,6 @@ class ProgramAgainstServer : public ::testing::Test {
     fs::remove_all(data_);
   }
 
-  static core::RecordInputs Inputs() {
-    core::RecordInputs in;
-    in.panels.osp = "MS Windows 10 Pro ";
-    in.panels.cpup = "Intel Core i7-8700K";
-    in.panels.cpucores = "12";
-    in.panels.cpuclockp = "4389 MHz";
-    in.panels.ramp = "16 GB - DDR4 - 3201 MHz - Dual Channel";
-    in.panels.ramtimip = "16-18-18-36-560-2T (TRCD-TRP-TRAS-TRFC-CR)";
-    in.panels.mainbp = "Asus - Prime Z370-a - Rev 1.xx";
-    in.readCaption = "READ  13847  MByte/s";
-    in.writeCaption = "WRITE  7955  MByte/s";
-    in.copyCaption = "COPY  9381  MByte/s";
-    in.latencyCaption = "LATENCY  65.5  ns";
-    in.scoreCaption = "10.39 ";
-    in.idHash = "0123456789ABCDEF0123456789ABCDEF";
-    in.version = "3.0.24.109";
-    return in;
-  }
-
   static QApplication* app_;
   std::string data_, base_;
   std::unique_ptr<RunningService> service_;
@@ -80,7 +62,7 @@ TEST_F(ProgramAgainstServer, UploadStoresRecordAndPictureLinked) {
   };
   steps.writeRecord = [](const std::string& path, std::string* error) {
     return core::WriteResultRecord(
-        path, Inputs(), [] { return std::string("DE"); }, error);
+        path, sample::RecordInputs(), [] { return std::string("DE"); }, error);
   };
   const online::SubmissionOutcome outcome = online::SubmitScore(steps);
   EXPECT_TRUE(outcome.done) << outcome.message;

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback.h"
+
 namespace testing_http {
 
 class Recorder {
@@ -120,16 +122,6 @@ class Recorder {
 };
 
 // A port on 127.0.0.1 where nothing listens.
-inline int DeadPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
+inline int DeadPort() { return loopback::FreePort(); }
 
 }  // namespace testing_http

@@ -16,6 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"
 #include "sysinfo/text.h"
+#include "tests/support/sample_record.h"
 #include "tests/upload/qt_app.h"
 #include "tests/upload/recorder.h"
 
@@ -53,23 +54,6 @@ std::vector<std::string> DataFields(const std::string& record) {
   return fields;
 }
 
-core::RecordInputs SampleInputs() {
-  core::RecordInputs in;
-  in.panels.osp = "Debian GNU/Linux 12";
-  in.panels.cpup = "Test Processor";
-  in.panels.cpucores = "2";
-  in.panels.cpuclockp = "3000 MHz";
-  in.panels.ramp = "16384 MB - DDR4 - 1600 MHz - Dual Channel";
-  in.readCaption = "READ  13847  MByte/s";
-  in.writeCaption = "WRITE  7955  MByte/s";
-  in.copyCaption = "COPY  9381  MByte/s";
-  in.latencyCaption = "LATENCY  65.5  ns";
-  in.scoreCaption = "10.39 ";
-  in.idHash = "0123456789ABCDEF0123456789ABCDEF";
-  in.version = "3.0.24.109";
-  return in;
-}
-
 class UploadTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -101,7 +85,7 @@ class UploadTest : public ::testing::Test {
     };
     steps.writeRecord = [this](const std::string& path, std::string* error) {
       const bool ok = core::WriteResultRecord(
-          path, SampleInputs(), [] { return online::LookupCountryCode(); }, error);
+          path, sample::RecordInputs(), [] { return online::LookupCountryCode(); }, error);
       platform::ReadWholeFile(path, &recordBytes);
       return ok;
     };
