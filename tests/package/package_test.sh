@@ -37,6 +37,12 @@ for f in usr/bin/quorvex usr/bin/quorvex-cli usr/bin/quorvex-server \
          usr/share/quorvex-server/deploy/nginx-quorvex.conf; do
   [ -e "$root/$f" ] || fail "$f is not in the packages"
 done
+# The shipped unit starts the program the server package installs, and points at its README.
+unit=$root/usr/share/quorvex-server/deploy/quorvex-server.service
+exec_path=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit")
+[ -x "$root$exec_path" ] || fail "the unit starts $exec_path, which the package does not install"
+doc_path=$(sed -n 's|^Documentation=file://||p' "$unit")
+[ -f "$root$doc_path" ] || fail "the unit's documentation $doc_path is not in the package"
 # Stripping must keep the version the About window and the upload read.
 for exe in quorvex quorvex-cli quorvex-server; do
   sections=$(readelf -S "$root/usr/bin/$exe")
