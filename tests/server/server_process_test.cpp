@@ -18,6 +18,7 @@
 
 #include "server/store.h"
 #include "server_fixtures.h"
+#include "tests/support/loopback.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
@@ -37,33 +38,45 @@ std::string ReadAll(const std::string& path) {
   return s.str();
 }
 
-}  // namespace
+// The executable on a free port with its log in a file; the port read from its first line.
+struct Spawned {
+  pid_t pid = 0;
+  int port = 0;
+  std::string log;
+};
 
-TEST(ServerProcess, ServesUntilSigtermThenStopsCleanly) {
-  const std::string data = FreshFolder("process");
-  const std::string log = data + "/server.log";
+Spawned SpawnServer(const std::string& data) {
+  Spawned s;
+  s.log = data + "/server.log";
   const std::string exe = QUORVEX_SERVER_EXE;
-  // "port 0" lets the kernel pick; the server says which in its first line.
   std::vector<std::string> args = {exe, "--listen", "127.0.0.1:0", "--data", data + "/store"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_addopen(&actions, 2, s.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (posix_spawn(&s.pid, exe.c_str(), &actions, nullptr, argv.data(), environ) != 0) s.pid = 0;
   posix_spawn_file_actions_destroy(&actions);
-
-  int port = 0;
-  for (int i = 0; i < 500 && port == 0; ++i) {
-    const std::string text = ReadAll(log);
+  for (int i = 0; s.pid && i < 500 && s.port == 0; ++i) {
+    const std::string text = ReadAll(s.log);
     const size_t at = text.find("listening on 127.0.0.1:");
     if (at != std::string::npos && text.find(',', at) != std::string::npos)
-      port = std::atoi(text.c_str() + at + 23);
+      s.port = std::atoi(text.c_str() + at + 23);
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  return s;
+}
+
+}  // namespace
+
+TEST(ServerProcess, ServesUntilSigtermThenStopsCleanly) {
+  const std::string data = FreshFolder("process");
+  const Spawned server = SpawnServer(data);
+  const pid_t pid = server.pid;
+  const int port = server.port;
+  const std::string& log = server.log;
   ASSERT_GT(port, 0) << ReadAll(log);
 
   EXPECT_EQ(Get(port, "/version.php").body, "3.0.24.109");
@@ -77,12 +90,8 @@ TEST(ServerProcess, ServesUntilSigtermThenStopsCleanly) {
       "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
       "boundary=" +
       Boundary() + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const int sock = loopback::Connect(port);
+  ASSERT_GE(sock, 0);
   const std::string first = head + body.substr(0, body.size() / 2), rest = body.substr(body.size() / 2);
   ASSERT_EQ(write(sock, first.data(), first.size()), static_cast<ssize_t>(first.size()));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -150,50 +159,6 @@ TEST(ServerProcess, RefusesBadOptionsAndANewerDatabase) {
 
 namespace {
 
-// The executable on a free port with its log in a file; the port read from its first line.
-struct Spawned {
-  pid_t pid = 0;
-  int port = 0;
-  std::string log;
-};
-
-Spawned SpawnServer(const std::string& data) {
-  Spawned s;
-  s.log = data + "/server.log";
-  const std::string exe = QUORVEX_SERVER_EXE;
-  std::vector<std::string> args = {exe, "--listen", "127.0.0.1:0", "--data", data + "/store"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, s.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (posix_spawn(&s.pid, exe.c_str(), &actions, nullptr, argv.data(), environ) != 0) s.pid = 0;
-  posix_spawn_file_actions_destroy(&actions);
-  for (int i = 0; s.pid && i < 500 && s.port == 0; ++i) {
-    const std::string text = ReadAll(s.log);
-    const size_t at = text.find("listening on 127.0.0.1:");
-    if (at != std::string::npos && text.find(',', at) != std::string::npos)
-      s.port = std::atoi(text.c_str() + at + 23);
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return s;
-}
-
-int ConnectTo(int port) {
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(sock);
-    return -1;
-  }
-  return sock;
-}
-
 // Waits for the process to end, at most limit; its wait status, or -1 when it is still running.
 int WaitAtMost(pid_t pid, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
@@ -207,7 +172,7 @@ int WaitAtMost(pid_t pid, std::chrono::milliseconds limit) {
 
 // An upload whose head has arrived and whose body never comes.
 int StalledUpload(int port) {
-  const int sock = ConnectTo(port);
+  const int sock = loopback::Connect(port);
   const std::string head =
       "POST /upload/upload_new.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
       "boundary=b\r\nContent-Length: 100000\r\n\r\n--b\r\n";
@@ -221,7 +186,7 @@ TEST(ServerProcess, SigtermStopsAcceptingAtOnceAndDrainsForAFewSecondsAtMost) {
   const std::string data = FreshFolder("drain");
   Spawned s = SpawnServer(data);
   ASSERT_GT(s.port, 0) << ReadAll(s.log);
-  const int idle = ConnectTo(s.port);  // a keep-alive connection with nothing under way
+  const int idle = loopback::Connect(s.port);  // a keep-alive connection with nothing under way
   const int stalled = StalledUpload(s.port);
   ASSERT_GE(stalled, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -229,7 +194,7 @@ TEST(ServerProcess, SigtermStopsAcceptingAtOnceAndDrainsForAFewSecondsAtMost) {
   // New connections are refused well before the drain ends.
   bool refused = false;
   for (int i = 0; i < 50 && !refused; ++i) {
-    const int probe = ConnectTo(s.port);
+    const int probe = loopback::Connect(s.port);
     refused = probe < 0;
     if (probe >= 0) close(probe);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
