@@ -82,7 +82,29 @@ CpuidFacts LiveCpuid() {
     CacheLeaf(4, &f);
   else if (maxExt >= 0x8000001D)
     CacheLeaf(0x8000001D, &f);
+  if (f.caches.empty() && f.vendor != "GenuineIntel" && maxExt >= 0x80000006) {
+    // Some hypervisors leave the topology leaf empty but still answer the older ones.
+    unsigned l1a, l1b, l1c, l1d, l2a, l2b, l2c, l2d;
+    __cpuid(0x80000005, l1a, l1b, l1c, l1d);
+    __cpuid(0x80000006, l2a, l2b, l2c, l2d);
+    // Logical processors per package (leaf 1) over cores per package (0x80000008), when told.
+    int threadsPerCore = 1, allThreads = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) && ((d >> 28) & 1)) allThreads = static_cast<int>((b >> 16) & 0xFF);
+    if (allThreads > 0 && maxExt >= 0x80000008) {
+      __cpuid(0x80000008, a, b, c, d);
+      const int cores = static_cast<int>(c & 0xFF) + 1;
+      if (allThreads % cores == 0) threadsPerCore = allThreads / cores;
+    }
+    f.caches = AmdLegacyCaches(l1c, l1d, l2c, l2d, threadsPerCore, allThreads);
+  }
   return f;
+}
+
+// Ways as leaf 0x80000006 encodes them; 0 when not told (0x9 sends the reader to 0x8000001D, 0xF
+// is fully associative).
+int AmdL2L3Ways(uint32_t code) {
+  static constexpr int kWays[16] = {0, 1, 2, 3, 4, 6, 8, 0, 16, 0, 32, 48, 64, 96, 128, 0};
+  return kWays[code & 0xF];
 }
 
 // <root>/.cpuid: "key=value" lines standing in for the processor's answers in a fixture tree.
@@ -283,6 +305,36 @@ std::string HypervisorName(const std::string& signature) {
   const std::string s = Trim(signature);
   const auto it = names.find(s);
   return it != names.end() ? it->second : s;
+}
+
+std::vector<CacheFacts> AmdLegacyCaches(uint32_t l1Ecx, uint32_t l1Edx, uint32_t l2Ecx, uint32_t l2Edx,
+                                        int threadsPerCore, int allThreads) {
+  std::vector<CacheFacts> out;
+  auto add = [&](int level, const char* type, uint64_t kbytes, int ways, uint32_t reg, int sharing) {
+    if (kbytes == 0) return;  // absent or disabled
+    CacheFacts c;
+    c.level = level;
+    c.type = type;
+    c.sizeKBytes = kbytes;
+    c.ways = ways;
+    c.lineSize = static_cast<int>(reg & 0xFF);
+    c.instances = std::max(1, sharing);
+    out.push_back(c);
+  };
+  // L1: size in KBytes in bits 31-24, ways in 23-16 (0xFF fully associative), line in 7-0.
+  auto l1Ways = [](uint32_t reg) {
+    const int ways = static_cast<int>((reg >> 16) & 0xFF);
+    return ways == 0xFF ? 0 : ways;
+  };
+  add(1, "Data", l1Ecx >> 24, l1Ways(l1Ecx), l1Ecx, threadsPerCore);
+  add(1, "Instruction", l1Edx >> 24, l1Ways(l1Edx), l1Edx, threadsPerCore);
+  // L2: KBytes in bits 31-16; L3: 512 KByte units in bits 31-18; ways coded in 15-12 of both.
+  if (((l2Ecx >> 12) & 0xF) != 0)
+    add(2, "Unified", l2Ecx >> 16, AmdL2L3Ways(l2Ecx >> 12), l2Ecx, threadsPerCore);
+  if (((l2Edx >> 12) & 0xF) != 0)
+    add(3, "Unified", uint64_t{l2Edx >> 18} * 512, AmdL2L3Ways(l2Edx >> 12), l2Edx,
+        allThreads > 0 ? allThreads : 4096);  // one per package; unknown: one in all
+  return out;
 }
 
 std::string CacheText(const CacheFacts& c) {

@@ -35,6 +35,13 @@ struct CpuFacts {
 // itself when the root is live. The clock is measured only on the live machine.
 CpuFacts ProbeCpu(const Root& root, const Deadline& deadline);
 
+// Caches from AMD's older leaves 0x80000005 (L1: ECX data, EDX instruction) and 0x80000006 (ECX L2,
+// EDX L3), for processors and hypervisors that answer leaf 0x8000001D with nothing. instances holds
+// the logical processors sharing each cache, as the deterministic leaves give it: threadsPerCore
+// for L1 and L2, every thread (allThreads) for L3.
+std::vector<CacheFacts> AmdLegacyCaches(uint32_t l1Ecx, uint32_t l1Edx, uint32_t l2Ecx, uint32_t l2Edx,
+                                        int threadsPerCore, int allThreads);
+
 // "2 x 1 MBytes, 16-way set associative, 64-byte line size".
 std::string CacheText(const CacheFacts& cache);
 // The hypervisor's usual name for a CPUID signature ("KVMKVMKVM" -> "KVM").

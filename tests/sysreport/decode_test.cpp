@@ -161,3 +161,28 @@ TEST(Caches, HybridProcessorListsEachCoreKindsCacheApart) {
 }
 
 }  // namespace
+
+// A hypervisor that answers leaf 0x8000001D with zeros still answers the older AMD leaves; these
+// are the registers of such a guest (48 KB L1 data, 32 KB L1 instruction, 1 MB L2, 508 MB L3
+// whose ways are left to the empty leaf).
+TEST(Caches, OlderAmdLeavesGiveTheCachesWhenTheTopologyLeafIsEmpty) {
+  const auto caches = sysreport::AmdLegacyCaches(0x300c0140, 0x20080140, 0x04006140, 0x0fe09140, 1, 2);
+  ASSERT_EQ(caches.size(), 4u);
+  EXPECT_EQ(sysreport::CacheText(caches[0]), "48 KBytes, 12-way set associative, 64-byte line size");
+  EXPECT_EQ(caches[0].type, "Data");
+  EXPECT_EQ(sysreport::CacheText(caches[1]), "32 KBytes, 8-way set associative, 64-byte line size");
+  EXPECT_EQ(caches[1].type, "Instruction");
+  EXPECT_EQ(caches[2].level, 2);
+  EXPECT_EQ(sysreport::CacheText(caches[2]), "1 MBytes, 8-way set associative, 64-byte line size");
+  EXPECT_EQ(caches[3].level, 3);
+  EXPECT_EQ(caches[3].sizeKBytes, 1016u * 512);
+  EXPECT_EQ(caches[3].ways, 0);
+  EXPECT_EQ(caches[3].instances, 2);  // shared by both threads
+
+  // A level the processor does not have (ways code 0) or a zero size is left out; 0xFF ways in L1
+  // means fully associative, which the text does not spell out.
+  const auto few = sysreport::AmdLegacyCaches(0x40FF0140, 0, 0x02000140, 0, 2, 0);
+  ASSERT_EQ(few.size(), 1u);
+  EXPECT_EQ(few[0].ways, 0);
+  EXPECT_EQ(few[0].instances, 2);
+}
