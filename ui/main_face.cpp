@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <cmath>
+#include <iterator>
 #include <numbers>
 
 #include "online/window_shot.h"
@@ -306,48 +307,20 @@ void MainFace::FitBarWidth(core::BarId id) {
 }
 
 GradientBar* MainFace::BarOf(core::BarId id) const {
-  switch (id) {
-    case core::BarId::Read:
-      return bread;
-    case core::BarId::Write:
-      return bwrite;
-    case core::BarId::Copy:
-      return bcopy;
-    case core::BarId::Latency:
-      return blaten;
-  }
-  return bread;
-}
-
-QCheckBox* MainFace::BoxOf(core::Control control) const {
-  switch (control) {
-    case core::Control::ReadBox:
-      return CheckBox1;
-    case core::Control::WriteBox:
-      return CheckBox2;
-    case core::Control::CopyBox:
-      return CheckBox3;
-    case core::Control::LatencyBox:
-      return CheckBox4;
-    case core::Control::LogBox:
-      return CheckBox5;
-    default:
-      return nullptr;
-  }
+  GradientBar* const bars[] = {bread, bwrite, bcopy, blaten};
+  return bars[static_cast<int>(id)];
 }
 
 QWidget* MainFace::ControlOf(core::Control control) const {
-  if (QCheckBox* box = BoxOf(control)) return box;
-  switch (control) {
-    case core::Control::Start:
-      return button7;
-    case core::Control::Upload:
-      return upload;
-    case core::Control::Compare:
-      return gauge;
-    default:
-      return buttonbar;
-  }
+  // In the order of core::Control.
+  QWidget* const controls[] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5,
+                               button7,   upload,    gauge,     buttonbar};
+  static_assert(std::size(controls) == core::kControlCount);
+  return controls[static_cast<int>(control)];
+}
+
+QCheckBox* MainFace::BoxOf(core::Control control) const {
+  return qobject_cast<QCheckBox*>(ControlOf(control));
 }
 
 void MainFace::RenderPanels(const sysinfo::PanelTexts& panels) {

@@ -130,19 +130,11 @@ void RunSequence::bbwriteClick() { RunBandwidth(kWrite); }
 void RunSequence::bbcopyClick() { RunBandwidth(kCopy); }
 
 void RunSequence::RunTest(BarId id) {
-  switch (id) {
-    case BarId::Read:
-      bbreadClick();
-      break;
-    case BarId::Write:
-      bbwriteClick();
-      break;
-    case BarId::Copy:
-      bbcopyClick();
-      break;
-    case BarId::Latency:
-      bblatenClick();
-      break;
+  static const BandwidthTest* const kBandwidth[] = {&kRead, &kWrite, &kCopy};
+  if (id == BarId::Latency) {
+    bblatenClick();
+  } else {
+    RunBandwidth(*kBandwidth[static_cast<int>(id)]);
   }
 }
 

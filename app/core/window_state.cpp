@@ -14,17 +14,8 @@ void BarValue::SetMax(int value) {
 void BarValue::SetPosition(int value) { position = std::clamp(value, 0, max); }
 
 const char* BarName(BarId id) {
-  switch (id) {
-    case BarId::Read:
-      return "READ";
-    case BarId::Write:
-      return "WRITE";
-    case BarId::Copy:
-      return "COPY";
-    case BarId::Latency:
-      return "LATENCY";
-  }
-  return "";
+  static const char* const kNames[] = {"READ", "WRITE", "COPY", "LATENCY"};
+  return kNames[static_cast<int>(id)];
 }
 
 std::string ResultCaption(BarId id, const std::string& value) {

@@ -153,20 +153,13 @@ void TForm1::Button7Click() {
   CloseIfAsked();
 }
 
-void TForm1::bbreadClick() {
-  run_->bbreadClick();
-  CloseIfAsked();
-}
-void TForm1::bbwriteClick() {
-  run_->bbwriteClick();
-  CloseIfAsked();
-}
-void TForm1::bbcopyClick() {
-  run_->bbcopyClick();
-  CloseIfAsked();
-}
-void TForm1::bblatenClick() {
-  run_->bblatenClick();
+void TForm1::bbreadClick() { RunOneTest(core::BarId::Read); }
+void TForm1::bbwriteClick() { RunOneTest(core::BarId::Write); }
+void TForm1::bbcopyClick() { RunOneTest(core::BarId::Copy); }
+void TForm1::bblatenClick() { RunOneTest(core::BarId::Latency); }
+
+void TForm1::RunOneTest(core::BarId id) {
+  run_->RunTest(id);
   CloseIfAsked();
 }
 

@@ -95,6 +95,8 @@ class TForm1 : public ui::MainFace, private core::BenchView {
 
  private:
   void BuildControls();
+  // One test as its hidden button runs it.
+  void RunOneTest(core::BarId id);
 
   // core::BenchView
   void FitBarWidth(core::BarId id) override;
