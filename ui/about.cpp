@@ -41,18 +41,6 @@ void ShadowLabel::paintEvent(QPaintEvent*) {
   p.drawText(r, int(alignment()), text());
 }
 
-LinkLabel::LinkLabel(QWidget* parent) : QLabel(parent) {
-  setCursor(Qt::PointingHandCursor);
-  QPalette pal = palette();
-  pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
-  setPalette(pal);
-}
-
-void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
-  QLabel::mouseReleaseEvent(event);
-}
-
 std::string ProgramWebSite() { return online::JoinUrl(online::ServerBase(), "/"); }
 
 Tfabout::Tfabout(const std::string& applicationTitle, QWidget* parent, const std::string& programPath)

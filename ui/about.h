@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <string>
 
+#include "ui/link_label.h"
+
 namespace ui {
 
 class GearLogo;
@@ -19,19 +21,6 @@ class ShadowLabel : public QLabel {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-};
-
-// A label that looks and acts like a web link.
-class LinkLabel : public QLabel {
-  Q_OBJECT
- public:
-  explicit LinkLabel(QWidget* parent = nullptr);
-
- signals:
-  void clicked();
-
- protected:
-  void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
 // The program's web site: the results page of the program's web server.

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "app/cli/commands.h"
+#include "app/cli/terminal_view.h"
+#include "app/core/gathering.h"
 #include "app/core/numeric.h"
 #include "app/core/record.h"
 #include "app/core/score.h"
+#include "app/core/window_state.h"
 #include "online/http_client.h"
 #include "platform/file_io.h"
 #include "sysinfo/runner.h"
@@ -142,28 +145,31 @@ int Compare(const std::vector<std::string>& args) {
 
   ui::CompareInputs in;
   if (!o.type || !o.channels || !o.clock) {
-    const std::vector<std::string> report = sysinfo::RunReportTool(&error);
-    if (report.empty() && !error.empty()) std::fprintf(stderr, "quorvex-cli compare: %s\n", error.c_str());
-    sysinfo::SystemSpec spec;
-    spec.lines = sysinfo::ConvertReport(report);
-    in.memoryType = sysinfo::SpecValue(spec, "CHIP_MEMORY_TYPE");
-    in.channels = sysinfo::SpecValue(spec, "CHIP_CHANNELS");
-    in.memoryClock = sysinfo::MemoryClock(spec);
+    // The same gathering as the window's start-up, processor load included.
+    core::WindowState state;
+    TerminalView view(state);
+    sysinfo::LoadWorkers workers;
+    const core::MachineFacts facts = core::Button2Click(state, view, core::RealGatheringSteps(view, workers));
+    in.memoryType = sysinfo::SpecValue(facts.spec, "CHIP_MEMORY_TYPE");
+    in.channels = sysinfo::SpecValue(facts.spec, "CHIP_CHANNELS");
+    in.memoryClock = facts.memoryClock;
   }
   if (o.type) in.memoryType = *o.type;
   if (o.channels) in.channels = *o.channels;
   if (o.clock) in.memoryClock = *o.clock;
 
   // The captions the window would show, so the dials read them the same way.
-  in.scoreCaption = core::kNoScore;
-  in.latencyCaption = "LATENCY";
+  const core::WindowState opening;
+  in.scoreCaption = opening.ScoreCaption();
+  in.latencyCaption = opening.Bar(core::BarId::Latency).caption;
   if (!o.score || !o.latency) {
     const std::string log = o.log ? *o.log : core::LogFilePath();
     error.clear();
     const std::vector<std::string> record = LastLoggedRecord(log, &error);
     if (!record.empty()) {
-      if (record[15] != core::kNoScore) in.scoreCaption = record[15] + " ";
-      if (core::NumericText(record[14]) != "0") in.latencyCaption = "LATENCY  " + record[14] + "  ns";
+      if (record[15] != core::kNoScore) in.scoreCaption = core::ScoreCaptionOf(record[15]);
+      if (core::NumericText(record[14]) != "0")
+        in.latencyCaption = core::ResultCaption(core::BarId::Latency, record[14]);
     } else if (!o.score) {
       std::fprintf(stderr,
                    "quorvex-cli compare: no logged run to compare (%s); log one with `quorvex-cli run --log`"
@@ -171,9 +177,12 @@ int Compare(const std::vector<std::string>& args) {
                    error.c_str());
     }
   }
-  if (o.score) in.scoreCaption = core::FixedText(*o.score, 2) + " ";
-  if (o.latency)
-    in.latencyCaption = *o.latency > 0 ? "LATENCY  " + core::FixedText(*o.latency, 1) + "  ns" : "LATENCY";
+  if (o.score) in.scoreCaption = core::ScoreCaptionOf(core::FixedText(*o.score, 2));
+  if (o.latency) {
+    in.latencyCaption = *o.latency > 0
+                            ? core::ResultCaption(core::BarId::Latency, core::FixedText(*o.latency, 1))
+                            : opening.Bar(core::BarId::Latency).caption;
+  }
 
   const std::string stop = ui::ComparePrecheck(in.scoreCaption, in.memoryType, in.channels, in.memoryClock);
   if (!stop.empty()) {

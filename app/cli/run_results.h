@@ -1,24 +1,17 @@
-// What `quorvex-cli run` leaves behind for the steps after it (the upload renders the main window
-// offscreen from it).
+// What `quorvex-cli run` leaves behind for the steps after it (the upload renders the main
+// window's face offscreen from it).
 #pragma once
-
-#include <string>
-#include <vector>
 
 #include "app/core/gathering.h"
 #include "app/core/run_sequence.h"
-#include "sysinfo/panels.h"
+#include "app/core/window_state.h"
 
 namespace cli {
 
 struct TerminalRun {
   core::MachineFacts facts;
-  sysinfo::PanelTexts panels;
-  std::vector<core::BarValue> bars;  // in the order of core::BarId
-  std::string score;                 // as acLabel3 shows it ("--.--" or "10.39 ")
+  core::WindowState state;  // as the window would show it after the run
   core::RunEnvironment environment;
-  int uploadTag = 0;
-  bool uploadAllowed = false;  // the upload button's state after the run
 };
 
 // The last run of this process; nullptr before one has finished.

@@ -1,6 +1,6 @@
 // quorvex-cli run --upload: the window's score upload after a terminal run. The option is the
-// consent, so there is no confirmation; the picture is the main window rendered offscreen with the
-// run's results.
+// consent, so there is no confirmation; the picture is the main window's face rendered offscreen
+// from the run's model.
 #include "online/upload.h"
 
 #include <QApplication>
@@ -11,11 +11,9 @@
 #include "app/cli/commands.h"
 #include "app/cli/offscreen_app.h"
 #include "app/cli/run_results.h"
-#include "app/core/record.h"
-#include "app/window/form1.h"
 #include "online/http_client.h"
-#include "online/window_shot.h"
-#include "sysinfo/system_spec.h"
+#include "ui/main_face.h"
+#include "ui/main_session.h"
 
 namespace cli {
 
@@ -25,40 +23,23 @@ int UploadAfterRun(const std::vector<std::string>&) {
     std::fprintf(stderr, "quorvex-cli: no finished run to upload\n");
     return 2;
   }
-  if (!run->uploadAllowed) {
+  if (!run->state.Enabled(core::Control::Upload)) {
     // The window would have left its upload button disabled after this run.
     std::fprintf(stderr, "%s: the upload is not available for this run (the system summary is incomplete)\n",
                  online::kUploadTitle);
     return 1;
   }
   OffscreenApplication();
-  window::FormOptions options;
-  options.startUp = false;
-  options.show = false;
-  TForm1 form(options);
-  form.ShowResults(run->facts, run->panels, run->bars, run->score);
-  form.Environment() = run->environment;
-
-  online::UploadFacts facts;
-  facts.memoryType = sysinfo::SpecValue(form.Spec(), "CHIP_MEMORY_TYPE");
-  facts.channels = sysinfo::SpecValue(form.Spec(), "CHIP_CHANNELS");
-  facts.memoryClock = form.MemoryClock();
-  facts.scoreCaption = form.ScoreText();
-  facts.applicationTitle = form.ApplicationTitle();
+  ui::MainFace face;
+  face.ShowVersion(run->environment.versionText);
+  face.Render(run->state);
+  const online::UploadFacts facts = ui::MainUploadFacts(run->state, run->facts);
 
   online::UploadDialogs dialogs;  // no confirmation: --upload is the consent
   std::string told;
   dialogs.inform = [&told](const std::string& text, bool) { told = text; };
 
-  online::SubmissionSteps steps;
-  steps.saveWindowShot = [&form](const std::string& path, std::string* error) {
-    return online::SaveWindowShot(&form, path, error);
-  };
-  steps.writeRecord = [&form](const std::string& path, std::string* error) {
-    const auto& lookup = form.Environment().countryLookup;
-    return core::WriteResultRecord(
-        path, form.CurrentRecordInputs(), lookup ? lookup : [] { return std::string("--"); }, error);
-  };
+  const online::SubmissionSteps steps = ui::MainSubmissionSteps(&face, run->state, run->environment);
 
   const std::string stop =
       online::UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);

@@ -15,20 +15,18 @@ GatheringSteps RealGatheringSteps(BenchView& view, sysinfo::LoadWorkers& workers
   return steps;
 }
 
-MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps) {
+MachineFacts Button2Click(WindowState& state, BenchView& view, const GatheringSteps& steps) {
   MachineFacts facts;
   facts.memoryClock = 0;
-  for (Panel p : {Panel::osp, Panel::cpup, Panel::ramp, Panel::ramtimip, Panel::ramp1, Panel::ramp2,
-                  Panel::ramp3, Panel::ramp4, Panel::mainbp}) {
-    view.SetPanelText(p, sysinfo::kPanelPlaceholder);
-  }
-  for (Control c :
-       {Control::ButtonBar, Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3,
-        Control::CheckBox4, Control::Upload, Control::Gauge, Control::CheckBox5}) {
-    view.SetEnabled(c, false);
-  }
+  // Every panel waits for the report but the processor's threads and clock, which stay as they are.
+  sysinfo::PanelTexts waiting;
+  waiting.cpucores = state.Panels().cpucores;
+  waiting.cpuclockp = state.Panels().cpuclockp;
+  state.SetPanels(waiting);
+  state.SetEnabled(Control::Buttons, false);
+  LockControls(state);
   view.SetBusyCursor(true);
-  view.SetReportLines({});
+  state.SetReportLines({});
 
   std::string failure;
   try {
@@ -37,7 +35,7 @@ MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps) {
     std::string error;
     if (steps.runReportTool) facts.reportLines = steps.runReportTool(&error);
     if (!error.empty()) failure = error;
-    view.SetReportLines(facts.reportLines);
+    state.SetReportLines(facts.reportLines);
     facts.spec.lines = sysinfo::ConvertReport(facts.reportLines);
   } catch (const std::exception& e) {
     failure = e.what();
@@ -47,27 +45,22 @@ MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps) {
 
   try {
     facts.memoryClock = sysinfo::MemoryClock(facts.spec);
-    ShowPanels(view, sysinfo::ComposePanels(facts.spec, facts.memoryClock));
+    state.SetPanels(sysinfo::ComposePanels(facts.spec, facts.memoryClock));
     facts.machineIdHash = sysinfo::MachineIdHash(facts.spec);
   } catch (const std::exception& e) {
     if (failure.empty()) failure = e.what();
   }
 
-  view.SetEnabled(Control::ButtonBar, true);
+  state.SetEnabled(Control::Buttons, true);
   view.SetBusyCursor(false);
-  for (Control c :
-       {Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3, Control::CheckBox4}) {
-    view.SetEnabled(c, true);
-  }
-  view.SetEnabled(Control::Upload, view.UploadTag() == 0);
-  view.SetEnabled(Control::CheckBox5, true);
-  view.SetEnabled(Control::Gauge, true);
+  UnlockControls(state);
+  state.SetEnabled(Control::Compare, true);
   std::string cache = kUnknownCacheKBytes;
   try {
     cache = LargestCacheKBytes(facts.spec);
   } catch (const std::exception&) {
   }
-  ApplyUploadGate(view, cache);
+  ApplyUploadGate(state, cache);
 
   if (!failure.empty()) {
     view.ShowMessage(kMessageTitleGathering,

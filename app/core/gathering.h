@@ -42,6 +42,6 @@ inline constexpr const char* kMessageTitleGathering = "Quorvex\xC2\xB2 - System 
 
 // Runs the whole gathering; returns the facts. A failure on the way (the report tool could not be
 // written) still composes the panels from what is known, unlocks the window, and is shown once.
-MachineFacts Button2Click(BenchView& view, const GatheringSteps& steps);
+MachineFacts Button2Click(WindowState& state, BenchView& view, const GatheringSteps& steps);
 
 }  // namespace core

@@ -12,16 +12,8 @@
 
 namespace core {
 
-void BarValue::SetMax(int value) {
-  max = std::max(0, value);
-  position = std::min(position, max);
-}
-
-void BarValue::SetPosition(int value) { position = std::clamp(value, 0, max); }
-
 struct RunSequence::BandwidthTest {
   BarId bar;
-  const char* caption;
   int progressMax;
   std::vector<const char*> arguments;
   const char* prefix;
@@ -54,17 +46,17 @@ void AddError(std::vector<std::string>& errors, const std::string& error) {
 
 // The fixed arguments of the three bandwidth tests; they do not depend on the machine.
 static const RunSequence::BandwidthTest kRead{
-    BarId::Read, "READ", 35, {"-b11 -g4 -m64", "-b11 -g4 -m128"}, kReadPrefix};
+    BarId::Read, 35, {"-b11 -g4 -m64", "-b11 -g4 -m128"}, kReadPrefix};
 static const RunSequence::BandwidthTest kWrite{
-    BarId::Write, "WRITE", 35, {"-b10 -g8 -m128", "-b10 -g4 -m256"}, kWritePrefix};
+    BarId::Write, 35, {"-b10 -g8 -m128", "-b10 -g4 -m256"}, kWritePrefix};
 static const RunSequence::BandwidthTest kCopy{
-    BarId::Copy, "COPY", 30, {"-b12 -g4", "-b12 -g16", "-b12 -g8"}, kCopyPrefix};
+    BarId::Copy, 30, {"-b12 -g4", "-b12 -g16", "-b12 -g8"}, kCopyPrefix};
 
-RunSequence::RunSequence(BenchView& view, BenchHost& host, RunEnvironment environment)
-    : view_(view), host_(host), environment_(std::move(environment)) {}
+RunSequence::RunSequence(WindowState& state, BenchView& view, BenchHost& host, RunEnvironment environment)
+    : state_(state), view_(view), host_(host), environment_(std::move(environment)) {}
 
 void RunSequence::AdvanceProgress() {
-  view_.SetProgressPosition(view_.ProgressPosition() + 1);
+  state_.SetProgressPosition(state_.ProgressPosition() + 1);
   view_.RepaintProgress();
 }
 
@@ -76,15 +68,15 @@ void RunSequence::RunBandwidth(const BandwidthTest& test) {
   if (StopRequested()) return;
   const TestFlag testing(inTest_);
   view_.TestStarted(test.bar);
-  BarValue bar = view_.Bar(test.bar);
+  BarValue bar = state_.Bar(test.bar);
   bar.SetMax(1);
   bar.SetPosition(9999);  // full while the test runs
-  bar.caption = test.caption;
-  view_.SetBar(test.bar, bar);
+  bar.caption = BarName(test.bar);
+  state_.SetBar(test.bar, bar);
   view_.FitBarWidth(test.bar);
   samples_.clear();
-  view_.SetProgressPosition(0);
-  view_.SetProgressMax(test.progressMax);
+  state_.SetProgressPosition(0);
+  state_.SetProgressMax(test.progressMax);
 
   bool failed = false;
   for (const char* arguments : test.arguments) {
@@ -103,7 +95,7 @@ void RunSequence::RunBandwidth(const BandwidthTest& test) {
       error = e.what();
     }
     if (!placed) {
-      AddError(errors_, std::string(test.caption) + ": " + error);
+      AddError(errors_, std::string(BarName(test.bar)) + ": " + error);
       failed = true;
       break;
     }
@@ -111,7 +103,7 @@ void RunSequence::RunBandwidth(const BandwidthTest& test) {
   // Stopped in the middle: the bar keeps what it showed, no figure from part of the calls.
   if (StopRequested()) {
     samples_.clear();
-    view_.SetProgressPosition(0);
+    state_.SetProgressPosition(0);
     return;
   }
   // A test that could not run all its calls shows 0 rather than a figure from part of them.
@@ -119,12 +111,12 @@ void RunSequence::RunBandwidth(const BandwidthTest& test) {
 
   const std::string value = AverageSamples(samples_, test.prefix);
   const int number = WholeValue(value);
-  bar = view_.Bar(test.bar);
+  bar = state_.Bar(test.bar);
   bar.SetMax(number - 1);
   bar.SetPosition(number);  // full until UpdateScore gives the three bars their shared scale
-  bar.caption = std::string(test.caption) + "  " + value + "  MByte/s";
-  view_.SetBar(test.bar, bar);
-  view_.SetProgressPosition(0);
+  bar.caption = ResultCaption(test.bar, value);
+  state_.SetBar(test.bar, bar);
+  state_.SetProgressPosition(0);
   view_.TestFinished(test.bar);
   ShowSampleSummary(test.bar, test.prefix);
   if (!inRun_ && !errors_.empty()) {
@@ -137,17 +129,26 @@ void RunSequence::bbreadClick() { RunBandwidth(kRead); }
 void RunSequence::bbwriteClick() { RunBandwidth(kWrite); }
 void RunSequence::bbcopyClick() { RunBandwidth(kCopy); }
 
+void RunSequence::RunTest(BarId id) {
+  static const BandwidthTest* const kBandwidth[] = {&kRead, &kWrite, &kCopy};
+  if (id == BarId::Latency) {
+    bblatenClick();
+  } else {
+    RunBandwidth(*kBandwidth[static_cast<int>(id)]);
+  }
+}
+
 void RunSequence::bblatenClick() {
   if (StopRequested()) return;
   const TestFlag testing(inTest_);
   view_.TestStarted(BarId::Latency);
-  BarValue bar = view_.Bar(BarId::Latency);
-  bar.caption = "LATENCY";
-  view_.SetBar(BarId::Latency, bar);
+  BarValue bar = state_.Bar(BarId::Latency);
+  bar.caption = BarName(BarId::Latency);
+  state_.SetBar(BarId::Latency, bar);
   view_.FitBarWidth(BarId::Latency);
   samples_.clear();
-  view_.SetProgressPosition(0);
-  view_.SetProgressMax(5);
+  state_.SetProgressPosition(0);
+  state_.SetProgressMax(5);
   view_.ProcessEvents();
   AdvanceProgress();
 
@@ -173,17 +174,17 @@ void RunSequence::bblatenClick() {
   }
   if (StopRequested()) {
     samples_.clear();
-    view_.SetProgressPosition(0);
+    state_.SetProgressPosition(0);
     return;
   }
 
   const std::string value = failed ? std::string("0.0") : AverageSamples(samples_, kLatencyPrefix);
   // Tenths of a nanosecond: the bar is full at 150.0 ns.
-  bar = view_.Bar(BarId::Latency);
+  bar = state_.Bar(BarId::Latency);
   bar.SetPosition(WholeValue(sysinfo::ReplaceAll(value, ".", "")));
-  bar.caption = "LATENCY  " + value + "  ns";
-  view_.SetBar(BarId::Latency, bar);
-  view_.SetProgressPosition(0);
+  bar.caption = ResultCaption(BarId::Latency, value);
+  state_.SetBar(BarId::Latency, bar);
+  state_.SetProgressPosition(0);
   view_.TestFinished(BarId::Latency);
   ShowSampleSummary(BarId::Latency, kLatencyPrefix);
   if (!inRun_ && !errors_.empty()) {
@@ -193,64 +194,58 @@ void RunSequence::bblatenClick() {
 }
 
 void RunSequence::UpdateScore() {
-  const BarValue rd = view_.Bar(BarId::Read);
-  const BarValue wr = view_.Bar(BarId::Write);
-  const BarValue cp = view_.Bar(BarId::Copy);
+  const BarValue rd = state_.Bar(BarId::Read);
+  const BarValue wr = state_.Bar(BarId::Write);
+  const BarValue cp = state_.Bar(BarId::Copy);
   const ScoreUpdate score = ComputeScore(rd.max, wr.max, cp.max, rd.caption, wr.caption, cp.caption);
   sharedBarMax_ = score.sharedMax;
   for (BarId id : {BarId::Read, BarId::Write, BarId::Copy}) {
-    BarValue bar = view_.Bar(id);
+    BarValue bar = state_.Bar(id);
     bar.SetMax(sharedBarMax_);
-    view_.SetBar(id, bar);
+    state_.SetBar(id, bar);
   }
-  view_.SetScoreCaption(score.caption);
+  state_.SetScoreCaption(score.caption);
 }
 
-sysinfo::PanelTexts ReadPanels(const BenchView& view) {
-  sysinfo::PanelTexts panels;
-  panels.osp = view.PanelText(Panel::osp);
-  panels.cpup = view.PanelText(Panel::cpup);
-  panels.cpucores = view.PanelText(Panel::cpucores);
-  panels.cpuclockp = view.PanelText(Panel::cpuclockp);
-  panels.ramp = view.PanelText(Panel::ramp);
-  panels.ramtimip = view.PanelText(Panel::ramtimip);
-  panels.modules = {view.PanelText(Panel::ramp1), view.PanelText(Panel::ramp2), view.PanelText(Panel::ramp3),
-                    view.PanelText(Panel::ramp4)};
-  panels.mainbp = view.PanelText(Panel::mainbp);
-  return panels;
-}
-
-void ShowPanels(BenchView& view, const sysinfo::PanelTexts& panels) {
-  view.SetPanelText(Panel::osp, panels.osp);
-  view.SetPanelText(Panel::cpup, panels.cpup);
-  view.SetPanelText(Panel::cpucores, panels.cpucores);
-  view.SetPanelText(Panel::cpuclockp, panels.cpuclockp);
-  view.SetPanelText(Panel::ramp, panels.ramp);
-  view.SetPanelText(Panel::ramtimip, panels.ramtimip);
-  view.SetPanelText(Panel::ramp1, panels.modules[0]);
-  view.SetPanelText(Panel::ramp2, panels.modules[1]);
-  view.SetPanelText(Panel::ramp3, panels.modules[2]);
-  view.SetPanelText(Panel::ramp4, panels.modules[3]);
-  view.SetPanelText(Panel::mainbp, panels.mainbp);
-}
-
-RecordInputs CurrentRecordInputs(const BenchView& view, const RunEnvironment& environment) {
+RecordInputs CurrentRecordInputs(const WindowState& state, const RunEnvironment& environment) {
   RecordInputs inputs;
-  inputs.panels = ReadPanels(view);
-  inputs.readCaption = view.Bar(BarId::Read).caption;
-  inputs.writeCaption = view.Bar(BarId::Write).caption;
-  inputs.copyCaption = view.Bar(BarId::Copy).caption;
-  inputs.latencyCaption = view.Bar(BarId::Latency).caption;
-  inputs.scoreCaption = view.ScoreCaption();
+  inputs.panels = state.Panels();
+  inputs.readCaption = state.Bar(BarId::Read).caption;
+  inputs.writeCaption = state.Bar(BarId::Write).caption;
+  inputs.copyCaption = state.Bar(BarId::Copy).caption;
+  inputs.latencyCaption = state.Bar(BarId::Latency).caption;
+  inputs.scoreCaption = state.ScoreCaption();
   inputs.idHash = environment.machineIdHash;
   inputs.version = environment.versionText;
   return inputs;
 }
 
-void ApplyUploadGate(BenchView& view, const std::string& largestCacheKBytes) {
-  if (largestCacheKBytes == kUnknownCacheKBytes || view.PanelText(Panel::cpup) == "*" ||
-      view.PanelText(Panel::osp) == "*") {
-    view.SetEnabled(Control::Upload, false);
+bool WriteRecordOf(const std::string& path, const WindowState& state, const RunEnvironment& environment,
+                   std::string* error) {
+  const auto lookup = environment.countryLookup
+                          ? environment.countryLookup
+                          : std::function<std::string()>([] { return std::string("--"); });
+  return WriteResultRecord(path, CurrentRecordInputs(state, environment), lookup, error);
+}
+
+void LockControls(WindowState& state) {
+  for (Control c : {Control::Start, Control::ReadBox, Control::WriteBox, Control::CopyBox,
+                    Control::LatencyBox, Control::LogBox, Control::Upload, Control::Compare}) {
+    state.SetEnabled(c, false);
+  }
+}
+
+void UnlockControls(WindowState& state) {
+  for (Control c :
+       {Control::Start, Control::ReadBox, Control::WriteBox, Control::CopyBox, Control::LatencyBox})
+    state.SetEnabled(c, true);
+  state.SetEnabled(Control::Upload, state.UploadTag() == 0);
+  state.SetEnabled(Control::LogBox, true);
+}
+
+void ApplyUploadGate(WindowState& state, const std::string& largestCacheKBytes) {
+  if (largestCacheKBytes == kUnknownCacheKBytes || state.Panels().cpup == "*" || state.Panels().osp == "*") {
+    state.SetEnabled(Control::Upload, false);
   }
 }
 
@@ -258,20 +253,13 @@ void RunSequence::Button7Click() {
   errors_.clear();
   inRun_ = true;
   view_.SetBusyCursor(true);
-  for (Control c : {Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3,
-                    Control::CheckBox4, Control::CheckBox5, Control::Upload, Control::Gauge}) {
-    view_.SetEnabled(c, false);
-  }
+  LockControls(state_);
 
-  const std::pair<Control, BarId> phases[] = {{Control::CheckBox1, BarId::Read},
-                                              {Control::CheckBox2, BarId::Write},
-                                              {Control::CheckBox3, BarId::Copy},
-                                              {Control::CheckBox4, BarId::Latency}};
-  for (const auto& [box, test] : phases) {
+  for (BarId test : kBars) {
     if (StopRequested()) break;
-    if (view_.Checked(box)) {
+    if (state_.Checked(TestBox(test))) {
       try {
-        view_.ClickTestButton(test);
+        RunTest(test);
       } catch (const std::exception& e) {
         AddError(errors_, e.what());
       }
@@ -281,23 +269,14 @@ void RunSequence::Button7Click() {
     UpdateScore();
   }
 
-  for (Control c :
-       {Control::Button7, Control::CheckBox1, Control::CheckBox2, Control::CheckBox3, Control::CheckBox4}) {
-    view_.SetEnabled(c, true);
-  }
-  view_.SetEnabled(Control::Upload, view_.UploadTag() == 0);
-  view_.SetEnabled(Control::CheckBox5, true);
+  UnlockControls(state_);
 
   // An unfinished run is not logged.
-  if (view_.Checked(Control::CheckBox5) && !StopRequested()) {
-    const RecordInputs inputs = CurrentRecordInputs(view_, environment_);
+  if (state_.Checked(Control::LogBox) && !StopRequested()) {
     std::string error;
     bool written = false;
     try {
-      const auto lookup = environment_.countryLookup
-                              ? environment_.countryLookup
-                              : std::function<std::string()>([] { return std::string("--"); });
-      written = WriteResultRecord(environment_.logPath, inputs, lookup, &error);
+      written = WriteRecordOf(environment_.logPath, state_, environment_, &error);
     } catch (const std::exception& e) {
       error = e.what();
     }
@@ -312,8 +291,8 @@ void RunSequence::Button7Click() {
     cache = host_.LargestCacheKBytes();
   } catch (const std::exception&) {
   }
-  ApplyUploadGate(view_, cache);
-  view_.SetEnabled(Control::Gauge, true);
+  ApplyUploadGate(state_, cache);
+  state_.SetEnabled(Control::Compare, true);
   view_.SetBusyCursor(false);
   inRun_ = false;
 

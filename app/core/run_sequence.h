@@ -1,5 +1,5 @@
-// The run behind " Start Bench!" and the four per-test actions, written once against a view that
-// the main window and the terminal both implement.
+// The run behind " Start Bench!" and the four per-test actions, written once over the window's
+// model; the main window and the terminal draw the model and show the run's effects.
 #pragma once
 
 #include <atomic>
@@ -10,76 +10,28 @@
 #include "app/core/module_call.h"
 #include "app/core/record.h"
 #include "app/core/samples.h"
+#include "app/core/window_state.h"
 #include "sysinfo/panels.h"
 #include "sysinfo/system_spec.h"
 
 namespace core {
 
-enum class BarId { Read = 0, Write = 1, Copy = 2, Latency = 3 };
-
-// The controls the run and the gathering lock and unlock.
-enum class Control {
-  ButtonBar,
-  Button7,
-  CheckBox1,
-  CheckBox2,
-  CheckBox3,
-  CheckBox4,
-  CheckBox5,
-  Upload,
-  Gauge
-};
-
-// The summary panels, in the order the gathering composes them.
-enum class Panel { osp, cpup, cpucores, cpuclockp, ramp, ramtimip, ramp1, ramp2, ramp3, ramp4, mainbp };
-
-// A bar's range as the window's bars keep it: minimum 0, a maximum and a position, both clamped.
-struct BarValue {
-  int max = 100;
-  int position = 0;
-  std::string caption;
-
-  // A maximum below 0 becomes 0; the position follows a lowered maximum.
-  void SetMax(int value);
-  // A position outside 0..max is clamped into it.
-  void SetPosition(int value);
-};
-
-// What the run needs of a window. Every call happens on the thread that runs the sequence.
+// What the run asks of a front end besides the model: the effects it shows while a test runs.
+// Every call happens on the thread that runs the sequence.
 class BenchView {
  public:
   virtual ~BenchView() = default;
 
-  virtual BarValue Bar(BarId id) const = 0;
-  virtual void SetBar(BarId id, const BarValue& value) = 0;
   // Makes the bar as wide as the result panel's client width minus 9 (no-op without a window).
   virtual void FitBarWidth(BarId) {}
-
-  virtual int ProgressPosition() const = 0;
-  virtual void SetProgressPosition(int position) = 0;
-  virtual void SetProgressMax(int max) = 0;
+  // Draws the progress at once, the event loop being busy.
   virtual void RepaintProgress() {}
 
-  virtual bool Checked(Control control) const = 0;
-  virtual void SetEnabled(Control control, bool enabled) = 0;
-  virtual int UploadTag() const = 0;
-
-  virtual std::string PanelText(Panel panel) const = 0;
-  virtual void SetPanelText(Panel panel, const std::string& text) = 0;
-
-  virtual std::string ScoreCaption() const = 0;
-  virtual void SetScoreCaption(const std::string& text) = 0;
-
-  // The report buffer (Memo2): emptied, then filled with the report's lines.
-  virtual void SetReportLines(const std::vector<std::string>&) {}
-
-  virtual void SetBusyCursor(bool busy) = 0;
+  virtual void SetBusyCursor(bool) {}
   virtual void ProcessEvents() {}
   // One message box: title such as "Quorvex² - Benchmark", text as given.
   virtual void ShowMessage(const std::string& title, const std::string& text) = 0;
 
-  // Runs one test as a click of its per-test button would (the window clicks bbread and so on).
-  virtual void ClickTestButton(BarId id) = 0;
   // Told when a test starts and ends, for progress lines; the window needs nothing here.
   virtual void TestStarted(BarId) {}
   virtual void TestFinished(BarId) {}
@@ -109,7 +61,7 @@ class BenchHost {
   virtual std::string LargestCacheKBytes() const = 0;
 };
 
-// Everything of the program the record needs besides the view.
+// Everything of the program the record needs besides the model.
 struct RunEnvironment {
   std::string logPath;                         // where "LOG!" appends
   std::string machineIdHash;                   // IDHASH
@@ -122,7 +74,7 @@ inline constexpr const char* kMessageTitleRun = "Quorvex\xC2\xB2 - Benchmark";
 
 class RunSequence {
  public:
-  RunSequence(BenchView& view, BenchHost& host, RunEnvironment environment);
+  RunSequence(WindowState& state, BenchView& view, BenchHost& host, RunEnvironment environment);
 
   // The whole run of " Start Bench!". Errors inside it are collected and shown once at the end,
   // after the controls are enabled again.
@@ -133,6 +85,8 @@ class RunSequence {
   void bbwriteClick();
   void bbcopyClick();
   void bblatenClick();
+  // The action of the test a bar shows.
+  void RunTest(BarId id);
 
   // Recomputes the bandwidth bars' shared scale and the score caption.
   void UpdateScore();
@@ -159,6 +113,7 @@ class RunSequence {
   void AdvanceProgress();
   void ShowSampleSummary(BarId bar, const char* prefix);
 
+  WindowState& state_;
   BenchView& view_;
   BenchHost& host_;
   RunEnvironment environment_;
@@ -184,14 +139,20 @@ class ModuleHost : public BenchHost {
   const sysinfo::SystemSpec& spec_;
 };
 
-// The panels as the view shows them now, and back.
-sysinfo::PanelTexts ReadPanels(const BenchView& view);
-void ShowPanels(BenchView& view, const sysinfo::PanelTexts& panels);
+// The record's inputs as the model shows them now (the log and the upload both write these).
+RecordInputs CurrentRecordInputs(const WindowState& state, const RunEnvironment& environment);
 
-// The record's inputs as the view shows them now (the log and the upload both write these).
-RecordInputs CurrentRecordInputs(const BenchView& view, const RunEnvironment& environment);
+// Writes the record of what the model shows to path, the country asked afresh ("--" without a
+// lookup); the log and both uploads write it so.
+bool WriteRecordOf(const std::string& path, const WindowState& state, const RunEnvironment& environment,
+                   std::string* error);
+
+// What a run or the gathering locks while it works (the quick compare included), and what it
+// opens again after: start, the test boxes, LOG!, and upload unless an upload was made.
+void LockControls(WindowState& state);
+void UnlockControls(WindowState& state);
 
 // Disables upload when the cache size is unknown or the CPU or OS panel reads exactly "*".
-void ApplyUploadGate(BenchView& view, const std::string& largestCacheKBytes);
+void ApplyUploadGate(WindowState& state, const std::string& largestCacheKBytes);
 
 }  // namespace core

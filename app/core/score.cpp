@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/core/numeric.h"
+#include "app/core/window_state.h"
 
 namespace core {
 namespace {
@@ -17,7 +18,7 @@ long long CaptionValue(const std::string& caption) {
 
 std::string ScoreCaption(long long rd, long long wr, long long cp) {
   if (rd <= 0 || wr <= 0 || cp <= 0) return kNoScore;
-  return FixedText(static_cast<double>(rd + wr + cp) / 1000.0 / 3.0, 2) + " ";
+  return ScoreCaptionOf(FixedText(static_cast<double>(rd + wr + cp) / 1000.0 / 3.0, 2));
 }
 
 ScoreUpdate ComputeScore(int readMax, int writeMax, int copyMax, const std::string& readCaption,

@@ -1,47 +1,24 @@
-// The main window: the machine summary, the score box, the button bar, the four result bars and
-// the status bar. Its handlers keep the system's names; the rules they follow live in
-// app/core/run_sequence.* and app/core/gathering.*, which the terminal front end shares.
+// The main window: its handlers, menus and start-up over the face that ui/main_face.* draws from
+// the window's model. The rules the handlers follow live in app/core (run_sequence.*,
+// gathering.*, window_state.*), which the terminal front end shares.
 #pragma once
 
-#include <QCheckBox>
-#include <QFrame>
-#include <QLabel>
 #include <QMenu>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QToolButton>
-#include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "app/core/gathering.h"
 #include "app/core/run_sequence.h"
-#include "app/window/gradient_bar.h"
+#include "app/core/window_state.h"
 #include "sysinfo/runner.h"
+#include "ui/main_face.h"
 
 class QCloseEvent;
 class QContextMenuEvent;
-class QIcon;
 class QPaintEvent;
 
 namespace window {
-
-// A label that acts as a web link: underlined blue text, pointing hand, clicked() on release.
-class LinkText : public QLabel {
-  Q_OBJECT
- public:
-  explicit LinkText(QWidget* parent = nullptr);
- signals:
-  void clicked();
-
- protected:
-  void mouseReleaseEvent(QMouseEvent* event) override;
-};
-
-// The curve button's glyph (form1_curve.cpp).
-QIcon CurveGlyph();
 
 // Options for building the window; the defaults are the program's own start-up.
 struct FormOptions {
@@ -63,44 +40,15 @@ struct FormOptions {
 
 }  // namespace window
 
-class TForm1 : public QWidget, private core::BenchView {
+class TForm1 : public ui::MainFace, private core::BenchView {
   Q_OBJECT
 
  public:
   explicit TForm1(const window::FormOptions& options = window::FormOptions(), QWidget* parent = nullptr);
   ~TForm1() override;
 
-  // --- System summary (Panel1) ---
-  QFrame* Panel1;
-  QLabel *os, *cpu, *ram, *ramtimi, *mainb, *ram1, *ram2, *ram3, *ram4;
-  QLabel *osp, *cpup, *ramp, *ramtimip, *mainbp, *ramp1, *ramp2, *ramp3, *ramp4;
-  QLabel *cpucores, *cpuclockp;
-  QFrame* Panel3;
-  QLabel* acLabel3;  // the score
-  QLabel* acLabel2;  // "GByte/s "
-
-  // --- Button bar ---
-  QFrame* buttonbar;
-  QCheckBox *CheckBox1, *CheckBox2, *CheckBox3, *CheckBox4, *CheckBox5;
-  QPushButton* button7;
-  QToolButton* upload;
-  QToolButton* gauge;
-  QToolButton* curve;  // opens the cache-and-memory curve (form1_curve.cpp)
-
-  // --- Results ---
-  QFrame* main;
-  window::GradientBar *bread, *bwrite, *bcopy, *blaten;
-
-  // --- Status bar (Panel2) ---
-  QFrame* Panel2;
-  QLabel* acLabel1;
-  QProgressBar* ProgressBar1;
-  QLabel* JvgLabel2;
-  window::LinkText* JvgLabel1;
-
-  // --- Out of view ---
+  // --- Out of view: the per-test buttons and the gathering's button ---
   QPushButton *bbread, *bbwrite, *bbcopy, *bblaten;
-  QPlainTextEdit* Memo2;
   QPushButton* Button2;
 
   // The window's menu (the context menu here): a separator and "About".
@@ -125,31 +73,18 @@ class TForm1 : public QWidget, private core::BenchView {
   void curveClick();   // form1_curve.cpp
   void JvgLabel1Click();
 
-  // --- What the upload and the quick compare read ---
-  const sysinfo::SystemSpec& Spec() const { return facts_.spec; }
-  double MemoryClock() const { return facts_.memoryClock; }
-  const std::string& MachineIdHash() const { return facts_.machineIdHash; }
-  // "Quorvex²", perhaps followed by " [New version available]".
-  const std::string& ApplicationTitle() const { return applicationTitle_; }
+  // What the window shows; the face draws every change of it.
+  core::WindowState& State() { return state_; }
+  const core::WindowState& State() const { return state_; }
+  // What the gathering learned, for the run, the record, upload and compare.
+  const core::MachineFacts& Facts() const { return facts_; }
+  // Takes facts gathered elsewhere (tests), the identity hash included.
+  void UseFacts(const core::MachineFacts& facts);
   // The program's own version text (3.0.24.109, or "000").
-  const std::string& VersionText() const { return versionText_; }
-  // The captions as 8-bit (UTF-8) texts, the way the record reads them.
-  std::string Caption(const QLabel* label) const;
-  std::string BarCaption(core::BarId id) const;
-  std::string ScoreText() const;
-  // The upload mark: 0 until an upload has been made since the program started.
-  int UploadTag() const override { return uploadTag_; }
-  void SetUploadTag(int tag) { uploadTag_ = tag; }
-  // The record inputs as the window shows them now, for WriteResultRecord.
+  const std::string& VersionText() const { return Environment().versionText; }
   core::RunEnvironment& Environment() { return run_->Environment(); }
+  const core::RunEnvironment& Environment() const { return run_->Environment(); }
   core::RunSequence& Run() { return *run_; }
-
-  // Fills the window from a run made elsewhere (the terminal): facts, panels, bars and score.
-  // bars in the order of core::BarId.
-  void ShowResults(const core::MachineFacts& facts, const sysinfo::PanelTexts& panels,
-                   const std::vector<core::BarValue>& bars, const std::string& score);
-  // The record inputs as the window shows them now.
-  core::RecordInputs CurrentRecordInputs() const;
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -160,31 +95,15 @@ class TForm1 : public QWidget, private core::BenchView {
 
  private:
   void BuildControls();
-  QLabel* MakeCaption(const char* text, int top);
-  QLabel* MakeValuePanel(int left, int top, int width);
-  window::GradientBar* BarOf(core::BarId id) const;
-  QWidget* ControlOf(core::Control control) const;
-  QLabel* PanelOf(core::Panel panel) const;
+  // One test as its hidden button runs it.
+  void RunOneTest(core::BarId id);
 
   // core::BenchView
-  core::BarValue Bar(core::BarId id) const override;
-  void SetBar(core::BarId id, const core::BarValue& value) override;
   void FitBarWidth(core::BarId id) override;
-  int ProgressPosition() const override;
-  void SetProgressPosition(int position) override;
-  void SetProgressMax(int max) override;
   void RepaintProgress() override;
-  bool Checked(core::Control control) const override;
-  void SetEnabled(core::Control control, bool enabled) override;
-  std::string PanelText(core::Panel panel) const override;
-  void SetPanelText(core::Panel panel, const std::string& text) override;
-  std::string ScoreCaption() const override;
-  void SetScoreCaption(const std::string& text) override;
   void SetBusyCursor(bool busy) override;
   void ProcessEvents() override;
-  void SetReportLines(const std::vector<std::string>& lines) override;
   void ShowMessage(const std::string& title, const std::string& text) override;
-  void ClickTestButton(core::BarId id) override;
   void ShowSamples(core::BarId id, const core::SampleSummary& summary, const std::string& prefix) override;
   void RunModuleCall(const core::ModuleWork& work, const std::function<void()>& onText) override;
 
@@ -194,10 +113,8 @@ class TForm1 : public QWidget, private core::BenchView {
   void CloseIfAsked();
 
   window::FormOptions options_;
+  core::WindowState state_;
   core::MachineFacts facts_;
-  std::string applicationTitle_;
-  std::string versionText_;
-  int uploadTag_ = 0;
   bool painted_ = false;
   bool closeAfterRun_ = false;
   std::string resultAddress_;  // the page of the result this run uploaded, once stored

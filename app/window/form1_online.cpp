@@ -3,13 +3,12 @@
 #include <QMessageBox>
 #include <memory>
 
-#include "app/core/record.h"
 #include "app/window/form1.h"
 #include "online/upload.h"
-#include "online/window_shot.h"
 #include "sysinfo/system_spec.h"
 #include "ui/about.h"
 #include "ui/compare.h"
+#include "ui/main_session.h"
 
 namespace {
 
@@ -33,12 +32,7 @@ struct BusyCursor {
 }  // namespace
 
 void TForm1::uploadClick() {
-  online::UploadFacts facts;
-  facts.memoryType = sysinfo::SpecValue(Spec(), "CHIP_MEMORY_TYPE");
-  facts.channels = sysinfo::SpecValue(Spec(), "CHIP_CHANNELS");
-  facts.memoryClock = MemoryClock();
-  facts.scoreCaption = ScoreText();
-  facts.applicationTitle = ApplicationTitle();
+  const online::UploadFacts facts = ui::MainUploadFacts(state_, facts_);
 
   // The busy cursor covers the posts: from OK in the confirmation to the closing message.
   std::unique_ptr<BusyCursor> busy;
@@ -61,27 +55,18 @@ void TForm1::uploadClick() {
     box.exec();
   };
 
-  online::SubmissionSteps steps;
-  steps.saveWindowShot = [this](const std::string& path, std::string* error) {
-    return online::SaveWindowShot(this, path, error);
-  };
-  steps.writeRecord = [this](const std::string& path, std::string* error) {
-    const auto& lookup = Environment().countryLookup;
-    return core::WriteResultRecord(
-        path, CurrentRecordInputs(), lookup ? lookup : [] { return std::string("--"); }, error);
-  };
-
+  const online::SubmissionSteps steps = ui::MainSubmissionSteps(this, state_, Environment());
   if (online::RunUpload(facts, dialogs, steps, &resultAddress_)) {
     if (!resultAddress_.empty()) JvgLabel1->setToolTip(QString::fromStdString(resultAddress_));
-    SetUploadTag(1);
-    upload->setEnabled(false);
+    state_.SetUploadTag(1);
+    state_.SetEnabled(core::Control::Upload, false);
   }
 }
 
 void TForm1::gaugeClick() {
-  const std::string type = sysinfo::SpecValue(Spec(), "CHIP_MEMORY_TYPE");
-  const std::string channels = sysinfo::SpecValue(Spec(), "CHIP_CHANNELS");
-  const std::string stop = ui::ComparePrecheck(ScoreText(), type, channels, MemoryClock());
+  const std::string type = sysinfo::SpecValue(facts_.spec, "CHIP_MEMORY_TYPE");
+  const std::string channels = sysinfo::SpecValue(facts_.spec, "CHIP_CHANNELS");
+  const std::string stop = ui::ComparePrecheck(state_.ScoreCaption(), type, channels, facts_.memoryClock);
   if (!stop.empty()) {
     QMessageBox::information(this, Text(ui::kCompareTitle), Text(stop));
     return;
@@ -89,9 +74,9 @@ void TForm1::gaugeClick() {
   ui::CompareInputs inputs;
   inputs.memoryType = type;
   inputs.channels = channels;
-  inputs.memoryClock = MemoryClock();
-  inputs.scoreCaption = ScoreText();
-  inputs.latencyCaption = BarCaption(core::BarId::Latency);
+  inputs.memoryClock = facts_.memoryClock;
+  inputs.scoreCaption = state_.ScoreCaption();
+  inputs.latencyCaption = state_.Bar(core::BarId::Latency).caption;
   std::unique_ptr<ui::Tfqcompare> form;
   {
     BusyCursor busy;  // the window fetches its reference line while it is made
@@ -101,6 +86,6 @@ void TForm1::gaugeClick() {
 }
 
 void TForm1::About1Click() {
-  ui::Tfabout form(ApplicationTitle(), this);
+  ui::Tfabout form(state_.Title(), this);
   form.exec();
 }

@@ -10,16 +10,11 @@
 #include <regex>
 
 #include "app/core/samples.h"
+#include "tests/curve/cache_spec.h"
 
 namespace {
 
-sysinfo::SystemSpec CacheSpec() {
-  sysinfo::SystemSpec spec;
-  spec.lines = {"PI_L1_DATA_CACHE: \"8 x 32 KBytes, 8-way set associative, 64-byte line size\"",
-                "PI_L2_CACHE: \"8 x 512 KBytes, 8-way set associative, 64-byte line size\"",
-                "PI_L3_CACHE: \"32 MBytes, 16-way set associative, 64-byte line size\""};
-  return spec;
-}
+using testing_curve::CacheSpec;
 
 std::string SweepLine(bool read, uint32_t kb, const char* figure) {
   char line[128];

@@ -10,17 +10,12 @@
 #include "app/core/curve.h"
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"
+#include "tests/curve/cache_spec.h"
 #include "tests/upload/qt_app.h"
 
 namespace {
 
-sysinfo::SystemSpec CacheSpec() {
-  sysinfo::SystemSpec spec;
-  spec.lines = {"PI_L1_DATA_CACHE: \"8 x 32 KBytes, 8-way set associative, 64-byte line size\"",
-                "PI_L2_CACHE: \"8 x 512 KBytes, 8-way set associative, 64-byte line size\"",
-                "PI_L3_CACHE: \"32 MBytes, 16-way set associative, 64-byte line size\""};
-  return spec;
-}
+using testing_curve::CacheSpec;
 
 core::Curve FinishedCurve() {
   core::Curve curve;

@@ -65,7 +65,7 @@ class FormUploadTest : public ::testing::Test {
     form = std::make_unique<TForm1>(options);
     Fill("10.39 ");
     form->Environment().countryLookup = [] { return online::LookupCountryCode(); };
-    form->upload->setEnabled(true);
+    form->State().SetEnabled(core::Control::Upload, true);
   }
   void TearDown() override {
     form.reset();
@@ -78,14 +78,19 @@ class FormUploadTest : public ::testing::Test {
     facts.spec.lines = {"CHIP_MEMORY_TYPE: \"DDR4\"", "CHIP_CHANNELS: \"Dual\""};
     facts.memoryClock = clock;
     facts.machineIdHash = "0123456789ABCDEF0123456789ABCDEF";
+    form->UseFacts(facts);
+    core::WindowState& state = form->State();
     sysinfo::PanelTexts panels;
     panels.osp = "Debian GNU/Linux 12";
-    std::vector<core::BarValue> bars(4);
-    bars[0].caption = "READ  13847  MByte/s";
-    bars[1].caption = "WRITE  7955  MByte/s";
-    bars[2].caption = "COPY  9381  MByte/s";
-    bars[3].caption = "LATENCY  65.5  ns";
-    form->ShowResults(facts, panels, bars, score);
+    state.SetPanels(panels);
+    const char* captions[] = {"READ  13847  MByte/s", "WRITE  7955  MByte/s", "COPY  9381  MByte/s",
+                              "LATENCY  65.5  ns"};
+    for (core::BarId id : core::kBars) {
+      core::BarValue bar = state.Bar(id);
+      bar.caption = captions[static_cast<int>(id)];
+      state.SetBar(id, bar);
+    }
+    state.SetScoreCaption(score);
   }
 
   testing_qt::AppReady app;
@@ -107,7 +112,7 @@ TEST_F(FormUploadTest, CancelSendsNothingAndKeepsTheButton) {
             "     configuration will be uploaded and stored\n"
             "     on our server.");
   EXPECT_TRUE(server.Requests().empty());
-  EXPECT_EQ(form->UploadTag(), 0);
+  EXPECT_EQ(form->State().UploadTag(), 0);
   EXPECT_TRUE(form->upload->isEnabled());
 }
 
@@ -126,7 +131,7 @@ TEST_F(FormUploadTest, SuccessfulUploadMarksAndDisablesTheButton) {
   EXPECT_NE(requests[2].find("\"READ\";\"WRITE\";"), std::string::npos);
   EXPECT_NE(requests[2].find("\"13847\";\"7955\";\"9381\";\"65.5\";\"10.39\";"), std::string::npos);
   EXPECT_NE(requests[2].find("\"NL\";"), std::string::npos);
-  EXPECT_EQ(form->UploadTag(), 1);
+  EXPECT_EQ(form->State().UploadTag(), 1);
   EXPECT_FALSE(form->upload->isEnabled());
 }
 
@@ -143,7 +148,7 @@ TEST_F(FormUploadTest, DeadServerTellsWhyAndLeavesTheMarkAtZero) {
   EXPECT_NE(answers.seen()[1].text.find("Nothing was sent: "), std::string::npos) << answers.seen()[1].text;
   EXPECT_NE(answers.seen()[1].text.find(dead.substr(7)), std::string::npos) << answers.seen()[1].text;
   EXPECT_EQ(answers.seen()[1].text.find("upload done"), std::string::npos);
-  EXPECT_EQ(form->UploadTag(), 0);
+  EXPECT_EQ(form->State().UploadTag(), 0);
   EXPECT_TRUE(form->upload->isEnabled());
 }
 
@@ -156,7 +161,7 @@ TEST_F(FormUploadTest, ServerAnswerInTheFailureIsShownAsPlainText) {
   EXPECT_NE(answers.seen()[1].text.find("status 403 (<b>refused</b>)"), std::string::npos)
       << answers.seen()[1].text;
   EXPECT_EQ(answers.seen()[1].format, Qt::PlainText);
-  EXPECT_EQ(form->UploadTag(), 0);
+  EXPECT_EQ(form->State().UploadTag(), 0);
 }
 
 TEST_F(FormUploadTest, NoScoreStopsBothUploadAndCompare) {

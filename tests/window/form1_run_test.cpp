@@ -15,7 +15,7 @@
 #include "app/window/form1.h"
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"
-#include "tests/window/fakes.h"
+#include "tests/core/fakes.h"
 
 namespace {
 
@@ -125,9 +125,9 @@ TEST_F(RunningWindow, ModulesRunOnAWorkerWhileTheWindowPaintsAndAdvances) {
   EXPECT_EQ(progressWhileBlocked, 1);  // the one text emitted before the block
   // Everything else as without a worker: eleven calls, the same figures, the window unlocked.
   EXPECT_EQ(host->calls.size(), 11u);
-  EXPECT_EQ(form->BarCaption(core::BarId::Read), "READ  13847  MByte/s");
-  EXPECT_EQ(form->BarCaption(core::BarId::Latency), "LATENCY  65.5  ns");
-  EXPECT_EQ(form->ScoreText(), "10.54 ");
+  EXPECT_EQ(form->State().Bar(core::BarId::Read).caption, "READ  13847  MByte/s");
+  EXPECT_EQ(form->State().Bar(core::BarId::Latency).caption, "LATENCY  65.5  ns");
+  EXPECT_EQ(form->State().ScoreCaption(), "10.54 ");
   EXPECT_TRUE(form->button7->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_TRUE(messages.empty());
@@ -159,9 +159,9 @@ TEST_F(RunningWindow, ClosingDuringARunFinishesTheCallAndWritesNothing) {
   // The call in progress finished; no other call was made.
   EXPECT_EQ(host->calls, (std::vector<std::string>{"-b11 -g4 -m64|READ-"}));
   // No figure from the unfinished test, no score, no log, no message.
-  EXPECT_EQ(form->BarCaption(core::BarId::Read), "READ");
-  EXPECT_EQ(form->BarCaption(core::BarId::Write), "WRITE");
-  EXPECT_EQ(form->ScoreText(), "--.--");
+  EXPECT_EQ(form->State().Bar(core::BarId::Read).caption, "READ");
+  EXPECT_EQ(form->State().Bar(core::BarId::Write).caption, "WRITE");
+  EXPECT_EQ(form->State().ScoreCaption(), "--.--");
   EXPECT_FALSE(platform::FileExists(logPath));
   EXPECT_TRUE(messages.empty());
   EXPECT_FALSE(form->Run().Running());

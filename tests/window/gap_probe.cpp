@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
     gaps.push_back({(now - last) / 1e6, now / 1e9, during});
     last = now;
     // What the run is doing now, by the bar that shows a plain caption (the test in progress).
-    for (core::BarId id : {core::BarId::Read, core::BarId::Write, core::BarId::Copy, core::BarId::Latency}) {
-      const std::string caption = form.BarCaption(id);
+    for (core::BarId id : core::kBars) {
+      const std::string caption = form.State().Bar(id).caption;
       if (caption.find(' ') == std::string::npos) {
         during = caption;
         return;
@@ -69,8 +69,7 @@ int main(int argc, char** argv) {
   std::printf("longest gaps without events (ms, at s, during):\n");
   for (size_t i = 0; i < gaps.size() && i < 5; ++i)
     std::printf("  %8.1f  %7.2f  %s\n", gaps[i].ms, gaps[i].at, gaps[i].during.c_str());
-  for (core::BarId id : {core::BarId::Read, core::BarId::Write, core::BarId::Copy, core::BarId::Latency})
-    std::printf("%s\n", form.BarCaption(id).c_str());
+  for (core::BarId id : core::kBars) std::printf("%s\n", form.State().Bar(id).caption.c_str());
   std::printf("longest gap: %.1f ms (aim: 100 ms or less)\n", gaps.empty() ? 0.0 : gaps.front().ms);
   return 0;
 }

@@ -1,39 +1,12 @@
 // Saves a picture of the cache-and-memory curve window after a real curve on this machine:
 //   quorvex-curve-shot OUTPUT.png   (run under a display, e.g. xvfb-run; about a minute)
 #include <QApplication>
-#include <QLinearGradient>
-#include <QPainter>
-#include <QPixmap>
 #include <cstdio>
 #include <string>
 
 #include "sysinfo/runner.h"
 #include "ui/curve_window.h"
-
-namespace {
-
-// The window with a title bar of our own, as the window manager of a test display has none.
-QImage Framed(QWidget& w) {
-  const QPixmap inside = w.grab();
-  QImage out(inside.width() + 2, inside.height() + 24, QImage::Format_RGB32);
-  out.fill(QColor(64, 64, 64));
-  QPainter p(&out);
-  QLinearGradient g(0, 0, out.width(), 0);
-  g.setColorAt(0, QColor(10, 36, 106));
-  g.setColorAt(1, QColor(120, 160, 215));
-  p.fillRect(QRect(1, 1, out.width() - 2, 22), g);
-  QFont f(QStringLiteral("Liberation Sans"));
-  f.setPixelSize(12);
-  f.setBold(true);
-  p.setFont(f);
-  p.setPen(Qt::white);
-  p.drawText(QRect(6, 1, out.width() - 30, 22), Qt::AlignVCenter | Qt::AlignLeft, w.windowTitle());
-  p.drawText(QRect(out.width() - 20, 1, 14, 22), Qt::AlignCenter, QStringLiteral("\u00D7"));
-  p.drawPixmap(1, 23, inside);
-  return out;
-}
-
-}  // namespace
+#include "ui/shots/framed.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -49,7 +22,7 @@ int main(int argc, char** argv) {
   window.WaitFinished();
   std::fprintf(stderr, "%s\n%s\n", window.status->text().toUtf8().constData(),
                window.allCoreLabel->text().toUtf8().constData());
-  if (!Framed(window).save(QString::fromStdString(out))) {
+  if (!shots::Framed(window).save(QString::fromStdString(out))) {
     std::fprintf(stderr, "quorvex-curve-shot: could not write %s\n", out.c_str());
     return 1;
   }

@@ -1,9 +1,9 @@
-#include "app/window/gradient_bar.h"
+#include "ui/gradient_bar.h"
 
 #include <QLinearGradient>
 #include <QPainter>
 
-namespace window {
+namespace ui {
 
 GradientBar::GradientBar(const QColor& light, const QColor& dark, QWidget* parent)
     : QWidget(parent), light_(light), dark_(dark) {
@@ -14,21 +14,6 @@ GradientBar::GradientBar(const QColor& light, const QColor& dark, QWidget* paren
 
 void GradientBar::setValue(const core::BarValue& value) {
   value_ = value;
-  update();
-}
-
-void GradientBar::setMaximum(int max) {
-  value_.SetMax(max);
-  update();
-}
-
-void GradientBar::setPosition(int position) {
-  value_.SetPosition(position);
-  update();
-}
-
-void GradientBar::setCaption(const std::string& caption) {
-  value_.caption = caption;
   update();
 }
 
@@ -74,4 +59,4 @@ void GradientBar::paintEvent(QPaintEvent*) {
   p.drawText(well, Qt::AlignCenter, text);
 }
 
-}  // namespace window
+}  // namespace ui

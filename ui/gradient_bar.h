@@ -1,14 +1,14 @@
 // A horizontal bar of 0..maximum filled with a left-to-right gradient, its caption drawn bold
-// inside it. The range rules are the run's (core::BarValue), so the window and the terminal agree.
+// inside it. The range rules are the model's (core::BarValue); the bar only draws them.
 #pragma once
 
 #include <QColor>
 #include <QWidget>
 #include <string>
 
-#include "app/core/run_sequence.h"
+#include "app/core/window_state.h"
 
-namespace window {
+namespace ui {
 
 class GradientBar : public QWidget {
   Q_OBJECT
@@ -19,12 +19,7 @@ class GradientBar : public QWidget {
   const core::BarValue& value() const { return value_; }
   void setValue(const core::BarValue& value);
 
-  int maximum() const { return value_.max; }
-  int position() const { return value_.position; }
   const std::string& caption() const { return value_.caption; }
-  void setMaximum(int max);
-  void setPosition(int position);
-  void setCaption(const std::string& caption);
 
   // Share of the bar that is filled, 0..1.
   double fillRatio() const;
@@ -38,4 +33,4 @@ class GradientBar : public QWidget {
   core::BarValue value_;
 };
 
-}  // namespace window
+}  // namespace ui
