@@ -41,40 +41,16 @@ std::string MadeWeek(const std::string& s, size_t o) {
   return "week " + std::to_string(Bcd(week)) + " of " + std::to_string(2000 + Bcd(year));
 }
 
-std::string Format34(uint8_t code) {  // DDR3 and DDR4 module type nibble
-  switch (code & 0x0F) {
-    case 0x01:
-      return "RDIMM";
-    case 0x02:
-      return "UDIMM";
-    case 0x03:
-      return "SO-DIMM";
-    case 0x04:
-      return "LRDIMM";
-    case 0x05:
-      return "Mini-RDIMM";
-    case 0x06:
-      return "Mini-UDIMM";
-    default:
-      return {};
-  }
-}
-
-std::string Format5(uint8_t code) {
-  switch (code & 0x0F) {
-    case 0x01:
-      return "RDIMM";
-    case 0x02:
-      return "UDIMM";
-    case 0x03:
-      return "SO-DIMM";
-    case 0x04:
-      return "LRDIMM";
-    case 0x0B:
-      return "Solder down";
-    default:
-      return {};
-  }
+// The module type nibble of byte 3. The first four codes mean the same in every generation; the
+// rest differ: DDR3 and DDR4 have the mini forms at 5 and 6, DDR5 has soldered memory at 0x0B.
+std::string ModuleFormat(uint8_t code, bool ddr5) {
+  static constexpr const char* kCommon[] = {"", "RDIMM", "UDIMM", "SO-DIMM", "LRDIMM"};
+  const int nibble = code & 0x0F;
+  if (nibble < 5) return kCommon[nibble];
+  if (!ddr5 && nibble == 0x05) return "Mini-RDIMM";
+  if (!ddr5 && nibble == 0x06) return "Mini-UDIMM";
+  if (ddr5 && nibble == 0x0B) return "Solder down";
+  return {};
 }
 
 uint64_t CasBits(const std::string& s, size_t from, size_t count) {
@@ -155,7 +131,7 @@ std::optional<SpdFacts> Ddr4(const std::string& s) {
   if (s.size() < 384 || SpdCrc16(s, 0, 126) != W(s, 126)) return std::nullopt;
   SpdFacts f;
   f.type = "DDR4";
-  f.format = Format34(B(s, 3));
+  f.format = ModuleFormat(B(s, 3), false);
   const uint8_t density = B(s, 4) & 0x0F;
   static const int kMbits[] = {256, 512, 1024, 2048, 4096, 8192, 16384, 32768, 12288, 24576};
   const uint64_t dieMbits = density < 10 ? kMbits[density] : 0;
@@ -192,7 +168,7 @@ std::optional<SpdFacts> Ddr5(const std::string& s) {
   if (s.size() < 640 || SpdCrc16(s, 0, 510) != W(s, 510)) return std::nullopt;
   SpdFacts f;
   f.type = "DDR5";
-  f.format = Format5(B(s, 3));
+  f.format = ModuleFormat(B(s, 3), true);
   static const int kGbits[] = {0, 4, 8, 12, 16, 24, 32, 48, 64};
   const uint8_t density = B(s, 4) & 0x1F;
   const uint64_t dieGbits = density < 9 ? kGbits[density] : 0;
@@ -230,7 +206,7 @@ std::optional<SpdFacts> Ddr3(const std::string& s) {
   if (SpdCrc16(s, 0, crcEnd) != W(s, 126)) return std::nullopt;
   SpdFacts f;
   f.type = "DDR3";
-  f.format = Format34(B(s, 3));
+  f.format = ModuleFormat(B(s, 3), false);
   const uint8_t density = B(s, 4) & 0x0F;
   const uint64_t dieMbits = density <= 6 ? (256ull << density) : 0;
   const int width = 4 << (B(s, 7) & 0x07);
