@@ -137,3 +137,17 @@ QV_DEFINE_LOOP3(FloatTriadLoop, 256, "fldln2\n\t",
 #undef QV_X87
 
 }  // namespace membw_internal::float_loops
+
+namespace membw_internal {
+
+// Every kernel starts with FINIT so the register stack and control word are known.
+template <>
+struct FamilyFrame<Family::kFloat> {
+  QV_INLINE void Enter() { float_loops::ResetX87(); }
+  QV_INLINE void FillZeros(void* a, uint32_t bytes) { float_loops::FillZero(a, nullptr, bytes); }
+  QV_INLINE void FillSource(void* a, uint32_t bytes) { float_loops::FillPi(a, nullptr, bytes); }
+  QV_INLINE void FillSources(void* a, void* b, uint32_t bytes) { float_loops::FillPi(a, b, bytes); }
+  QV_INLINE void Leave() {}
+};
+
+}  // namespace membw_internal

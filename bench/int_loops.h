@@ -137,3 +137,16 @@ QV_DEFINE_LOOP3(IntTriadLoop, 128, "",
 #undef QV_STORE4
 
 }  // namespace membw_internal::int_loops
+
+namespace membw_internal {
+
+template <>
+struct FamilyFrame<Family::kInt> {
+  QV_INLINE void Enter() {}
+  QV_INLINE void FillZeros(void* a, uint32_t bytes) { int_loops::Fill32(a, bytes, 0); }
+  QV_INLINE void FillSource(void* a, uint32_t bytes) { int_loops::Fill32(a, bytes, 33); }
+  QV_INLINE void FillSources(void* a, void* b, uint32_t bytes) { int_loops::Fill32Pair(a, 33, b, 55, bytes); }
+  QV_INLINE void Leave() {}
+};
+
+}  // namespace membw_internal

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "kernels.h"
 #include "platform/memory.h"
 #include "procedures.h"
 #include "timing.h"
@@ -46,6 +47,48 @@ class Arrays {
   bool ok_ = true;
   void* arrays_[3] = {nullptr, nullptr, nullptr};
 };
+
+// The array tests' sources hold 33 (first) and 55 (second) in every element; in MMX words:
+constexpr uint64_t kWords33 = 0x0021002100210021ULL;
+constexpr uint64_t kWords55 = 0x0037003700370037ULL;
+
+// What a family adds to the frame, given in its *_loops.h: Enter before the buffers are taken;
+// the fills of the arrays its loops read (zeros in a sweep's read block, the first and second
+// sources in the array tests); Leave once the time is taken.
+template <Family F>
+struct FamilyFrame;
+
+// The frame of every kernel of the table: buffers taken, made present and filled untimed; the
+// counter read just around the loop; buffers released before the time is converted.
+template <Family F, uint32_t kRead, uint32_t kWritten, uint32_t kBytes, auto Loop>
+QV_INLINE uint32_t MeasureKernel(uint32_t sizeKb, uint32_t repetitions) {
+  using Hooks = FamilyFrame<F>;
+  Hooks::Enter();
+  const uint32_t bytes = sizeKb * 1024u;
+  Arrays arrays(kRead + kWritten, bytes);
+  if (!arrays.Ok()) return kKernelNoMemory;
+  if constexpr (kRead == 1 && kWritten == 0) Hooks::FillZeros(arrays[0], bytes);
+  if constexpr (kRead == 1 && kWritten == 1) Hooks::FillSource(arrays[0], bytes);
+  if constexpr (kRead == 2) Hooks::FillSources(arrays[0], arrays[1], bytes);
+  // Everything the loop takes is at hand before the first reading.
+  const uint32_t chunks = bytes / kBytes;
+  void* const first = arrays[0];
+  void* const second = arrays[1];
+  void* const third = arrays[2];
+  const int64_t start = CounterNow();
+  if constexpr (kRead + kWritten == 1) {
+    Loop(first, chunks, repetitions);
+  } else if constexpr (kRead + kWritten == 2) {
+    Loop(first, second, chunks, repetitions);
+  } else {
+    Loop(first, second, third, chunks, repetitions);
+  }
+  const int64_t end = CounterNow();
+  arrays.Release();
+  const uint32_t ms = ElapsedMs(start, end);
+  Hooks::Leave();
+  return ms;
+}
 
 }  // namespace membw_internal
 
@@ -125,11 +168,4 @@ class Arrays {
                  : "memory", "cc", __VA_ARGS__);                                                      \
   }
 
-// The frame of a kernel: FILL (untimed), counter, LOOP, counter, release, convert.
-#define QV_TIMED(LOOP_CALL, ARRAYS)                  \
-  const int64_t start = CounterNow();                \
-  LOOP_CALL;                                         \
-  const int64_t end = CounterNow();                  \
-  ARRAYS.Release();                                  \
-  const uint32_t ms = ElapsedMs(start, end)
 // clang-format on

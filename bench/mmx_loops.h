@@ -10,9 +10,6 @@ namespace membw_internal::mmx_loops {
 
 constexpr uint64_t kLoopMultiplier = 0x004D004D004D004DULL;  // the multiplier operand of the loop frames
 
-constexpr uint64_t kWords33 = 0x0021002100210021ULL;
-constexpr uint64_t kWords55 = 0x0037003700370037ULL;
-
 // clang-format off
 #define QV_MMX "mm0", "mm1", "mm2", "mm3", "mm7"
 
@@ -114,3 +111,18 @@ QV_DEFINE_LOOP3(MmxTriadLoop, 256, QV_SET_MUL,
 #undef QV_STORE4
 
 }  // namespace membw_internal::mmx_loops
+
+namespace membw_internal {
+
+template <>
+struct FamilyFrame<Family::kMmx> {
+  QV_INLINE void Enter() {}
+  QV_INLINE void FillZeros(void* a, uint32_t bytes) { mmx_loops::FillMmx(a, 0, nullptr, 0, bytes); }
+  QV_INLINE void FillSource(void* a, uint32_t bytes) { mmx_loops::FillMmx(a, kWords33, nullptr, 0, bytes); }
+  QV_INLINE void FillSources(void* a, void* b, uint32_t bytes) {
+    mmx_loops::FillMmx(a, kWords33, b, kWords55, bytes);
+  }
+  QV_INLINE void Leave() { LeaveMmx(); }
+};
+
+}  // namespace membw_internal

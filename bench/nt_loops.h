@@ -6,11 +6,9 @@
 
 #include <cstdint>
 
-#ifndef QV_INLINE
-#define QV_INLINE static inline __attribute__((always_inline))
-#endif
+#include "kernel_frame.h"
 
-namespace membw_internal {
+namespace membw_internal::nt_loops {
 
 // Fills bytes (a multiple of 32) with the quadword pattern by MOVNTQ, 32 bytes per step.
 QV_INLINE void FillNt(void* target, uint32_t bytes, uint64_t pattern) {
@@ -308,5 +306,20 @@ QV_DEFINE_ADD_LOOP(TriadNtT0Loop, "prefetcht0", QV_MUL4, QV_SET_MUL)
 #undef QV_SET_MUL
 
 // clang-format on
+
+}  // namespace membw_internal::nt_loops
+
+namespace membw_internal {
+
+template <>
+struct FamilyFrame<Family::kMmxNt> {
+  QV_INLINE void Enter() {}
+  QV_INLINE void FillZeros(void* a, uint32_t bytes) { nt_loops::FillNt(a, bytes, 0); }
+  QV_INLINE void FillSource(void* a, uint32_t bytes) { nt_loops::FillNt(a, bytes, kWords33); }
+  QV_INLINE void FillSources(void* a, void* b, uint32_t bytes) {
+    nt_loops::FillNt2(a, kWords33, b, kWords55, bytes);
+  }
+  QV_INLINE void Leave() { LeaveMmx(); }
+};
 
 }  // namespace membw_internal

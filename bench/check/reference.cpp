@@ -19,6 +19,7 @@
 namespace {
 
 using namespace membw_internal;
+using namespace membw_internal::nt_loops;
 
 // AVX2 loads of a whole block, 512 bytes per step into four rotating registers.
 void ReferenceRead(const void* block, uint32_t bytes, uint32_t reps) {

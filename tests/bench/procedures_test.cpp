@@ -134,17 +134,26 @@ TEST_F(Entry, PrefetchModeChoosesTheKernels) {
   // Tell the kernels apart by the time each answers with.
   Machine m = FakeMachine();
   static std::vector<int> used;
-  m.kernels[kMmxcpNt] = [](uint32_t, uint32_t) { return used.push_back(kMmxcpNt), 1000u; };
-  m.kernels[kMmxcpNtT0] = [](uint32_t, uint32_t) { return used.push_back(kMmxcpNtT0), 1000u; };
-  m.kernels[kMmxscNt] = [](uint32_t, uint32_t) { return used.push_back(kMmxscNt), 1000u; };
-  m.kernels[kMmxscNtT0] = [](uint32_t, uint32_t) { return used.push_back(kMmxscNtT0), 1000u; };
-  m.kernels[kMmxadNt] = [](uint32_t, uint32_t) { return used.push_back(kMmxadNt), 1000u; };
-  m.kernels[kMmxadNtT0] = [](uint32_t, uint32_t) { return used.push_back(kMmxadNtT0), 1000u; };
-  m.kernels[kMmxtrNt] = [](uint32_t, uint32_t) { return used.push_back(kMmxtrNt), 1000u; };
-  m.kernels[kMmxtrNtT0] = [](uint32_t, uint32_t) { return used.push_back(kMmxtrNtT0), 1000u; };
-  const std::vector<int> expected[3] = {{kMmxcpNt, kMmxscNt, kMmxadNtT0, kMmxtrNtT0},
-                                        {kMmxcpNt, kMmxscNt, kMmxadNt, kMmxtrNt},
-                                        {kMmxcpNtT0, kMmxscNtT0, kMmxadNtT0, kMmxtrNtT0}};
+  m.kernels[kernel::mmxcp_nt] = [](uint32_t, uint32_t) { return used.push_back(kernel::mmxcp_nt), 1000u; };
+  m.kernels[kernel::mmxcp_nt_t0] = [](uint32_t, uint32_t) {
+    return used.push_back(kernel::mmxcp_nt_t0), 1000u;
+  };
+  m.kernels[kernel::mmxsc_nt] = [](uint32_t, uint32_t) { return used.push_back(kernel::mmxsc_nt), 1000u; };
+  m.kernels[kernel::mmxsc_nt_t0] = [](uint32_t, uint32_t) {
+    return used.push_back(kernel::mmxsc_nt_t0), 1000u;
+  };
+  m.kernels[kernel::mmxad_nt] = [](uint32_t, uint32_t) { return used.push_back(kernel::mmxad_nt), 1000u; };
+  m.kernels[kernel::mmxad_nt_t0] = [](uint32_t, uint32_t) {
+    return used.push_back(kernel::mmxad_nt_t0), 1000u;
+  };
+  m.kernels[kernel::mmxtr_nt] = [](uint32_t, uint32_t) { return used.push_back(kernel::mmxtr_nt), 1000u; };
+  m.kernels[kernel::mmxtr_nt_t0] = [](uint32_t, uint32_t) {
+    return used.push_back(kernel::mmxtr_nt_t0), 1000u;
+  };
+  const std::vector<int> expected[3] = {
+      {kernel::mmxcp_nt, kernel::mmxsc_nt, kernel::mmxad_nt_t0, kernel::mmxtr_nt_t0},
+      {kernel::mmxcp_nt, kernel::mmxsc_nt, kernel::mmxad_nt, kernel::mmxtr_nt},
+      {kernel::mmxcp_nt_t0, kernel::mmxsc_nt_t0, kernel::mmxad_nt_t0, kernel::mmxtr_nt_t0}};
   for (int mode = 0; mode < 3; ++mode) {
     used.clear();
     ResetScanner();
@@ -218,15 +227,21 @@ TEST(FormatText, ConversionsTheCatalogueUses) {
   EXPECT_STREQ(b, "truncat");
 }
 
-TEST(PrefetchLabels, FollowTheMode) {
-  const Labels zero = PrefetchLabels(0);
+TEST(PrefetchLabels, FollowThePickedKernels) {
+  const bool modeZero[4] = {false, false, true, true};
+  const Labels zero = PrefetchLabels(modeZero);
   EXPECT_STREQ(zero.result[1], "[NTA prefetch]\n");
+  EXPECT_STREQ(zero.batch[0], "[NTA prefetch]");
   EXPECT_STREQ(zero.batch[2], "[T0 prefetch]\n");
-  const Labels one = PrefetchLabels(1);
+  const bool allNta[4] = {};
+  const Labels one = PrefetchLabels(allNta);
   EXPECT_STREQ(one.result[2], "[NTA prefetch]\n");
+  EXPECT_STREQ(one.result[3], "[NTA prefetch]");
   EXPECT_STREQ(one.batch[3], "[NTA prefetch]\n");
-  const Labels two = PrefetchLabels(2);
+  const bool allT0[4] = {true, true, true, true};
+  const Labels two = PrefetchLabels(allT0);
   EXPECT_STREQ(two.result[1], "[T0 prefetch]");
+  EXPECT_STREQ(two.batch[0], "[T0 prefetch]");
   EXPECT_STREQ(two.batch[1], "[T0 prefetch]\n");
 }
 
