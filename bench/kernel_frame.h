@@ -51,6 +51,8 @@ class Arrays {
 // The array tests' sources hold 33 (first) and 55 (second) in every element; in MMX words:
 constexpr uint64_t kWords33 = 0x0021002100210021ULL;
 constexpr uint64_t kWords55 = 0x0037003700370037ULL;
+// The MMX Scale and Triad multiply by 77 in every word.
+constexpr uint64_t kWords77 = 0x004D004D004D004DULL;
 
 // What a family adds to the frame, given in its *_loops.h: Enter before the buffers are taken;
 // the fills of the arrays its loops read (zeros in a sweep's read block, the first and second
@@ -94,38 +96,51 @@ QV_INLINE uint32_t MeasureKernel(uint32_t sizeKb, uint32_t repetitions) {
 
 // clang-format off
 // Pass loops: reps passes over chunks chunks of CHUNK bytes; BODY covers one chunk with offsets
-// from the assembler symbol .Lqv_o, which it steps itself. SETUP and TEARDOWN run once around.
+// from the assembler symbol .Lqv_o, which it steps itself. SETUP and TEARDOWN run once around;
+// [zero] is a spare register of the one-array loops, [mul] a multiplier in memory.
+// LAST, where given, covers the last chunk of every pass instead of BODY (the non-temporal loops
+// prefetch one chunk ahead, and the last chunk has nothing after it); QV_NO_LAST otherwise.
+#define QV_NO_LAST
 #define QV_LOOP_HEAD                  \
   "test %k[chunks], %k[chunks]\n\t"   \
   "jz 3f\n\t"                         \
   "test %k[reps], %k[reps]\n\t"       \
   "jz 3f\n\t"
 
-#define QV_LOOP_TAIL         \
+#define QV_BEFORE_LAST(...) __VA_OPT__( \
+  "dec %k[n]\n\t"                       \
+  "jz 4f\n\t")
+
+#define QV_LAST(...) __VA_OPT__(        \
+  "4:\n\t"                             \
+  ".set .Lqv_o, 0\n\t" __VA_ARGS__)
+
+#define QV_LOOP_TAIL(LAST)   \
   "dec %k[n]\n\t"            \
   "jnz 2b\n\t"               \
+  QV_LAST(LAST)              \
   "dec %k[reps]\n\t"         \
   "jnz 1b\n\t"               \
   "3:\n\t"
 
-#define QV_DEFINE_LOOP1(NAME, CHUNK, SETUP, BODY, TEARDOWN, ...)                            \
+#define QV_DEFINE_LOOP1(NAME, CHUNK, SETUP, BODY, LAST, TEARDOWN, ...)                            \
   static inline __attribute__((always_inline)) void NAME(void* block, uint32_t chunks,      \
                                                          uint32_t reps) {                   \
     void* p;                                                                                \
-    uint32_t n;                                                                             \
+    uint32_t n, zero;                                                                       \
     asm volatile(SETUP QV_LOOP_HEAD                                                         \
                  "1:\n\t"                                                                   \
                  "mov %[base], %[p]\n\t"                                                    \
-                 "mov %k[chunks], %k[n]\n\t"                                                \
+                 "mov %k[chunks], %k[n]\n\t" QV_BEFORE_LAST(LAST)                            \
                  "2:\n\t"                                                                   \
-                 ".set .Lqv_o, 0\n\t" BODY "add $" #CHUNK ", %[p]\n\t" QV_LOOP_TAIL TEARDOWN \
-                 : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)                            \
-                 : [base] "r"(block), [chunks] "r"(chunks), [zero] "r"(0u),                 \
+                 ".set .Lqv_o, 0\n\t" BODY "add $" #CHUNK ", %[p]\n\t" QV_LOOP_TAIL(LAST) TEARDOWN \
+                 : [p] "=&r"(p), [n] "=&r"(n), [zero] "=&r"(zero), [reps] "+r"(reps)        \
+                 : [base] "r"(block), [chunks] "r"(chunks),                                 \
                    [mul] "m"(kLoopMultiplier)                                   \
                  : "memory", "cc", __VA_ARGS__);                                            \
   }
 
-#define QV_DEFINE_LOOP2(NAME, CHUNK, SETUP, BODY, TEARDOWN, ...)                                      \
+#define QV_DEFINE_LOOP2(NAME, CHUNK, SETUP, BODY, LAST, TEARDOWN, ...)                                      \
   static inline __attribute__((always_inline)) void NAME(const void* source, void* destination,       \
                                                          uint32_t chunks, uint32_t reps) {            \
     const void* s;                                                                                    \
@@ -135,17 +150,17 @@ QV_INLINE uint32_t MeasureKernel(uint32_t sizeKb, uint32_t repetitions) {
                  "1:\n\t"                                                                             \
                  "mov %[src], %[s]\n\t"                                                               \
                  "mov %[dst], %[d]\n\t"                                                               \
-                 "mov %k[chunks], %k[n]\n\t"                                                          \
+                 "mov %k[chunks], %k[n]\n\t" QV_BEFORE_LAST(LAST)                                      \
                  "2:\n\t"                                                                             \
                  ".set .Lqv_o, 0\n\t" BODY "add $" #CHUNK ", %[s]\n\t"                                \
-                 "add $" #CHUNK ", %[d]\n\t" QV_LOOP_TAIL TEARDOWN                                    \
+                 "add $" #CHUNK ", %[d]\n\t" QV_LOOP_TAIL(LAST) TEARDOWN                                    \
                  : [s] "=&r"(s), [d] "=&r"(d), [n] "=&r"(n), [reps] "+r"(reps)                        \
                  : [src] "r"(source), [dst] "r"(destination), [chunks] "r"(chunks),                   \
                    [mul] "m"(kLoopMultiplier)                                             \
                  : "memory", "cc", __VA_ARGS__);                                                      \
   }
 
-#define QV_DEFINE_LOOP3(NAME, CHUNK, SETUP, BODY, TEARDOWN, ...)                                      \
+#define QV_DEFINE_LOOP3(NAME, CHUNK, SETUP, BODY, LAST, TEARDOWN, ...)                                      \
   static inline __attribute__((always_inline)) void NAME(const void* first, const void* second,       \
                                                          void* destination, uint32_t chunks,          \
                                                          uint32_t reps) {                             \
@@ -157,11 +172,11 @@ QV_INLINE uint32_t MeasureKernel(uint32_t sizeKb, uint32_t repetitions) {
                  "mov %[fa], %[a]\n\t"                                                                \
                  "mov %[fb], %[b]\n\t"                                                                \
                  "mov %[dst], %[c]\n\t"                                                               \
-                 "mov %k[chunks], %k[n]\n\t"                                                          \
+                 "mov %k[chunks], %k[n]\n\t" QV_BEFORE_LAST(LAST)                                      \
                  "2:\n\t"                                                                             \
                  ".set .Lqv_o, 0\n\t" BODY "add $" #CHUNK ", %[a]\n\t"                                \
                  "add $" #CHUNK ", %[b]\n\t"                                                          \
-                 "add $" #CHUNK ", %[c]\n\t" QV_LOOP_TAIL TEARDOWN                                    \
+                 "add $" #CHUNK ", %[c]\n\t" QV_LOOP_TAIL(LAST) TEARDOWN                                    \
                  : [a] "=&r"(a), [b] "=&r"(b), [c] "=&r"(c), [n] "=&r"(n), [reps] "+r"(reps)          \
                  : [fa] "r"(first), [fb] "r"(second), [dst] "r"(destination), [chunks] "r"(chunks),   \
                    [mul] "m"(kLoopMultiplier)                                             \
