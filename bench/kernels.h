@@ -101,4 +101,31 @@ constexpr int32_t LastBenchmark() {
   return last;
 }
 
+// What the entry's dispatch relies on: each benchmark is a sweep of one kernel over one array,
+// or an array test of four kernels (Copy and Scale on two arrays, Add and Triad on three), whose
+// T0 twins, if any, follow the four in the same order.
+constexpr bool BenchmarksWellFormed() {
+  constexpr uint32_t kArrayTest[4] = {2, 2, 3, 3};  // Copy, Scale, Add, Triad
+  for (int32_t id = 1; id <= LastBenchmark(); ++id) {
+    uint32_t arrays[4] = {}, twinArrays[4] = {};
+    int kernels = 0, twins = 0;
+    for (const KernelRow& row : kKernelRows) {
+      if (row.id != id) continue;
+      if (row.prefetch == Prefetch::kT0) {
+        if (twins == 4) return false;
+        twinArrays[twins++] = row.Arrays();
+      } else {
+        if (kernels == 4 || twins > 0) return false;
+        arrays[kernels++] = row.Arrays();
+      }
+    }
+    if (kernels == 1 && twins == 0 && arrays[0] == 1) continue;  // a sweep
+    if (kernels != 4) return false;
+    for (int k = 0; k < 4; ++k)
+      if (arrays[k] != kArrayTest[k] || (k < twins && twinArrays[k] != kArrayTest[k])) return false;
+  }
+  return true;
+}
+static_assert(BenchmarksWellFormed(), "a benchmark's rows do not make a sweep or an array test");
+
 }  // namespace membw_internal

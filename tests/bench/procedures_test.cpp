@@ -130,26 +130,50 @@ TEST_F(Entry, ArrayTestPassesAndBatchRunAverages) {
   EXPECT_EQ(messages, expected);
 }
 
-TEST_F(Entry, PrefetchModeChoosesTheKernels) {
-  // Tell the kernels apart by the time each answers with.
+// Kernels that record which of them ran, by their place in the table.
+std::vector<int> used;
+template <int K>
+uint32_t RecordingKernel(uint32_t, uint32_t) {
+  if (used.empty() || used.back() != K) used.push_back(K);  // a sweep calls its kernel per block
+  return 1000u;
+}
+
+Machine RecordingMachine() {
   Machine m = FakeMachine();
-  static std::vector<int> used;
-  m.kernels[kernel::mmxcp_nt] = [](uint32_t, uint32_t) { return used.push_back(kernel::mmxcp_nt), 1000u; };
-  m.kernels[kernel::mmxcp_nt_t0] = [](uint32_t, uint32_t) {
-    return used.push_back(kernel::mmxcp_nt_t0), 1000u;
+  [&m]<int... K>(std::integer_sequence<int, K...>) { ((m.kernels[K] = RecordingKernel<K>), ...); }
+  (std::make_integer_sequence<int, kKernelCount>{});
+  return m;
+}
+
+TEST_F(Entry, EveryBenchmarkRunsItsOwnKernels) {
+  namespace k = kernel;
+  const std::vector<int> expected[] = {
+      {},
+      {k::intwr},
+      {k::intrd},
+      {k::intcp, k::intsc, k::intad, k::inttr},
+      {k::floatwr},
+      {k::floatrd},
+      {k::floatcp, k::floatsc, k::floatad, k::floattr},
+      {k::mmxwr},
+      {k::mmxrd},
+      {k::mmxcp, k::mmxsc, k::mmxad, k::mmxtr},
+      {k::mmxwr_nt},
+      {k::mmxrd_nt},
+      {k::mmxcp_nt, k::mmxsc_nt, k::mmxad_nt_t0, k::mmxtr_nt_t0},  // the default prefetch mode
   };
-  m.kernels[kernel::mmxsc_nt] = [](uint32_t, uint32_t) { return used.push_back(kernel::mmxsc_nt), 1000u; };
-  m.kernels[kernel::mmxsc_nt_t0] = [](uint32_t, uint32_t) {
-    return used.push_back(kernel::mmxsc_nt_t0), 1000u;
-  };
-  m.kernels[kernel::mmxad_nt] = [](uint32_t, uint32_t) { return used.push_back(kernel::mmxad_nt), 1000u; };
-  m.kernels[kernel::mmxad_nt_t0] = [](uint32_t, uint32_t) {
-    return used.push_back(kernel::mmxad_nt_t0), 1000u;
-  };
-  m.kernels[kernel::mmxtr_nt] = [](uint32_t, uint32_t) { return used.push_back(kernel::mmxtr_nt), 1000u; };
-  m.kernels[kernel::mmxtr_nt_t0] = [](uint32_t, uint32_t) {
-    return used.push_back(kernel::mmxtr_nt_t0), 1000u;
-  };
+  const Machine m = RecordingMachine();
+  for (int id = 1; id <= 12; ++id) {
+    used.clear();
+    ResetScanner();
+    const std::string line = "membw -b" + std::to_string(id) + " -m1 ";
+    ASSERT_EQ(RunCommandLine(line.c_str(), Collect, m), 0) << line;
+    EXPECT_EQ(used, expected[id]) << line;
+  }
+}
+
+TEST_F(Entry, PrefetchModeChoosesTheKernels) {
+  const Machine m = RecordingMachine();
   const std::vector<int> expected[3] = {
       {kernel::mmxcp_nt, kernel::mmxsc_nt, kernel::mmxad_nt_t0, kernel::mmxtr_nt_t0},
       {kernel::mmxcp_nt, kernel::mmxsc_nt, kernel::mmxad_nt, kernel::mmxtr_nt},
