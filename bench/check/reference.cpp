@@ -56,6 +56,12 @@ using namespace membw_internal::nt_loops;
   LAST                                  \
   "dec %k[reps]\n\t"                    \
   "jnz 1b\n\t"
+// Four AVX2 loads of 32 bytes from the current offset of pointer operand P.
+#define REF_AVX2_LOAD128(P)                       \
+  "vmovdqa .Lqv_r(%[" P "]), %%ymm0\n\t"        \
+  "vmovdqa .Lqv_r + 32(%[" P "]), %%ymm1\n\t"   \
+  "vmovdqa .Lqv_r + 64(%[" P "]), %%ymm2\n\t"   \
+  "vmovdqa .Lqv_r + 96(%[" P "]), %%ymm3\n\t"
 // clang-format on
 
 // AVX2 loads of a whole block, 512 bytes per step into four rotating registers.
@@ -63,13 +69,8 @@ void ReferenceRead(const void* block, uint32_t bytes, uint32_t reps) {
   const void* p;
   uint32_t n;
   asm volatile(REF_PASSES1("", 512,
-                           ".rept 4\n\t"
-                           "vmovdqa .Lqv_r(%[p]), %%ymm0\n\t"
-                           "vmovdqa .Lqv_r + 32(%[p]), %%ymm1\n\t"
-                           "vmovdqa .Lqv_r + 64(%[p]), %%ymm2\n\t"
-                           "vmovdqa .Lqv_r + 96(%[p]), %%ymm3\n\t"
-                           ".set .Lqv_r, .Lqv_r + 128\n\t"
-                           ".endr\n\t",
+                           ".rept 4\n\t" REF_AVX2_LOAD128("p") ".set .Lqv_r, .Lqv_r + 128\n\t"
+                                                               ".endr\n\t",
                            "") "vzeroupper\n\t"
                : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
                : [base] "r"(block), [chunks] "r"(bytes / 512)
@@ -100,10 +101,7 @@ void ReferenceCopy(const void* source, void* destination, uint32_t bytes, uint32
   uint32_t n;
   asm volatile(REF_PASSES2("", 256,
       ".rept 2\n\t"
-      "vmovdqa .Lqv_r(%[s]), %%ymm0\n\t"
-      "vmovdqa .Lqv_r + 32(%[s]), %%ymm1\n\t"
-      "vmovdqa .Lqv_r + 64(%[s]), %%ymm2\n\t"
-      "vmovdqa .Lqv_r + 96(%[s]), %%ymm3\n\t"
+      REF_AVX2_LOAD128("s")
       "vmovntdq %%ymm0, .Lqv_r(%[d])\n\t"
       "vmovntdq %%ymm1, .Lqv_r + 32(%[d])\n\t"
       "vmovntdq %%ymm2, .Lqv_r + 64(%[d])\n\t"
@@ -137,22 +135,18 @@ void MmxReadNoPrefetch(const void* block, uint32_t bytes, uint32_t reps) {
 void Avx2ReadPrefetchNta(const void* block, uint32_t bytes, uint32_t reps) {
   const void* p;
   uint32_t n;
-  asm volatile(REF_PASSES1("", 512,
-                           ".rept 4\n\t"
-                           "prefetchnta .Lqv_r + 512(%[p])\n\t"
-                           "prefetchnta .Lqv_r + 544(%[p])\n\t"
-                           "prefetchnta .Lqv_r + 576(%[p])\n\t"
-                           "prefetchnta .Lqv_r + 608(%[p])\n\t"
-                           "vmovdqa .Lqv_r(%[p]), %%ymm0\n\t"
-                           "vmovdqa .Lqv_r + 32(%[p]), %%ymm1\n\t"
-                           "vmovdqa .Lqv_r + 64(%[p]), %%ymm2\n\t"
-                           "vmovdqa .Lqv_r + 96(%[p]), %%ymm3\n\t"
-                           ".set .Lqv_r, .Lqv_r + 128\n\t"
-                           ".endr\n\t",
-                           "") "vzeroupper\n\t"
-               : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
-               : [base] "r"(block), [chunks] "r"(bytes / 512 - 1)
-               : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
+  asm volatile(
+      REF_PASSES1("", 512,
+                  ".rept 4\n\t"
+                  "prefetchnta .Lqv_r + 512(%[p])\n\t"
+                  "prefetchnta .Lqv_r + 544(%[p])\n\t"
+                  "prefetchnta .Lqv_r + 576(%[p])\n\t"
+                  "prefetchnta .Lqv_r + 608(%[p])\n\t" REF_AVX2_LOAD128("p") ".set .Lqv_r, .Lqv_r + 128\n\t"
+                                                                             ".endr\n\t",
+                  "") "vzeroupper\n\t"
+      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
+      : [base] "r"(block), [chunks] "r"(bytes / 512 - 1)
+      : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
 }
 
 // Non-temporal stores of 16 bytes (SSE2 MOVNTDQ): between the module's 8 and the reference's 32.
@@ -280,6 +274,7 @@ void HandCopyNt(const void* source, void* destination, uint32_t bytes, uint32_t 
       : "mm0", "mm1", "mm2", "mm3", "memory", "cc");
 }
 #undef QV_HAND_COPY32
+#undef REF_AVX2_LOAD128
 #undef REF_PASSES1
 #undef REF_PASSES2
 
