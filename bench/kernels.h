@@ -1,6 +1,6 @@
 // Every measuring kernel of the module, one row each. The rows are the only list of kernels: the
 // kernels' definitions (kernels.cpp), the entry's dispatch and its pointer table, the array
-// test's rates and the disassembly test all read them.
+// test's rates, membw_run's chunk sizes and the disassembly test all read them.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +18,8 @@ enum class Prefetch { kNone, kNta, kT0 };
 // clang-format off
 // One row per kernel, its traffic beside its loop:
 //   name      the kernel's C symbol
-//   id        the benchmark (-b) that runs it; a benchmark of four rows is an array test of
-//             Copy, Scale, Add, Triad in table order
+//   id        the benchmark (-b) that runs it: one row is a block sweep, four are an array test
+//             of Copy, Scale, Add, Triad in table order (ID 12's T0 twins follow its four)
 //   family    see Family
 //   prefetch  see Prefetch
 //   read      arrays the loop reads
