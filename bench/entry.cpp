@@ -69,52 +69,57 @@ class Tokens {
   int count_ = 0;
 };
 
-struct Benchmark {
-  bool sweep;
+// What a family's benchmarks print and what they need of the processor, by Family.
+struct FamilyTraits {
   const FamilyLines* lines;
-  bool writing;            // sweeps: which line
-  KernelIndex kernels[4];  // sweeps use the first
-  uint32_t needs;          // feature flag bit, 0 for none
+  uint32_t needs;  // feature flag bit, 0 for none
 };
 
-constexpr Benchmark kBenchmarks[13] = {
-    {},
-    {true, &kIntLines, true, {kIntwr}, 0},
-    {true, &kIntLines, false, {kIntrd}, 0},
-    {false, &kIntLines, false, {kIntcp, kIntsc, kIntad, kInttr}, 0},
-    {true, &kFloatLines, true, {kFloatwr}, 0},
-    {true, &kFloatLines, false, {kFloatrd}, 0},
-    {false, &kFloatLines, false, {kFloatcp, kFloatsc, kFloatad, kFloattr}, 0},
-    {true, &kMmxLines, true, {kMmxwr}, kFlagMmx},
-    {true, &kMmxLines, false, {kMmxrd}, kFlagMmx},
-    {false, &kMmxLines, false, {kMmxcp, kMmxsc, kMmxad, kMmxtr}, kFlagMmx},
-    {true, &kMmxNtLines, true, {kMmxwrNt}, kFlagMmxPlus},
-    {true, &kMmxNtLines, false, {kMmxrdNt}, kFlagMmxPlus},
-    {false, &kMmxNtLines, false, {kMmxcpNt, kMmxscNt, kMmxadNt, kMmxtrNt}, kFlagMmxPlus},
+constexpr FamilyTraits kFamilies[] = {
+    {&kIntLines, 0},
+    {&kFloatLines, 0},
+    {&kMmxLines, kFlagMmx},
+    {&kMmxNtLines, kFlagMmxPlus},
 };
 
+// The first row of benchmark id (1 to LastBenchmark()); its family is the benchmark's.
+const KernelRow& FirstRow(int32_t id) {
+  for (const KernelRow& row : kKernelRows)
+    if (row.id == id) return row;
+  return kKernelRows[0];
+}
+
+const FamilyTraits& FamilyOf(int32_t id) { return kFamilies[static_cast<int>(FirstRow(id).family)]; }
+
+// Whether array-test slot k (Copy, Scale, Add, Triad) runs its T0 twin: in mode 0 for Add and
+// Triad, in mode 1 never, in mode 2 always.
+bool PicksT0(int32_t prefetchMode, int slot) { return prefetchMode == 2 || (prefetchMode == 0 && slot >= 2); }
+
+// The benchmark's rows in table order: one row is a block sweep, four an array test, where T0
+// twins (listed after the four) stand in as the prefetch mode picks them.
 int RunBenchmark(int32_t id, const RunSettings& settings, const Machine& machine, MembwOutput output) {
-  const Benchmark& b = kBenchmarks[id];
-  if (b.sweep) {
-    const FamilyLines& lines = *b.lines;
-    return BlockSweep(b.writing ? lines.writing : lines.reading, machine.kernels[b.kernels[0]], settings,
-                      output);
+  KernelTraffic picked[4] = {};
+  bool t0[4] = {};
+  int slots = 0, twins = 0;
+  for (int k = 0; k < kKernelCount; ++k) {
+    const KernelRow& row = kKernelRows[k];
+    if (row.id != id) continue;
+    const KernelTraffic kernel{machine.kernels[k], row.Arrays()};
+    if (row.prefetch != Prefetch::kT0) {
+      picked[slots++] = kernel;
+    } else if (const int slot = twins++; PicksT0(settings.prefetchMode, slot)) {
+      picked[slot] = kernel;
+      t0[slot] = true;
+    }
   }
-  Kernel kernels[4];
-  for (int k = 0; k < 4; ++k) kernels[k] = machine.kernels[b.kernels[k]];
-  if (id != 12) return ArrayTest(*b.lines, kernels, nullptr, settings, output);
-  // The prefetch mode picks NTA or T0 per sub-test.
-  const int32_t p = settings.prefetchMode;
-  if (p == 2) {
-    kernels[0] = machine.kernels[kMmxcpNtT0];
-    kernels[1] = machine.kernels[kMmxscNtT0];
+  const FamilyLines& lines = *FamilyOf(id).lines;
+  if (slots == 1) {
+    const bool writing = FirstRow(id).read == 0;
+    return BlockSweep(writing ? lines.writing : lines.reading, picked[0], settings, output);
   }
-  if (p != 1) {
-    kernels[2] = machine.kernels[kMmxadNtT0];
-    kernels[3] = machine.kernels[kMmxtrNtT0];
-  }
-  const Labels labels = PrefetchLabels(p);
-  return ArrayTest(*b.lines, kernels, &labels, settings, output);
+  if (twins == 0) return ArrayTest(lines, picked, nullptr, settings, output);
+  const Labels labels = PrefetchLabels(t0);
+  return ArrayTest(lines, picked, &labels, settings, output);
 }
 
 uint32_t RealFlags() { return ProbeVectorFlags(); }
@@ -141,10 +146,9 @@ const Machine& RealMachine() {
   static constexpr Machine kMachine{
       RealFlags,
       RealFrequency,
-      {intwr,    intrd,    intcp,    intsc,       intad,       inttr,       floatwr,
-       floatrd,  floatcp,  floatsc,  floatad,     floattr,     mmxwr,       mmxrd,
-       mmxcp,    mmxsc,    mmxad,    mmxtr,       mmxwr_nt,    mmxrd_nt,    mmxcp_nt,
-       mmxsc_nt, mmxad_nt, mmxtr_nt, mmxcp_nt_t0, mmxsc_nt_t0, mmxad_nt_t0, mmxtr_nt_t0},
+#define MEMBW_KERNEL_POINTER(name, ...) ::name,
+      {MEMBW_KERNELS(MEMBW_KERNEL_POINTER)},
+#undef MEMBW_KERNEL_POINTER
       WriteCpuReport,
   };
   return kMachine;
@@ -243,12 +247,12 @@ int RunCommandLine(const char* commandLine, MembwOutput output, const Machine& m
   char buffer[500] = {};
   FormatText(buffer, sizeof buffer, kPassSizeMode, settings.passGb);
   output(buffer);
-  if (id > 12) {
+  if (id > LastBenchmark()) {
     WriteUsage();
     output(kUnknownBenchmark);
     return 1;
   }
-  const uint32_t needed = kBenchmarks[id].needs;
+  const uint32_t needed = FamilyOf(id).needs;
   if (needed && !(flags & needed)) {
     output(needed == kFlagMmx ? kNoMmx : kNoMmxPlus);
     return 1;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "kernels.h"
 #include "membw.h"
 #include "procedures.h"
 
@@ -12,40 +13,8 @@ namespace membw_internal {
 struct Machine {
   uint32_t (*vectorFlags)();       // CPU feature probe
   bool (*frequency)(int64_t* hz);  // counter frequency
-  Kernel kernels[29];              // by kernel index, see KernelIndex
+  Kernel kernels[kKernelCount];    // by table row, see kernels.h
   void (*cpuReport)();             // the -i report
-};
-
-enum KernelIndex {
-  kIntwr,
-  kIntrd,
-  kIntcp,
-  kIntsc,
-  kIntad,
-  kInttr,
-  kFloatwr,
-  kFloatrd,
-  kFloatcp,
-  kFloatsc,
-  kFloatad,
-  kFloattr,
-  kMmxwr,
-  kMmxrd,
-  kMmxcp,
-  kMmxsc,
-  kMmxad,
-  kMmxtr,
-  kMmxwrNt,
-  kMmxrdNt,
-  kMmxcpNt,
-  kMmxscNt,
-  kMmxadNt,
-  kMmxtrNt,
-  kMmxcpNtT0,
-  kMmxscNtT0,
-  kMmxadNtT0,
-  kMmxtrNtT0,
-  kKernelCount
 };
 
 const Machine& RealMachine();

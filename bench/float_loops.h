@@ -66,7 +66,7 @@ QV_DEFINE_LOOP1(FloatWriteLoop, 512, "fldz\n\t",
                 "fstl .Lqv_o(%[p])\n\t"
                 ".set .Lqv_o, .Lqv_o + 8\n\t"
                 ".endr\n\t",
-                "fstp %%st(0)\n\t", QV_X87)
+                QV_NO_LAST, "fstp %%st(0)\n\t", QV_X87)
 
 // floatrd: 512-byte chunk = 64 x (load a double, free the register).
 QV_DEFINE_LOOP1(FloatReadLoop, 512, "",
@@ -75,7 +75,7 @@ QV_DEFINE_LOOP1(FloatReadLoop, 512, "",
                 "ffree %%st(0)\n\t"
                 ".set .Lqv_o, .Lqv_o + 8\n\t"
                 ".endr\n\t",
-                "", QV_X87)
+                QV_NO_LAST, "", QV_X87)
 
 // floatcp: 256-byte chunk = 8 x (4 loads, 4 stores).
 QV_DEFINE_LOOP2(FloatCopyLoop, 256, "",
@@ -84,7 +84,7 @@ QV_DEFINE_LOOP2(FloatCopyLoop, 256, "",
                 "fldl .Lqv_o + 8(%[s])\n\t"
                 "fldl .Lqv_o + 16(%[s])\n\t"
                 "fldl .Lqv_o + 24(%[s])\n\t" QV_STORE4("d") QV_STEP ".endr\n\t",
-                "", QV_X87)
+                QV_NO_LAST, "", QV_X87)
 
 // floatsc: 8 x (4 loads each multiplied by ln 2 held below them, 4 stores).
 QV_DEFINE_LOOP2(FloatScaleLoop, 256, "fldln2\n\t",
@@ -97,7 +97,7 @@ QV_DEFINE_LOOP2(FloatScaleLoop, 256, "fldln2\n\t",
                 "fmul %%st(3), %%st\n\t"
                 "fldl .Lqv_o + 24(%[s])\n\t"
                 "fmul %%st(4), %%st\n\t" QV_STORE4("d") QV_STEP ".endr\n\t",
-                "fstp %%st(0)\n\t", QV_X87)
+                QV_NO_LAST, "fstp %%st(0)\n\t", QV_X87)
 
 // floatad: 8 x (4 loads of the first each added to the second, 4 stores).
 QV_DEFINE_LOOP3(FloatAddLoop, 256, "",
@@ -110,7 +110,7 @@ QV_DEFINE_LOOP3(FloatAddLoop, 256, "",
                 "faddl .Lqv_o + 16(%[b])\n\t"
                 "fldl .Lqv_o + 24(%[a])\n\t"
                 "faddl .Lqv_o + 24(%[b])\n\t" QV_STORE4("c") QV_STEP ".endr\n\t",
-                "", QV_X87)
+                QV_NO_LAST, "", QV_X87)
 
 // floattr: 8 x (4 loads of the second each multiplied by ln 2 and added to the first, 4 stores).
 QV_DEFINE_LOOP3(FloatTriadLoop, 256, "fldln2\n\t",
@@ -127,7 +127,7 @@ QV_DEFINE_LOOP3(FloatTriadLoop, 256, "fldln2\n\t",
                 "fldl .Lqv_o + 24(%[b])\n\t"
                 "fmul %%st(4), %%st\n\t"
                 "faddl .Lqv_o + 24(%[a])\n\t" QV_STORE4("c") QV_STEP ".endr\n\t",
-                "fstp %%st(0)\n\t", QV_X87)
+                QV_NO_LAST, "fstp %%st(0)\n\t", QV_X87)
 
 // clang-format on
 
@@ -137,3 +137,17 @@ QV_DEFINE_LOOP3(FloatTriadLoop, 256, "fldln2\n\t",
 #undef QV_X87
 
 }  // namespace membw_internal::float_loops
+
+namespace membw_internal {
+
+// Every kernel starts with FINIT so the register stack and control word are known.
+template <>
+struct FamilyFrame<Family::kFloat> {
+  QV_INLINE void Enter() { float_loops::ResetX87(); }
+  QV_INLINE void FillZeros(void* a, uint32_t bytes) { float_loops::FillZero(a, nullptr, bytes); }
+  QV_INLINE void FillSource(void* a, uint32_t bytes) { float_loops::FillPi(a, nullptr, bytes); }
+  QV_INLINE void FillSources(void* a, void* b, uint32_t bytes) { float_loops::FillPi(a, b, bytes); }
+  QV_INLINE void Leave() {}
+};
+
+}  // namespace membw_internal

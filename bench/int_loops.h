@@ -71,12 +71,12 @@ QV_INLINE void Fill32Pair(void* first, uint32_t firstValue, void* second, uint32
   "mov %%r11d, .Lqv_o + 12(%[" D "])\n\t"
 
 // intwr: 256-byte chunk = 64 stores of a zero register.
-QV_DEFINE_LOOP1(IntWriteLoop, 256, "",
+QV_DEFINE_LOOP1(IntWriteLoop, 256, "xor %k[zero], %k[zero]\n\t",
                 ".rept 64\n\t"
                 "mov %k[zero], .Lqv_o(%[p])\n\t"
                 ".set .Lqv_o, .Lqv_o + 4\n\t"
                 ".endr\n\t",
-                "", "r8")
+                QV_NO_LAST, "", "r8")
 
 // intrd: 256-byte chunk = 64 loads into two alternating registers.
 QV_DEFINE_LOOP1(IntReadLoop, 256, "",
@@ -85,7 +85,7 @@ QV_DEFINE_LOOP1(IntReadLoop, 256, "",
                 "mov .Lqv_o + 4(%[p]), %%r9d\n\t"
                 ".set .Lqv_o, .Lqv_o + 8\n\t"
                 ".endr\n\t",
-                "", "r8", "r9")
+                QV_NO_LAST, "", "r8", "r9")
 
 // intcp: 128-byte chunk = 8 x (4 loads, 4 stores).
 QV_DEFINE_LOOP2(IntCopyLoop, 128, "",
@@ -94,7 +94,7 @@ QV_DEFINE_LOOP2(IntCopyLoop, 128, "",
                 "mov .Lqv_o + 4(%[s]), %%r9d\n\t"
                 "mov .Lqv_o + 8(%[s]), %%r10d\n\t"
                 "mov .Lqv_o + 12(%[s]), %%r11d\n\t" QV_STORE4("d") QV_STEP ".endr\n\t",
-                "", "r8", "r9", "r10", "r11")
+                QV_NO_LAST, "", "r8", "r9", "r10", "r11")
 
 // intsc: 8 x (4 multiplications of the source by 77, 4 stores).
 QV_DEFINE_LOOP2(IntScaleLoop, 128, "",
@@ -103,7 +103,7 @@ QV_DEFINE_LOOP2(IntScaleLoop, 128, "",
                 "imul $77, .Lqv_o + 4(%[s]), %%r9d\n\t"
                 "imul $77, .Lqv_o + 8(%[s]), %%r10d\n\t"
                 "imul $77, .Lqv_o + 12(%[s]), %%r11d\n\t" QV_STORE4("d") QV_STEP ".endr\n\t",
-                "", "r8", "r9", "r10", "r11")
+                QV_NO_LAST, "", "r8", "r9", "r10", "r11")
 
 // intad: 8 x (4 loads of the first, 4 additions of the second, 4 stores).
 QV_DEFINE_LOOP3(IntAddLoop, 128, "",
@@ -116,7 +116,7 @@ QV_DEFINE_LOOP3(IntAddLoop, 128, "",
                 "add .Lqv_o + 4(%[b]), %%r9d\n\t"
                 "add .Lqv_o + 8(%[b]), %%r10d\n\t"
                 "add .Lqv_o + 12(%[b]), %%r11d\n\t" QV_STORE4("c") QV_STEP ".endr\n\t",
-                "", "r8", "r9", "r10", "r11")
+                QV_NO_LAST, "", "r8", "r9", "r10", "r11")
 
 // inttr: 8 x (4 multiplications of the second by 77, 4 additions of the first, 4 stores).
 QV_DEFINE_LOOP3(IntTriadLoop, 128, "",
@@ -129,7 +129,7 @@ QV_DEFINE_LOOP3(IntTriadLoop, 128, "",
                 "add .Lqv_o + 4(%[a]), %%r9d\n\t"
                 "add .Lqv_o + 8(%[a]), %%r10d\n\t"
                 "add .Lqv_o + 12(%[a]), %%r11d\n\t" QV_STORE4("c") QV_STEP ".endr\n\t",
-                "", "r8", "r9", "r10", "r11")
+                QV_NO_LAST, "", "r8", "r9", "r10", "r11")
 
 // clang-format on
 
@@ -137,3 +137,16 @@ QV_DEFINE_LOOP3(IntTriadLoop, 128, "",
 #undef QV_STORE4
 
 }  // namespace membw_internal::int_loops
+
+namespace membw_internal {
+
+template <>
+struct FamilyFrame<Family::kInt> {
+  QV_INLINE void Enter() {}
+  QV_INLINE void FillZeros(void* a, uint32_t bytes) { int_loops::Fill32(a, bytes, 0); }
+  QV_INLINE void FillSource(void* a, uint32_t bytes) { int_loops::Fill32(a, bytes, 33); }
+  QV_INLINE void FillSources(void* a, void* b, uint32_t bytes) { int_loops::Fill32Pair(a, 33, b, 55, bytes); }
+  QV_INLINE void Leave() {}
+};
+
+}  // namespace membw_internal

@@ -8,10 +8,7 @@
 
 namespace membw_internal::mmx_loops {
 
-constexpr uint64_t kLoopMultiplier = 0x004D004D004D004DULL;  // the multiplier operand of the loop frames
-
-constexpr uint64_t kWords33 = 0x0021002100210021ULL;
-constexpr uint64_t kWords55 = 0x0037003700370037ULL;
+constexpr uint64_t kLoopMultiplier = kWords77;  // the multiplier operand of the loop frames
 
 // clang-format off
 #define QV_MMX "mm0", "mm1", "mm2", "mm3", "mm7"
@@ -79,7 +76,7 @@ QV_DEFINE_LOOP1(MmxWriteLoop, 512, "pxor %%mm0, %%mm0\n\t",
                 "movq %%mm0, .Lqv_o(%[p])\n\t"
                 ".set .Lqv_o, .Lqv_o + 8\n\t"
                 ".endr\n\t",
-                "", QV_MMX)
+                QV_NO_LAST, "", QV_MMX)
 
 // mmxrd: 512-byte chunk = 64 MOVQ loads into one register.
 QV_DEFINE_LOOP1(MmxReadLoop, 512, "",
@@ -87,21 +84,24 @@ QV_DEFINE_LOOP1(MmxReadLoop, 512, "",
                 "movq .Lqv_o(%[p]), %%mm0\n\t"
                 ".set .Lqv_o, .Lqv_o + 8\n\t"
                 ".endr\n\t",
-                "", QV_MMX)
+                QV_NO_LAST, "", QV_MMX)
 
 // mmxcp: 256-byte chunk = 8 x (4 loads, 4 stores).
-QV_DEFINE_LOOP2(MmxCopyLoop, 256, "", ".rept 8\n\t" QV_LOAD4("s") QV_STORE4("d") QV_STEP ".endr\n\t", "",
-                QV_MMX)
+QV_DEFINE_LOOP2(MmxCopyLoop, 256, "",
+                ".rept 8\n\t" QV_LOAD4("s") QV_STORE4("d") QV_STEP ".endr\n\t",
+                QV_NO_LAST, "", QV_MMX)
 // mmxsc: 8 x (4 loads, 4 PMULLW by 77, 4 stores).
 QV_DEFINE_LOOP2(MmxScaleLoop, 256, QV_SET_MUL,
-                ".rept 8\n\t" QV_LOAD4("s") QV_MUL4 QV_STORE4("d") QV_STEP ".endr\n\t", "", QV_MMX)
+                ".rept 8\n\t" QV_LOAD4("s") QV_MUL4 QV_STORE4("d") QV_STEP ".endr\n\t",
+                QV_NO_LAST, "", QV_MMX)
 // mmxad: 8 x (4 loads of the first, 4 PADDUSW with the second, 4 stores).
-QV_DEFINE_LOOP3(MmxAddLoop, 256, "", ".rept 8\n\t" QV_LOAD4("a") QV_ADDS4("b") QV_STORE4("c") QV_STEP ".endr\n\t",
-                "", QV_MMX)
+QV_DEFINE_LOOP3(MmxAddLoop, 256, "",
+                ".rept 8\n\t" QV_LOAD4("a") QV_ADDS4("b") QV_STORE4("c") QV_STEP ".endr\n\t",
+                QV_NO_LAST, "", QV_MMX)
 // mmxtr: 8 x (4 loads of the second, 4 PMULLW, 4 PADDUSW with the first, 4 stores).
 QV_DEFINE_LOOP3(MmxTriadLoop, 256, QV_SET_MUL,
-                ".rept 8\n\t" QV_LOAD4("b") QV_MUL4 QV_ADDS4("a") QV_STORE4("c") QV_STEP ".endr\n\t", "",
-                QV_MMX)
+                ".rept 8\n\t" QV_LOAD4("b") QV_MUL4 QV_ADDS4("a") QV_STORE4("c") QV_STEP ".endr\n\t",
+                QV_NO_LAST, "", QV_MMX)
 
 // clang-format on
 
@@ -114,3 +114,18 @@ QV_DEFINE_LOOP3(MmxTriadLoop, 256, QV_SET_MUL,
 #undef QV_STORE4
 
 }  // namespace membw_internal::mmx_loops
+
+namespace membw_internal {
+
+template <>
+struct FamilyFrame<Family::kMmx> {
+  QV_INLINE void Enter() {}
+  QV_INLINE void FillZeros(void* a, uint32_t bytes) { mmx_loops::FillMmx(a, 0, nullptr, 0, bytes); }
+  QV_INLINE void FillSource(void* a, uint32_t bytes) { mmx_loops::FillMmx(a, kWords33, nullptr, 0, bytes); }
+  QV_INLINE void FillSources(void* a, void* b, uint32_t bytes) {
+    mmx_loops::FillMmx(a, kWords33, b, kWords55, bytes);
+  }
+  QV_INLINE void Leave() { LeaveMmx(); }
+};
+
+}  // namespace membw_internal

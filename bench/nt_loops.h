@@ -6,11 +6,11 @@
 
 #include <cstdint>
 
-#ifndef QV_INLINE
-#define QV_INLINE static inline __attribute__((always_inline))
-#endif
+#include "kernel_frame.h"
 
-namespace membw_internal {
+namespace membw_internal::nt_loops {
+
+constexpr uint64_t kLoopMultiplier = kWords77;  // the multiplier operand of the loop frames
 
 // Fills bytes (a multiple of 32) with the quadword pattern by MOVNTQ, 32 bytes per step.
 QV_INLINE void FillNt(void* target, uint32_t bytes, uint64_t pattern) {
@@ -68,37 +68,17 @@ QV_INLINE void FillNt2(void* first, uint64_t firstPattern, void* second, uint64_
       : "mm0", "mm1", "memory", "cc");
 }
 
-// mmxwr_nt: writes 1 block; 512-byte chunk = 64 MOVNTQ of a zero register.
-QV_INLINE void WriteNtLoop(void* block, uint32_t chunks, uint32_t reps) {
-  void* p;
-  uint32_t n;
-  asm volatile(
-      "pxor %%mm0, %%mm0\n\t"
-      "test %k[chunks], %k[chunks]\n\t"
-      "jz 3f\n\t"
-      "test %k[reps], %k[reps]\n\t"
-      "jz 3f\n\t"
-      "1:\n\t"
-      "mov %[base], %[p]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".set .Lqv_o, 0\n\t"
-      ".rept 64\n\t"
-      "movntq %%mm0, .Lqv_o(%[p])\n\t"
-      ".set .Lqv_o, .Lqv_o + 8\n\t"
-      ".endr\n\t"
-      "add $512, %[p]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "3:\n\t"
-      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
-      : [base] "r"(block), [chunks] "r"(chunks)
-      : "mm0", "memory", "cc");
-}
-
 // clang-format off
+#define QV_NT_MMX "mm0", "mm1", "mm2", "mm3", "mm7"
+
+// mmxwr_nt: 512-byte chunk = 64 MOVNTQ of a zero register.
+QV_DEFINE_LOOP1(WriteNtLoop, 512, "pxor %%mm0, %%mm0\n\t",
+                ".rept 64\n\t"
+                "movntq %%mm0, .Lqv_o(%[p])\n\t"
+                ".set .Lqv_o, .Lqv_o + 8\n\t"
+                ".endr\n\t",
+                QV_NO_LAST, "", "mm0")
+
 // Eight MOVQ loads into mm0 from the current offset on.
 #define QV_LOAD8                     \
   ".rept 8\n\t"                      \
@@ -113,44 +93,15 @@ QV_INLINE void WriteNtLoop(void* block, uint32_t chunks, uint32_t reps) {
   ".set .Lqv_f, .Lqv_f + 32\n\t"         \
   ".endr\n\t"
 
-// mmxrd_nt: reads 1 block; 512-byte chunk = 64 MOVQ loads into mm0 with 16 PREFETCHNTA of the
-// next chunk woven in; the last chunk is read without prefetch.
-QV_INLINE void ReadNtLoop(const void* block, uint32_t chunks, uint32_t reps) {
-  const void* p;
-  uint32_t n;
-  asm volatile(
-      "test %k[chunks], %k[chunks]\n\t"
-      "jz 5f\n\t"
-      "test %k[reps], %k[reps]\n\t"
-      "jz 5f\n\t"
-      "1:\n\t"
-      "mov %[base], %[p]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "dec %k[n]\n\t"
-      "jz 4f\n\t"
-      "2:\n\t"
-      ".set .Lqv_o, 0\n\t"
-      ".set .Lqv_f, 512\n\t"
-      QV_PREFETCH4 QV_LOAD8                                      // prefetch 512..608, load 0..56
-      QV_PREFETCH4 QV_LOAD8                                      // prefetch 640..736, load 64..120
-      QV_PREFETCH4 QV_LOAD8                                      // prefetch 768..864, load 128..184
-      QV_PREFETCH4 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8  // prefetch 896..992, load 192..504
-      "add $512, %[p]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "4:\n\t"
-      ".set .Lqv_o, 0\n\t"
-      QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "5:\n\t"
-      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
-      : [base] "r"(block), [chunks] "r"(chunks)
-      : "mm0", "memory", "cc");
-}
-
-#undef QV_LOAD8
-#undef QV_PREFETCH4
+// mmxrd_nt: 512-byte chunk = 64 MOVQ loads into mm0 with 16 PREFETCHNTA of the next chunk woven
+// in; the last chunk is read without prefetch.
+QV_DEFINE_LOOP1(ReadNtLoop, 512, "",
+                ".set .Lqv_f, 512\n\t"
+                QV_PREFETCH4 QV_LOAD8                                      // prefetch 512..608, load 0..56
+                QV_PREFETCH4 QV_LOAD8                                      // prefetch 640..736, load 64..120
+                QV_PREFETCH4 QV_LOAD8                                      // prefetch 768..864, load 128..184
+                QV_PREFETCH4 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8, // prefetch 896..992, load 192..504
+                QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8 QV_LOAD8, "", "mm0")
 
 // 32 bytes of Copy (MUL empty) or Scale (MUL = four PMULLW by mm7): four loads, four MOVNTQ.
 #define QV_COPY32(MUL)                    \
@@ -173,36 +124,13 @@ QV_INLINE void ReadNtLoop(const void* block, uint32_t chunks, uint32_t reps) {
 
 // Copy and Scale: 256-byte chunks; per 64 bytes two prefetches of the source's next chunk and
 // two 32-byte steps; the last chunk without prefetch.
-#define QV_COPY_LOOP(PREFETCH, MUL)                         \
-  "test %k[chunks], %k[chunks]\n\t"                         \
-  "jz 5f\n\t"                                               \
-  "test %k[reps], %k[reps]\n\t"                             \
-  "jz 5f\n\t"                                               \
-  "1:\n\t"                                                  \
-  "mov %[src], %[s]\n\t"                                    \
-  "mov %[dst], %[d]\n\t"                                    \
-  "mov %k[chunks], %k[n]\n\t"                               \
-  "dec %k[n]\n\t"                                           \
-  "jz 4f\n\t"                                               \
-  "2:\n\t"                                                  \
-  ".set .Lqv_o, 0\n\t"                                      \
+#define QV_COPY_CHUNK(PREFETCH, MUL)                        \
   ".rept 4\n\t"                                             \
   PREFETCH " .Lqv_o + 256(%[s])\n\t"                        \
   PREFETCH " .Lqv_o + 288(%[s])\n\t"                        \
   QV_COPY32(MUL) QV_COPY32(MUL)                             \
-  ".endr\n\t"                                               \
-  "add $256, %[s]\n\t"                                      \
-  "add $256, %[d]\n\t"                                      \
-  "dec %k[n]\n\t"                                           \
-  "jnz 2b\n\t"                                              \
-  "4:\n\t"                                                  \
-  ".set .Lqv_o, 0\n\t"                                      \
-  ".rept 8\n\t"                                             \
-  QV_COPY32(MUL)                                            \
-  ".endr\n\t"                                               \
-  "dec %k[reps]\n\t"                                        \
-  "jnz 1b\n\t"                                              \
-  "5:\n\t"
+  ".endr\n\t"
+#define QV_COPY_LAST(MUL) ".rept 8\n\t" QV_COPY32(MUL) ".endr\n\t"
 
 // 32 bytes of Add (MUL empty) or Triad: four loads of the second source, four PADDUSW with the
 // first source in memory, four MOVNTQ.
@@ -224,20 +152,7 @@ QV_INLINE void ReadNtLoop(const void* block, uint32_t chunks, uint32_t reps) {
 
 // Add and Triad: 256-byte chunks of eight steps; even steps prefetch the second source's next
 // chunk, odd steps the first's; the last chunk without prefetch.
-#define QV_ADD_LOOP(PREFETCH, MUL)                          \
-  "test %k[chunks], %k[chunks]\n\t"                         \
-  "jz 5f\n\t"                                               \
-  "test %k[reps], %k[reps]\n\t"                             \
-  "jz 5f\n\t"                                               \
-  "1:\n\t"                                                  \
-  "mov %[fa], %[a]\n\t"                                     \
-  "mov %[fb], %[b]\n\t"                                     \
-  "mov %[dst], %[c]\n\t"                                    \
-  "mov %k[chunks], %k[n]\n\t"                               \
-  "dec %k[n]\n\t"                                           \
-  "jz 4f\n\t"                                               \
-  "2:\n\t"                                                  \
-  ".set .Lqv_o, 0\n\t"                                      \
+#define QV_ADD_CHUNK(PREFETCH, MUL)                         \
   ".rept 4\n\t"                                             \
   PREFETCH " .Lqv_o + 256(%[b])\n\t"                        \
   PREFETCH " .Lqv_o + 288(%[b])\n\t"                        \
@@ -245,68 +160,51 @@ QV_INLINE void ReadNtLoop(const void* block, uint32_t chunks, uint32_t reps) {
   PREFETCH " .Lqv_o + 224(%[a])\n\t"                        \
   PREFETCH " .Lqv_o + 256(%[a])\n\t"                        \
   QV_ADD32(MUL)                                             \
-  ".endr\n\t"                                               \
-  "add $256, %[a]\n\t"                                      \
-  "add $256, %[b]\n\t"                                      \
-  "add $256, %[c]\n\t"                                      \
-  "dec %k[n]\n\t"                                           \
-  "jnz 2b\n\t"                                              \
-  "4:\n\t"                                                  \
-  ".set .Lqv_o, 0\n\t"                                      \
-  ".rept 8\n\t"                                             \
-  QV_ADD32(MUL)                                             \
-  ".endr\n\t"                                               \
-  "dec %k[reps]\n\t"                                        \
-  "jnz 1b\n\t"                                              \
-  "5:\n\t"
-
-constexpr uint64_t kWords77 = 0x004D004D004D004DULL;
-
-#define QV_DEFINE_COPY_LOOP(NAME, PREFETCH, MUL, SETUP)                                                \
-  QV_INLINE void NAME(const void* source, void* destination, uint32_t chunks, uint32_t reps) {  \
-    const void* s;                                                                              \
-    void* d;                                                                                    \
-    uint32_t n;                                                                                 \
-    asm volatile(SETUP QV_COPY_LOOP(PREFETCH, MUL)                           \
-                 : [s] "=&r"(s), [d] "=&r"(d), [n] "=&r"(n), [reps] "+r"(reps)                  \
-                 : [src] "r"(source), [dst] "r"(destination), [chunks] "r"(chunks),             \
-                   [mul] "m"(kWords77)                                                          \
-                 : "mm0", "mm1", "mm2", "mm3", "mm7", "memory", "cc");                          \
-  }
-
-#define QV_DEFINE_ADD_LOOP(NAME, PREFETCH, MUL, SETUP)                                                 \
-  QV_INLINE void NAME(const void* first, const void* second, void* destination, uint32_t chunks, \
-                      uint32_t reps) {                                                          \
-    const void *a, *b;                                                                          \
-    void* c;                                                                                    \
-    uint32_t n;                                                                                 \
-    asm volatile(SETUP QV_ADD_LOOP(PREFETCH, MUL)                            \
-                 : [a] "=&r"(a), [b] "=&r"(b), [c] "=&r"(c), [n] "=&r"(n), [reps] "+r"(reps)    \
-                 : [fa] "r"(first), [fb] "r"(second), [dst] "r"(destination),                   \
-                   [chunks] "r"(chunks), [mul] "m"(kWords77)                                    \
-                 : "mm0", "mm1", "mm2", "mm3", "mm7", "memory", "cc");                          \
-  }
+  ".endr\n\t"
+#define QV_ADD_LAST(MUL) ".rept 8\n\t" QV_ADD32(MUL) ".endr\n\t"
 
 // Scale and Triad load the multiplier register once, before the loop.
 #define QV_SET_MUL "movq %[mul], %%mm7\n\t"
-QV_DEFINE_COPY_LOOP(CopyNtLoop, "prefetchnta", "", "")
-QV_DEFINE_COPY_LOOP(CopyNtT0Loop, "prefetcht0", "", "")
-QV_DEFINE_COPY_LOOP(ScaleNtLoop, "prefetchnta", QV_MUL4, QV_SET_MUL)
-QV_DEFINE_COPY_LOOP(ScaleNtT0Loop, "prefetcht0", QV_MUL4, QV_SET_MUL)
-QV_DEFINE_ADD_LOOP(AddNtLoop, "prefetchnta", "", "")
-QV_DEFINE_ADD_LOOP(AddNtT0Loop, "prefetcht0", "", "")
-QV_DEFINE_ADD_LOOP(TriadNtLoop, "prefetchnta", QV_MUL4, QV_SET_MUL)
-QV_DEFINE_ADD_LOOP(TriadNtT0Loop, "prefetcht0", QV_MUL4, QV_SET_MUL)
-
-#undef QV_DEFINE_COPY_LOOP
-#undef QV_DEFINE_ADD_LOOP
-#undef QV_COPY_LOOP
-#undef QV_ADD_LOOP
-#undef QV_COPY32
-#undef QV_ADD32
-#undef QV_MUL4
-#undef QV_SET_MUL
+QV_DEFINE_LOOP2(CopyNtLoop, 256, "", QV_COPY_CHUNK("prefetchnta", ""), QV_COPY_LAST(""), "", QV_NT_MMX)
+QV_DEFINE_LOOP2(CopyNtT0Loop, 256, "", QV_COPY_CHUNK("prefetcht0", ""), QV_COPY_LAST(""), "", QV_NT_MMX)
+QV_DEFINE_LOOP2(ScaleNtLoop, 256, QV_SET_MUL, QV_COPY_CHUNK("prefetchnta", QV_MUL4), QV_COPY_LAST(QV_MUL4), "",
+                QV_NT_MMX)
+QV_DEFINE_LOOP2(ScaleNtT0Loop, 256, QV_SET_MUL, QV_COPY_CHUNK("prefetcht0", QV_MUL4), QV_COPY_LAST(QV_MUL4), "",
+                QV_NT_MMX)
+QV_DEFINE_LOOP3(AddNtLoop, 256, "", QV_ADD_CHUNK("prefetchnta", ""), QV_ADD_LAST(""), "", QV_NT_MMX)
+QV_DEFINE_LOOP3(AddNtT0Loop, 256, "", QV_ADD_CHUNK("prefetcht0", ""), QV_ADD_LAST(""), "", QV_NT_MMX)
+QV_DEFINE_LOOP3(TriadNtLoop, 256, QV_SET_MUL, QV_ADD_CHUNK("prefetchnta", QV_MUL4), QV_ADD_LAST(QV_MUL4), "",
+                QV_NT_MMX)
+QV_DEFINE_LOOP3(TriadNtT0Loop, 256, QV_SET_MUL, QV_ADD_CHUNK("prefetcht0", QV_MUL4), QV_ADD_LAST(QV_MUL4), "",
+                QV_NT_MMX)
 
 // clang-format on
+
+#undef QV_ADD32
+#undef QV_ADD_CHUNK
+#undef QV_ADD_LAST
+#undef QV_COPY32
+#undef QV_COPY_CHUNK
+#undef QV_COPY_LAST
+#undef QV_LOAD8
+#undef QV_MUL4
+#undef QV_NT_MMX
+#undef QV_PREFETCH4
+#undef QV_SET_MUL
+
+}  // namespace membw_internal::nt_loops
+
+namespace membw_internal {
+
+template <>
+struct FamilyFrame<Family::kMmxNt> {
+  QV_INLINE void Enter() {}
+  QV_INLINE void FillZeros(void* a, uint32_t bytes) { nt_loops::FillNt(a, bytes, 0); }
+  QV_INLINE void FillSource(void* a, uint32_t bytes) { nt_loops::FillNt(a, bytes, kWords33); }
+  QV_INLINE void FillSources(void* a, void* b, uint32_t bytes) {
+    nt_loops::FillNt2(a, kWords33, b, kWords55, bytes);
+  }
+  QV_INLINE void Leave() { LeaveMmx(); }
+};
 
 }  // namespace membw_internal

@@ -30,42 +30,39 @@ bool Usable(uint32_t ms, MembwOutput output) {
 
 }  // namespace
 
-Labels PrefetchLabels(int32_t p) {
-  return Labels{
-      {p == 2 ? kT0Label : kNtaLabel, p == 2 ? kT0Label : kNtaLabelEol, p == 1 ? kNtaLabelEol : kT0Label,
-       p == 1 ? kNtaLabel : kT0Label},
-      {p == 2 ? kT0Label : kNtaLabel, p == 2 ? kT0LabelEol : kNtaLabelEol,
-       p == 1 ? kNtaLabelEol : kT0LabelEol, p == 1 ? kNtaLabelEol : kT0LabelEol},
-  };
+Labels PrefetchLabels(const bool t0[4]) {
+  // A result line's label ends its line only after Scale and Add, and only for NTA; every
+  // BatchRun label but the first ends its line.
+  Labels labels{};
+  for (int k = 0; k < 4; ++k) {
+    const bool resultEol = !t0[k] && (k == 1 || k == 2);
+    labels.result[k] = t0[k] ? kT0Label : resultEol ? kNtaLabelEol : kNtaLabel;
+    labels.batch[k] = t0[k] ? (k > 0 ? kT0LabelEol : kT0Label) : (k > 0 ? kNtaLabelEol : kNtaLabel);
+  }
+  return labels;
 }
 
-double SweepRate(uint32_t passGb, uint32_t ms) {
-  const uint32_t mb = passGb * 1024u;
-  return (mb * 1000.0) / ms;
-}
-
-double ArrayRate(uint32_t passGb, uint32_t arrays, uint32_t ms) {
+double Rate(uint32_t passGb, uint32_t arrays, uint32_t ms) {
   const uint32_t mb = passGb * 1024u * arrays;
   return (mb * 1000.0) / ms;
 }
 
-int BlockSweep(const char* line, Kernel kernel, const RunSettings& s, MembwOutput output) {
+int BlockSweep(const char* line, KernelTraffic kernel, const RunSettings& s, MembwOutput output) {
   const uint32_t volumeKb = s.passGb << 20;
   // The loop ends after A; A never exceeds 2^21 Kb, so doubling cannot wrap to 0.
   for (uint32_t block = 1; block <= s.arrayKb; block *= 2) {
     const uint32_t reps = volumeKb / block;
-    const uint32_t ms = kernel(block, reps);
+    const uint32_t ms = kernel.kernel(block, reps);
     if (!Usable(ms, output)) return 1;
     char buffer[500] = {};
-    FormatText(buffer, sizeof buffer, line, block, SweepRate(s.passGb, ms));
+    FormatText(buffer, sizeof buffer, line, block, Rate(s.passGb, kernel.arrays, ms));
     output(buffer);
   }
   return 0;
 }
 
-int ArrayTest(const FamilyLines& lines, const Kernel kernels[4], const Labels* labels, const RunSettings& s,
-              MembwOutput output) {
-  static constexpr uint32_t kArrays[4] = {2, 2, 3, 3};  // arrays each kernel streams per pass
+int ArrayTest(const FamilyLines& lines, const KernelTraffic kernels[4], const Labels* labels,
+              const RunSettings& s, MembwOutput output) {
   const uint32_t passes = (s.passGb << 20) / s.arrayKb;
   const bool batch = s.runs > 1;
   double sums[4] = {0, 0, 0, 0};
@@ -81,9 +78,9 @@ int ArrayTest(const FamilyLines& lines, const Kernel kernels[4], const Labels* l
     }
     double rates[4];
     for (int k = 0; k < 4; ++k) {
-      const uint32_t ms = kernels[k](s.arrayKb, passes);
+      const uint32_t ms = kernels[k].kernel(s.arrayKb, passes);
       if (!Usable(ms, output)) return 1;
-      rates[k] = ArrayRate(s.passGb, kArrays[k], ms);
+      rates[k] = Rate(s.passGb, kernels[k].arrays, ms);
       Deliver(output, lines.result[k], rates[k]);
       if (labels) output(labels->result[k]);
     }

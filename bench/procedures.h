@@ -25,24 +25,30 @@ struct RunSettings {
   int32_t prefetchMode = 0;  // P
 };
 
+// A kernel with the number of arrays its loop streams, each of which counts in its rate.
+struct KernelTraffic {
+  Kernel kernel;
+  uint32_t arrays;
+};
+
 // Labels that follow each result line of the non-temporal array test; null for other families.
 struct Labels {
   const char* result[4];
   const char* batch[4];
 };
 
-Labels PrefetchLabels(int32_t prefetchMode);
+// The labels of the four kernels the prefetch mode picked, by whether each prefetches with T0.
+Labels PrefetchLabels(const bool t0[4]);
 
-// Mb/s of a sweep step and of array-test kernels moving `arrays` arrays (2 or 3). A time of 0 ms
-// has no rate; callers refuse it before asking.
-double SweepRate(uint32_t passGb, uint32_t ms);
-double ArrayRate(uint32_t passGb, uint32_t arrays, uint32_t ms);
+// Mb/s of a kernel moving `arrays` arrays of G Gb each in ms. A time of 0 ms has no rate;
+// callers refuse it before asking.
+double Rate(uint32_t passGb, uint32_t arrays, uint32_t ms);
 
 // Sweeps blocks of 1 Kb up to A Kb, one line per block. Result 0, or 1 after an error message.
-int BlockSweep(const char* line, Kernel kernel, const RunSettings& settings, MembwOutput output);
+int BlockSweep(const char* line, KernelTraffic kernel, const RunSettings& settings, MembwOutput output);
 
 // Copy, Scale, Add, Triad R times with the family's lines; labels may be null.
-int ArrayTest(const FamilyLines& lines, const Kernel kernels[4], const Labels* labels,
+int ArrayTest(const FamilyLines& lines, const KernelTraffic kernels[4], const Labels* labels,
               const RunSettings& settings, MembwOutput output);
 
 }  // namespace membw_internal

@@ -19,55 +19,74 @@
 namespace {
 
 using namespace membw_internal;
+using namespace membw_internal::nt_loops;
+
+// clang-format off
+// The pass loop of every loop below, written apart from the module's frame: START once, then reps
+// passes over the chunks of CHUNK bytes, BODY once per chunk (offsets from .Lqv_r, which it
+// steps), LAST after the chunks of each pass.
+#define REF_PASSES1(START, CHUNK, BODY, LAST) \
+  START                                  \
+  "1:\n\t"                              \
+  "mov %[base], %[p]\n\t"               \
+  "mov %k[chunks], %k[n]\n\t"           \
+  "2:\n\t"                              \
+  ".set .Lqv_r, 0\n\t"                  \
+  BODY                                  \
+  "add $" #CHUNK ", %[p]\n\t"           \
+  "dec %k[n]\n\t"                       \
+  "jnz 2b\n\t"                          \
+  LAST                                  \
+  "dec %k[reps]\n\t"                    \
+  "jnz 1b\n\t"
+
+#define REF_PASSES2(START, CHUNK, BODY, LAST) \
+  START                                  \
+  "1:\n\t"                              \
+  "mov %[src], %[s]\n\t"                \
+  "mov %[dst], %[d]\n\t"                \
+  "mov %k[chunks], %k[n]\n\t"           \
+  "2:\n\t"                              \
+  ".set .Lqv_r, 0\n\t"                  \
+  BODY                                  \
+  "add $" #CHUNK ", %[s]\n\t"           \
+  "add $" #CHUNK ", %[d]\n\t"           \
+  "dec %k[n]\n\t"                       \
+  "jnz 2b\n\t"                          \
+  LAST                                  \
+  "dec %k[reps]\n\t"                    \
+  "jnz 1b\n\t"
+// Four AVX2 loads of 32 bytes from the current offset of pointer operand P.
+#define REF_AVX2_LOAD128(P)                       \
+  "vmovdqa .Lqv_r(%[" P "]), %%ymm0\n\t"        \
+  "vmovdqa .Lqv_r + 32(%[" P "]), %%ymm1\n\t"   \
+  "vmovdqa .Lqv_r + 64(%[" P "]), %%ymm2\n\t"   \
+  "vmovdqa .Lqv_r + 96(%[" P "]), %%ymm3\n\t"
+// clang-format on
 
 // AVX2 loads of a whole block, 512 bytes per step into four rotating registers.
 void ReferenceRead(const void* block, uint32_t bytes, uint32_t reps) {
   const void* p;
   uint32_t n;
-  asm volatile(
-      "1:\n\t"
-      "mov %[base], %[p]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".set .Lqv_r, 0\n\t"
-      ".rept 4\n\t"
-      "vmovdqa .Lqv_r(%[p]), %%ymm0\n\t"
-      "vmovdqa .Lqv_r + 32(%[p]), %%ymm1\n\t"
-      "vmovdqa .Lqv_r + 64(%[p]), %%ymm2\n\t"
-      "vmovdqa .Lqv_r + 96(%[p]), %%ymm3\n\t"
-      ".set .Lqv_r, .Lqv_r + 128\n\t"
-      ".endr\n\t"
-      "add $512, %[p]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "vzeroupper\n\t"
-      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
-      : [base] "r"(block), [chunks] "r"(bytes / 512)
-      : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
+  asm volatile(REF_PASSES1("", 512,
+                           ".rept 4\n\t" REF_AVX2_LOAD128("p") ".set .Lqv_r, .Lqv_r + 128\n\t"
+                                                               ".endr\n\t",
+                           "") "vzeroupper\n\t"
+               : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
+               : [base] "r"(block), [chunks] "r"(bytes / 512)
+               : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
 }
 
 // AVX2 non-temporal stores of zero, 512 bytes per step.
 void ReferenceWrite(void* block, uint32_t bytes, uint32_t reps) {
   void* p;
   uint32_t n;
-  asm volatile(
-      "vpxor %%ymm0, %%ymm0, %%ymm0\n\t"
-      "1:\n\t"
-      "mov %[base], %[p]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".set .Lqv_r, 0\n\t"
+  asm volatile(REF_PASSES1("vpxor %%ymm0, %%ymm0, %%ymm0\n\t", 512,
       ".rept 16\n\t"
       "vmovntdq %%ymm0, .Lqv_r(%[p])\n\t"
       ".set .Lqv_r, .Lqv_r + 32\n\t"
-      ".endr\n\t"
-      "add $512, %[p]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
+      ".endr\n\t",
+      "")
       "sfence\n\t"
       "vzeroupper\n\t"
       : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
@@ -80,30 +99,16 @@ void ReferenceCopy(const void* source, void* destination, uint32_t bytes, uint32
   const void* s;
   void* d;
   uint32_t n;
-  asm volatile(
-      "1:\n\t"
-      "mov %[src], %[s]\n\t"
-      "mov %[dst], %[d]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".set .Lqv_r, 0\n\t"
+  asm volatile(REF_PASSES2("", 256,
       ".rept 2\n\t"
-      "vmovdqa .Lqv_r(%[s]), %%ymm0\n\t"
-      "vmovdqa .Lqv_r + 32(%[s]), %%ymm1\n\t"
-      "vmovdqa .Lqv_r + 64(%[s]), %%ymm2\n\t"
-      "vmovdqa .Lqv_r + 96(%[s]), %%ymm3\n\t"
+      REF_AVX2_LOAD128("s")
       "vmovntdq %%ymm0, .Lqv_r(%[d])\n\t"
       "vmovntdq %%ymm1, .Lqv_r + 32(%[d])\n\t"
       "vmovntdq %%ymm2, .Lqv_r + 64(%[d])\n\t"
       "vmovntdq %%ymm3, .Lqv_r + 96(%[d])\n\t"
       ".set .Lqv_r, .Lqv_r + 128\n\t"
-      ".endr\n\t"
-      "add $256, %[s]\n\t"
-      "add $256, %[d]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
+      ".endr\n\t",
+      "")
       "sfence\n\t"
       "vzeroupper\n\t"
       : [s] "=&r"(s), [d] "=&r"(d), [n] "=&r"(n), [reps] "+r"(reps)
@@ -116,53 +121,29 @@ void ReferenceCopy(const void* source, void* destination, uint32_t bytes, uint32
 void MmxReadNoPrefetch(const void* block, uint32_t bytes, uint32_t reps) {
   const void* p;
   uint32_t n;
-  asm volatile(
-      "1:\n\t"
-      "mov %[base], %[p]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".set .Lqv_r, 0\n\t"
-      ".rept 64\n\t"
-      "movq .Lqv_r(%[p]), %%mm0\n\t"
-      ".set .Lqv_r, .Lqv_r + 8\n\t"
-      ".endr\n\t"
-      "add $512, %[p]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "emms\n\t"
-      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
-      : [base] "r"(block), [chunks] "r"(bytes / 512)
-      : "mm0", "memory", "cc");
+  asm volatile(REF_PASSES1("", 512,
+                           ".rept 64\n\t"
+                           "movq .Lqv_r(%[p]), %%mm0\n\t"
+                           ".set .Lqv_r, .Lqv_r + 8\n\t"
+                           ".endr\n\t",
+                           "") "emms\n\t"
+               : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
+               : [base] "r"(block), [chunks] "r"(bytes / 512)
+               : "mm0", "memory", "cc");
 }
 
 void Avx2ReadPrefetchNta(const void* block, uint32_t bytes, uint32_t reps) {
   const void* p;
   uint32_t n;
   asm volatile(
-      "1:\n\t"
-      "mov %[base], %[p]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".set .Lqv_r, 0\n\t"
-      ".rept 4\n\t"
-      "prefetchnta .Lqv_r + 512(%[p])\n\t"
-      "prefetchnta .Lqv_r + 544(%[p])\n\t"
-      "prefetchnta .Lqv_r + 576(%[p])\n\t"
-      "prefetchnta .Lqv_r + 608(%[p])\n\t"
-      "vmovdqa .Lqv_r(%[p]), %%ymm0\n\t"
-      "vmovdqa .Lqv_r + 32(%[p]), %%ymm1\n\t"
-      "vmovdqa .Lqv_r + 64(%[p]), %%ymm2\n\t"
-      "vmovdqa .Lqv_r + 96(%[p]), %%ymm3\n\t"
-      ".set .Lqv_r, .Lqv_r + 128\n\t"
-      ".endr\n\t"
-      "add $512, %[p]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "vzeroupper\n\t"
+      REF_PASSES1("", 512,
+                  ".rept 4\n\t"
+                  "prefetchnta .Lqv_r + 512(%[p])\n\t"
+                  "prefetchnta .Lqv_r + 544(%[p])\n\t"
+                  "prefetchnta .Lqv_r + 576(%[p])\n\t"
+                  "prefetchnta .Lqv_r + 608(%[p])\n\t" REF_AVX2_LOAD128("p") ".set .Lqv_r, .Lqv_r + 128\n\t"
+                                                                             ".endr\n\t",
+                  "") "vzeroupper\n\t"
       : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
       : [base] "r"(block), [chunks] "r"(bytes / 512 - 1)
       : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
@@ -172,26 +153,15 @@ void Avx2ReadPrefetchNta(const void* block, uint32_t bytes, uint32_t reps) {
 void Sse2WriteNt(void* block, uint32_t bytes, uint32_t reps) {
   void* p;
   uint32_t n;
-  asm volatile(
-      "pxor %%xmm0, %%xmm0\n\t"
-      "1:\n\t"
-      "mov %[base], %[p]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".set .Lqv_r, 0\n\t"
-      ".rept 32\n\t"
-      "movntdq %%xmm0, .Lqv_r(%[p])\n\t"
-      ".set .Lqv_r, .Lqv_r + 16\n\t"
-      ".endr\n\t"
-      "add $512, %[p]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "sfence\n\t"
-      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
-      : [base] "r"(block), [chunks] "r"(bytes / 512)
-      : "xmm0", "memory", "cc");
+  asm volatile(REF_PASSES1("pxor %%xmm0, %%xmm0\n\t", 512,
+                           ".rept 32\n\t"
+                           "movntdq %%xmm0, .Lqv_r(%[p])\n\t"
+                           ".set .Lqv_r, .Lqv_r + 16\n\t"
+                           ".endr\n\t",
+                           "") "sfence\n\t"
+               : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
+               : [base] "r"(block), [chunks] "r"(bytes / 512)
+               : "xmm0", "memory", "cc");
 }
 
 // The module's Copy loop with no prefetch at all.
@@ -199,34 +169,22 @@ void MmxCopyNoPrefetch(const void* source, void* destination, uint32_t bytes, ui
   const void* s;
   void* d;
   uint32_t n;
-  asm volatile(
-      "1:\n\t"
-      "mov %[src], %[s]\n\t"
-      "mov %[dst], %[d]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".set .Lqv_r, 0\n\t"
-      ".rept 8\n\t"
-      "movq .Lqv_r(%[s]), %%mm0\n\t"
-      "movq .Lqv_r + 8(%[s]), %%mm1\n\t"
-      "movq .Lqv_r + 16(%[s]), %%mm2\n\t"
-      "movq .Lqv_r + 24(%[s]), %%mm3\n\t"
-      "movntq %%mm0, .Lqv_r(%[d])\n\t"
-      "movntq %%mm1, .Lqv_r + 8(%[d])\n\t"
-      "movntq %%mm2, .Lqv_r + 16(%[d])\n\t"
-      "movntq %%mm3, .Lqv_r + 24(%[d])\n\t"
-      ".set .Lqv_r, .Lqv_r + 32\n\t"
-      ".endr\n\t"
-      "add $256, %[s]\n\t"
-      "add $256, %[d]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "emms\n\t"
-      : [s] "=&r"(s), [d] "=&r"(d), [n] "=&r"(n), [reps] "+r"(reps)
-      : [src] "r"(source), [dst] "r"(destination), [chunks] "r"(bytes / 256)
-      : "mm0", "mm1", "mm2", "mm3", "memory", "cc");
+  asm volatile(REF_PASSES2("", 256,
+                           ".rept 8\n\t"
+                           "movq .Lqv_r(%[s]), %%mm0\n\t"
+                           "movq .Lqv_r + 8(%[s]), %%mm1\n\t"
+                           "movq .Lqv_r + 16(%[s]), %%mm2\n\t"
+                           "movq .Lqv_r + 24(%[s]), %%mm3\n\t"
+                           "movntq %%mm0, .Lqv_r(%[d])\n\t"
+                           "movntq %%mm1, .Lqv_r + 8(%[d])\n\t"
+                           "movntq %%mm2, .Lqv_r + 16(%[d])\n\t"
+                           "movntq %%mm3, .Lqv_r + 24(%[d])\n\t"
+                           ".set .Lqv_r, .Lqv_r + 32\n\t"
+                           ".endr\n\t",
+                           "") "emms\n\t"
+               : [s] "=&r"(s), [d] "=&r"(d), [n] "=&r"(n), [reps] "+r"(reps)
+               : [src] "r"(source), [dst] "r"(destination), [chunks] "r"(bytes / 256)
+               : "mm0", "mm1", "mm2", "mm3", "memory", "cc");
 }
 
 // Hand loops with the module's instruction mix, written apart from nt_loops.h: what the kernels
@@ -238,68 +196,48 @@ void MmxCopyNoPrefetch(const void* source, void* destination, uint32_t bytes, ui
 void HandReadNt(const void* block, uint32_t bytes, uint32_t reps) {
   const void* p;
   uint32_t n;
-  asm volatile(
-      "1:\n\t"
-      "mov %[base], %[p]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".irp g, 0, 1, 2, 3\n\t"
-      "prefetchnta 512 + 128 * \\g(%[p])\n\t"
-      "prefetchnta 544 + 128 * \\g(%[p])\n\t"
-      "prefetchnta 576 + 128 * \\g(%[p])\n\t"
-      "prefetchnta 608 + 128 * \\g(%[p])\n\t"
-      ".irp q, 0, 1, 2, 3, 4, 5, 6, 7\n\t"
-      "movq 64 * \\g + 8 * \\q(%[p]), %%mm0\n\t"
-      ".endr\n\t"
-      ".endr\n\t"
-      ".irp q, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47\n\t"
-      "movq 8 * \\q(%[p]), %%mm0\n\t"
-      ".endr\n\t"
-      ".irp q, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63\n\t"
-      "movq 8 * \\q(%[p]), %%mm0\n\t"
-      ".endr\n\t"
-      "add $512, %[p]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      ".irp q, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15\n\t"
-      "movq 32 * \\q(%[p]), %%mm0\n\t"
-      "movq 32 * \\q + 8(%[p]), %%mm0\n\t"
-      "movq 32 * \\q + 16(%[p]), %%mm0\n\t"
-      "movq 32 * \\q + 24(%[p]), %%mm0\n\t"
-      ".endr\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "emms\n\t"
-      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
-      : [base] "r"(block), [chunks] "r"(bytes / 512 - 1)
-      : "mm0", "memory", "cc");
+  asm volatile(REF_PASSES1("", 512,
+                           ".irp g, 0, 1, 2, 3\n\t"
+                           "prefetchnta 512 + 128 * \\g(%[p])\n\t"
+                           "prefetchnta 544 + 128 * \\g(%[p])\n\t"
+                           "prefetchnta 576 + 128 * \\g(%[p])\n\t"
+                           "prefetchnta 608 + 128 * \\g(%[p])\n\t"
+                           ".irp q, 0, 1, 2, 3, 4, 5, 6, 7\n\t"
+                           "movq 64 * \\g + 8 * \\q(%[p]), %%mm0\n\t"
+                           ".endr\n\t"
+                           ".endr\n\t"
+                           ".irp q, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47\n\t"
+                           "movq 8 * \\q(%[p]), %%mm0\n\t"
+                           ".endr\n\t"
+                           ".irp q, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63\n\t"
+                           "movq 8 * \\q(%[p]), %%mm0\n\t"
+                           ".endr\n\t",
+                           ".irp q, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15\n\t"
+                           "movq 32 * \\q(%[p]), %%mm0\n\t"
+                           "movq 32 * \\q + 8(%[p]), %%mm0\n\t"
+                           "movq 32 * \\q + 16(%[p]), %%mm0\n\t"
+                           "movq 32 * \\q + 24(%[p]), %%mm0\n\t"
+                           ".endr\n\t") "emms\n\t"
+               : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
+               : [base] "r"(block), [chunks] "r"(bytes / 512 - 1)
+               : "mm0", "memory", "cc");
 }
 
 // ID 10: per 512 bytes 64 MOVNTQ of a zero register; no SFENCE, as in the module.
 void HandWriteNt(void* block, uint32_t bytes, uint32_t reps) {
   void* p;
   uint32_t n;
-  asm volatile(
-      "pxor %%mm0, %%mm0\n\t"
-      "1:\n\t"
-      "mov %[base], %[p]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".irp q, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15\n\t"
-      "movntq %%mm0, 32 * \\q(%[p])\n\t"
-      "movntq %%mm0, 32 * \\q + 8(%[p])\n\t"
-      "movntq %%mm0, 32 * \\q + 16(%[p])\n\t"
-      "movntq %%mm0, 32 * \\q + 24(%[p])\n\t"
-      ".endr\n\t"
-      "add $512, %[p]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "emms\n\t"
-      : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
-      : [base] "r"(block), [chunks] "r"(bytes / 512)
-      : "mm0", "memory", "cc");
+  asm volatile(REF_PASSES1("pxor %%mm0, %%mm0\n\t", 512,
+                           ".irp q, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15\n\t"
+                           "movntq %%mm0, 32 * \\q(%[p])\n\t"
+                           "movntq %%mm0, 32 * \\q + 8(%[p])\n\t"
+                           "movntq %%mm0, 32 * \\q + 16(%[p])\n\t"
+                           "movntq %%mm0, 32 * \\q + 24(%[p])\n\t"
+                           ".endr\n\t",
+                           "") "emms\n\t"
+               : [p] "=&r"(p), [n] "=&r"(n), [reps] "+r"(reps)
+               : [base] "r"(block), [chunks] "r"(bytes / 512)
+               : "mm0", "memory", "cc");
 }
 
 // ID 12 Copy: per 256 bytes four times two PREFETCHNTA of the source's next 256 bytes and two
@@ -325,32 +263,20 @@ void HandCopyNt(const void* source, void* destination, uint32_t bytes, uint32_t 
   void* d;
   uint32_t n;
   asm volatile(
-      "1:\n\t"
-      "mov %[src], %[s]\n\t"
-      "mov %[dst], %[d]\n\t"
-      "mov %k[chunks], %k[n]\n\t"
-      "2:\n\t"
-      ".irp g, 0, 1, 2, 3\n\t"
-      "prefetchnta 256 + 64 * \\g(%[s])\n\t"
-      "prefetchnta 288 + 64 * \\g(%[s])\n\t"
-      QV_HAND_COPY32("64 * \\g")
-      QV_HAND_COPY32("64 * \\g + 32")
-      ".endr\n\t"
-      "add $256, %[s]\n\t"
-      "add $256, %[d]\n\t"
-      "dec %k[n]\n\t"
-      "jnz 2b\n\t"
-      ".irp q, 0, 1, 2, 3, 4, 5, 6, 7\n\t"
-      QV_HAND_COPY32("32 * \\q")
-      ".endr\n\t"
-      "dec %k[reps]\n\t"
-      "jnz 1b\n\t"
-      "emms\n\t"
+      REF_PASSES2("", 256,
+                  ".irp g, 0, 1, 2, 3\n\t"
+                  "prefetchnta 256 + 64 * \\g(%[s])\n\t"
+                  "prefetchnta 288 + 64 * \\g(%[s])\n\t" QV_HAND_COPY32("64 * \\g")
+                      QV_HAND_COPY32("64 * \\g + 32") ".endr\n\t",
+                  ".irp q, 0, 1, 2, 3, 4, 5, 6, 7\n\t" QV_HAND_COPY32("32 * \\q") ".endr\n\t") "emms\n\t"
       : [s] "=&r"(s), [d] "=&r"(d), [n] "=&r"(n), [reps] "+r"(reps)
       : [src] "r"(source), [dst] "r"(destination), [chunks] "r"(bytes / 256 - 1)
       : "mm0", "mm1", "mm2", "mm3", "memory", "cc");
 }
 #undef QV_HAND_COPY32
+#undef REF_AVX2_LOAD128
+#undef REF_PASSES1
+#undef REF_PASSES2
 
 int64_t Now() {
   int64_t t = 0;

@@ -1,5 +1,6 @@
-// The non-temporal kernels as the processor sees them: per chunk exactly the stores, loads and
-// prefetches they are meant to issue, read back from the built module with objdump.
+// Every kernel of the table as the processor sees it: its timed loop, read back from the built
+// module with objdump, issues per iteration exactly the loads, stores and prefetches that its row
+// declares, and nothing else but the pointer steps and the count.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,14 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "bench/kernels.h"
 #include "platform/file_io.h"
 #include "platform/process.h"
 #include "platform/temp_folder.h"
 
 namespace {
 
-// Mnemonics and operands of one function of the module, in address order.
+using membw_internal::Family;
+using membw_internal::KernelRow;
+using membw_internal::kKernelRows;
+using membw_internal::Prefetch;
+
+// One instruction of a function of the module.
 struct Instruction {
+  uint64_t address = 0;
   std::string mnemonic, operands;
 };
 
@@ -31,8 +39,9 @@ std::vector<Instruction> Disassemble(const std::string& function) {
     // "    1f40:\tmovntq %mm0,0x8(%rax)"
     const size_t colon = line.find(":\t");
     if (colon == std::string::npos || line.find_first_not_of(" 0123456789abcdef") != colon) continue;
-    std::istringstream fields(line.substr(colon + 2));
     Instruction i;
+    i.address = std::stoull(line.substr(0, colon), nullptr, 16);
+    std::istringstream fields(line.substr(colon + 2));
     fields >> i.mnemonic;
     std::getline(fields >> std::ws, i.operands);
     code.push_back(i);
@@ -41,22 +50,61 @@ std::vector<Instruction> Disassemble(const std::string& function) {
   return code;
 }
 
-// The unrolled chunk: from the first instruction with `first` to the loop's conditional jump.
-std::vector<Instruction> Chunk(const std::vector<Instruction>& code, const std::string& first) {
-  size_t begin = 0;
-  while (begin < code.size() && code[begin].mnemonic != first) ++begin;
-  size_t end = begin;
-  while (end < code.size() && code[end].mnemonic != "jne") ++end;
-  return {code.begin() + static_cast<long>(begin), code.begin() + static_cast<long>(end)};
+bool BackwardJump(const Instruction& i) {
+  if (i.mnemonic != "jne") return false;
+  return std::stoull(i.operands, nullptr, 16) <= i.address;
 }
 
-int Count(const std::vector<Instruction>& chunk, const std::string& mnemonic,
+// The timed loop: the largest loop that holds no other loop (the fills are smaller, the pass over
+// the chunks holds the chunk loop).
+std::vector<Instruction> TimedLoop(const std::vector<Instruction>& code) {
+  std::vector<Instruction> best;
+  for (size_t end = 0; end < code.size(); ++end) {
+    if (!BackwardJump(code[end])) continue;
+    const uint64_t target = std::stoull(code[end].operands, nullptr, 16);
+    size_t begin = end;
+    while (begin > 0 && code[begin].address > target) --begin;
+    const bool inner =
+        std::none_of(code.begin() + static_cast<long>(begin), code.begin() + static_cast<long>(end),
+                     [](const Instruction& i) { return BackwardJump(i); });
+    if (inner && end - begin > best.size())
+      best.assign(code.begin() + static_cast<long>(begin), code.begin() + static_cast<long>(end));
+  }
+  return best;
+}
+
+bool IsPrefetch(const Instruction& i) { return i.mnemonic.rfind("prefetch", 0) == 0; }
+bool TouchesMemory(const Instruction& i) {
+  return !IsPrefetch(i) && i.operands.find("(%") != std::string::npos;
+}
+
+// A memory access that writes: x87 stores, and every instruction whose last operand is in memory.
+bool Stores(const Instruction& i) {
+  if (!TouchesMemory(i)) return false;
+  if (i.mnemonic.rfind("fst", 0) == 0) return true;
+  const size_t comma = i.operands.rfind(',');
+  return comma != std::string::npos && i.operands.find("(%", comma) != std::string::npos;
+}
+
+int Count(const std::vector<Instruction>& code, bool (*what)(const Instruction&)) {
+  return static_cast<int>(std::count_if(code.begin(), code.end(), what));
+}
+
+int Count(const std::vector<Instruction>& code, const std::string& mnemonic,
           const std::string& operandPart = "") {
   int n = 0;
-  for (const Instruction& i : chunk)
+  for (const Instruction& i : code)
     if (i.mnemonic == mnemonic && i.operands.find(operandPart) != std::string::npos) ++n;
   return n;
 }
+
+std::string Hex(uint32_t v) {
+  std::ostringstream s;
+  s << "0x" << std::hex << v;
+  return s.str();
+}
+
+const char* PrefetchMnemonic(Prefetch p) { return p == Prefetch::kT0 ? "prefetcht0" : "prefetchnta"; }
 
 class Disassembly : public testing::Test {
  protected:
@@ -66,43 +114,81 @@ class Disassembly : public testing::Test {
   }
 };
 
-TEST_F(Disassembly, WriteKernelStores64QuadwordsPerChunk) {
+TEST_F(Disassembly, EveryLoopMovesTheTrafficItsRowDeclares) {
+  for (const KernelRow& row : kKernelRows) {
+    SCOPED_TRACE(row.name);
+    const auto code = Disassemble(row.name);
+    ASSERT_FALSE(code.empty());
+    const auto loop = TimedLoop(code);
+    const int width = row.family == Family::kInt ? 4 : 8;  // bytes of one element
+    const int loads = Count(loop, TouchesMemory) - Count(loop, Stores);
+    EXPECT_EQ(loads, static_cast<int>(row.read * row.bytes) / width);
+    EXPECT_EQ(Count(loop, Stores), static_cast<int>(row.written * row.bytes) / width);
+    // One pointer step of a chunk per array.
+    EXPECT_EQ(Count(loop, "add", "$" + Hex(row.bytes) + ","), static_cast<int>(row.Arrays()));
+    // Besides those only the count and the arithmetic on MMX and x87 registers.
+    for (const Instruction& i : loop) {
+      if (TouchesMemory(i) || IsPrefetch(i) || i.mnemonic == "add" || i.mnemonic == "dec") continue;
+      EXPECT_TRUE(i.mnemonic == "pmullw" || i.mnemonic == "fmul" || i.mnemonic == "ffree")
+          << i.mnemonic << " " << i.operands;
+    }
+  }
+}
+
+TEST_F(Disassembly, NonTemporalLoopsPrefetchOneChunkAheadExceptTheLast) {
+  for (const KernelRow& row : kKernelRows) {
+    SCOPED_TRACE(row.name);
+    const auto code = Disassemble(row.name);
+    const auto loop = TimedLoop(code);
+    if (row.prefetch == Prefetch::kNone) {
+      EXPECT_EQ(Count(code, IsPrefetch), 0);
+      continue;
+    }
+    // One prefetch per 32 bytes read, all of the row's kind, all into the next chunk.
+    const std::string mnemonic = PrefetchMnemonic(row.prefetch);
+    EXPECT_EQ(Count(loop, mnemonic), static_cast<int>(row.read * row.bytes / 32));
+    EXPECT_EQ(Count(loop, IsPrefetch), Count(loop, mnemonic));
+    for (const Instruction& i : loop) {
+      if (!IsPrefetch(i)) continue;
+      const uint64_t offset = std::stoull(i.operands, nullptr, 16);
+      EXPECT_GE(offset, row.bytes) << i.operands;
+      EXPECT_LT(offset, 2 * row.bytes) << i.operands;
+    }
+    EXPECT_EQ(Count(code, IsPrefetch), Count(loop, IsPrefetch));  // the last chunk goes without
+  }
+}
+
+TEST_F(Disassembly, T0TwinsDifferOnlyInThePrefetch) {
+  int twins = 0;
+  for (const KernelRow& row : kKernelRows) {
+    if (row.prefetch != Prefetch::kT0) continue;
+    const std::string name = row.name;
+    SCOPED_TRACE(name);
+    const auto t0 = TimedLoop(Disassemble(name));
+    const auto nta = TimedLoop(Disassemble(name.substr(0, name.size() - 3)));  // without "_t0"
+    ASSERT_EQ(t0.size(), nta.size());
+    for (size_t i = 0; i < t0.size(); ++i) {
+      if (!IsPrefetch(t0[i])) {
+        EXPECT_EQ(t0[i].mnemonic, nta[i].mnemonic) << i;
+      }
+    }
+    ++twins;
+  }
+  EXPECT_EQ(twins, 4);
+}
+
+TEST_F(Disassembly, MmxKernelsLeaveMmxStateWithoutAFence) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP()
       << "the sanitizer build keeps the kernel's helpers out of line, so the code is not the shape shipped";
 #endif
-  const auto code = Disassemble("mmxwr_nt");
-  ASSERT_FALSE(code.empty());
-  const auto chunk = Chunk(code, "movntq");
-  EXPECT_EQ(Count(chunk, "movntq"), 64);
-  EXPECT_EQ(Count(chunk, "add", "$0x200,"), 1);  // one pointer step of 512 bytes
-  EXPECT_EQ(chunk.size(), 64u + 2);              // and the counter decrement, nothing else
-  EXPECT_EQ(Count(code, "sfence"), 0);
-  EXPECT_EQ(Count(code, "emms"), 1);
-}
-
-TEST_F(Disassembly, ReadKernelPrefetchesTheNextChunkWhileLoading) {
-  const auto code = Disassemble("mmxrd_nt");
-  ASSERT_FALSE(code.empty());
-  const auto chunk = Chunk(code, "prefetchnta");
-  EXPECT_EQ(Count(chunk, "prefetchnta"), 16);
-  EXPECT_EQ(Count(chunk, "movq", ",%mm0"), 64);
-  ASSERT_GE(chunk.size(), 4u);
-  EXPECT_EQ(chunk[0].operands.substr(0, 6), "0x200(");  // one chunk ahead
-  EXPECT_EQ(Count(code, "prefetchnta"), 16);            // the last chunk goes without
-}
-
-TEST_F(Disassembly, CopyKernelsDifferOnlyInThePrefetch) {
-  const auto nta = Chunk(Disassemble("mmxcp_nt"), "prefetchnta");
-  const auto t0 = Chunk(Disassemble("mmxcp_nt_t0"), "prefetcht0");
-  EXPECT_EQ(Count(nta, "prefetchnta"), 8);
-  EXPECT_EQ(Count(nta, "movq"), 32);
-  EXPECT_EQ(Count(nta, "movntq"), 32);
-  ASSERT_EQ(nta.size(), t0.size());
-  for (size_t i = 0; i < nta.size(); ++i)
-    if (nta[i].mnemonic != "prefetchnta") {
-      EXPECT_EQ(nta[i].mnemonic, t0[i].mnemonic) << i;
-    }
+  for (const KernelRow& row : kKernelRows) {
+    if (row.family != Family::kMmx && row.family != Family::kMmxNt) continue;
+    SCOPED_TRACE(row.name);
+    const auto code = Disassemble(row.name);
+    EXPECT_EQ(Count(code, "emms"), 1);
+    EXPECT_EQ(Count(code, "sfence"), 0);
+  }
 }
 
 // The module's dynamic symbol table: its three exports and nothing that would pin it in memory.

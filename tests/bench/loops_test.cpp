@@ -144,7 +144,7 @@ TEST(MmxLoops, ComputeEveryElementInsideTheArrays) {
 }
 
 TEST(NonTemporalLoops, ComputeEveryElementAndStopAtTheLastChunk) {
-  using namespace membw_internal;
+  using namespace membw_internal::nt_loops;
   // One chunk is only the unprefetched last one; two and five mix both kinds.
   for (uint32_t chunks : {1u, 2u, 5u}) {
     SCOPED_TRACE(chunks);
@@ -193,7 +193,7 @@ TEST(NonTemporalLoops, ComputeEveryElementAndStopAtTheLastChunk) {
 }
 
 TEST(NonTemporalLoops, NoRepetitionOrNoChunkTouchesNothing) {
-  using namespace membw_internal;
+  using namespace membw_internal::nt_loops;
   Guarded c(512);
   std::memset(c.data(), 0x11, 512);
   WriteNtLoop(c.data(), 1, 0);

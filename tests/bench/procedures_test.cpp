@@ -130,21 +130,54 @@ TEST_F(Entry, ArrayTestPassesAndBatchRunAverages) {
   EXPECT_EQ(messages, expected);
 }
 
-TEST_F(Entry, PrefetchModeChoosesTheKernels) {
-  // Tell the kernels apart by the time each answers with.
+// Kernels that record which of them ran, by their place in the table.
+std::vector<int> used;
+template <int K>
+uint32_t RecordingKernel(uint32_t, uint32_t) {
+  if (used.empty() || used.back() != K) used.push_back(K);  // a sweep calls its kernel per block
+  return 1000u;
+}
+
+Machine RecordingMachine() {
   Machine m = FakeMachine();
-  static std::vector<int> used;
-  m.kernels[kMmxcpNt] = [](uint32_t, uint32_t) { return used.push_back(kMmxcpNt), 1000u; };
-  m.kernels[kMmxcpNtT0] = [](uint32_t, uint32_t) { return used.push_back(kMmxcpNtT0), 1000u; };
-  m.kernels[kMmxscNt] = [](uint32_t, uint32_t) { return used.push_back(kMmxscNt), 1000u; };
-  m.kernels[kMmxscNtT0] = [](uint32_t, uint32_t) { return used.push_back(kMmxscNtT0), 1000u; };
-  m.kernels[kMmxadNt] = [](uint32_t, uint32_t) { return used.push_back(kMmxadNt), 1000u; };
-  m.kernels[kMmxadNtT0] = [](uint32_t, uint32_t) { return used.push_back(kMmxadNtT0), 1000u; };
-  m.kernels[kMmxtrNt] = [](uint32_t, uint32_t) { return used.push_back(kMmxtrNt), 1000u; };
-  m.kernels[kMmxtrNtT0] = [](uint32_t, uint32_t) { return used.push_back(kMmxtrNtT0), 1000u; };
-  const std::vector<int> expected[3] = {{kMmxcpNt, kMmxscNt, kMmxadNtT0, kMmxtrNtT0},
-                                        {kMmxcpNt, kMmxscNt, kMmxadNt, kMmxtrNt},
-                                        {kMmxcpNtT0, kMmxscNtT0, kMmxadNtT0, kMmxtrNtT0}};
+  [&m]<int... K>(std::integer_sequence<int, K...>) { ((m.kernels[K] = RecordingKernel<K>), ...); }
+  (std::make_integer_sequence<int, kKernelCount>{});
+  return m;
+}
+
+TEST_F(Entry, EveryBenchmarkRunsItsOwnKernels) {
+  namespace k = kernel;
+  const std::vector<int> expected[] = {
+      {},
+      {k::intwr},
+      {k::intrd},
+      {k::intcp, k::intsc, k::intad, k::inttr},
+      {k::floatwr},
+      {k::floatrd},
+      {k::floatcp, k::floatsc, k::floatad, k::floattr},
+      {k::mmxwr},
+      {k::mmxrd},
+      {k::mmxcp, k::mmxsc, k::mmxad, k::mmxtr},
+      {k::mmxwr_nt},
+      {k::mmxrd_nt},
+      {k::mmxcp_nt, k::mmxsc_nt, k::mmxad_nt_t0, k::mmxtr_nt_t0},  // the default prefetch mode
+  };
+  const Machine m = RecordingMachine();
+  for (int id = 1; id <= 12; ++id) {
+    used.clear();
+    ResetScanner();
+    const std::string line = "membw -b" + std::to_string(id) + " -m1 ";
+    ASSERT_EQ(RunCommandLine(line.c_str(), Collect, m), 0) << line;
+    EXPECT_EQ(used, expected[id]) << line;
+  }
+}
+
+TEST_F(Entry, PrefetchModeChoosesTheKernels) {
+  const Machine m = RecordingMachine();
+  const std::vector<int> expected[3] = {
+      {kernel::mmxcp_nt, kernel::mmxsc_nt, kernel::mmxad_nt_t0, kernel::mmxtr_nt_t0},
+      {kernel::mmxcp_nt, kernel::mmxsc_nt, kernel::mmxad_nt, kernel::mmxtr_nt},
+      {kernel::mmxcp_nt_t0, kernel::mmxsc_nt_t0, kernel::mmxad_nt_t0, kernel::mmxtr_nt_t0}};
   for (int mode = 0; mode < 3; ++mode) {
     used.clear();
     ResetScanner();
@@ -218,15 +251,21 @@ TEST(FormatText, ConversionsTheCatalogueUses) {
   EXPECT_STREQ(b, "truncat");
 }
 
-TEST(PrefetchLabels, FollowTheMode) {
-  const Labels zero = PrefetchLabels(0);
+TEST(PrefetchLabels, FollowThePickedKernels) {
+  const bool modeZero[4] = {false, false, true, true};
+  const Labels zero = PrefetchLabels(modeZero);
   EXPECT_STREQ(zero.result[1], "[NTA prefetch]\n");
+  EXPECT_STREQ(zero.batch[0], "[NTA prefetch]");
   EXPECT_STREQ(zero.batch[2], "[T0 prefetch]\n");
-  const Labels one = PrefetchLabels(1);
+  const bool allNta[4] = {};
+  const Labels one = PrefetchLabels(allNta);
   EXPECT_STREQ(one.result[2], "[NTA prefetch]\n");
+  EXPECT_STREQ(one.result[3], "[NTA prefetch]");
   EXPECT_STREQ(one.batch[3], "[NTA prefetch]\n");
-  const Labels two = PrefetchLabels(2);
+  const bool allT0[4] = {true, true, true, true};
+  const Labels two = PrefetchLabels(allT0);
   EXPECT_STREQ(two.result[1], "[T0 prefetch]");
+  EXPECT_STREQ(two.batch[0], "[T0 prefetch]");
   EXPECT_STREQ(two.batch[1], "[T0 prefetch]\n");
 }
 
