@@ -92,4 +92,13 @@ TEST(Prefault, FaultsInEveryPageOfAnyRange) {
   EXPECT_TRUE(platform::PrefaultPages(nullptr, 0));
 }
 
+// The one store per page that makes a hypervisor back the page writes back what was there.
+TEST(Prefault, KeepsWhatTheRangeHolds) {
+  std::vector<unsigned char> bytes(3 * 4096 + 123);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+  const std::vector<unsigned char> before = bytes;
+  platform::PrefaultPages(bytes.data() + 5, bytes.size() - 10);
+  EXPECT_EQ(bytes, before);
+}
+
 }  // namespace
