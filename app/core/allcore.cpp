@@ -187,14 +187,10 @@ AllCoreFigures MeasureAllCores(const sysinfo::SystemSpec& spec,
   }
   const uint32_t passes = AllCorePasses(bytes);
   std::string error;
-  const bool placed = WithModule(
-      BandwidthModuleImage(),
-      [&](const platform::DynamicModule& module) {
-        const auto entry = reinterpret_cast<MembwRunEntry>(module.Symbol(MEMBW_RUN_NAME));
-        if (entry == nullptr) {
-          figures.error = "The bandwidth module has no loop runner.";
-          return;
-        }
+  const bool placed = WithModuleEntry(
+      BandwidthModuleImage(), MEMBW_RUN_NAME, "The bandwidth module has no loop runner.",
+      [&](void* runner) {
+        const auto entry = reinterpret_cast<MembwRunEntry>(runner);
         AllCoreSystem system = RealAllCoreSystem();
         system.kernel = [entry](AllCoreLoop loop, void* first, void* second, uint64_t size, uint32_t n) {
           return entry(static_cast<int32_t>(loop), first, second, size, n);

@@ -158,36 +158,24 @@ CurveModules CarriedCurveModules() {
   modules.bandwidth = [](const std::string& arguments, const std::function<void(const char*)>& out,
                          std::string* error) {
     const std::string commandLine = BandwidthCommandLine(arguments);
-    bool found = false;
-    const bool placed = WithModule(
-        BandwidthModuleImage(),
-        [&](const platform::DynamicModule& module) {
-          const auto entry = reinterpret_cast<MembwEntry>(module.Symbol(MEMBW_ENTRY_NAME));
-          if (entry == nullptr) return;
-          found = true;
+    return WithModuleEntry(
+        BandwidthModuleImage(), MEMBW_ENTRY_NAME, "The bandwidth module has no entry.",
+        [&](void* entry) {
           const auto* outer = currentSink;
           currentSink = &out;
-          entry(commandLine.c_str(), &OnCurveOutput);
+          reinterpret_cast<MembwEntry>(entry)(commandLine.c_str(), &OnCurveOutput);
           currentSink = outer;
         },
         error);
-    if (placed && !found && error) *error = "The bandwidth module has no entry.";
-    return placed && found;
   };
   modules.latency = [](int32_t rounds, int32_t kbytes, int32_t loads, std::string* text, std::string* error) {
-    bool found = false;
-    const bool placed = WithModule(
-        LatencyModuleImage(),
-        [&](const platform::DynamicModule& module) {
-          const auto entry = reinterpret_cast<MemLatencyEntry>(module.Symbol(MEMLAT_ENTRY_NAME));
-          if (entry == nullptr) return;
-          found = true;
-          const char* result = entry(rounds, kbytes, loads);
+    return WithModuleEntry(
+        LatencyModuleImage(), MEMLAT_ENTRY_NAME, "The latency module has no entry.",
+        [&](void* entry) {
+          const char* result = reinterpret_cast<MemLatencyEntry>(entry)(rounds, kbytes, loads);
           text->assign(result ? result : "");  // valid only while the module is loaded
         },
         error);
-    if (placed && !found && error) *error = "The latency module has no entry.";
-    return placed && found;
   };
   return modules;
 }

@@ -198,8 +198,8 @@ std::string MeasureLatencyOnce(const sysinfo::SystemSpec& spec, const HostHooks&
   return MeasureLatencyWithImage(LatencyImage(), spec, hooks, error);
 }
 
-bool WithModule(const platform::EmbeddedImage& image,
-                const std::function<void(const platform::DynamicModule&)>& use, std::string* error) {
+bool WithModuleEntry(const platform::EmbeddedImage& image, const char* entryName, const char* missingEntry,
+                     const std::function<void(void* entry)>& use, std::string* error) {
   if (image.data == nullptr || image.size == 0) {
     if (error) *error = "This build carries no such module.";
     return false;
@@ -210,7 +210,12 @@ bool WithModule(const platform::EmbeddedImage& image,
     if (error) *error = "The benchmark module could not be loaded.";
     return false;
   }
-  use(placed.module);
+  void* const entry = placed.module.Symbol(entryName);
+  if (entry == nullptr) {
+    if (error) *error = missingEntry;
+    return false;
+  }
+  use(entry);
   return true;
 }
 

@@ -54,10 +54,11 @@ std::string MeasureLatencyWithImage(const platform::EmbeddedImage& image, const 
                                     const HostHooks& hooks, std::string* error);
 
 // One use of a carried module outside the run's own calls (the curve, the all-core figures): the
-// image placed and loaded afresh, handed to use while loaded, then unloaded and deleted. False
-// with error when the image could not be placed or did not load; use is then not called.
-bool WithModule(const platform::EmbeddedImage& image,
-                const std::function<void(const platform::DynamicModule&)>& use, std::string* error);
+// image placed and loaded afresh, its export named entryName handed to use while loaded, then
+// unloaded and deleted. False with error when the image could not be placed, did not load or
+// lacks the export (error is then missingEntry); use is then not called.
+bool WithModuleEntry(const platform::EmbeddedImage& image, const char* entryName, const char* missingEntry,
+                     const std::function<void(void* entry)>& use, std::string* error);
 platform::EmbeddedImage BandwidthModuleImage();
 platform::EmbeddedImage LatencyModuleImage();
 

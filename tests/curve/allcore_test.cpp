@@ -173,11 +173,10 @@ TEST(AllCoreSummaryLine, GivesTheMachineFiguresAndTheRatioToOneThread) {
 // The module's own loop runner: refusals, a real copy, and a real run on this machine's processors.
 TEST(ModuleLoopRunner, RunsTheLoopsOnCallerBuffersAndRefusesBadArguments) {
   std::string error;
-  const bool placed = core::WithModule(
-      core::BandwidthModuleImage(),
-      [](const platform::DynamicModule& module) {
-        const auto run = reinterpret_cast<MembwRunEntry>(module.Symbol(MEMBW_RUN_NAME));
-        ASSERT_NE(run, nullptr);
+  const bool placed = core::WithModuleEntry(
+      core::BandwidthModuleImage(), MEMBW_RUN_NAME, "no loop runner",
+      [](void* entry) {
+        const auto run = reinterpret_cast<MembwRunEntry>(entry);
         std::vector<uint64_t> a(4096 / 8), b(4096 / 8, 0);
         for (size_t i = 0; i < a.size(); ++i) a[i] = i * 0x0101010101010101ULL;
         EXPECT_EQ(run(MEMBW_RUN_COPY, a.data(), b.data(), 4096, 2), 0);
