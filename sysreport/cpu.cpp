@@ -64,7 +64,12 @@ CpuidFacts LiveCpuid() {
   f.known = true;
   const unsigned maxLeaf = a;
   f.vendor = Regs(b, d, c);
-  if (__get_cpuid(1, &a, &b, &c, &d)) f.hypervisorBit = (c >> 31) & 1;
+  // Leaf 1: the hypervisor bit, and the logical processors per package when HTT is set.
+  int packageThreads = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d)) {
+    f.hypervisorBit = (c >> 31) & 1;
+    if ((d >> 28) & 1) packageThreads = static_cast<int>((b >> 16) & 0xFF);
+  }
   if (f.hypervisorBit) {
     __cpuid(0x40000000, a, b, c, d);
     f.hypervisorVendor = Trim(Regs(b, c, d));
@@ -87,15 +92,14 @@ CpuidFacts LiveCpuid() {
     unsigned l1a, l1b, l1c, l1d, l2a, l2b, l2c, l2d;
     __cpuid(0x80000005, l1a, l1b, l1c, l1d);
     __cpuid(0x80000006, l2a, l2b, l2c, l2d);
-    // Logical processors per package (leaf 1) over cores per package (0x80000008), when told.
-    int threadsPerCore = 1, allThreads = 0;
-    if (__get_cpuid(1, &a, &b, &c, &d) && ((d >> 28) & 1)) allThreads = static_cast<int>((b >> 16) & 0xFF);
-    if (allThreads > 0 && maxExt >= 0x80000008) {
+    // Logical processors per package over cores per package (0x80000008), when told.
+    int threadsPerCore = 1;
+    if (packageThreads > 0 && maxExt >= 0x80000008) {
       __cpuid(0x80000008, a, b, c, d);
       const int cores = static_cast<int>(c & 0xFF) + 1;
-      if (allThreads % cores == 0) threadsPerCore = allThreads / cores;
+      if (packageThreads % cores == 0) threadsPerCore = packageThreads / cores;
     }
-    f.caches = AmdLegacyCaches(l1c, l1d, l2c, l2d, threadsPerCore, allThreads);
+    f.caches = AmdLegacyCaches(l1c, l1d, l2c, l2d, threadsPerCore, packageThreads);
   }
   return f;
 }
