@@ -1,6 +1,7 @@
 #include "server/page.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -309,33 +310,35 @@ std::string RenderResultPage(const ResultRow& r, const std::optional<Rank>& rank
   } else {
     h += "<p class=\"note\">No picture came with this result.</p>\n";
   }
-  const std::pair<const char*, std::string> fields[] = {
-      {"DATE", r.date},
-      {"TIME", r.time},
-      {"OS", r.os},
-      {"CPU", r.cpu},
-      {"Memory", r.memory},
-      {"Timings (TRCD-TRP-TRAS-CR)", r.timings},
-      {"Mainboard", r.mainboard},
-      {"Ram#1", r.ram[0]},
-      {"Ram#2", r.ram[1]},
-      {"Ram#3", r.ram[2]},
-      {"Ram#4", r.ram[3]},
-      {"READ", std::to_string(r.read) + " MByte/s"},
-      {"WRITE", std::to_string(r.write) + " MByte/s"},
-      {"COPY", std::to_string(r.copy) + " MByte/s"},
-      {"LATENCY", r.latencyNs ? Fixed(*r.latencyNs, 1) + " ns" : std::string("not measured")},
-      {"RESULT", Fixed(r.score, 2) + " GByte/s"},
-      {"CPUCLK", std::to_string(r.cpuClockMHz) + " MHz"},
-      {"IDHASH", r.idHash},
-      {"COUNTRY", r.country},
-      {"BENIMAGE", r.benImage},
-      {"VERSION", r.version},
-      {"CPUCORE", std::to_string(r.cpuCores)},
+  // In the record's own order, under its own names.
+  const std::array<std::string, contract::kRecordFieldCount> values = {
+      r.date,
+      r.time,
+      r.os,
+      r.cpu,
+      r.memory,
+      r.timings,
+      r.mainboard,
+      r.ram[0],
+      r.ram[1],
+      r.ram[2],
+      r.ram[3],
+      std::to_string(r.read) + " MByte/s",
+      std::to_string(r.write) + " MByte/s",
+      std::to_string(r.copy) + " MByte/s",
+      r.latencyNs ? Fixed(*r.latencyNs, 1) + " ns" : std::string("not measured"),
+      Fixed(r.score, 2) + " GByte/s",
+      std::to_string(r.cpuClockMHz) + " MHz",
+      r.idHash,
+      r.country,
+      r.benImage,
+      r.version,
+      std::to_string(r.cpuCores),
   };
   h += "<h2>Every field of the record</h2>\n<table class=\"fields\"><tbody>\n";
-  for (const auto& [name, value] : fields)
-    h += "<tr><th>" + MarkupEscape(name) + "</th><td>" + MarkupEscape(value) + "</td></tr>\n";
+  for (size_t i = 0; i < values.size(); ++i)
+    h += "<tr><th>" + MarkupEscape(contract::kRecordFieldNames[i]) + "</th><td>" + MarkupEscape(values[i]) +
+         "</td></tr>\n";
   h += "<tr><th>Uploaded (UTC)</th><td>" + MarkupEscape(UtcTime(r.receivedAt)) + "</td></tr>\n";
   h += "</tbody></table>\n";
   ResultFilter kind;
@@ -350,8 +353,6 @@ std::string RenderResultPage(const ResultRow& r, const std::optional<Rank>& rank
 }
 
 namespace {
-
-std::string Num(double v, int decimals) { return Fixed(v, decimals); }
 
 // Each list row as named texts, in the order both downloads give them.
 std::vector<std::pair<const char*, std::string>> RowFields(const ResultRow& r, const std::string& base,
@@ -378,8 +379,8 @@ std::vector<std::pair<const char*, std::string>> RowFields(const ResultRow& r, c
       {"read_mbs", std::to_string(r.read)},
       {"write_mbs", std::to_string(r.write)},
       {"copy_mbs", std::to_string(r.copy)},
-      {"latency_ns", r.latencyNs ? Num(*r.latencyNs, 1) : std::string()},
-      {"score_gbs", Num(r.score, 2)},
+      {"latency_ns", r.latencyNs ? Fixed(*r.latencyNs, 1) : std::string()},
+      {"score_gbs", Fixed(r.score, 2)},
       {"cpuclk_mhz", std::to_string(r.cpuClockMHz)},
       {"cpu_cores", std::to_string(r.cpuCores)},
       {"country", r.country},
@@ -487,10 +488,10 @@ std::string RenderKindPage(const KindData& d) {
          "\" y2=\"" + std::to_string(H - B) + "\" stroke=\"#5b6775\"/>";
     for (int i = 0; i <= 4; ++i) {
       const double x = L + (W - L - R) * i / 4.0, y = H - B - (H - B - T) * i / 4.0;
-      a += "<text x=\"" + Num(x, 1) + "\" y=\"" + std::to_string(H - B + 14) +
-           "\" font-size=\"10\" text-anchor=\"middle\">" + Num(lo + (hi - lo) * i / 4.0, 0) + "</text>";
-      a += "<text x=\"" + std::to_string(L - 4) + "\" y=\"" + Num(y + 3, 1) +
-           "\" font-size=\"10\" text-anchor=\"end\">" + Num(ylo + (yhi - ylo) * i / 4.0, 0) + "</text>";
+      a += "<text x=\"" + Fixed(x, 1) + "\" y=\"" + std::to_string(H - B + 14) +
+           "\" font-size=\"10\" text-anchor=\"middle\">" + Fixed(lo + (hi - lo) * i / 4.0, 0) + "</text>";
+      a += "<text x=\"" + std::to_string(L - 4) + "\" y=\"" + Fixed(y + 3, 1) +
+           "\" font-size=\"10\" text-anchor=\"end\">" + Fixed(ylo + (yhi - ylo) * i / 4.0, 0) + "</text>";
     }
     a += "<text x=\"" + std::to_string((L + W - R) / 2) + "\" y=\"" + std::to_string(H - 6) +
          "\" font-size=\"11\" text-anchor=\"middle\">" + xName + "</text>";
@@ -516,10 +517,10 @@ std::string RenderKindPage(const KindData& d) {
     for (int i = 0; i < kBins; ++i) {
       if (!bins[i]) continue;
       const double bh = static_cast<double>(H - B - T) * bins[i] / top;
-      h += "<rect x=\"" + Num(L + i * bw + 1, 1) + "\" y=\"" + Num(H - B - bh, 1) + "\" width=\"" +
-           Num(bw - 2, 1) + "\" height=\"" + Num(bh, 1) + "\" fill=\"#004080\"><title>" +
-           std::to_string(bins[i]) + " machines, " + Num(lo + (hi - lo) * i / kBins, 1) + " to " +
-           Num(lo + (hi - lo) * (i + 1) / kBins, 1) + " GByte/s</title></rect>";
+      h += "<rect x=\"" + Fixed(L + i * bw + 1, 1) + "\" y=\"" + Fixed(H - B - bh, 1) + "\" width=\"" +
+           Fixed(bw - 2, 1) + "\" height=\"" + Fixed(bh, 1) + "\" fill=\"#004080\"><title>" +
+           std::to_string(bins[i]) + " machines, " + Fixed(lo + (hi - lo) * i / kBins, 1) + " to " +
+           Fixed(lo + (hi - lo) * (i + 1) / kBins, 1) + " GByte/s</title></rect>";
     }
     h += "</svg>\n";
   }
@@ -542,8 +543,8 @@ std::string RenderKindPage(const KindData& d) {
          std::to_string(H) + "\">";
     h += axis(x0, x1, "memory clock MHz", "score GByte/s", 0, y1);
     for (const auto& [x, y] : d.points)
-      h += "<circle cx=\"" + Num(L + (W - L - R) * (x - x0) / (x1 - x0), 1) + "\" cy=\"" +
-           Num(H - B - (H - B - T) * y / y1, 1) + "\" r=\"2.5\" fill=\"#004080\" fill-opacity=\"0.6\"/>";
+      h += "<circle cx=\"" + Fixed(L + (W - L - R) * (x - x0) / (x1 - x0), 1) + "\" cy=\"" +
+           Fixed(H - B - (H - B - T) * y / y1, 1) + "\" r=\"2.5\" fill=\"#004080\" fill-opacity=\"0.6\"/>";
     h += "</svg>\n";
   }
   ResultFilter f;
