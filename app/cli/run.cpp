@@ -150,8 +150,9 @@ int Run(const std::vector<std::string>& args) {
     // How steady the figure is: the samples behind it and their spread (max - min over the mean).
     if (!view.Spread(id).empty()) std::printf("    %s\n", view.Spread(id).c_str());
   }
-  std::printf("%sGByte/s\n",
-              state.ScoreCaption() == core::kNoScore ? "--.-- " : state.ScoreCaption().c_str());
+  // A score caption ends in a blank; "no score" does not.
+  std::printf("%s%sGByte/s\n", state.ScoreCaption().c_str(),
+              state.ScoreCaption() == core::kNoScore ? " " : "");
   if (log && !runFailed) std::printf("Logged to %s\n", run.Environment().logPath.c_str());
   std::fflush(stdout);
 
