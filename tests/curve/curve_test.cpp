@@ -66,6 +66,14 @@ struct FakeModules {
   }
 };
 
+// A curve measured with the fakes, keeping every progress step it reported.
+bool MeasureKeepingSteps(const core::CurvePlan& plan, FakeModules& fake,
+                         std::vector<core::CurveProgress>* steps, core::Curve* curve, std::string* error) {
+  return core::MeasureCurve(
+      plan, fake.Modules(), [steps](const core::CurveProgress& p) { steps->push_back(p); }, nullptr, curve,
+      error);
+}
+
 TEST(CurveLines, SweepLinesOfBothBenchmarksAreReadAndOthersAreNot) {
   uint32_t kb = 0;
   std::string figure;
@@ -136,10 +144,7 @@ TEST(CurveMeasuring, PointsAreParsedScaledAndOrdered) {
   std::vector<core::CurveProgress> steps;
   core::Curve curve;
   std::string error;
-  ASSERT_TRUE(core::MeasureCurve(
-      plan, fake.Modules(), [&](const core::CurveProgress& p) { steps.push_back(p); }, nullptr, &curve,
-      &error))
-      << error;
+  ASSERT_TRUE(MeasureKeepingSteps(plan, fake, &steps, &curve, &error)) << error;
   EXPECT_EQ(fake.calls, (std::vector<std::string>{"-b11 -g1 -m16", "-b10 -g1 -m16"}));
   ASSERT_EQ(curve.size(), 15u);
   for (size_t i = 0; i < curve.size(); ++i) {
@@ -197,10 +202,7 @@ TEST(CurveMeasuring, EachSizeKeepsTheBestOfItsSweeps) {
   std::vector<core::CurveProgress> steps;
   core::Curve curve;
   std::string error;
-  ASSERT_TRUE(core::MeasureCurve(
-      plan, fake.Modules(), [&](const core::CurveProgress& p) { steps.push_back(p); }, nullptr, &curve,
-      &error))
-      << error;
+  ASSERT_TRUE(MeasureKeepingSteps(plan, fake, &steps, &curve, &error)) << error;
   EXPECT_EQ(fake.calls,
             (std::vector<std::string>{"-b11 -g1 -m1", "-b11 -g1 -m1", "-b10 -g1 -m1", "-b10 -g1 -m1"}));
   ASSERT_EQ(curve.size(), 3u);
