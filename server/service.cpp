@@ -236,7 +236,10 @@ bool Service::Start(std::string* error) {
   }
 
   const ServerLimits& l = options_.limits;
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC | MHD_USE_ERROR_LOG;
+  // poll(), not epoll: libmicrohttpd 0.9.75 can abort the process when an epoll daemon with its own
+  // threads is quiesced (its workers race for removing the listening socket); the poll side of
+  // quiescing signals the workers instead. A few hundred connections over four loops is poll's size.
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ITC | MHD_USE_ERROR_LOG;
   if (v6) flags |= MHD_USE_IPv6;
   daemon_ =
       MHD_start_daemon(flags, static_cast<uint16_t>(options_.port), nullptr, nullptr, &AccessThunk, this,  //
