@@ -1,9 +1,9 @@
 #include "online/lookups.h"
 
-#include "app/core/server_contract.h"
 #include "online/http_client.h"
 #include "platform/file_version.h"
 #include "sysinfo/text.h"
+#include "text/server_contract.h"
 
 namespace online {
 
@@ -13,16 +13,16 @@ bool CheckServerVersion(const std::string& serverBase, const std::string& ownVer
   options.readTimeoutMs = kVersionCheckReadLimitMs;
   const HttpResponse response = HttpGet(JoinUrl(serverBase, contract::kVersionPath), options);
   // Failures are swallowed: the program starts normally.
-  const std::string reply = response.Succeeded() ? sysinfo::Trim(response.body) : std::string();
+  const std::string reply = response.Succeeded() ? text::Trim(response.body) : std::string();
   if (reply.empty()) return true;
   // Only inequality counts: an older version or any other text also marks the title.
-  return reply == sysinfo::Trim(ownVersion);
+  return reply == text::Trim(ownVersion);
 }
 
 bool CheckServerVersion() { return CheckServerVersion(ServerBase(), platform::FileVersionText("")); }
 
 std::string CountryCodeFromReply(const std::string& body) {
-  const std::string text = sysinfo::UpperAscii(sysinfo::Trim(body));
+  const std::string text = sysinfo::UpperAscii(text::Trim(body));
   static const std::string key = "\"GEOPLUGIN_COUNTRYCODE\":\"";
   const size_t found = text.find(key);
   // Positions count from 1; a missing key reads from position 24 as the service's layout implies.
@@ -34,7 +34,7 @@ std::string CountryCodeFromReply(const std::string& body) {
     if (c != '"' && c != ',') cleaned += c;
   }
   if (cleaned.size() > 3) cleaned = kUnknownCountry;
-  return sysinfo::Trim(cleaned);
+  return text::Trim(cleaned);
 }
 
 std::string LookupCountryCode(const std::string& geolocationBase) {

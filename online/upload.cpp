@@ -4,7 +4,7 @@
 #include <random>
 #include <string_view>
 
-#include "app/core/score.h"
+#include "core/score.h"
 #include "online/http_client.h"
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"
@@ -38,7 +38,7 @@ std::string Digits(int value, int width) {
 // The first line of a server's answer, for a message: printable ASCII only, at most 160 bytes.
 std::string AnswerLine(const std::string& body) {
   std::string line;
-  for (char c : sysinfo::Trim(body)) {
+  for (char c : text::Trim(body)) {
     if (c == '\r' || c == '\n' || line.size() >= 160) break;
     line += (c >= 32 && c < 127) ? c : '?';
   }
@@ -49,14 +49,13 @@ std::string AnswerLine(const std::string& body) {
 
 std::string UploadPrecheck(const std::string& memoryType, const std::string& channels, double memoryClock,
                            const std::string& scoreCaption) {
-  if (sysinfo::Trim(memoryType) == "*" || sysinfo::Trim(channels) == "*" || memoryClock == 0)
-    return kNoSystemSpec;
+  if (text::Trim(memoryType) == "*" || text::Trim(channels) == "*" || memoryClock == 0) return kNoSystemSpec;
   if (scoreCaption == core::kNoScore) return kNoScore;
   return {};
 }
 
 std::string UploadConfirmationText(const std::string& applicationTitle) {
-  return " Welcome to \" " + sysinfo::Trim(applicationTitle) + " \" score *submit.\r\n" +
+  return " Welcome to \" " + text::Trim(applicationTitle) + " \" score *submit.\r\n" +
          " To submit your score to our server, click [OK] button.\r\n" + "\r\n" +
          "  * Please note that by clicking [OK] button,\r\n" +
          "     information's about your current system\r\n" +

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "app/core/server_contract.h"
+#include "text/server_contract.h"
 
 namespace online {
 

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/core/server_contract.h"
-#include "sysinfo/web_text.h"
+#include "text/server_contract.h"
+#include "text/web_text.h"
 
 namespace qvserver {
 
-using sysinfo::MarkupEscape;
-using sysinfo::UrlEncode;
+using text::MarkupEscape;
+using text::UrlEncode;
 
 const char kStyleSheet[] =
     R"css(:root { color-scheme: light; --ink: #1d2733; --muted: #5b6775; --line: #d7dde4; --band: #f4f7fa; --accent: #004080; }

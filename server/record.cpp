@@ -100,11 +100,11 @@ std::string Fail(std::string* error, std::string message) {
 }  // namespace
 
 std::string MatchKey(std::string_view text) {
-  const std::string trimmed = sysinfo::Trim(text);
+  const std::string trimmed = text::Trim(text);
   std::string key;
   bool blank = false;
   for (char c : trimmed) {
-    if (sysinfo::IsBlankCode(c)) {
+    if (text::IsBlankCode(c)) {
       blank = true;
       continue;
     }
@@ -163,7 +163,7 @@ MemoryFacts ParseMemoryPanel(std::string_view panel) {
   std::vector<std::string> parts;
   for (;;) {
     const size_t cut = panel.find(" - ");
-    parts.push_back(sysinfo::Trim(panel.substr(0, cut)));
+    parts.push_back(text::Trim(panel.substr(0, cut)));
     if (cut == std::string_view::npos) break;
     panel.remove_prefix(cut + 3);
   }
@@ -175,10 +175,10 @@ MemoryFacts ParseMemoryPanel(std::string_view panel) {
   constexpr std::string_view kChannel = "Channel";
   if (channels.size() >= kChannel.size() &&
       MatchKey(channels.substr(channels.size() - kChannel.size())) == "CHANNEL")
-    channels = sysinfo::Trim(channels.substr(0, channels.size() - kChannel.size()));
+    channels = text::Trim(channels.substr(0, channels.size() - kChannel.size()));
   std::string clock = parts[n - 2];
   if (clock.size() >= 3 && MatchKey(clock.substr(clock.size() - 3)) == "MHZ")
-    clock = sysinfo::Trim(clock.substr(0, clock.size() - 3));
+    clock = text::Trim(clock.substr(0, clock.size() - 3));
   const std::string& type = parts[n - 3];
 
   auto missing = [](const std::string& t) { return t.empty() || t == "*" || t == "unknown"; };

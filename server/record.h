@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/server_contract.h"
-#include "sysinfo/trim.h"
+#include "text/server_contract.h"
+#include "text/trim.h"
 
 namespace qvserver {
 

@@ -13,12 +13,12 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/core/server_contract.h"
 #include "platform/file_io.h"
 #include "platform/locations.h"
 #include "server/multipart.h"
 #include "server/page.h"
 #include "server/plausible.h"
+#include "text/server_contract.h"
 
 namespace qvserver {
 
@@ -594,9 +594,9 @@ namespace {
 // The list a query asks for; a refusal when the query is malformed.
 std::optional<HttpAnswer> ReadFilter(const HttpRequest& req, ResultFilter* f, size_t defaultLimit,
                                      size_t maxLimit) {
-  f->type = ToUtf8(sysinfo::Trim(req.Query("type").value_or("")));
-  f->channels = ToUtf8(sysinfo::Trim(req.Query("channels").value_or("")));
-  f->text = ToUtf8(sysinfo::Trim(req.Query("q").value_or("")));
+  f->type = ToUtf8(text::Trim(req.Query("type").value_or("")));
+  f->channels = ToUtf8(text::Trim(req.Query("channels").value_or("")));
+  f->text = ToUtf8(text::Trim(req.Query("q").value_or("")));
   if (f->type.size() > 128 || f->channels.size() > 128) return Line(400, "filter too long");
   if (f->text.size() > 100) return Line(400, "search text longer than 100 characters");
   const auto sort = ParseSort(req.Query("sort").value_or("newest"));
@@ -660,8 +660,8 @@ HttpAnswer Service::Page(const HttpRequest& req) {
 }
 
 HttpAnswer Service::KindPage(const HttpRequest& req) {
-  const std::string type = ToUtf8(sysinfo::Trim(req.Query("type").value_or("")));
-  const std::string channels = ToUtf8(sysinfo::Trim(req.Query("channels").value_or("")));
+  const std::string type = ToUtf8(text::Trim(req.Query("type").value_or("")));
+  const std::string channels = ToUtf8(text::Trim(req.Query("channels").value_or("")));
   if (type.empty() || channels.empty() || type.size() > 128 || channels.size() > 128)
     return Line(400, "the kind page needs a memory type and channels");
   KindData data;

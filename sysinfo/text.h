@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sysinfo/trim.h"
+#include "text/trim.h"
 
 namespace sysinfo {
 
@@ -24,7 +24,8 @@ std::string CollapseBlanks(std::string_view text);
 // Every blank deleted.
 std::string RemoveBlanks(std::string_view text);
 
-// Trim (sysinfo/trim.h) removes leading and trailing characters with code 32 or less.
+// The report's texts trim as every text rule does (text/trim.h).
+using text::Trim;
 
 std::string UpperAscii(std::string_view text);
 std::string LowerAscii(std::string_view text);

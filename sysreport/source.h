@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sysinfo/trim.h"
+#include "text/trim.h"
 
 namespace sysreport {
 
@@ -48,7 +48,7 @@ class Deadline {
 };
 
 // Leading and trailing characters of code 32 or less removed.
-using sysinfo::Trim;
+using text::Trim;
 std::string Lower(std::string text);
 std::string Upper(std::string text);
 bool StartsWith(const std::string& text, const std::string& prefix);

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "app/core/host.h"
-#include "app/core/numeric.h"
-#include "app/core/samples.h"
-#include "app/core/score.h"
+#include "core/host.h"
+#include "core/numeric.h"
+#include "core/samples.h"
+#include "core/score.h"
 #include "decimal_comma_locale.h"
 #include "sysinfo/text.h"
 

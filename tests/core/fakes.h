@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/run_sequence.h"
+#include "core/run_sequence.h"
 
 namespace fakes {
 

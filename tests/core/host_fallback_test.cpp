@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/core/host.h"
+#include "core/host.h"
 #include "platform/temp_folder.h"
 
 using namespace core;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/core/host.h"
+#include "core/host.h"
 #include "platform/clock.h"
 
 using namespace core;

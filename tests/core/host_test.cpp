@@ -1,10 +1,10 @@
-#include "app/core/host.h"
+#include "core/host.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app/core/numeric.h"
+#include "core/numeric.h"
 #include "platform/temp_folder.h"
 
 namespace fs = std::filesystem;

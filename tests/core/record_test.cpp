@@ -1,4 +1,4 @@
-#include "app/core/record.h"
+#include "core/record.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/core/report_summary.h"
+#include "core/report_summary.h"
 #include "sysinfo/text.h"
 
 namespace {

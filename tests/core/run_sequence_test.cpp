@@ -1,7 +1,7 @@
 // The window's model driven by the run and the gathering against a quick host: arguments,
 // captions, scale, locking and unlocking, the log, and what happens when something inside fails.
 // Every rule the window follows is checked here; the window's tests check that it draws the model.
-#include "app/core/run_sequence.h"
+#include "core/run_sequence.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <map>
 #include <thread>
 
-#include "app/core/gathering.h"
+#include "core/gathering.h"
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"
 #include "sysinfo/text.h"

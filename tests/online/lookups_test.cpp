@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "app/core/record.h"
+#include "core/record.h"
 #include "online/http_client.h"
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"

@@ -7,14 +7,14 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/core/record.h"
+#include "core/compare_model.h"
+#include "core/record.h"
+#include "gui/compare.h"
 #include "online/lookups.h"
 #include "online/upload.h"
 #include "online/window_shot.h"
 #include "server_fixtures.h"
 #include "tests/support/sample_record.h"
-#include "ui/compare.h"
-#include "ui/compare_model.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
@@ -93,16 +93,16 @@ TEST_F(ProgramAgainstServer, VersionCheckSeesTheAnnouncedVersion) {
 
 TEST_F(ProgramAgainstServer, QuickCompareReadsTheRanges) {
   // A type with a parenthesised part goes out with a trailing blank; the server trims it.
-  const std::string target = ui::CompareRequestTarget("DDR4 (something)", "Dual");
-  const ui::FetchReply reply = ui::FetchFromServer(target);
+  const std::string target = core::CompareRequestTarget("DDR4 (something)", "Dual");
+  const gui::FetchReply reply = gui::FetchFromServer(target);
   ASSERT_TRUE(reply.ok) << reply.error;
-  ui::CompareInputs in;
+  core::CompareInputs in;
   in.memoryType = "DDR4 (something)";
   in.channels = "Dual";
   in.memoryClock = 3201;
   in.scoreCaption = "10.39 ";
   in.latencyCaption = "LATENCY  65.5  ns";
-  const ui::CompareSetup dials = ui::SetupDials(reply.body, in);
+  const core::CompareSetup dials = core::SetupDials(reply.body, in);
   EXPECT_DOUBLE_EQ(dials.score.lower, 11);
   EXPECT_DOUBLE_EQ(dials.score.upper, 32);
   EXPECT_DOUBLE_EQ(dials.clock.lower, 2133 - 25);

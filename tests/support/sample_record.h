@@ -2,7 +2,7 @@
 // tests that upload or store a record and only need a plausible one.
 #pragma once
 
-#include "app/core/record.h"
+#include "core/record.h"
 
 namespace sample {
 

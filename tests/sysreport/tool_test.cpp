@@ -8,7 +8,7 @@
 #include <functional>
 #include <random>
 
-#include "app/core/host.h"
+#include "core/host.h"
 #include "platform/file_io.h"
 #include "platform/process.h"
 #include "sysinfo/panels.h"

@@ -1,0 +1,210 @@
+// quorvex-cli compare: the quick compare of the window, printed. The reference ranges for this
+// machine's memory type and channels are fetched exactly as the window fetches them; the score and
+// latency come from the last logged run unless given.
+#include "gui/compare.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/terminal_view.h"
+#include "core/compare_model.h"
+#include "core/gathering.h"
+#include "core/numeric.h"
+#include "core/record.h"
+#include "core/score.h"
+#include "core/window_state.h"
+#include "online/http_client.h"
+#include "platform/file_io.h"
+#include "sysinfo/runner.h"
+#include "sysinfo/system_spec.h"
+#include "sysinfo/text.h"
+
+namespace cli {
+
+namespace {
+
+const char* kUsage =
+    "usage: quorvex-cli compare [--type TYPE] [--channels N] [--clock MHZ] [--score GBS] [--latency NS]\n"
+    "                           [--log FILE]\n"
+    "  Fetches the reference ranges for the memory type and channels from the program's web server\n"
+    "  (QUORVEX_SERVER) and prints each dial: its range, band ends and where the pointer sits.\n"
+    "  Type, channels and clock are read from this machine unless given; score and latency come\n"
+    "  from the last run in the log (or FILE) unless given.\n";
+
+struct Options {
+  std::optional<std::string> type, channels, log;
+  std::optional<double> clock, score, latency;
+};
+
+bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> std::optional<std::string> {
+      if (i + 1 >= args.size()) return std::nullopt;
+      return args[++i];
+    };
+    auto number = [&](std::optional<double>* out) {
+      const auto text = value();
+      const auto n = text ? core::ParseDecimal(*text) : std::nullopt;
+      if (!n) {
+        *error = a + " needs a number with \".\" as decimal point";
+        return false;
+      }
+      *out = *n;
+      return true;
+    };
+    if (a == "--type") {
+      if (!(o->type = value())) return *error = "--type needs a memory type", false;
+    } else if (a == "--channels") {
+      if (!(o->channels = value())) return *error = "--channels needs a channel count", false;
+    } else if (a == "--log") {
+      if (!(o->log = value())) return *error = "--log needs a file", false;
+    } else if (a == "--clock") {
+      if (!number(&o->clock)) return false;
+    } else if (a == "--score") {
+      if (!number(&o->score)) return false;
+    } else if (a == "--latency") {
+      if (!number(&o->latency)) return false;
+    } else {
+      *error = "unknown option " + a;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The quoted values of the last data line of a record file, or nothing.
+std::vector<std::string> LastLoggedRecord(const std::string& path, std::string* error) {
+  std::string bytes;
+  if (!platform::ReadWholeFile(path, &bytes, error)) return {};
+  const std::vector<std::string> lines = sysinfo::SplitLines(bytes);
+  if (lines.size() < 2) {
+    *error = "no logged run in " + path;
+    return {};
+  }
+  const std::string& line = lines.back();
+  std::vector<std::string> fields;
+  // "v1";"v2";...;"v22"; (values are not escaped; a value holding ";" would break this split,
+  // and the field count check below catches that)
+  size_t at = 0;
+  while (at < line.size() && line[at] == '"') {
+    const size_t close = line.find("\";", at + 1);
+    if (close == std::string::npos) break;
+    fields.push_back(line.substr(at + 1, close - at - 1));
+    at = close + 2;
+  }
+  if (fields.size() != static_cast<size_t>(core::kResultFieldCount)) {
+    *error = "the last line of " + path + " is not a result record";
+    return {};
+  }
+  return fields;
+}
+
+// Server bytes on a terminal: control characters (escape sequences among them) shown as "?".
+std::string Printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+  }
+  return out;
+}
+
+void PrintDial(const core::DialSetup& d, const char* colours, int decimals) {
+  auto n = [decimals](double v) { return core::FixedText(v, decimals); };
+  std::printf("%s\n", d.title.c_str());
+  if (!d.visible) {
+    std::printf("  hidden (no latency result)\n");
+    return;
+  }
+  std::printf("  range     %s .. %s\n", n(d.lower).c_str(), n(d.upper).c_str());
+  std::printf("  bands     %s | %s | %s | %s   (%s)\n", n(d.lower).c_str(), n(d.firstBandEnd).c_str(),
+              n(d.secondBandEnd).c_str(), n(d.upper).c_str(), colours);
+  std::printf("  pointer   %s", n(d.Pointer()).c_str());
+  if (d.Pointer() != d.value) std::printf("   (value %s, outside the range)", n(d.value).c_str());
+  std::printf("\n");
+}
+
+}  // namespace
+
+int Compare(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  Options o;
+  std::string error;
+  if (!ParseOptions(args, &o, &error)) {
+    std::fprintf(stderr, "quorvex-cli compare: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+
+  core::CompareInputs in;
+  if (!o.type || !o.channels || !o.clock) {
+    // The same gathering as the window's start-up, processor load included.
+    core::WindowState state;
+    TerminalView view(state);
+    sysinfo::LoadWorkers workers;
+    const core::MachineFacts facts = core::Button2Click(state, view, core::RealGatheringSteps(view, workers));
+    in.memoryType = sysinfo::SpecValue(facts.spec, "CHIP_MEMORY_TYPE");
+    in.channels = sysinfo::SpecValue(facts.spec, "CHIP_CHANNELS");
+    in.memoryClock = facts.memoryClock;
+  }
+  if (o.type) in.memoryType = *o.type;
+  if (o.channels) in.channels = *o.channels;
+  if (o.clock) in.memoryClock = *o.clock;
+
+  // The captions the window would show, so the dials read them the same way.
+  const core::WindowState opening;
+  in.scoreCaption = opening.ScoreCaption();
+  in.latencyCaption = opening.Bar(core::BarId::Latency).caption;
+  if (!o.score || !o.latency) {
+    const std::string log = o.log ? *o.log : core::LogFilePath();
+    error.clear();
+    const std::vector<std::string> record = LastLoggedRecord(log, &error);
+    if (!record.empty()) {
+      if (record[15] != core::kNoScore) in.scoreCaption = core::ScoreCaptionOf(record[15]);
+      if (core::NumericText(record[14]) != "0")
+        in.latencyCaption = core::ResultCaption(core::BarId::Latency, record[14]);
+    } else if (!o.score) {
+      std::fprintf(stderr,
+                   "quorvex-cli compare: no logged run to compare (%s); log one with `quorvex-cli run --log`"
+                   " or give --score\n",
+                   error.c_str());
+    }
+  }
+  if (o.score) in.scoreCaption = core::ScoreCaptionOf(core::FixedText(*o.score, 2));
+  if (o.latency) {
+    in.latencyCaption = *o.latency > 0
+                            ? core::ResultCaption(core::BarId::Latency, core::FixedText(*o.latency, 1))
+                            : opening.Bar(core::BarId::Latency).caption;
+  }
+
+  const std::string stop = core::ComparePrecheck(in.scoreCaption, in.memoryType, in.channels, in.memoryClock);
+  if (!stop.empty()) {
+    std::fprintf(stderr, "%s:%s\n", core::kCompareTitle, stop.c_str());
+    return 1;
+  }
+
+  const std::string target = core::CompareRequestTarget(in.memoryType, in.channels);
+  const gui::FetchReply reply = gui::FetchFromServer(target);
+  const core::CompareSetup s = core::SetupDials(reply.ok ? reply.body : std::string(), in);
+
+  std::printf("Quick compare %s\n", s.subtitle.c_str());
+  std::printf("  server    %s\n", online::JoinUrl(online::ServerBase(), target).c_str());
+  std::printf("  reply     %s\n\n", Printable(s.reply).c_str());
+  PrintDial(s.score, "light red, light yellow, light green", 2);
+  PrintDial(s.clock, "light blue first band only", 0);
+  PrintDial(s.latency, "light green, light yellow, light red", 1);
+  if (!reply.ok) {
+    std::fprintf(stderr, "quorvex-cli compare: no reference data: %s\n", reply.error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace cli

@@ -1,0 +1,58 @@
+// quorvex-cli run --upload: the window's score upload after a terminal run. The option is the
+// consent, so there is no confirmation; the picture is the main window's face rendered offscreen
+// from the run's model.
+#include "online/upload.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "cli/commands.h"
+#include "cli/offscreen_app.h"
+#include "cli/run_results.h"
+#include "gui/main_face.h"
+#include "online/http_client.h"
+#include "online/session.h"
+
+namespace cli {
+
+int UploadAfterRun(const std::vector<std::string>&) {
+  const TerminalRun* run = LastTerminalRun();
+  if (run == nullptr) {
+    std::fprintf(stderr, "quorvex-cli: no finished run to upload\n");
+    return 2;
+  }
+  if (!run->state.Enabled(core::Control::Upload)) {
+    // The window would have left its upload button disabled after this run.
+    std::fprintf(stderr, "%s: the upload is not available for this run (the system summary is incomplete)\n",
+                 online::kUploadTitle);
+    return 1;
+  }
+  OffscreenApplication();
+  gui::MainFace face;
+  face.ShowVersion(run->environment.versionText);
+  face.Render(run->state);
+  const online::UploadFacts facts = online::MainUploadFacts(run->state, run->facts);
+
+  online::UploadDialogs dialogs;  // no confirmation: --upload is the consent
+  std::string told;
+  dialogs.inform = [&told](const std::string& text, bool) { told = text; };
+
+  const online::SubmissionSteps steps = online::MainSubmissionSteps(&face, run->state, run->environment);
+
+  const std::string stop =
+      online::UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
+  if (!stop.empty()) {
+    std::fprintf(stderr, "%s:%s\n", online::kUploadTitle, stop.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "Uploading the result to %s ...\n", online::ServerBase().c_str());
+  std::string stored;
+  const bool done = online::RunUpload(facts, dialogs, steps, &stored);
+  std::fprintf(done ? stdout : stderr, "%s:%s\n", online::kUploadTitle, told.c_str());
+  if (done && !stored.empty()) std::printf("The result is at %s\n", stored.c_str());
+  return done ? 0 : 1;
+}
+
+}  // namespace cli

@@ -1,0 +1,69 @@
+// What the quick compare makes of the server's reply: the request target, the cleaned reply, its
+// words, and the range, bands and pointer of the three dials. Plain C++, shared by the window and
+// the terminal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace core {
+
+inline constexpr const char* kCompareTitle = "Quorvex\xC2\xB2 - Compare";
+inline constexpr const char* kNoScoreToCompare = " No score to compare ! ";
+inline constexpr const char* kCannotCompare = " Cannot compare, no system spec\xC2\xB4s ! ";
+inline constexpr const char* kCompareUserAgent = "Mozilla/4.0 (compatible; MSIE 5.5; Windows 98)";
+inline constexpr const char* kCompareAccept = "text/html, */*";
+inline constexpr long kCompareLimitMs = 9000;  // connect and read
+
+struct CompareInputs {
+  std::string memoryType;      // SpecValue(CHIP_MEMORY_TYPE) as it comes
+  std::string channels;        // SpecValue(CHIP_CHANNELS) as it comes
+  double memoryClock = 0;      // MHz
+  std::string scoreCaption;    // caption of acLabel3
+  std::string latencyCaption;  // caption of blaten
+};
+
+struct DialSetup {
+  std::string title;
+  double lower = 0;
+  double upper = 0;
+  double firstBandEnd = 0;
+  double secondBandEnd = 0;
+  double value = 0;  // as read; the dial clamps it into [lower, upper]
+  bool visible = true;
+  double Pointer() const;  // value clamped into the range, where the pointer sits
+};
+
+struct CompareSetup {
+  std::string reply;     // the cleaned reply, one memo line
+  std::string subtitle;  // the same on every dial
+  DialSetup score;
+  DialSetup clock;
+  DialSetup latency;
+};
+
+// The message that keeps the window closed, or empty. The score check comes first.
+std::string ComparePrecheck(const std::string& scoreCaption, const std::string& memoryType,
+                            const std::string& channels, double memoryClock);
+
+// "/compare.php?P1=" + type + "&&P2=" + channels; the type loses its parenthesised parts (one
+// blank each). Characters outside the plain URL set are percent-escaped so the request is valid.
+std::string CompareRequestTarget(const std::string& memoryType, const std::string& channels);
+
+// Upper-cased (ASCII), "<BR />" to "#", the two stray byte sequences removed.
+std::string CleanCompareReply(const std::string& body);
+
+// The maximal runs of characters other than "#".
+std::vector<std::string> ReplyWords(const std::string& reply);
+
+// A reference word cleaned to its number and read as the nearest whole number; 0 for no number.
+int32_t ReferenceNumber(const std::string& word);
+
+// L + (U - L) / 3 * factor
+double BandEnd(double lower, double upper, double factor);
+
+// Everything the three dials show, from the raw reply body (empty when the fetch failed).
+CompareSetup SetupDials(const std::string& body, const CompareInputs& inputs);
+
+}  // namespace core

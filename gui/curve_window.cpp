@@ -1,0 +1,397 @@
+#include "gui/curve_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <QtCharts/QCategoryAxis>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLegendMarker>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+#include "core/host.h"
+#include "platform/file_io.h"
+#include "platform/processors.h"
+
+namespace gui {
+namespace {
+
+const char kTitle[] = "Cache & memory curve";
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.c_str()); }
+
+double X(uint64_t kb) { return std::log2(static_cast<double>(std::max<uint64_t>(kb, 1))); }
+
+// Ticks for an axis from 0 to top (as core::AxisTop gives it): 4 to 6 steps of 1, 2, 2.5 or 5
+// times a power of ten.
+int TickCount(double top) {
+  for (int steps : {5, 4, 6}) {
+    const double step = top / steps;
+    const double unit = std::pow(10.0, std::floor(std::log10(step)));
+    for (double nice : {1.0, 2.0, 2.5, 5.0, 10.0})
+      if (std::abs(step / unit - nice) < 1e-6) return steps + 1;
+  }
+  return 6;
+}
+
+QPen SeriesPen(const QColor& colour, qreal width, Qt::PenStyle style = Qt::SolidLine) {
+  QPen pen(colour);
+  pen.setWidthF(width);
+  pen.setStyle(style);
+  return pen;
+}
+
+}  // namespace
+
+CurveWindow::CurveWindow(const sysinfo::SystemSpec& spec, const CurveWindowOptions& options, QWidget* parent)
+    : QWidget(parent, Qt::Window), spec_(spec), options_(options) {
+  setWindowTitle(QString::fromUtf8(kTitle));
+  marks_ = core::CacheMarks(spec_);
+  BuildChart();
+
+  progress = new QProgressBar(this);
+  progress->setTextVisible(false);
+  progress->setFixedHeight(12);
+  progress->setRange(0, 1);
+  progress->setValue(0);
+  status = new QLabel(this);
+  allCoreLabel = new QLabel(this);
+  allCoreLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  startButton = new QPushButton(QStringLiteral("Measure"), this);
+  pngButton = new QPushButton(QStringLiteral("Save PNG..."), this);
+  csvButton = new QPushButton(QStringLiteral("Save CSV..."), this);
+  closeButton = new QPushButton(QStringLiteral("Close"), this);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(view_, 1);
+  layout->addWidget(allCoreLabel);
+  auto* row = new QHBoxLayout;
+  row->addWidget(progress, 1);
+  row->addWidget(status, 2);
+  row->addWidget(startButton);
+  row->addWidget(pngButton);
+  row->addWidget(csvButton);
+  row->addWidget(closeButton);
+  layout->addLayout(row);
+  resize(900, 600);
+
+  connect(startButton, &QPushButton::clicked, this, [this] { Start(); });
+  connect(pngButton, &QPushButton::clicked, this, [this] { SavePngClick(); });
+  connect(csvButton, &QPushButton::clicked, this, [this] { SaveCsvClick(); });
+  connect(closeButton, &QPushButton::clicked, this, [this] { close(); });
+}
+
+CurveWindow::~CurveWindow() { StopWorker(); }
+
+void CurveWindow::BuildChart() {
+  chart_ = new QChart;
+  chart_->setTitle(QString::fromUtf8(kTitle));
+  chart_->setBackgroundBrush(Qt::white);
+  chart_->legend()->setAlignment(Qt::AlignBottom);
+
+  read_ = new QLineSeries;
+  read_->setName(QStringLiteral("READ  MByte/s = Mb/s \u00d7 1.07025 \u00d7 1.048"));
+  read_->setPen(SeriesPen(kCurveReadColour, 2.5));
+  write_ = new QLineSeries;
+  write_->setName(QStringLiteral("WRITE  MByte/s = Mb/s \u00d7 1.07025"));
+  write_->setPen(SeriesPen(kCurveWriteColour, 2.5));
+  latency_ = new QLineSeries;
+  latency_->setName(QStringLiteral("LATENCY  ns (right)"));
+  latency_->setPen(SeriesPen(kCurveLatencyColour, 2.5));
+  for (QLineSeries* series : {read_, write_, latency_}) {
+    series->setPointsVisible(true);
+    chart_->addSeries(series);
+  }
+
+  sizeAxis_ = new QCategoryAxis;
+  sizeAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  sizeAxis_->setTitleText(QStringLiteral("block size"));
+  bandwidthAxis_ = new QValueAxis;
+  bandwidthAxis_->setTitleText(QStringLiteral("MByte/s"));
+  bandwidthAxis_->setLabelFormat(QStringLiteral("%.0f"));
+  latencyAxis_ = new QValueAxis;
+  latencyAxis_->setTitleText(QStringLiteral("ns"));
+  latencyAxis_->setLabelFormat(QStringLiteral("%.0f"));
+  latencyAxis_->setGridLineVisible(false);  // the bandwidth axis draws the grid
+  chart_->addAxis(sizeAxis_, Qt::AlignBottom);
+  chart_->addAxis(bandwidthAxis_, Qt::AlignLeft);
+  chart_->addAxis(latencyAxis_, Qt::AlignRight);
+  for (QLineSeries* series : {read_, write_}) {
+    series->attachAxis(sizeAxis_);
+    series->attachAxis(bandwidthAxis_);
+  }
+  latency_->attachAxis(sizeAxis_);
+  latency_->attachAxis(latencyAxis_);
+
+  // The cache levels: a dashed line over the whole height and its label at the top.
+  for (const core::CacheMark& mark : marks_) {
+    auto* line = new QLineSeries;
+    line->setPen(SeriesPen(kCurveCacheColour, 1.5, Qt::DashLine));
+    auto* label = new QScatterSeries;
+    label->setMarkerSize(1);
+    label->setColor(Qt::transparent);
+    label->setBorderColor(Qt::transparent);
+    label->setPointLabelsVisible(true);
+    label->setPointLabelsColor(kCurveCacheColour);
+    label->setPointLabelsClipping(false);
+    label->setPointLabelsFormat(Q(mark.label + " " + core::BlockSizeText(mark.kbytes)));
+    for (QXYSeries* series : std::initializer_list<QXYSeries*>{line, label}) {
+      chart_->addSeries(series);
+      series->attachAxis(sizeAxis_);
+      series->attachAxis(bandwidthAxis_);
+      for (QLegendMarker* marker : chart_->legend()->markers(series)) marker->setVisible(false);
+    }
+    cacheLines_.push_back(line);
+    cacheLabels_.push_back(label);
+  }
+
+  view_ = new QChartView(chart_, this);
+  view_->setRenderHint(QPainter::Antialiasing);
+  Redraw();
+}
+
+void CurveWindow::Redraw() {
+  uint64_t lastKb = 1024;
+  for (const core::CurvePoint& p : curve_) lastKb = std::max<uint64_t>(lastKb, p.blockKb);
+  for (const core::CacheMark& mark : marks_) lastKb = std::max<uint64_t>(lastKb, mark.kbytes * 2);
+  const double lastX = std::ceil(X(lastKb));
+
+  // Readable sizes along the log axis.
+  for (const QString& label : sizeAxis_->categoriesLabels()) sizeAxis_->remove(label);
+  sizeAxis_->setStartValue(0);
+  for (uint64_t kb : core::CurveAxisLabelsKb())
+    if (X(kb) <= lastX) sizeAxis_->append(Q(core::BlockSizeText(kb)), X(kb));
+  sizeAxis_->setRange(0, lastX);
+
+  QList<QPointF> reads, writes, latencies;
+  double maxBandwidth = 0, maxLatency = 0;
+  for (const core::CurvePoint& p : curve_) {
+    if (p.read >= 0) reads.append(QPointF(X(p.blockKb), p.read));
+    if (p.write >= 0) writes.append(QPointF(X(p.blockKb), p.write));
+    if (p.latency >= 0) latencies.append(QPointF(X(p.blockKb), p.latency));
+    maxBandwidth = std::max({maxBandwidth, p.read, p.write});
+    maxLatency = std::max(maxLatency, p.latency);
+  }
+  read_->replace(reads);
+  write_->replace(writes);
+  latency_->replace(latencies);
+  // Round tops with round steps between.
+  const double bandwidthTop = core::AxisTop(std::max(maxBandwidth, 1000.0) * 1.08);
+  const double latencyTop = core::AxisTop(std::max(maxLatency, 10.0) * 1.08);
+  bandwidthAxis_->setRange(0, bandwidthTop);
+  bandwidthAxis_->setTickCount(TickCount(bandwidthTop));
+  latencyAxis_->setRange(0, latencyTop);
+  latencyAxis_->setTickCount(TickCount(latencyTop));
+  for (size_t i = 0; i < marks_.size(); ++i) {
+    const double x = X(marks_[i].kbytes);
+    cacheLines_[i]->replace(QList<QPointF>{QPointF(x, 0), QPointF(x, bandwidthTop)});
+    // Beside its line rather than across it.
+    cacheLabels_[i]->replace(QList<QPointF>{QPointF(x + 0.75, bandwidthTop * 0.95)});
+  }
+}
+
+void CurveWindow::SetPoint(const core::CurvePoint& point) {
+  auto at = std::find_if(curve_.begin(), curve_.end(),
+                         [&](const core::CurvePoint& p) { return p.blockKb == point.blockKb; });
+  if (at == curve_.end()) {
+    curve_.push_back(point);
+    std::sort(curve_.begin(), curve_.end(),
+              [](const auto& a, const auto& b) { return a.blockKb < b.blockKb; });
+  } else {
+    *at = point;
+  }
+  Redraw();
+}
+
+void CurveWindow::ShowCurve(const core::Curve& curve, const std::string& allCoreText) {
+  curve_ = curve;
+  allCoreText_ = allCoreText;
+  allCoreLabel->setText(Q(allCoreText));
+  progress->setRange(0, 1);
+  progress->setValue(1);
+  status->setText(QStringLiteral("Done."));
+  Redraw();
+}
+
+void CurveWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (options_.start && !started_) Start();
+}
+
+void CurveWindow::closeEvent(QCloseEvent* event) {
+  StopWorker();
+  event->accept();
+}
+
+void CurveWindow::Start() {
+  if (Running()) return;
+  if (worker_.joinable()) worker_.join();
+  started_ = true;
+  stop_ = false;
+  finished_ = false;
+  startButton->setEnabled(false);
+  const core::CurvePlan plan =
+      core::PlanCurve(core::LargestCacheKBytes(spec_), platform::AvailableMemoryBytes());
+  curve_.clear();
+  for (uint32_t kb : core::CurveSizes(plan)) curve_.push_back(core::CurvePoint{kb, -1, -1, -1});
+  allCoreText_.clear();
+  allCoreLabel->setText(QString());
+  status->setText(QStringLiteral("Measuring READ..."));
+  progress->setRange(0, static_cast<int>(curve_.size()) * (2 * std::max(plan.sweeps, 1) + 1) + 1);
+  progress->setValue(0);
+  Redraw();
+
+  const core::CurveModules modules = options_.modules ? options_.modules() : core::CarriedCurveModules();
+  const auto allCores = options_.allCores;
+  const sysinfo::SystemSpec spec = spec_;
+  worker_ = std::thread([this, plan, modules, allCores, spec] {
+    const char* names[] = {"READ", "WRITE", "LATENCY"};
+    core::Curve curve;
+    std::string error;
+    core::MeasureCurve(
+        plan, modules,
+        [this, &names](const core::CurveProgress& step) {
+          const QString text =
+              QStringLiteral("%1 %2").arg(QString::fromLatin1(names[static_cast<int>(step.series)]),
+                                          Q(core::BlockSizeText(step.point.blockKb)));
+          QMetaObject::invokeMethod(
+              this,
+              [this, step, text] {
+                SetPoint(step.point);
+                progress->setValue(step.done);
+                status->setText(text);
+              },
+              Qt::QueuedConnection);
+        },
+        &stop_, &curve, &error);
+    std::string allCoreText;
+    if (error.empty() && !stop_) {
+      QMetaObject::invokeMethod(
+          this, [this] { status->setText(QStringLiteral("Measuring all cores...")); }, Qt::QueuedConnection);
+      const core::AllCoreFigures figures =
+          allCores ? allCores(&stop_)
+                   : core::MeasureAllCores(
+                         spec,
+                         [this](const std::string& step) {
+                           QMetaObject::invokeMethod(
+                               this, [this, step] { status->setText(Q("All cores: " + step)); },
+                               Qt::QueuedConnection);
+                         },
+                         &stop_);
+      if (!stop_) allCoreText = core::AllCoreSummary(figures);
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, error, allCoreText] {
+          allCoreText_ = allCoreText;
+          allCoreLabel->setText(Q(allCoreText));
+          Finished(error);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void CurveWindow::Finished(const std::string& error) {
+  finished_ = true;
+  progress->setValue(progress->maximum());
+  status->setText(error.empty() ? (stop_ ? QStringLiteral("Stopped.") : QStringLiteral("Done.")) : Q(error));
+  startButton->setEnabled(true);
+}
+
+void CurveWindow::WaitFinished() {
+  while (Running()) {
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (worker_.joinable()) worker_.join();
+  QApplication::processEvents();
+}
+
+void CurveWindow::StopWorker() {
+  stop_ = true;
+  if (!worker_.joinable()) return;
+  // The module call in progress ends by itself within seconds; the thread stops after it.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  worker_.join();
+  QApplication::restoreOverrideCursor();
+}
+
+QImage CurveWindow::ChartImage(const QSize& size) const {
+  if (size.isValid() && view_->size() != size) {
+    // The view follows the window's layout: grow or shrink the window by the difference.
+    auto* self = const_cast<CurveWindow*>(this);
+    if (isVisible())
+      self->resize(this->size() + (size - view_->size()));
+    else
+      view_->resize(size);
+  }
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+  // A window never shown has no laid-out chart yet: size the chart and let it lay out.
+  if (!view_->isVisible()) {
+    chart_->resize(view_->size());
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+  return view_->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+bool CurveWindow::SavePng(const std::string& path, std::string* error) const {
+  const QImage image = ChartImage();
+  if (!image.save(Q(path), "PNG", 9)) {
+    if (error) *error = "The picture could not be written to " + path + ".";
+    return false;
+  }
+  return true;
+}
+
+bool CurveWindow::SaveCsv(const std::string& path, std::string* error) const {
+  return platform::ReplaceFileAtomically(path, core::CurveCsv(curve_), error);
+}
+
+void CurveWindow::SavePngClick() {
+  const QString path =
+      QFileDialog::getSaveFileName(this, QStringLiteral("Save the chart"), QStringLiteral("curve.png"),
+                                   QStringLiteral("PNG pictures (*.png)"));
+  if (path.isEmpty()) return;
+  std::string error;
+  if (!SavePng(path.toStdString(), &error))
+    QMessageBox::warning(this, QString::fromUtf8("Quorvex\xC2\xB2 - Curve"), Q(error));
+}
+
+void CurveWindow::SaveCsvClick() {
+  const QString path =
+      QFileDialog::getSaveFileName(this, QStringLiteral("Save the points"), QStringLiteral("curve.csv"),
+                                   QStringLiteral("CSV files (*.csv)"));
+  if (path.isEmpty()) return;
+  std::string error;
+  if (!SaveCsv(path.toStdString(), &error))
+    QMessageBox::warning(this, QString::fromUtf8("Quorvex\xC2\xB2 - Curve"), Q(error));
+}
+
+bool WriteCurvePng(const sysinfo::SystemSpec& spec, const core::Curve& curve, const std::string& allCoreText,
+                   const std::string& path, std::string* error) {
+  CurveWindowOptions options;
+  options.start = false;
+  CurveWindow window(spec, options);
+  window.setAttribute(Qt::WA_DontShowOnScreen);
+  window.resize(900, 600);
+  window.show();
+  window.ShowCurve(curve, allCoreText);
+  const QImage image = window.ChartImage(QSize(900, 560));
+  if (!image.save(Q(path), "PNG", 9)) {
+    if (error) *error = "The picture could not be written to " + path + ".";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace gui

@@ -1,0 +1,235 @@
+#include "gui/form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QShortcut>
+#include <QThread>
+
+#include "gui/about.h"
+#include "online/http_client.h"
+#include "online/lookups.h"
+#include "online/session.h"
+#include "platform/process.h"
+
+namespace {
+
+constexpr int kOutOfView = 2000;  // left edge of the controls nobody sees
+
+QString Q(const std::string& utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+}  // namespace
+
+TForm1::TForm1(const window::FormOptions& options, QWidget* parent)
+    : gui::MainFace(parent), options_(options) {
+  host_ =
+      options_.makeHost ? options_.makeHost(facts_.spec) : std::make_unique<core::ModuleHost>(facts_.spec);
+  run_ = std::make_unique<core::RunSequence>(state_, static_cast<core::BenchView&>(*this), *host_,
+                                             online::ProgramEnvironment(options_.programPath));
+  BuildControls();
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  state_.SetListener({});
+  loadWorkers.Stop();
+}
+
+void TForm1::BuildControls() {
+  bbread = new QPushButton(QStringLiteral("bbread"), this);
+  bbwrite = new QPushButton(QStringLiteral("bbwrite"), this);
+  bbcopy = new QPushButton(QStringLiteral("bbcopy"), this);
+  bblaten = new QPushButton(QStringLiteral("bblaten"), this);
+  Button2 = new QPushButton(QStringLiteral("Button2"), this);
+  int hiddenTop = 0;
+  // Out of view, out of the Tab chain: Space must not start a test or the gathering unseen.
+  for (QPushButton* w : {bbread, bbwrite, bbcopy, bblaten, Button2}) {
+    w->setGeometry(kOutOfView, hiddenTop, 60, 20);
+    w->setFocusPolicy(Qt::NoFocus);
+    hiddenTop += 24;
+  }
+
+  SystemMenu1 = new QMenu(this);
+  Curve1 = SystemMenu1->addAction(QStringLiteral("Cache && memory curve"));
+  SystemMenu1->addSeparator();
+  About1 = SystemMenu1->addAction(QStringLiteral("About"));
+  auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+
+  // The face draws the model; what the user ticks goes into the model.
+  state_.SetListener([this](const core::WindowState::Change& change) {
+    Render(state_, change);
+    if (change.part == core::WindowState::Part::Enabled &&
+        static_cast<core::Control>(change.index) == core::Control::Start) {
+      Curve1->setEnabled(state_.Enabled(core::Control::Start));
+    }
+  });
+  for (core::Control c : {core::Control::ReadBox, core::Control::WriteBox, core::Control::CopyBox,
+                          core::Control::LatencyBox, core::Control::LogBox}) {
+    connect(BoxOf(c), &QCheckBox::toggled, this, [this, c](bool checked) {
+      if (state_.Checked(c) != checked) state_.SetChecked(c, checked);
+    });
+  }
+
+  connect(button7, &QPushButton::clicked, this, [this] { Button7Click(); });
+  connect(bbread, &QPushButton::clicked, this, [this] { bbreadClick(); });
+  connect(bbwrite, &QPushButton::clicked, this, [this] { bbwriteClick(); });
+  connect(bbcopy, &QPushButton::clicked, this, [this] { bbcopyClick(); });
+  connect(bblaten, &QPushButton::clicked, this, [this] { bblatenClick(); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(upload, &QToolButton::clicked, this, [this] { uploadClick(); });
+  connect(gauge, &QToolButton::clicked, this, [this] { gaugeClick(); });
+  connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+  connect(curve, &QToolButton::clicked, this, [this] { curveClick(); });
+  connect(Curve1, &QAction::triggered, this, [this] { curveClick(); });
+  connect(help, &QShortcut::activated, this, [this] { About1Click(); });
+  connect(JvgLabel1, &gui::LinkLabel::clicked, this, [this] { JvgLabel1Click(); });
+}
+
+void TForm1::FormCreate() {
+  run_->SetSharedBarMax(0);
+  ShowVersion(VersionText());
+  Render(state_);
+
+  if (!options_.startUp) return;
+
+  if (options_.show) {
+    // Centred on the screen, drawn before the slow steps.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      const QRect area = screen->availableGeometry();
+      move(area.center() - QPoint(gui::kMainOuterSize / 2, gui::kMainOuterSize / 2));
+    }
+    ShowAndPaint();
+  }
+
+  if (!online::CheckServerVersion(online::ServerBase(), VersionText())) {
+    state_.SetTitle(state_.Title() + core::kNewVersionMark);
+  }
+
+  Button2->click();
+}
+
+void TForm1::Button2Click() {
+  const core::GatheringSteps steps =
+      options_.gatheringSteps ? options_.gatheringSteps(*this) : core::RealGatheringSteps(*this, loadWorkers);
+  UseFacts(core::Button2Click(state_, *this, steps));
+  // Why the memory facts are missing, where a normal user cannot read them: said quietly, here.
+  ramp->setToolTip(QString::fromStdString(sysinfo::MemoryNotice(facts_.spec)));
+}
+
+void TForm1::UseFacts(const core::MachineFacts& facts) {
+  facts_ = facts;
+  run_->Environment().machineIdHash = facts_.machineIdHash;
+}
+
+void TForm1::ShowAndPaint() {
+  show();
+  // One pass of the event loop may come before the window system has mapped the window (X11):
+  // wait for the first paint, but not for ever.
+  QElapsedTimer waited;
+  waited.start();
+  QApplication::processEvents();
+  while (!painted_ && waited.elapsed() < 1000) {
+    QThread::msleep(5);
+    QApplication::processEvents();
+  }
+  QApplication::sync();
+}
+
+void TForm1::paintEvent(QPaintEvent* event) {
+  painted_ = true;
+  QWidget::paintEvent(event);
+}
+
+void TForm1::Button7Click() {
+  if (run_->Running()) return;
+  if (!options_.logPath.empty()) run_->Environment().logPath = options_.logPath;
+  run_->Button7Click();
+  CloseIfAsked();
+}
+
+void TForm1::bbreadClick() { RunOneTest(core::BarId::Read); }
+void TForm1::bbwriteClick() { RunOneTest(core::BarId::Write); }
+void TForm1::bbcopyClick() { RunOneTest(core::BarId::Copy); }
+void TForm1::bblatenClick() { RunOneTest(core::BarId::Latency); }
+
+void TForm1::RunOneTest(core::BarId id) {
+  run_->RunTest(id);
+  CloseIfAsked();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (run_->Running()) {
+    // A module cannot be interrupted: the run stops after the call in progress, and the window
+    // goes away at once so the close does not look ignored.
+    closeAfterRun_ = true;
+    run_->RequestStop();
+    event->ignore();
+    hide();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+void TForm1::CloseIfAsked() {
+  if (!closeAfterRun_ || run_->Running()) return;
+  closeAfterRun_ = false;
+  close();
+  // The window was hidden, so closing it no longer counts as the last window closed.
+  QCoreApplication::quit();
+}
+
+// After a stored upload the link leads to that result's page; its text stays the site's address.
+void TForm1::JvgLabel1Click() {
+  platform::OpenWebAddress(resultAddress_.empty() ? gui::ProgramWebSite() : resultAddress_);
+}
+
+void TForm1::contextMenuEvent(QContextMenuEvent* event) { SystemMenu1->exec(event->globalPos()); }
+
+// --- core::BenchView ---
+
+void TForm1::FitBarWidth(core::BarId id) { gui::MainFace::FitBarWidth(id); }
+void TForm1::RepaintProgress() { ProgressBar1->repaint(); }
+
+void TForm1::SetBusyCursor(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void TForm1::ProcessEvents() { QApplication::processEvents(); }
+
+void TForm1::RunModuleCall(const core::ModuleWork& work, const std::function<void()>& onText) {
+  // The worker wakes this thread's event loop with an empty posted call (posting is safe from any
+  // thread); in between the window repaints, moves and answers as usual.
+  core::ModuleCall call(work, [] {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+  });
+  while (!call.Over()) {
+    for (int n = call.TakeTexts(); n > 0; --n) onText();
+    if (call.Over()) break;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  call.Finish();
+}
+
+void TForm1::ShowSamples(core::BarId id, const core::SampleSummary& summary, const std::string& prefix) {
+  BarOf(id)->setToolTip(Q(core::SamplesTooltip(summary, prefix)));
+}
+
+void TForm1::ShowMessage(const std::string& title, const std::string& text) {
+  if (options_.messageSink) {
+    options_.messageSink(title, text);
+    return;
+  }
+  QMessageBox box(QMessageBox::Warning, Q(title), Q(text), QMessageBox::Ok, this);
+  box.exec();
+}
