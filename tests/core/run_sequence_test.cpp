@@ -65,12 +65,12 @@ class RecordingView : public core::BenchView {
 };
 
 // A model as the gathering leaves it on a machine with a known OS and CPU.
-struct Fixture : ::testing::Test {
+struct RunSequenceTest : ::testing::Test {
   core::WindowState state;
   RecordingView view{state};
   fakes::QuickHost host;
   core::RunSequence run{state, view, host, core::RunEnvironment{}};
-  Fixture() {
+  RunSequenceTest() {
     sysinfo::PanelTexts panels;
     panels.osp = "Debian GNU/Linux 12";
     panels.cpup = "Intel Core i7-8700K @ 3.70GHz";
@@ -79,7 +79,7 @@ struct Fixture : ::testing::Test {
   const core::BarValue& Bar(int i) const { return state.Bar(static_cast<BarId>(i)); }
 };
 
-TEST_F(Fixture, FullRunUsesTheFixedArgumentsAndShowsEachResult) {
+TEST_F(RunSequenceTest, FullRunUsesTheFixedArgumentsAndShowsEachResult) {
   run.Button7Click();
   const std::vector<std::string> expected = {"-b11 -g4 -m64|READ-",
                                              "-b11 -g4 -m128|READ-",
@@ -112,7 +112,7 @@ TEST_F(Fixture, FullRunUsesTheFixedArgumentsAndShowsEachResult) {
   EXPECT_EQ(view.events.back(), "idle");
 }
 
-TEST_F(Fixture, BarsClampAsTheWindowsBarsDo) {
+TEST_F(RunSequenceTest, BarsClampAsTheWindowsBarsDo) {
   core::BarValue bar;
   bar.SetMax(1);
   bar.SetPosition(9999);
@@ -126,7 +126,7 @@ TEST_F(Fixture, BarsClampAsTheWindowsBarsDo) {
   EXPECT_EQ(bar.position, 300);
 }
 
-TEST_F(Fixture, AModuleThatGivesNothingShowsZeroAndNoScore) {
+TEST_F(RunSequenceTest, AModuleThatGivesNothingShowsZeroAndNoScore) {
   host.figures["-b10 -g8 -m128"] = {};
   host.figures["-b10 -g4 -m256"] = {};
   host.latencies = {"0"};
@@ -137,7 +137,7 @@ TEST_F(Fixture, AModuleThatGivesNothingShowsZeroAndNoScore) {
   EXPECT_TRUE(view.messages.empty());  // the system shows no message for an empty result
 }
 
-TEST_F(Fixture, AModuleThatCannotBeWrittenEndsThatTestButNotTheRun) {
+TEST_F(RunSequenceTest, AModuleThatCannotBeWrittenEndsThatTestButNotTheRun) {
   host.failArguments = "-b11 -g4 -m128";
   run.Button7Click();
   // The failed test shows 0 rather than a figure from half its calls; the others still ran.
@@ -155,7 +155,7 @@ TEST_F(Fixture, AModuleThatCannotBeWrittenEndsThatTestButNotTheRun) {
   EXPECT_TRUE(state.Enabled(Control::LogBox));
 }
 
-TEST_F(Fixture, ALatencyModuleThatCannotBeWrittenIsOneMessage) {
+TEST_F(RunSequenceTest, ALatencyModuleThatCannotBeWrittenIsOneMessage) {
   host.failLatency = true;
   for (Control c : {Control::ReadBox, Control::WriteBox, Control::CopyBox}) state.SetChecked(c, false);
   run.Button7Click();
@@ -165,7 +165,7 @@ TEST_F(Fixture, ALatencyModuleThatCannotBeWrittenIsOneMessage) {
   EXPECT_NE(view.messages[0].find("LATENCY:"), std::string::npos);
 }
 
-TEST_F(Fixture, AnExceptionInsideATestIsCaughtAndTheWindowUnlocked) {
+TEST_F(RunSequenceTest, AnExceptionInsideATestIsCaughtAndTheWindowUnlocked) {
   host.onCall = [] { throw std::runtime_error("out of memory"); };
   run.Button7Click();
   EXPECT_FALSE(view.busy);
@@ -174,7 +174,7 @@ TEST_F(Fixture, AnExceptionInsideATestIsCaughtAndTheWindowUnlocked) {
   EXPECT_NE(view.messages[0].find("out of memory"), std::string::npos);
 }
 
-TEST_F(Fixture, ALogThatCannotBeWrittenIsOneMessageAndTheRunCompletes) {
+TEST_F(RunSequenceTest, ALogThatCannotBeWrittenIsOneMessageAndTheRunCompletes) {
   std::string error;
   const std::string folder = platform::PrivateFolder(&error) + "/log-is-a-folder";
   ASSERT_TRUE(platform::MakeFolders(folder + "/Quorvex2_LOG.csv"));
@@ -192,7 +192,7 @@ TEST_F(Fixture, ALogThatCannotBeWrittenIsOneMessageAndTheRunCompletes) {
   EXPECT_EQ(view.events.back(), "message");
 }
 
-TEST_F(Fixture, RecordInputsAreWhatTheViewShows) {
+TEST_F(RunSequenceTest, RecordInputsAreWhatTheViewShows) {
   run.Environment().machineIdHash = "0123456789ABCDEF0123456789ABCDEF";
   run.Environment().versionText = "3.0.24.109";
   run.Button7Click();
@@ -206,7 +206,7 @@ TEST_F(Fixture, RecordInputsAreWhatTheViewShows) {
   EXPECT_EQ(in.version, "3.0.24.109");
 }
 
-TEST_F(Fixture, EveryResultComesWithItsSamplesAndTheirSpread) {
+TEST_F(RunSequenceTest, EveryResultComesWithItsSamplesAndTheirSpread) {
   host.figures["-b10 -g4 -m256"] = {"7432.00", "8175.20"};  // a second, 10 % faster WRITE line
   run.Button7Click();
   // READ and COPY samples on the scale of the value shown (x 1.048), WRITE as is, LAT- in ns.
@@ -225,7 +225,7 @@ TEST_F(Fixture, EveryResultComesWithItsSamplesAndTheirSpread) {
             "65.43, 65.50, 65.61, 65.48 ns\n4 samples, spread 0.27 %");
 }
 
-TEST_F(Fixture, ModuleCallsRunOffTheSequencesThreadAndReportEveryText) {
+TEST_F(RunSequenceTest, ModuleCallsRunOffTheSequencesThreadAndReportEveryText) {
   std::vector<std::thread::id> threads;
   host.onCall = [&] { threads.push_back(std::this_thread::get_id()); };
   host.figures["-b11 -g4 -m64"] = {"12345.67", "12345.67", "12345.67"};
@@ -238,7 +238,7 @@ TEST_F(Fixture, ModuleCallsRunOffTheSequencesThreadAndReportEveryText) {
   EXPECT_EQ(view.summaries[BarId::Read].values.size(), 4u);
 }
 
-TEST_F(Fixture, AStopDuringACallEndsTheRunAfterItWithoutLogOrMessage) {
+TEST_F(RunSequenceTest, AStopDuringACallEndsTheRunAfterItWithoutLogOrMessage) {
   const std::string folder = platform::PrivateFolder() + "/stopped-run";
   ASSERT_TRUE(platform::MakeFolders(folder));
   run.Environment().logPath = folder + "/Quorvex2_LOG.csv";
@@ -293,7 +293,7 @@ TEST(Model, ProgressClampsIntoItsRangeAndTellsEachChange) {
   EXPECT_EQ(told.size(), 4u);
 }
 
-TEST_F(Fixture, WithNoTestSelectedTheRunOnlyRecomputesTheScore) {
+TEST_F(RunSequenceTest, WithNoTestSelectedTheRunOnlyRecomputesTheScore) {
   for (BarId id : core::kBars) state.SetChecked(core::TestBox(id), false);
   run.Button7Click();
   EXPECT_TRUE(host.calls.empty());
@@ -311,7 +311,7 @@ TEST_F(Fixture, WithNoTestSelectedTheRunOnlyRecomputesTheScore) {
   EXPECT_TRUE(state.Enabled(Control::Compare));
 }
 
-TEST_F(Fixture, OnlyReadAfterAFullRunKeepsTheOtherResults) {
+TEST_F(RunSequenceTest, OnlyReadAfterAFullRunKeepsTheOtherResults) {
   run.Button7Click();
   EXPECT_EQ(state.ScoreCaption(), "10.54 ");
 
@@ -333,7 +333,7 @@ TEST_F(Fixture, OnlyReadAfterAFullRunKeepsTheOtherResults) {
   EXPECT_EQ(Bar(1).max, 16824);
 }
 
-TEST_F(Fixture, TheRunLocksTheControlsWhileItRuns) {
+TEST_F(RunSequenceTest, TheRunLocksTheControlsWhileItRuns) {
   int checks = 0;
   host.onCall = [&] {
     ++checks;
@@ -348,7 +348,7 @@ TEST_F(Fixture, TheRunLocksTheControlsWhileItRuns) {
   EXPECT_EQ(state.ProgressPosition(), 0);
 }
 
-TEST_F(Fixture, AfterAnUploadTheUploadStaysDisabled) {
+TEST_F(RunSequenceTest, AfterAnUploadTheUploadStaysDisabled) {
   state.SetUploadTag(1);
   state.SetEnabled(Control::Upload, false);
   run.Button7Click();
@@ -356,7 +356,7 @@ TEST_F(Fixture, AfterAnUploadTheUploadStaysDisabled) {
   EXPECT_TRUE(state.Enabled(Control::Compare));
 }
 
-TEST_F(Fixture, TheLogIsWrittenBeforeTheUploadRules) {
+TEST_F(RunSequenceTest, TheLogIsWrittenBeforeTheUploadRules) {
   const std::string folder = platform::PrivateFolder() + "/logged-run";
   ASSERT_TRUE(platform::MakeFolders(folder));
   run.Environment().logPath = folder + "/Quorvex2_LOG.csv";
@@ -388,7 +388,7 @@ TEST_F(Fixture, TheLogIsWrittenBeforeTheUploadRules) {
   EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(Fixture, WithoutLogNoFileIsTouchedAndNoCountryAsked) {
+TEST_F(RunSequenceTest, WithoutLogNoFileIsTouchedAndNoCountryAsked) {
   const std::string folder = platform::PrivateFolder() + "/unlogged-run";
   ASSERT_TRUE(platform::MakeFolders(folder));
   run.Environment().logPath = folder + "/Quorvex2_LOG.csv";
@@ -402,7 +402,7 @@ TEST_F(Fixture, WithoutLogNoFileIsTouchedAndNoCountryAsked) {
   EXPECT_FALSE(platform::FileExists(run.Environment().logPath));
 }
 
-TEST_F(Fixture, ACpuOrOsPanelOfExactlyAStarClosesTheUploadGate) {
+TEST_F(RunSequenceTest, ACpuOrOsPanelOfExactlyAStarClosesTheUploadGate) {
   sysinfo::PanelTexts panels = state.Panels();
   panels.cpup = "*";
   state.SetPanels(panels);
