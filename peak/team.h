@@ -1,0 +1,55 @@
+// What the peak runs and the loaded sweep share: huge-page-aligned buffers made present before
+// anything is timed, and one pinned thread per processor started behind one barrier.
+#pragma once
+
+#include <cstdint>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "latency/chase.h"
+
+namespace peak {
+
+// Anonymous memory aligned to a huge page (transparent huge pages asked for), every page
+// present and written once, so neither faults nor the kernel's zeroing land in a timed loop.
+class Buffer {
+ public:
+  Buffer() = default;
+  ~Buffer() { memlat_internal::UnmapLines(&lines_); }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+
+  // False when the system refuses the memory; bytes is rounded up to whole lines.
+  bool Map(uint64_t bytes);
+  char* Data() const { return lines_.lines; }
+  uint64_t Bytes() const { return lines_.count * memlat_internal::kLineBytes; }
+
+ private:
+  memlat_internal::LineBuffer lines_;
+};
+
+// Starts body(index) for index 0 .. count-1 on threads of their own and joins them. When the
+// system refuses a thread, onRefused() runs (it must tell the started ones, e.g. through the
+// barrier's completion) and the missing threads leave the barrier, so nobody waits for them.
+// False then.
+template <class Barrier, class Body, class Refused>
+bool StartAndJoin(size_t count, Barrier& barrier, Body body, Refused onRefused) {
+  std::vector<std::thread> threads;
+  threads.reserve(count);
+  bool all = true;
+  try {
+    for (size_t i = 0; i < count; ++i) threads.emplace_back(body, i);
+  } catch (const std::system_error&) {
+    all = false;
+    onRefused();
+    for (size_t i = threads.size(); i < count; ++i) barrier.arrive_and_drop();
+  }
+  for (std::thread& thread : threads) thread.join();
+  return all;
+}
+
+// Nanoseconds of CLOCK_MONOTONIC_RAW.
+int64_t NowNs();
+
+}  // namespace peak

@@ -1,0 +1,130 @@
+#include "peak/loaded.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <set>
+#include <vector>
+
+#include "platform/processors.h"
+
+namespace peak {
+namespace {
+
+TEST(GroupedCycle, VisitsEveryStrideLineOnceGroupByGroup) {
+  // Three whole groups and half of one more.
+  const uint64_t bytes = 3 * kChaseGroupBytes + kChaseGroupBytes / 2;
+  char* base = static_cast<char*>(std::aligned_alloc(4096, bytes));
+  LinkGroupedCycle(base, bytes, 7);
+  const uint64_t lines = bytes / kChaseStride;
+  std::set<char*> seen;
+  std::vector<uint64_t> groups;
+  uint64_t ascending = 0;
+  char* at = base;
+  char* before = nullptr;
+  for (uint64_t i = 0; i < lines; ++i) {
+    ASSERT_GE(at, base);
+    ASSERT_LT(at, base + bytes);
+    ASSERT_EQ((at - base) % kChaseStride, 0u);
+    ASSERT_TRUE(seen.insert(at).second) << "line visited twice after " << i << " steps";
+    const uint64_t group = static_cast<uint64_t>(at - base) / kChaseGroupBytes;
+    if (groups.empty() || groups.back() != group) groups.push_back(group);
+    if (before != nullptr && at == before + kChaseStride) ++ascending;
+    before = at;
+    at = *reinterpret_cast<char**>(at);
+  }
+  EXPECT_EQ(at, base) << "not one cycle through every line";
+  // Each group is finished before the next starts, so its pages are visited together (the walk
+  // began inside one group, which it finishes at the end).
+  if (groups.size() == 5) {
+    EXPECT_EQ(groups.front(), groups.back());
+  }
+  EXPECT_LE(groups.size(), 5u);
+  EXPECT_EQ(std::set<uint64_t>(groups.begin(), groups.end()).size(), 4u);
+  // Random within the group: hardly ever the next line up.
+  EXPECT_LT(ascending, lines / 16);
+  std::free(base);
+}
+
+TEST(LoadLevels, NoLoadThenEveryStreamThenPaced) {
+  const std::vector<LoadedPoint> levels = PlanLoadLevels(64, true);
+  ASSERT_EQ(levels.size(), 66u);
+  for (int k = 0; k < 64; ++k) {
+    EXPECT_EQ(levels[k].streams, k);
+    EXPECT_EQ(levels[k].pace, 1);
+  }
+  EXPECT_EQ(levels[64].streams, 63);
+  EXPECT_EQ(levels[64].pace, 0.25);
+  EXPECT_EQ(levels[65].pace, 0.5);
+  EXPECT_EQ(PlanLoadLevels(64, false).size(), 64u);
+  ASSERT_EQ(PlanLoadLevels(1, true).size(), 1u);
+  EXPECT_EQ(PlanLoadLevels(1, true)[0].streams, 0);
+}
+
+LoadedOptions Tiny(int processors) {
+  LoadedOptions options;
+  // Three threads share the first processor where there is only one; the shape is the same.
+  const std::vector<int> allowed = platform::AllowedProcessors();
+  for (int i = 0; i < processors; ++i)
+    options.cpus.push_back(allowed[static_cast<size_t>(i) % allowed.size()]);
+  options.chaseBytes = 1 << 20;
+  options.streamBytes = 256 << 10;
+  options.budgetSeconds = 0.01;  // every point at its shortest
+  return options;
+}
+
+TEST(LoadedSweep, OnePointPerLevelInOrder) {
+  std::vector<std::string> told;
+  const LoadedSweep sweep = MeasureLoadedLatency(Tiny(3), [&](int, int total, const std::string& next) {
+    EXPECT_EQ(total, 5);
+    told.push_back(next);
+  });
+  ASSERT_TRUE(sweep.ok) << sweep.error;
+  EXPECT_FALSE(sweep.stopped);
+  const std::vector<LoadedPoint> plan = PlanLoadLevels(3, true);
+  ASSERT_EQ(sweep.points.size(), plan.size());
+  for (size_t i = 0; i < plan.size(); ++i) {
+    EXPECT_EQ(sweep.points[i].streams, plan[i].streams);
+    EXPECT_EQ(sweep.points[i].pace, plan[i].pace);
+    EXPECT_GT(sweep.points[i].latencyNs, 0);
+    if (plan[i].streams == 0)
+      EXPECT_EQ(sweep.points[i].streamMBps, 0);
+    else
+      EXPECT_GT(sweep.points[i].streamMBps, 0);
+  }
+  EXPECT_EQ(told.front(), "no load");
+  EXPECT_EQ(told.back(), "");
+  EXPECT_EQ(told[3], "2 streams at 1/4 rate");
+  EXPECT_EQ(told[4], "2 streams at 1/2 rate");
+}
+
+TEST(LoadedSweep, StopEndsItAtTheNextRound) {
+  std::atomic<bool> stop{false};
+  // Asked for while the second point starts: that point is cut short and left out.
+  const LoadedSweep sweep = MeasureLoadedLatency(
+      Tiny(2),
+      [&](int done, int, const std::string&) {
+        if (done == 1) stop = true;
+      },
+      &stop);
+  EXPECT_TRUE(sweep.stopped);
+  ASSERT_EQ(sweep.points.size(), 1u);
+  EXPECT_EQ(sweep.points[0].streams, 0);
+
+  const LoadedSweep none = MeasureLoadedLatency(Tiny(2), {}, &stop);
+  EXPECT_TRUE(none.stopped);
+  EXPECT_FALSE(none.ok);
+  EXPECT_TRUE(none.points.empty());
+}
+
+TEST(LoadedSweep, RefusesBuffersThatDoNotFit) {
+  LoadedOptions options = Tiny(2);
+  options.chaseBytes = 1ull << 50;
+  const LoadedSweep sweep = MeasureLoadedLatency(options);
+  EXPECT_FALSE(sweep.ok);
+  EXPECT_FALSE(sweep.error.empty());
+}
+
+}  // namespace
+}  // namespace peak
