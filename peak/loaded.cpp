@@ -15,7 +15,7 @@ constexpr uint64_t kMiB = 1ull << 20;
 constexpr double kUsableMemoryShare = 0.9;
 constexpr uint64_t kCycleSeed = 0x6C6F616465642121ull;
 // A stream reads this much between looks at the clock and the end flag.
-constexpr uint64_t kStreamChunk = 32u << 10;
+constexpr uint64_t kStreamChunk = 8u << 10;
 constexpr int kRounds = 5;
 // Each point lasts budget / points, within these bounds; a quarter of it lets the streams settle.
 constexpr double kMinPointNs = 0.25e9;
