@@ -20,7 +20,9 @@ constexpr uint64_t kGuardByte = 0xA5;
 // An aligned array with a guard after it, so a loop that runs over the end shows.
 struct Guarded {
   explicit Guarded(uint64_t bytes) : bytes(bytes) {
-    data = static_cast<unsigned char*>(std::aligned_alloc(4096, bytes + kGuardBytes));
+    const uint64_t whole =
+        (bytes + kGuardBytes + 4095) / 4096 * 4096;  // aligned_alloc takes whole alignments
+    data = static_cast<unsigned char*>(std::aligned_alloc(4096, whole));
     std::memset(data + bytes, kGuardByte, kGuardBytes);
   }
   ~Guarded() { std::free(data); }
