@@ -24,7 +24,7 @@ void OnInterrupt(int) { g_stop = true; }
 void Usage(FILE* to) {
   fprintf(to,
           "usage: mempeak [--kernel read|write|copy] [--threads N] [--size BYTES] [--isa sse2|avx2|avx512]\n"
-          "               [--repeats N] [--csv]\n"
+          "               [--repeats N] [--small-pages] [--csv]\n"
           "       mempeak --loaded [--chase BYTES] [--stream BYTES] [--isa ...] [--no-paced] [--budget S] "
           "[--csv]\n"
           "  --kernel   one kernel only, else the table of all three on one thread and on all\n"
@@ -32,6 +32,7 @@ void Usage(FILE* to) {
           "  --size     bytes of each array of each thread (default 256MiB); kB, MB, GB are powers of\n"
           "             1000, KiB, MiB, GiB powers of 1024\n"
           "  --isa      the vector unit (default the widest this processor and system allow)\n"
+          "  --small-pages  do not ask for transparent huge pages for the arrays of --kernel\n"
           "  --loaded   the latency sweep: chase buffer --chase (default 256MiB), each stream's array\n"
           "             --stream (default 128MiB), measuring time --budget seconds (default 30)\n"
           "Bandwidth is in MByte/s of 10^6 bytes per second; a copy counts what it reads and writes.\n");
@@ -112,7 +113,7 @@ void PrintLoaded(const peak::LoadedSweep& sweep, bool csv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool csv = false, loaded = false, one = false;
+  bool csv = false, loaded = false, one = false, hugePages = true;
   peak::Operation operation = peak::Operation::kRead;
   int threads = 0, repeats = 5;
   uint64_t size = 256ull << 20;
@@ -130,6 +131,8 @@ int main(int argc, char** argv) {
       csv = true;
     } else if (arg == "--loaded") {
       loaded = true;
+    } else if (arg == "--small-pages") {
+      hugePages = false;
     } else if (arg == "--no-paced") {
       loadedOptions.paced = false;
     } else if (value == nullptr) {
@@ -196,6 +199,7 @@ int main(int argc, char** argv) {
     request.cpus = cpus;
     request.arrayBytes = size;
     request.repeats = repeats;
+    request.hugePages = hugePages;
     results.push_back(peak::MeasurePeak(request, &g_stop));
   } else {
     peak::PeakTableOptions options;

@@ -76,7 +76,7 @@ PeakResult MeasurePeak(const PeakRequest& request, const std::atomic<bool>* stop
     if (!good) fail("The thread for processor " + std::to_string(cpu) + " could not be pinned to it.");
     for (uint32_t i = 0; good && i < row.Arrays(); ++i) {
       // Mapped by the thread that uses it, so its pages sit on its own node.
-      if (!arrays[i].Map(result.arrayBytes)) {
+      if (!arrays[i].Map(result.arrayBytes, request.hugePages)) {
         fail("The thread for processor " + std::to_string(cpu) + " could not get its " +
              std::to_string(result.arrayBytes / kMiB) + " MiB array.");
         good = false;

@@ -22,6 +22,7 @@ struct PeakRequest {
   uint64_t arrayBytes = 0;               // each array of each thread, rounded down to kArrayGranule
   int repeats = 5;                       // the fastest counts
   uint64_t bytesPerRepeat = 1ull << 30;  // each thread's traffic per repeat, at least one pass
+  bool hugePages = true;                 // ask for transparent huge pages (see Buffer)
 };
 
 struct PeakResult {

@@ -1,16 +1,39 @@
 #include "peak/team.h"
 
+#include <cstdlib>
+
 #include "platform/clock.h"
 #include "platform/memory.h"
 
 namespace peak {
+namespace {
 
-bool Buffer::Map(uint64_t bytes) {
-  memlat_internal::UnmapLines(&lines_);
+constexpr uint64_t kHugeBytes = memlat_internal::kHugePageBytes;
+
+}  // namespace
+
+bool Buffer::Map(uint64_t bytes, bool hugePages) {
+  Release();
   const uint64_t count = (bytes + memlat_internal::kLineBytes - 1) / memlat_internal::kLineBytes;
-  if (!memlat_internal::MapLines(count, &lines_)) return false;
-  platform::PrefaultPages(lines_.lines, static_cast<size_t>(Bytes()));
+  if (count == 0) return false;
+  if (hugePages) {
+    if (!memlat_internal::MapLines(count, &lines_)) return false;
+    data_ = lines_.lines;
+  } else {
+    const uint64_t whole = (count * memlat_internal::kLineBytes + kHugeBytes - 1) / kHugeBytes * kHugeBytes;
+    data_ = static_cast<char*>(std::aligned_alloc(kHugeBytes, whole));
+    if (data_ == nullptr) return false;
+    heap_ = true;
+  }
+  platform::PrefaultPages(data_, static_cast<size_t>(count * memlat_internal::kLineBytes));
   return true;
+}
+
+void Buffer::Release() {
+  if (heap_) std::free(data_);
+  memlat_internal::UnmapLines(&lines_);
+  data_ = nullptr;
+  heap_ = false;
 }
 
 int64_t NowNs() {

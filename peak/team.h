@@ -11,22 +11,26 @@
 
 namespace peak {
 
-// Anonymous memory aligned to a huge page (transparent huge pages asked for), every page
-// present and written once, so neither faults nor the kernel's zeroing land in a timed loop.
+// Anonymous memory aligned to a huge page, every page present and written once, so neither
+// faults nor the kernel's zeroing land in a timed loop. With hugePages, transparent huge pages
+// are asked for (the default); without, the system's mode decides (ordinary pages under
+// "madvise", as most programs get them).
 class Buffer {
  public:
   Buffer() = default;
-  ~Buffer() { memlat_internal::UnmapLines(&lines_); }
+  ~Buffer() { Release(); }
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
 
   // False when the system refuses the memory; bytes is rounded up to whole lines.
-  bool Map(uint64_t bytes);
-  char* Data() const { return lines_.lines; }
-  uint64_t Bytes() const { return lines_.count * memlat_internal::kLineBytes; }
+  bool Map(uint64_t bytes, bool hugePages = true);
+  char* Data() const { return data_; }
 
  private:
+  void Release();
   memlat_internal::LineBuffer lines_;
+  char* data_ = nullptr;
+  bool heap_ = false;
 };
 
 // Starts body(index) for index 0 .. count-1 on threads of their own and joins them. When the
