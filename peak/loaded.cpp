@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <barrier>
-#include <mutex>
 
 #include "latency/chase.h"
 #include "peak/team.h"
@@ -119,14 +118,7 @@ LoadedSweep MeasureLoadedLatency(const LoadedOptions& options, const Progress& p
   const double pointNs =
       std::clamp(options.budgetSeconds * 1e9 / static_cast<double>(levels.size()), kMinPointNs, kMaxPointNs);
 
-  std::mutex mutex;
-  int failures = 0;
-  std::string firstError;
-  const auto fail = [&](std::string message) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (failures++ == 0) firstError = std::move(message);
-  };
-  std::atomic<bool> anyFailed{false};
+  Failures failures;
   std::barrier phase(static_cast<std::ptrdiff_t>(cpus.size()));
   // Written by the chase thread before the start of a point, read by the streams after it.
   Command command = Command::kIdle;
@@ -135,27 +127,15 @@ LoadedSweep MeasureLoadedLatency(const LoadedOptions& options, const Progress& p
   std::atomic<bool> pointRunning{false};
   std::vector<StreamCount> counts(cpus.size());
 
-  const auto prepare = [&](size_t index, Buffer* buffer, uint64_t bytes) {
-    const int cpu = cpus[index];
-    bool good = platform::PinCurrentThread(cpu);
-    if (!good) fail("The thread for processor " + std::to_string(cpu) + " could not be pinned to it.");
-    if (good && !buffer->Map(bytes)) {
-      fail("The thread for processor " + std::to_string(cpu) + " could not get its " +
-           std::to_string(bytes / kMiB) + " MiB buffer.");
-      good = false;
-    }
-    if (!good) anyFailed = true;
-    return good;
-  };
-
   const auto stopAsked = [stop] { return stop != nullptr && stop->load(); };
 
   const auto chase = [&] {
     Buffer buffer;
-    if (prepare(0, &buffer, sweep.chaseBytes)) LinkGroupedCycle(buffer.Data(), sweep.chaseBytes, kCycleSeed);
+    if (PinAndMap(cpus[0], &buffer, 1, sweep.chaseBytes, true, &failures))
+      LinkGroupedCycle(buffer.Data(), sweep.chaseBytes, kCycleSeed);
     phase.arrive_and_wait();  // ready
     void* at = buffer.Data();
-    const bool ready = !anyFailed.load();
+    const bool ready = !failures.Any();
     for (size_t i = 0; ready && i < levels.size(); ++i) {
       if (stopAsked()) {
         sweep.stopped = true;
@@ -224,7 +204,7 @@ LoadedSweep MeasureLoadedLatency(const LoadedOptions& options, const Progress& p
 
   const auto stream = [&](size_t index) {
     Buffer buffer;
-    prepare(index, &buffer, sweep.streamBytes);
+    PinAndMap(cpus[index], &buffer, 1, sweep.streamBytes, true, &failures);
     phase.arrive_and_wait();  // ready
     std::atomic<uint64_t>& published = counts[index].bytes;
     uint64_t offset = 0;
@@ -257,11 +237,11 @@ LoadedSweep MeasureLoadedLatency(const LoadedOptions& options, const Progress& p
     else
       stream(index);
   };
-  if (!StartAndJoin(cpus.size(), phase, body, [&] { anyFailed = true; }))
-    fail("Only some of the " + std::to_string(cpus.size()) + " threads could be started.");
-  if (failures > 0) {
-    sweep.error = firstError;
-    if (failures > 1) sweep.error += " (" + std::to_string(failures) + " failures)";
+  StartAndJoin(cpus.size(), phase, body, [&] {
+    failures.Add("Only some of the " + std::to_string(cpus.size()) + " threads could be started.");
+  });
+  if (failures.Any()) {
+    sweep.error = failures.Message();
     sweep.points.clear();
     return sweep;
   }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <barrier>
 #include <limits>
-#include <mutex>
 
 #include "peak/team.h"
 #include "platform/processors.h"
@@ -50,39 +49,22 @@ PeakResult MeasurePeak(const PeakRequest& request, const std::atomic<bool>* stop
   }
   const uint64_t passes = std::max<uint64_t>(1, (request.bytesPerRepeat + perThread - 1) / perThread);
 
-  std::mutex mutex;
-  int failures = 0;
-  std::string firstError;
-  const auto fail = [&](std::string message) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (failures++ == 0) firstError = std::move(message);
-  };
+  Failures failures;
   // Decided once per phase, in the barrier's completion, so every thread takes the same turn.
-  std::atomic<bool> anyFailed{false};
   bool go = false;
   int repeatsDone = -1;  // the first phase is the ready one
   const auto decide = [&]() noexcept {
     ++repeatsDone;
-    go = !anyFailed.load() && !(stop != nullptr && stop->load()) && repeatsDone < request.repeats;
+    go = !failures.Any() && !(stop != nullptr && stop->load()) && repeatsDone < request.repeats;
   };
   std::barrier phase(static_cast<std::ptrdiff_t>(request.cpus.size()), decide);
   std::vector<std::vector<int64_t>> starts(request.repeats, std::vector<int64_t>(request.cpus.size(), 0));
   std::vector<std::vector<int64_t>> ends = starts;
 
   const auto body = [&](size_t index) {
-    const int cpu = request.cpus[index];
     Buffer arrays[2];
-    bool good = platform::PinCurrentThread(cpu);
-    if (!good) fail("The thread for processor " + std::to_string(cpu) + " could not be pinned to it.");
-    for (uint32_t i = 0; good && i < row.Arrays(); ++i) {
-      // Mapped by the thread that uses it, so its pages sit on its own node.
-      if (!arrays[i].Map(result.arrayBytes, request.hugePages)) {
-        fail("The thread for processor " + std::to_string(cpu) + " could not get its " +
-             std::to_string(result.arrayBytes / kMiB) + " MiB array.");
-        good = false;
-      }
-    }
-    if (!good) anyFailed = true;
+    PinAndMap(request.cpus[index], arrays, static_cast<int>(row.Arrays()), result.arrayBytes,
+              request.hugePages, &failures);
     const void* source = row.read > 0 ? arrays[0].Data() : nullptr;
     void* destination = row.written > 0 ? arrays[row.read].Data() : nullptr;
     phase.arrive_and_wait();
@@ -93,12 +75,11 @@ PeakResult MeasurePeak(const PeakRequest& request, const std::atomic<bool>* stop
       phase.arrive_and_wait();
     }
   };
-  if (!StartAndJoin(request.cpus.size(), phase, body, [&] { anyFailed = true; }))
-    fail("Only some of the " + std::to_string(request.cpus.size()) + " threads could be started.");
-
-  if (failures > 0) {
-    result.error = firstError;
-    if (failures > 1) result.error += " (" + std::to_string(failures) + " failures)";
+  StartAndJoin(request.cpus.size(), phase, body, [&] {
+    failures.Add("Only some of the " + std::to_string(request.cpus.size()) + " threads could be started.");
+  });
+  if (failures.Any()) {
+    result.error = failures.Message();
     return result;
   }
   result.repeatsDone = std::max(0, repeatsDone);

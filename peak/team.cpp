@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/memory.h"
+#include "platform/processors.h"
 
 namespace peak {
 namespace {
@@ -34,6 +35,32 @@ void Buffer::Release() {
   memlat_internal::UnmapLines(&lines_);
   data_ = nullptr;
   heap_ = false;
+}
+
+void Failures::Add(std::string message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (count_++ == 0) first_ = std::move(message);
+  any_ = true;
+}
+
+std::string Failures::Message() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return count_ > 1 ? first_ + " (" + std::to_string(count_) + " failures)" : first_;
+}
+
+bool PinAndMap(int cpu, Buffer* buffers, int count, uint64_t bytes, bool hugePages, Failures* failures) {
+  const std::string thread = "The thread for processor " + std::to_string(cpu);
+  if (!platform::PinCurrentThread(cpu)) {
+    failures->Add(thread + " could not be pinned to it.");
+    return false;
+  }
+  for (int i = 0; i < count; ++i) {
+    if (!buffers[i].Map(bytes, hugePages)) {
+      failures->Add(thread + " could not get its " + std::to_string(bytes >> 20) + " MiB buffer.");
+      return false;
+    }
+  }
+  return true;
 }
 
 int64_t NowNs() {

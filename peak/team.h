@@ -2,7 +2,10 @@
 // anything is timed, and one pinned thread per processor started behind one barrier.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -32,6 +35,25 @@ class Buffer {
   char* data_ = nullptr;
   bool heap_ = false;
 };
+
+// What went wrong on any of the threads: one message, however many failed.
+class Failures {
+ public:
+  void Add(std::string message);
+  bool Any() const { return any_.load(); }
+  // The first message, with the count when there were more.
+  std::string Message() const;
+
+ private:
+  mutable std::mutex mutex_;
+  int count_ = 0;
+  std::string first_;
+  std::atomic<bool> any_{false};
+};
+
+// Pins the calling thread to cpu and maps count buffers of bytes each for it (on its own node);
+// false, with the reason added to failures, when either is refused.
+bool PinAndMap(int cpu, Buffer* buffers, int count, uint64_t bytes, bool hugePages, Failures* failures);
 
 // Starts body(index) for index 0 .. count-1 on threads of their own and joins them. When the
 // system refuses a thread, onRefused() runs (it must tell the started ones, e.g. through the
