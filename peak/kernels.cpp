@@ -107,143 +107,79 @@ uint64_t Sum(const uint64_t* lanes, int count) {
 
 }  // namespace
 
-uint64_t read_sse2(const void* source, void*, uint64_t bytes, uint64_t passes) {
-  if (bytes == 0 || passes == 0) return 0;
-  uint64_t lanes[2];
-  const void* p;
-  asm volatile(PEAK_PASSES1("pxor %%xmm0, %%xmm0\n\t"
-                            "pxor %%xmm1, %%xmm1\n\t"
-                            "pxor %%xmm2, %%xmm2\n\t"
-                            "pxor %%xmm3, %%xmm3\n\t",
-                            128, PEAK_READ_BODY("paddq", "%%xmm\\i", 16),
-                            "paddq %%xmm1, %%xmm0\n\t"
-                            "paddq %%xmm3, %%xmm2\n\t"
-                            "paddq %%xmm2, %%xmm0\n\t"
-                            "movdqu %%xmm0, %[out]\n\t")
-               : [p] "=&r"(p), [passes] "+r"(passes), [out] "=m"(lanes)
-               : [base] "r"(source), [end] "r"(static_cast<const char*>(source) + bytes)
-               : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
-  return Sum(lanes, 2);
-}
+// clang-format off
+// A read kernel: ZERO clears accumulator i, ADD/ACC as PEAK_READ_BODY, FOLD adds the four into
+// the first and stores its LANES words to [out].
+#define PEAK_DEFINE_READ(NAME, STEP, WIDTH, ZERO, ADD, ACC, FOLD, LANES)                         \
+  uint64_t NAME(const void* source, void*, uint64_t bytes, uint64_t passes) {                     \
+    if (bytes == 0 || passes == 0) return 0;                                                      \
+    uint64_t lanes[LANES];                                                                        \
+    const void* p;                                                                                \
+    asm volatile(PEAK_PASSES1(".irp i, 0, 1, 2, 3\n\t" ZERO "\n\t.endr\n\t", STEP,              \
+                              PEAK_READ_BODY(ADD, ACC, WIDTH), FOLD)                              \
+                 : [p] "=&r"(p), [passes] "+r"(passes), [out] "=m"(lanes)                         \
+                 : [base] "r"(source), [end] "r"(static_cast<const char*>(source) + bytes)        \
+                 : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");                               \
+    return Sum(lanes, LANES);                                                                     \
+  }
 
-uint64_t read_avx2(const void* source, void*, uint64_t bytes, uint64_t passes) {
-  if (bytes == 0 || passes == 0) return 0;
-  uint64_t lanes[4];
-  const void* p;
-  asm volatile(PEAK_PASSES1("vpxor %%ymm0, %%ymm0, %%ymm0\n\t"
-                            "vpxor %%ymm1, %%ymm1, %%ymm1\n\t"
-                            "vpxor %%ymm2, %%ymm2, %%ymm2\n\t"
-                            "vpxor %%ymm3, %%ymm3, %%ymm3\n\t",
-                            256, PEAK_READ_BODY("vpaddq", "%%ymm\\i, %%ymm\\i", 32),
-                            "vpaddq %%ymm1, %%ymm0, %%ymm0\n\t"
-                            "vpaddq %%ymm3, %%ymm2, %%ymm2\n\t"
-                            "vpaddq %%ymm2, %%ymm0, %%ymm0\n\t"
-                            "vmovdqu %%ymm0, %[out]\n\t"
-                            "vzeroupper\n\t")
-               : [p] "=&r"(p), [passes] "+r"(passes), [out] "=m"(lanes)
-               : [base] "r"(source), [end] "r"(static_cast<const char*>(source) + bytes)
-               : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
-  return Sum(lanes, 4);
-}
+// A write kernel: FILL puts the pattern [value] into every word of register 0 of REG.
+#define PEAK_DEFINE_WRITE(NAME, STEP, WIDTH, FILL, STORE, REG, AFTER)                             \
+  uint64_t NAME(const void*, void* destination, uint64_t bytes, uint64_t passes) {                \
+    if (bytes == 0 || passes == 0) return 0;                                                      \
+    void* p;                                                                                      \
+    asm volatile(PEAK_PASSES1(FILL, STEP, PEAK_WRITE_BODY(STORE, REG, WIDTH), AFTER)              \
+                 : [p] "=&r"(p), [passes] "+r"(passes)                                            \
+                 : [base] "r"(destination), [end] "r"(static_cast<char*>(destination) + bytes),   \
+                   [value] "m"(kWritePattern)                                                     \
+                 : "xmm0", "memory", "cc");                                                       \
+    return 0;                                                                                     \
+  }
 
-uint64_t read_avx512(const void* source, void*, uint64_t bytes, uint64_t passes) {
-  if (bytes == 0 || passes == 0) return 0;
-  uint64_t lanes[8];
-  const void* p;
-  asm volatile(PEAK_PASSES1("vpxorq %%zmm0, %%zmm0, %%zmm0\n\t"
-                            "vpxorq %%zmm1, %%zmm1, %%zmm1\n\t"
-                            "vpxorq %%zmm2, %%zmm2, %%zmm2\n\t"
-                            "vpxorq %%zmm3, %%zmm3, %%zmm3\n\t",
-                            512, PEAK_READ_BODY("vpaddq", "%%zmm\\i, %%zmm\\i", 64),
-                            "vpaddq %%zmm1, %%zmm0, %%zmm0\n\t"
-                            "vpaddq %%zmm3, %%zmm2, %%zmm2\n\t"
-                            "vpaddq %%zmm2, %%zmm0, %%zmm0\n\t"
-                            "vmovdqu64 %%zmm0, %[out]\n\t"
-                            "vzeroupper\n\t")
-               : [p] "=&r"(p), [passes] "+r"(passes), [out] "=m"(lanes)
-               : [base] "r"(source), [end] "r"(static_cast<const char*>(source) + bytes)
-               : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
-  return Sum(lanes, 8);
-}
+#define PEAK_DEFINE_COPY(NAME, STEP, WIDTH, LOAD, STORE, REG, AFTER)                              \
+  uint64_t NAME(const void* source, void* destination, uint64_t bytes, uint64_t passes) {         \
+    if (bytes == 0 || passes == 0) return 0;                                                      \
+    const void* s;                                                                                \
+    void* d;                                                                                      \
+    asm volatile(PEAK_PASSES2(STEP, PEAK_COPY_BODY(LOAD, STORE, REG, WIDTH), AFTER)               \
+                 : [s] "=&r"(s), [d] "=&r"(d), [passes] "+r"(passes)                              \
+                 : [src] "r"(source), [dst] "r"(destination),                                     \
+                   [end] "r"(static_cast<const char*>(source) + bytes)                            \
+                 : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");                               \
+    return 0;                                                                                     \
+  }
 
-uint64_t write_sse2(const void*, void* destination, uint64_t bytes, uint64_t passes) {
-  if (bytes == 0 || passes == 0) return 0;
-  void* p;
-  asm volatile(PEAK_PASSES1("movq %[value], %%xmm0\n\t"
-                            "punpcklqdq %%xmm0, %%xmm0\n\t",
-                            128, PEAK_WRITE_BODY("movntdq", "xmm", 16), "sfence\n\t")
-               : [p] "=&r"(p), [passes] "+r"(passes)
-               : [base] "r"(destination), [end] "r"(static_cast<char*>(destination) + bytes),
-                 [value] "m"(kWritePattern)
-               : "xmm0", "memory", "cc");
-  return 0;
-}
+// The stores leave the core before the clock is read; VEX code hands back clean upper halves.
+#define PEAK_SSE_AFTER "sfence\n\t"
+#define PEAK_VEX_AFTER "sfence\n\tvzeroupper\n\t"
 
-uint64_t write_avx2(const void*, void* destination, uint64_t bytes, uint64_t passes) {
-  if (bytes == 0 || passes == 0) return 0;
-  void* p;
-  asm volatile(PEAK_PASSES1("vpbroadcastq %[value], %%ymm0\n\t", 256, PEAK_WRITE_BODY("vmovntdq", "ymm", 32),
-                            "sfence\n\t"
-                            "vzeroupper\n\t")
-               : [p] "=&r"(p), [passes] "+r"(passes)
-               : [base] "r"(destination), [end] "r"(static_cast<char*>(destination) + bytes),
-                 [value] "m"(kWritePattern)
-               : "xmm0", "memory", "cc");
-  return 0;
-}
+PEAK_DEFINE_READ(read_sse2, 128, 16, "pxor %%xmm\\i, %%xmm\\i", "paddq", "%%xmm\\i",
+                 "paddq %%xmm1, %%xmm0\n\t"
+                 "paddq %%xmm3, %%xmm2\n\t"
+                 "paddq %%xmm2, %%xmm0\n\t"
+                 "movdqu %%xmm0, %[out]\n\t", 2)
+PEAK_DEFINE_READ(read_avx2, 256, 32, "vpxor %%ymm\\i, %%ymm\\i, %%ymm\\i", "vpaddq", "%%ymm\\i, %%ymm\\i",
+                 "vpaddq %%ymm1, %%ymm0, %%ymm0\n\t"
+                 "vpaddq %%ymm3, %%ymm2, %%ymm2\n\t"
+                 "vpaddq %%ymm2, %%ymm0, %%ymm0\n\t"
+                 "vmovdqu %%ymm0, %[out]\n\t"
+                 "vzeroupper\n\t", 4)
+PEAK_DEFINE_READ(read_avx512, 512, 64, "vpxorq %%zmm\\i, %%zmm\\i, %%zmm\\i", "vpaddq", "%%zmm\\i, %%zmm\\i",
+                 "vpaddq %%zmm1, %%zmm0, %%zmm0\n\t"
+                 "vpaddq %%zmm3, %%zmm2, %%zmm2\n\t"
+                 "vpaddq %%zmm2, %%zmm0, %%zmm0\n\t"
+                 "vmovdqu64 %%zmm0, %[out]\n\t"
+                 "vzeroupper\n\t", 8)
 
-uint64_t write_avx512(const void*, void* destination, uint64_t bytes, uint64_t passes) {
-  if (bytes == 0 || passes == 0) return 0;
-  void* p;
-  asm volatile(PEAK_PASSES1("vpbroadcastq %[value], %%zmm0\n\t", 512, PEAK_WRITE_BODY("vmovntdq", "zmm", 64),
-                            "sfence\n\t"
-                            "vzeroupper\n\t")
-               : [p] "=&r"(p), [passes] "+r"(passes)
-               : [base] "r"(destination), [end] "r"(static_cast<char*>(destination) + bytes),
-                 [value] "m"(kWritePattern)
-               : "xmm0", "memory", "cc");
-  return 0;
-}
+PEAK_DEFINE_WRITE(write_sse2, 128, 16, "movq %[value], %%xmm0\n\tpunpcklqdq %%xmm0, %%xmm0\n\t", "movntdq",
+                  "xmm", PEAK_SSE_AFTER)
+PEAK_DEFINE_WRITE(write_avx2, 256, 32, "vpbroadcastq %[value], %%ymm0\n\t", "vmovntdq", "ymm", PEAK_VEX_AFTER)
+PEAK_DEFINE_WRITE(write_avx512, 512, 64, "vpbroadcastq %[value], %%zmm0\n\t", "vmovntdq", "zmm", PEAK_VEX_AFTER)
 
-uint64_t copy_sse2(const void* source, void* destination, uint64_t bytes, uint64_t passes) {
-  if (bytes == 0 || passes == 0) return 0;
-  const void* s;
-  void* d;
-  asm volatile(
-      PEAK_PASSES2(128, PEAK_COPY_BODY("movdqa", "movntdq", "xmm", 16), "sfence\n\t")
-      : [s] "=&r"(s), [d] "=&r"(d), [passes] "+r"(passes)
-      : [src] "r"(source), [dst] "r"(destination), [end] "r"(static_cast<const char*>(source) + bytes)
-      : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
-  return 0;
-}
-
-uint64_t copy_avx2(const void* source, void* destination, uint64_t bytes, uint64_t passes) {
-  if (bytes == 0 || passes == 0) return 0;
-  const void* s;
-  void* d;
-  asm volatile(
-      PEAK_PASSES2(256, PEAK_COPY_BODY("vmovdqa", "vmovntdq", "ymm", 32),
-                   "sfence\n\t"
-                   "vzeroupper\n\t")
-      : [s] "=&r"(s), [d] "=&r"(d), [passes] "+r"(passes)
-      : [src] "r"(source), [dst] "r"(destination), [end] "r"(static_cast<const char*>(source) + bytes)
-      : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
-  return 0;
-}
-
-uint64_t copy_avx512(const void* source, void* destination, uint64_t bytes, uint64_t passes) {
-  if (bytes == 0 || passes == 0) return 0;
-  const void* s;
-  void* d;
-  asm volatile(
-      PEAK_PASSES2(512, PEAK_COPY_BODY("vmovdqa64", "vmovntdq", "zmm", 64),
-                   "sfence\n\t"
-                   "vzeroupper\n\t")
-      : [s] "=&r"(s), [d] "=&r"(d), [passes] "+r"(passes)
-      : [src] "r"(source), [dst] "r"(destination), [end] "r"(static_cast<const char*>(source) + bytes)
-      : "xmm0", "xmm1", "xmm2", "xmm3", "memory", "cc");
-  return 0;
-}
+PEAK_DEFINE_COPY(copy_sse2, 128, 16, "movdqa", "movntdq", "xmm", PEAK_SSE_AFTER)
+PEAK_DEFINE_COPY(copy_avx2, 256, 32, "vmovdqa", "vmovntdq", "ymm", PEAK_VEX_AFTER)
+PEAK_DEFINE_COPY(copy_avx512, 512, 64, "vmovdqa64", "vmovntdq", "zmm", PEAK_VEX_AFTER)
+// clang-format on
 
 }  // namespace kernels
 }  // namespace peak
