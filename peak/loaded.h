@@ -1,4 +1,5 @@
-// Memory latency under load: a random chase through a buffer far beyond the caches on the first
+// Memory latency under load: the latency module's random chase (one cycle through every line of
+// a buffer far beyond the caches, in huge pages where the system gives them) on the first
 // processor, while streaming threads on the other processors read their own arrays with the peak
 // read kernel: no stream, then one more at each level up to all, then (paced) all of them held to
 // a quarter and a half of the rate they reached unpaced. Each point gives the chase's latency
@@ -51,17 +52,5 @@ LoadedSweep MeasureLoadedLatency(const LoadedOptions& options, const Progress& p
 // The levels for processors allowed: (0, 1), (1, 1) .. (processors-1, 1), and when paced and
 // there is a stream at all, (processors-1, 0.25) and (processors-1, 0.5). Only streams and pace set.
 std::vector<LoadedPoint> PlanLoadLevels(int processors, bool paced);
-
-// The chase visits one 64-byte line of each 128: the processor's adjacent-line prefetch fetches
-// the other half of a pair, which the chase never uses.
-constexpr uint64_t kChaseStride = 128;
-// Lines are visited in random order within a group of pages, groups in random order: the
-// prefetchers find no stride, and the group's 16 pages stay in the first-level TLB.
-constexpr uint64_t kChaseGroupBytes = 64u << 10;
-
-// Writes into the first 8 bytes of every kChaseStride-th line of [base, base + bytes) a pointer
-// to the next line of one cycle through all of them (order as above; the same seed, the same
-// cycle). bytes is taken down to whole strides; base aligned to kChaseStride.
-void LinkGroupedCycle(char* base, uint64_t bytes, uint64_t seed);
 
 }  // namespace peak

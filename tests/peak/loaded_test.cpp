@@ -3,49 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <set>
 #include <vector>
 
 #include "platform/processors.h"
 
 namespace peak {
 namespace {
-
-TEST(GroupedCycle, VisitsEveryStrideLineOnceGroupByGroup) {
-  // Three whole groups and half of one more.
-  const uint64_t bytes = 3 * kChaseGroupBytes + kChaseGroupBytes / 2;
-  char* base = static_cast<char*>(std::aligned_alloc(4096, bytes));
-  LinkGroupedCycle(base, bytes, 7);
-  const uint64_t lines = bytes / kChaseStride;
-  std::set<char*> seen;
-  std::vector<uint64_t> groups;
-  uint64_t ascending = 0;
-  char* at = base;
-  char* before = nullptr;
-  for (uint64_t i = 0; i < lines; ++i) {
-    ASSERT_GE(at, base);
-    ASSERT_LT(at, base + bytes);
-    ASSERT_EQ((at - base) % kChaseStride, 0u);
-    ASSERT_TRUE(seen.insert(at).second) << "line visited twice after " << i << " steps";
-    const uint64_t group = static_cast<uint64_t>(at - base) / kChaseGroupBytes;
-    if (groups.empty() || groups.back() != group) groups.push_back(group);
-    if (before != nullptr && at == before + kChaseStride) ++ascending;
-    before = at;
-    at = *reinterpret_cast<char**>(at);
-  }
-  EXPECT_EQ(at, base) << "not one cycle through every line";
-  // Each group is finished before the next starts, so its pages are visited together (the walk
-  // began inside one group, which it finishes at the end).
-  if (groups.size() == 5) {
-    EXPECT_EQ(groups.front(), groups.back());
-  }
-  EXPECT_LE(groups.size(), 5u);
-  EXPECT_EQ(std::set<uint64_t>(groups.begin(), groups.end()).size(), 4u);
-  // Random within the group: hardly ever the next line up.
-  EXPECT_LT(ascending, lines / 16);
-  std::free(base);
-}
 
 TEST(LoadLevels, NoLoadThenEveryStreamThenPaced) {
   const std::vector<LoadedPoint> levels = PlanLoadLevels(64, true);
