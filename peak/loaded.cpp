@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <barrier>
+#include <cmath>
 
 #include "latency/chase.h"
 #include "peak/team.h"
@@ -45,6 +46,17 @@ std::vector<LoadedPoint> PlanLoadLevels(int processors, bool paced) {
   if (paced && processors > 1)
     for (double pace : {0.25, 0.5}) levels.push_back({processors - 1, pace, 0, 0});
   return levels;
+}
+
+std::string LoadedSweepCsv(const LoadedSweep& sweep) {
+  std::string text = "streams,pace,latency_ns,stream_mbytes_per_s\n";
+  for (const LoadedPoint& point : sweep.points) {
+    const long long hundredths = std::llround(point.pace * 100);
+    text += std::to_string(point.streams) + "," + std::to_string(hundredths / 100) + "." +
+            (hundredths % 100 < 10 ? "0" : "") + std::to_string(hundredths % 100) + "," +
+            FixedOne(point.latencyNs) + "," + FixedOne(point.streamMBps) + "\n";
+  }
+  return text;
 }
 
 LoadedSweep MeasureLoadedLatency(const LoadedOptions& options, const Progress& progress,

@@ -49,6 +49,9 @@ struct LoadedSweep {
 LoadedSweep MeasureLoadedLatency(const LoadedOptions& options, const Progress& progress = {},
                                  const std::atomic<bool>* stop = nullptr);
 
+// "streams,pace,latency_ns,stream_mbytes_per_s" and one line per point ("." as the point).
+std::string LoadedSweepCsv(const LoadedSweep& sweep);
+
 // The levels for processors allowed: (0, 1), (1, 1) .. (processors-1, 1), and when paced and
 // there is a stream at all, (processors-1, 0.25) and (processors-1, 0.5). Only streams and pace set.
 std::vector<LoadedPoint> PlanLoadLevels(int processors, bool paced);

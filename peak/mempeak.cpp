@@ -73,7 +73,7 @@ void Progress(int done, int total, const std::string& next) {
 
 void PrintPeak(const std::vector<peak::PeakResult>& results, bool csv) {
   if (csv) {
-    printf("kernel,isa,threads,array_bytes,mbytes_per_s\n");
+    fputs(peak::PeakTableCsv(results).c_str(), stdout);
   } else {
     printf("Peak bandwidth in MByte/s (10^6 bytes/s), fastest repeat\n");
     printf("%-14s %-8s %7s %13s %11s\n", "kernel", "isa", "threads", "array bytes", "MByte/s");
@@ -85,10 +85,7 @@ void PrintPeak(const std::vector<peak::PeakResult>& results, bool csv) {
       fprintf(stderr, "mempeak: %s: %s\n", name, result.error.c_str());
       continue;
     }
-    if (csv)
-      printf("%s,%s,%d,%llu,%.1f\n", name, isa, result.threads,
-             static_cast<unsigned long long>(result.arrayBytes), result.mbytesPerSecond);
-    else
+    if (!csv)
       printf("%-14s %-8s %7d %13llu %11.1f\n", name, isa, result.threads,
              static_cast<unsigned long long>(result.arrayBytes), result.mbytesPerSecond);
   }
@@ -96,9 +93,7 @@ void PrintPeak(const std::vector<peak::PeakResult>& results, bool csv) {
 
 void PrintLoaded(const peak::LoadedSweep& sweep, bool csv) {
   if (csv) {
-    printf("streams,pace,latency_ns,stream_mbytes_per_s\n");
-    for (const peak::LoadedPoint& point : sweep.points)
-      printf("%d,%.2f,%.1f,%.1f\n", point.streams, point.pace, point.latencyNs, point.streamMBps);
+    fputs(peak::LoadedSweepCsv(sweep).c_str(), stdout);
     return;
   }
   printf(

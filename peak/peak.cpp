@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <barrier>
+#include <cmath>
 #include <limits>
 
 #include "peak/team.h"
@@ -20,6 +21,14 @@ std::string Describe(const KernelRow& row, size_t threads) {
 }
 
 }  // namespace
+
+std::string FixedOne(double value) {
+  // Tenths from an integer, so no locale reaches the point.
+  const long long tenths = std::llround(value * 10);
+  const long long whole = tenths / 10, tenth = tenths % 10;
+  return (tenths < 0 && whole == 0 ? "-" : "") + std::to_string(whole) + "." +
+         std::to_string(tenth < 0 ? -tenth : tenth);
+}
 
 PeakResult MeasurePeak(const PeakRequest& request, const std::atomic<bool>* stop) {
   PeakResult result;
@@ -132,6 +141,17 @@ std::vector<PeakResult> MeasurePeakTable(const PeakTableOptions& options, const 
   }
   if (progress) progress(total, total, "");
   return results;
+}
+
+std::string PeakTableCsv(const std::vector<PeakResult>& results) {
+  std::string text = "kernel,isa,threads,array_bytes,mbytes_per_s\n";
+  for (const PeakResult& result : results) {
+    if (!result.ok) continue;
+    text += std::string(result.kernel->name) + "," + IsaName(result.kernel->isa) + "," +
+            std::to_string(result.threads) + "," + std::to_string(result.arrayBytes) + "," +
+            FixedOne(result.mbytesPerSecond) + "\n";
+  }
+  return text;
 }
 
 }  // namespace peak

@@ -58,4 +58,7 @@ struct PeakTableOptions {
 std::vector<PeakResult> MeasurePeakTable(const PeakTableOptions& options, const Progress& progress = {},
                                          const std::atomic<bool>* stop = nullptr);
 
+// "kernel,isa,threads,array_bytes,mbytes_per_s" and one line per result that ran ("." as the point).
+std::string PeakTableCsv(const std::vector<PeakResult>& results);
+
 }  // namespace peak

@@ -75,6 +75,9 @@ bool StartAndJoin(size_t count, Barrier& barrier, Body body, Refused onRefused) 
   return all;
 }
 
+// value with one decimal and "." as the point whatever the locale.
+std::string FixedOne(double value);
+
 // Nanoseconds of CLOCK_MONOTONIC_RAW.
 int64_t NowNs();
 

@@ -89,5 +89,25 @@ TEST(LoadedSweep, RefusesBuffersThatDoNotFit) {
   EXPECT_FALSE(sweep.error.empty());
 }
 
+TEST(Csv, OneLinePerPointAndPerRunThatRan) {
+  LoadedSweep sweep;
+  sweep.points = {{0, 1, 171.55, 0}, {1, 0.25, 174.04, 6248.25}, {63, 0.5, 1203.96, 123456.78}};
+  EXPECT_EQ(LoadedSweepCsv(sweep),
+            "streams,pace,latency_ns,stream_mbytes_per_s\n"
+            "0,1.00,171.6,0.0\n"
+            "1,0.25,174.0,6248.3\n"
+            "63,0.50,1204.0,123456.8\n");
+  std::vector<PeakResult> results(2);
+  results[0].ok = true;
+  results[0].kernel = FindKernel(Operation::kCopy, Isa::kAvx2);
+  results[0].threads = 2;
+  results[0].arrayBytes = 256000000;
+  results[0].mbytesPerSecond = 17728.04;
+  results[1].error = "refused";  // a failed run has no line
+  EXPECT_EQ(PeakTableCsv(results),
+            "kernel,isa,threads,array_bytes,mbytes_per_s\n"
+            "copy_avx2,AVX2,2,256000000,17728.0\n");
+}
+
 }  // namespace
 }  // namespace peak
