@@ -83,8 +83,9 @@ LoadedSweep MeasureLoadedLatency(const LoadedOptions& options, const Progress& p
     return sweep;
   }
   const std::vector<LoadedPoint> levels = PlanLoadLevels(static_cast<int>(cpus.size()), options.paced);
-  const double pointNs =
-      std::clamp(options.budgetSeconds * 1e9 / static_cast<double>(levels.size()), kMinPointNs, kMaxPointNs);
+  // A budget that is no number would leave the rounds without an end.
+  const double budgetNs = options.budgetSeconds > 0 ? options.budgetSeconds * 1e9 : 0;
+  const double pointNs = std::clamp(budgetNs / static_cast<double>(levels.size()), kMinPointNs, kMaxPointNs);
 
   Failures failures;
   std::barrier phase(static_cast<std::ptrdiff_t>(cpus.size()));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <vector>
 
 #include "platform/processors.h"
@@ -79,6 +80,14 @@ TEST(LoadedSweep, StopEndsItAtTheNextRound) {
   EXPECT_TRUE(none.stopped);
   EXPECT_FALSE(none.ok);
   EXPECT_TRUE(none.points.empty());
+}
+
+TEST(LoadedSweep, ABudgetThatIsNoNumberStillEnds) {
+  LoadedOptions options = Tiny(1);
+  options.budgetSeconds = std::nan("");
+  const LoadedSweep sweep = MeasureLoadedLatency(options);
+  ASSERT_TRUE(sweep.ok) << sweep.error;
+  EXPECT_EQ(sweep.points.size(), 1u);
 }
 
 TEST(LoadedSweep, RefusesBuffersThatDoNotFit) {
