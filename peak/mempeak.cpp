@@ -183,7 +183,8 @@ int main(int argc, char** argv) {
     loadedOptions.isa = isa;
     const peak::LoadedSweep sweep = peak::MeasureLoadedLatency(loadedOptions, Progress, &g_stop);
     PrintLoaded(sweep, csv);
-    if (!sweep.ok) fprintf(stderr, "mempeak: %s\n", sweep.error.c_str());
+    if (!sweep.ok || sweep.stopped)
+      fprintf(stderr, "mempeak: %s\n", sweep.ok ? "stopped" : sweep.error.c_str());
     return sweep.ok && !sweep.stopped ? 0 : 1;
   }
   std::vector<peak::PeakResult> results;
@@ -206,6 +207,7 @@ int main(int argc, char** argv) {
     results = peak::MeasurePeakTable(options, Progress, &g_stop);
   }
   PrintPeak(results, csv);
+  if (g_stop) fprintf(stderr, "mempeak: stopped\n");
   for (const peak::PeakResult& result : results)
     if (!result.ok) return 1;
   return results.empty() || g_stop ? 1 : 0;
