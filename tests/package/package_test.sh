@@ -15,6 +15,12 @@ cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log
 program_deb=$(ls "$scratch"/out/quorvex_*.deb) || fail "no program package"
 server_deb=$(ls "$scratch"/out/quorvex-server_*.deb) || fail "no server package"
 
+# Debian's own checks of a package: no errors (warnings are reported, not failed).
+if command -v lintian >/dev/null; then
+  lintian --fail-on error "$program_deb" "$server_deb" >"$scratch/lintian.log" 2>&1 ||
+    { cat "$scratch/lintian.log" >&2; fail "lintian reports errors"; }
+fi
+
 depends=$(dpkg-deb -f "$program_deb" Depends)
 for lib in libqt6widgets6 libcurl4 libssl3 qt6-qpa-plugins; do
   [[ $depends == *"$lib"* ]] || fail "program package does not depend on $lib: $depends"
@@ -34,7 +40,9 @@ for f in usr/bin/quorvex usr/bin/quorvex-cli usr/bin/quorvex-server \
          usr/share/icons/hicolor/48x48/apps/org.quorvex.Quorvex.png \
          usr/share/icons/hicolor/256x256/apps/org.quorvex.Quorvex.png \
          usr/share/quorvex-server/deploy/quorvex-server.service \
-         usr/share/quorvex-server/deploy/nginx-quorvex.conf; do
+         usr/share/quorvex-server/deploy/nginx-quorvex.conf \
+         usr/share/doc/quorvex/copyright usr/share/doc/quorvex-server/copyright \
+         usr/share/doc/quorvex/changelog.gz usr/share/doc/quorvex-server/changelog.gz; do
   [ -e "$root/$f" ] || fail "$f is not in the packages"
 done
 # The shipped unit starts the program the server package installs, and points at its README.
