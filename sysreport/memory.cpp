@@ -101,14 +101,15 @@ int BankNumber(const std::string& u) {
 }
 
 bool SaysNothingAboutChannels(const std::string& u) {
-  // "DIMM 0", "DIMM1", "SODIMM 1", "Slot 2": only a slot number (or nothing).
+  // "DIMM 0", "DIMM1", "SODIMM 1", "Slot 2", "Bottom - Slot 1 (left)": only a slot number and
+  // where the slot sits (or nothing).
   std::string rest = u;
-  for (const char* word : {"SODIMM", "DIMM", "SLOT"}) {
-    const size_t at = rest.find(word);
-    if (at != std::string::npos) rest.erase(at, std::string(word).size());
+  for (const char* word : {"SODIMM", "DIMM", "SLOT", "BOTTOM", "TOP", "LEFT", "RIGHT"}) {
+    for (size_t at = rest.find(word); at != std::string::npos; at = rest.find(word))
+      rest.erase(at, std::string(word).size());
   }
   for (char c : rest)
-    if (!IsDigit(c) && !IsSep(c)) return false;
+    if (!IsDigit(c) && !IsSep(c) && c != '(' && c != ')') return false;
   return true;
 }
 
@@ -130,6 +131,29 @@ bool LowPower(const ModuleFacts& m) { return StartsWith(m.type, "LPDDR"); }
 void AddSource(std::string* list, const std::string& source) {
   if (source.empty() || list->find(source) != std::string::npos) return;
   *list += (list->empty() ? "" : ", ") + source;
+}
+
+constexpr const char* kUdevDeviceSource = "udev database memory device";
+
+// MemTotal of /proc/meminfo in KBytes; 0 when unreadable.
+uint64_t MemTotalKBytes(const Root& root) {
+  const std::optional<std::string> info = root.Read("/proc/meminfo", 16384);
+  if (!info) return 0;
+  const size_t at = info->find("MemTotal:");
+  if (at == std::string::npos) return 0;
+  try {
+    const uint64_t kBytes = std::stoull(info->substr(at + 9));
+    return kBytes < (uint64_t{1} << 44) ? kBytes : 0;
+  } catch (...) {  // not a number: as if the line were not there
+    return 0;
+  }
+}
+
+// The size the kernel sees, in whole GBytes as MBytes (a machine's usable memory is a little less
+// than what is fitted); 0 when unknown.
+uint64_t MemTotalAsFittedMBytes(const Root& root) {
+  const uint64_t kBytes = MemTotalKBytes(root);
+  return (kBytes + 1024 * 1024 - 1) / (1024 * 1024) * 1024;
 }
 
 }  // namespace
@@ -159,7 +183,7 @@ std::string ChannelOf(const std::string& locator, const std::string& bankLocator
   return {};
 }
 
-int CountChannels(const std::vector<ModuleFacts>& modules) {
+int CountChannels(const std::vector<ModuleFacts>& modules, int slots) {
   if (modules.empty()) return 0;
   if (modules.size() == 1 && !LowPower(modules[0])) return 1;
   std::map<std::string, int> widthOf;  // key -> widest module on it
@@ -176,6 +200,14 @@ int CountChannels(const std::vector<ModuleFacts>& modules) {
   }
   // Bank numbers say a channel only when each pair holds one module. A letter that more than two
   // modules share is no channel (some servers name the socket by the letter: "A1" to "A12").
+  // Two modules in a board's only two slots, or in two slots of the same name ("DIMM0" on BANK 0
+  // and on BANK 1: slot 0 of each channel), sit on two channels whatever their bank numbers.
+  if (form == "bank-pair" && modules.size() == 2 &&
+      (slots == 2 || SameText(modules[0].locator, modules[1].locator))) {
+    const int a = BankNumber(Upper(Trim(modules[0].bankLocator)));
+    const int b = BankNumber(Upper(Trim(modules[1].bankLocator)));
+    return a != b ? 2 : 0;
+  }
   for (const auto& [key, n] : modulesOn) {
     if (form == "bank-pair" && n > 1) return 0;
     if ((form == "letter" || form == "socket") && n > 2) return 0;
@@ -258,7 +290,7 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
     const UdevMemory udev = ReadUdevMemory(root);
     if (udev.present) {
       devices = udev.devices;
-      deviceSource = "udev database memory device";
+      deviceSource = kUdevDeviceSource;
     }
   }
 
@@ -367,24 +399,20 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
     m.sizeMBytes += mod.sizeMBytes;
     if (m.type.empty()) m.type = mod.type;
   }
-  m.channels = CountChannels(m.modules);
+  m.channels = CountChannels(m.modules, static_cast<int>(devices.size()));
 
   // No source knows the modules: the kernel still knows how much memory there is.
   if (m.sizeMBytes == 0) {
-    if (const std::optional<std::string> info = root.Read("/proc/meminfo", 16384)) {
-      const size_t at = info->find("MemTotal:");
-      if (at != std::string::npos) {
-        try {
-          const uint64_t kBytes = std::stoull(info->substr(at + 9));
-          const uint64_t gBytes = (kBytes + 1024 * 1024 - 1) / (1024 * 1024);
-          if (gBytes > 0 && gBytes < (uint64_t{1} << 24)) {
-            m.sizeMBytes = gBytes * 1024;
-            AddSource(&m.sources, "/proc/meminfo (size only)");
-          }
-        } catch (...) {
-        }
-      }
-    }
+    m.sizeMBytes = MemTotalAsFittedMBytes(root);
+    if (m.sizeMBytes > 0) AddSource(&m.sources, "/proc/meminfo (size only)");
+  }
+  // udevd keeps at most 16 KBytes of the firmware's entry, so on a machine with many modules the
+  // last ones are cut off: when the modules add up to less than the kernel sees, the size comes
+  // from the kernel and the channels are left unknown rather than counted from a part.
+  if (deviceSource == kUdevDeviceSource && !m.modules.empty() && MemTotalKBytes(root) > m.sizeMBytes * 1024) {
+    m.sizeMBytes = MemTotalAsFittedMBytes(root);
+    m.channels = 0;
+    AddSource(&m.sources, "/proc/meminfo (size, the udev database entry is cut short)");
   }
 
   // The configured speed, reconciled with what the modules are rated for.

@@ -84,7 +84,8 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
 std::string ChannelOf(const std::string& locator, const std::string& bankLocator);
 
 // The number of 64-bit channels the modules use, 0 when it cannot be told.
-int CountChannels(const std::vector<ModuleFacts>& modules);
+// slots: the memory devices the firmware lists, filled or not (0: not known).
+int CountChannels(const std::vector<ModuleFacts>& modules, int slots = 0);
 
 // "Single", "Dual", "Triple", "Quad", else the number.
 std::string ChannelWord(int channels);

@@ -618,6 +618,51 @@ void TwoSocketServer(Tree& t) {
   MemInfo(t, 527988000);
 }
 
+void ServerWithCutUdevEntry(Tree& t) {
+  Processor(t, "AMD EPYC 9254 24-Core Processor", 24, 2, 4150000, "");
+  Os(t, "Ubuntu 24.04 LTS", "6.8.0-45-generic");
+  std::vector<MemoryDevice> devices;
+  for (int cpu = 1; cpu <= 2; ++cpu) {
+    for (char ch = 'A'; ch <= 'L'; ++ch) {
+      const std::string n = std::to_string(devices.size() + 1);
+      devices.push_back(MemoryDevice{std::string("CPU") + std::to_string(cpu) + "_DIMM_" + ch + "1",
+                                     "NODE " + std::to_string(cpu), "00CE00B300CE", "S" + n,
+                                     "M321R2GA3BB6-CQK", 16384, 0x22, 4800, 4800});
+    }
+  }
+  Firmware(t,
+           {Bios("Supermicro", "1.5"), System("Supermicro", "AS-2025HS-TNR"),
+            Board("Supermicro", "H13DSH", "1.01", "OM12345678"), Chassis("C2170L12345"), Array(24)},
+           devices);
+  // udevd keeps 16 KBytes of the entry: a normal user sees the first 18 modules only.
+  Udev(t, std::vector<MemoryDevice>(devices.begin(), devices.begin() + 18));
+  MemInfo(t, 395000000);
+}
+
+void UserLaptopSameSlotNames(Tree& t) {
+  Processor(t, "AMD Ryzen 7 5700U with Radeon Graphics", 8, 2, 4300000, "");
+  Os(t, "Linux Mint 21.3", "5.15.0-91-generic");
+  UserDmiStrings(t, "HP", "8A3E", "KBC Version 41.31.00");
+  MemoryDevice a{"DIMM0", "BANK 0", "Samsung", "12345678", "M471A1K43DB1-CWE", 8192, 0x1A, 3200, 3200};
+  MemoryDevice b{"DIMM0", "BANK 1", "Samsung", "12345679", "M471A1K43DB1-CWE", 8192, 0x1A, 3200, 3200};
+  a.form = b.form = 0x0D;
+  Udev(t, {a, b});
+  MemInfo(t, 16117464);
+}
+
+void UserLaptopPlacedSlots(Tree& t) {
+  Processor(t, "Intel(R) Core(TM) i5-10210U CPU @ 1.60GHz", 4, 2, 4200000, "");
+  Os(t, "Fedora Linux 39 (Workstation Edition)", "6.5.6-300.fc39.x86_64");
+  UserDmiStrings(t, "LENOVO", "20R3", "SDK0J40697 WIN");
+  MemoryDevice a{
+      "Bottom - Slot 1 (left)", "BANK 0", "Micron", "22334455", "8ATF1G64HZ-3G2J1", 8192, 0x1A, 3200, 2667};
+  MemoryDevice b{
+      "Bottom - Slot 2 (right)", "BANK 2", "Micron", "22334456", "8ATF1G64HZ-3G2J1", 8192, 0x1A, 3200, 2667};
+  a.form = b.form = 0x0D;
+  Udev(t, {a, b});
+  MemInfo(t, 16117464);
+}
+
 void JedecCodeMakers(Tree& t) {
   Processor(t, "Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz", 8, 2, 4700000, "");
   Os(t, "Fixture Linux 24 (Desktop)", "6.8.0-fixture");

@@ -88,12 +88,15 @@ void EdacServer(Tree& t);          // memory known only to the EDAC driver
 void UserDdr4Desktop(Tree& t);  // udev database with four slots, no SPD
 void UserDdr5ExpoDesktop(
     Tree& t);  // udev database from an old systemd (DDR5 "<OUT OF SPEC>"), EXPO kit's SPD
-void UserLaptopTwoSodimms(Tree& t);  // "DIMM A" / "DIMM B" SODIMMs, udev database
-void UserSolderedLpddr5(Tree& t);    // eight 16-bit LPDDR5 channels, udev database
-void UserNothingReadable(Tree& t);   // no udev memory entry, no SPD; the table exists (root only)
+void UserLaptopTwoSodimms(Tree& t);     // "DIMM A" / "DIMM B" SODIMMs, udev database
+void UserSolderedLpddr5(Tree& t);       // eight 16-bit LPDDR5 channels, udev database
+void UserNothingReadable(Tree& t);      // no udev memory entry, no SPD; the table exists (root only)
+void UserLaptopSameSlotNames(Tree& t);  // two SODIMMs both in "DIMM0", on BANK 0 and BANK 1
+void UserLaptopPlacedSlots(Tree& t);    // "Bottom - Slot 1 (left)" / "... 2 (right)", BANK 0 and 2
 // Read as root.
-void TwoSocketServer(Tree& t);    // 16 ECC RDIMMs in "CPU1_DIMM_A1" style slots
-void JedecCodeMakers(Tree& t);    // firmware writing JEDEC codes as memory device makers
-void XmpEqualsJedecKit(Tree& t);  // "3200C16" kit: JEDEC DDR4-3200 CL22 and XMP 3200 CL16
+void TwoSocketServer(Tree& t);         // 16 ECC RDIMMs in "CPU1_DIMM_A1" style slots
+void ServerWithCutUdevEntry(Tree& t);  // 24 DDR5 RDIMMs; udev's entry holds the first 18
+void JedecCodeMakers(Tree& t);         // firmware writing JEDEC codes as memory device makers
+void XmpEqualsJedecKit(Tree& t);       // "3200C16" kit: JEDEC DDR4-3200 CL22 and XMP 3200 CL16
 
 }  // namespace fixture

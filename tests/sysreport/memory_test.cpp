@@ -26,10 +26,11 @@ sysreport::ModuleFacts Module(const std::string& locator, const std::string& ban
   return m;
 }
 
-int Count(const std::vector<std::pair<std::string, std::string>>& slots, const std::string& type = "DDR4") {
+int Count(const std::vector<std::pair<std::string, std::string>>& slots, const std::string& type = "DDR4",
+          int boardSlots = 0) {
   std::vector<sysreport::ModuleFacts> modules;
   for (const auto& [loc, bank] : slots) modules.push_back(Module(loc, bank, type));
-  return sysreport::CountChannels(modules);
+  return sysreport::CountChannels(modules, boardSlots);
 }
 
 // One test per locator form of the channel table.
@@ -81,8 +82,14 @@ TEST(ChannelForms, LetterAloneOnLaptops) {
 
 TEST(ChannelForms, BankPairsOnlyWhenEachPairHoldsOneModule) {
   EXPECT_EQ(Count({{"DIMM 0", "BANK 0"}, {"DIMM 1", "BANK 2"}}), 2);
-  // BANK 0 and BANK 1 could be two slots of one channel or two channels: left out.
+  // BANK 0 and BANK 1 could be two slots of one channel or two channels: left out ...
   EXPECT_EQ(Count({{"DIMM 0", "BANK 0"}, {"DIMM 1", "BANK 1"}}), 0);
+  EXPECT_EQ(Count({{"DIMM 0", "BANK 0"}, {"DIMM 1", "BANK 1"}}, "DDR4", 4), 0);
+  // ... unless the board has only these two slots, or both slots bear one name (slot 0 of each).
+  EXPECT_EQ(Count({{"DIMM 0", "BANK 0"}, {"DIMM 1", "BANK 1"}}, "DDR4", 2), 2);
+  EXPECT_EQ(Count({{"DIMM0", "BANK 0"}, {"DIMM0", "BANK 1"}}), 2);
+  EXPECT_EQ(Count({{"DIMM0", "BANK 0"}, {"DIMM0", "BANK 0"}}), 0);
+  EXPECT_EQ(Count({{"Bottom - Slot 1 (left)", "BANK 0"}, {"Bottom - Slot 2 (right)", "BANK 2"}}), 2);
 }
 
 TEST(ChannelForms, NeverGuessed) {

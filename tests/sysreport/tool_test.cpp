@@ -336,6 +336,12 @@ const Machine kUserMachines[] = {
      "30-38-38-96-885-* (TRCD-TRP-TRAS-TRFC-CR)", "G.Skill - F5-6000J3038F16G", "G.Skill - F5-6000J3038F16G"},
     {"laptop with two SODIMMs", fixture::UserLaptopTwoSodimms, "16 GB - DDR4 - 3201 MHz - Dual Channel",
      "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)", "SK Hynix - HMA81GS6DJR8N-XN", "SK Hynix - HMA81GS6DJR8N-XN"},
+    {"laptop, two SODIMMs in slots of one name", fixture::UserLaptopSameSlotNames,
+     "16 GB - DDR4 - 3201 MHz - Dual Channel", "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)",
+     "Samsung - M471A1K43DB1-CWE", "Samsung - M471A1K43DB1-CWE"},
+    {"laptop, slots named by where they sit", fixture::UserLaptopPlacedSlots,
+     "16 GB - DDR4 - 2668 MHz - Dual Channel", "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)",
+     "Micron - 8ATF1G64HZ-3G2J1", "Micron - 8ATF1G64HZ-3G2J1"},
     {"soldered LPDDR5", fixture::UserSolderedLpddr5, "16 GB - LPDDR5 - 6401 MHz - Dual Channel",
      "*-*-*-*-*-* (TRCD-TRP-TRAS-TRFC-CR)", "Micron Technology - MT62F1G32D4DR-031 WT B",
      "Micron Technology - MT62F1G32D4DR-031 WT B"},
@@ -349,6 +355,17 @@ TEST(SysreportUserMachines, PanelsAsRootAndAsANormalUser) {
       EXPECT_NE(o.panels.osp, "*");
     });
   }
+}
+
+// Root reads all 24 modules from the table; a normal user, whose udev entry was cut after 18, gets
+// the kernel's size and no channel count instead of 288 GB on 18 channels.
+TEST(SysreportUserMachines, ACutUdevEntryGivesTheKernelsSizeAndNoChannels) {
+  fixture::Tree t(fixture::Tree::Shared{});
+  fixture::ServerWithCutUdevEntry(t);
+  EXPECT_EQ(RunTool(t.Root()).panels.ramp, "384 GB - DDR5 - 4801 MHz - 24 Channel");
+  const Outcome user = RunTool(t.Root(), true);
+  SCOPED_TRACE(Dump(user));
+  EXPECT_EQ(user.panels.ramp, "377 GB - DDR5 - 4801 MHz - * Channel");
 }
 
 TEST(SysreportUserMachines, UdevFactsAreNamedAsTheirSource) {
