@@ -173,11 +173,11 @@ uint32_t AllCorePasses(uint64_t bytes) {
 
 AllCoreFigures MeasureAllCores(const sysinfo::SystemSpec& spec,
                                const std::function<void(const std::string&)>& progress,
-                               const std::atomic<bool>* stop) {
+                               const std::atomic<bool>* stop, uint64_t lastLevelKb) {
   AllCoreFigures figures;
   const std::vector<int> cpus = platform::AllowedProcessors();
   figures.threads = static_cast<int>(cpus.size());
-  const std::string cache = LargestCacheKBytes(spec);
+  const std::string cache = lastLevelKb > 0 ? std::to_string(lastLevelKb) : LargestCacheKBytes(spec);
   // One size for every run: the copy's two arrays per thread must fit too.
   const uint64_t bytes = AllCoreBufferBytes(cache, platform::AvailableMemoryBytes(), figures.threads, 2);
   figures.bufferBytes = bytes;

@@ -64,10 +64,11 @@ struct AllCoreFigures {
 };
 
 // Through the carried bandwidth module (placed once for all six runs). progress gets a short
-// text before each run; stop is polled between runs.
+// text before each run; stop is polled between runs. The arrays follow lastLevelKb when given (the
+// measured last level where the reported one is implausible), else the specification's.
 AllCoreFigures MeasureAllCores(const sysinfo::SystemSpec& spec,
                                const std::function<void(const std::string&)>& progress,
-                               const std::atomic<bool>* stop);
+                               const std::atomic<bool>* stop, uint64_t lastLevelKb = 0);
 
 // "All cores (2 threads): READ 13700 (x1.96)  WRITE ... MByte/s"; the error when there is one.
 std::string AllCoreSummary(const AllCoreFigures& figures);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "bench/membw.h"
+#include "core/cache_levels.h"
 #include "core/host.h"
 #include "core/numeric.h"
 #include "core/samples.h"
@@ -57,6 +58,25 @@ CurvePoint& PointOf(Curve& curve, uint32_t blockKb) {
   return *at;
 }
 
+// The chase is in memory (and the curve past the last cache level) from about this latency on.
+constexpr double kMemoryLatencyNs = 50;
+
+// Whether a curve that follows the measured caches ends at kb, now that latencies up to kb are in:
+// it has reached 4 x the last level the chase shows (and 16 MiB), two octaves of it are in memory,
+// and the reported last level is implausible beside the measured one.
+bool RangeEndsAt(const Curve& curve, const CurvePlan& plan, uint32_t kb) {
+  if (kb < kSmallestLast || kb >= plan.largestKb) return false;
+  const auto at = [&curve](uint32_t block) {
+    for (const CurvePoint& p : curve)
+      if (p.blockKb == block) return p.latency;
+    return -1.0;
+  };
+  if (at(kb) < kMemoryLatencyNs || at(kb / 2) < kMemoryLatencyNs) return false;
+  const std::vector<MeasuredCache> levels = FindCacheLevels(curve);
+  const uint64_t last = LastLevelKbForSizes(plan.reportedLastLevelKb, levels);
+  return !levels.empty() && last != plan.reportedLastLevelKb && kb >= 4 * last;
+}
+
 std::string Number(double value, int decimals) {
   return value < 0 ? std::string() : FixedText(value, decimals);
 }
@@ -104,6 +124,9 @@ CurvePlan PlanCurve(const std::string& largestCacheKBytes, uint64_t availableByt
     last = std::min<uint64_t>(last, std::max<uint64_t>(PowerOfTwoAtMost(availableBytes / 2 / 1024), kMiB));
   }
   plan.largestKb = static_cast<uint32_t>(last);
+  plan.followMeasured = true;
+  if (cache && *cache > 0 && largestCacheKBytes != kUnknownCacheKBytes)
+    plan.reportedLastLevelKb = static_cast<uint64_t>(*cache);
   return plan;
 }
 
@@ -180,15 +203,44 @@ CurveModules CarriedCurveModules() {
   return modules;
 }
 
-bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
+bool MeasureCurve(const CurvePlan& asked, const CurveModules& modules,
                   const std::function<void(const CurveProgress&)>& onProgress, const std::atomic<bool>* stop,
                   Curve* curve, std::string* error) {
-  const std::vector<uint32_t> sizes = CurveSizes(plan);
+  CurvePlan plan = asked;  // its range may end early (followMeasured)
+  std::vector<uint32_t> sizes = CurveSizes(plan);
   curve->clear();
   for (uint32_t kb : sizes) PointOf(*curve, kb);
-  const int total = static_cast<int>(sizes.size()) * (2 * std::max(plan.sweeps, 1) + 1);
+  const int perSize = 2 * std::max(plan.sweeps, 1) + 1;
+  int total = static_cast<int>(sizes.size()) * perSize;
   int done = 0;
   const auto stopped = [stop] { return stop != nullptr && stop->load(); };
+
+  const auto latencies = [&]() {
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      const uint32_t kb = sizes[i];
+      if (stopped()) return true;
+      std::string text, callError;
+      if (!modules.latency(plan.latencyRounds, static_cast<int32_t>(std::min<uint32_t>(kb, 0x7FFFFFFF)),
+                           plan.latencyLoads, &text, &callError)) {
+        if (error) *error = callError;
+        return false;
+      }
+      PointOf(*curve, kb).latency = ShownLatency(text);
+      ++done;
+      if (plan.followMeasured && RangeEndsAt(*curve, plan, kb)) {
+        plan.largestKb = kb;
+        sizes.resize(i + 1);
+        curve->resize(i + 1);  // one point per size, in order
+        total = static_cast<int>(sizes.size()) * perSize;
+      }
+      if (onProgress) onProgress({CurveSeries::Latency, PointOf(*curve, kb), done, total});
+    }
+    return true;
+  };
+  if (plan.followMeasured) {
+    if (!latencies()) return false;
+    if (stopped()) return true;
+  }
   const uint32_t lastMb = std::max<uint32_t>(1, plan.largestKb / 1024);
 
   // One sweep; the figures of blocks up to limitKb replace what the curve holds, and times gets
@@ -262,20 +314,8 @@ bool MeasureCurve(const CurvePlan& plan, const CurveModules& modules,
     }
   }
 
-  for (uint32_t kb : sizes) {
-    if (stopped()) return true;
-    std::string text, callError;
-    if (!modules.latency(plan.latencyRounds, static_cast<int32_t>(std::min<uint32_t>(kb, 0x7FFFFFFF)),
-                         plan.latencyLoads, &text, &callError)) {
-      if (error) *error = callError;
-      return false;
-    }
-    CurvePoint& point = PointOf(*curve, kb);
-    point.latency = ShownLatency(text);
-    ++done;
-    if (onProgress) onProgress({CurveSeries::Latency, point, done, total});
-  }
-  return true;
+  if (plan.followMeasured) return true;
+  return latencies();
 }
 
 std::string CurveCsv(const Curve& curve) {

@@ -49,12 +49,18 @@ struct CurvePlan {
   uint32_t minPointMs = 100;       // sizes faster than this are measured again with a larger -g
   int32_t latencyRounds = 3;       // MemLatency's first argument
   int32_t latencyLoads = 4000000;  // MemLatency's third argument (an upper limit per round)
+  // Measure LATENCY first, and end the range at 4 x the last level the chase shows once the
+  // curve is in memory, where the reported last level (KBytes, 0 when none) is implausible next
+  // to it (see LastLevelKbForSizes): a hypervisor that reports its host's whole cache would
+  // otherwise send the curve to 1 GiB.
+  bool followMeasured = false;
+  uint64_t reportedLastLevelKb = 0;
 };
 
 // Block sizes reach 4 x the largest cache (the next power of two), at least 16 MiB, at most
 // 1 GiB, and at most a quarter of the available memory (but 256 MiB kept where that allows:
 // small machines stop there). largestCacheKBytes as LargestCacheKBytes gives it ("999999" when
-// unknown: 256 MiB).
+// unknown: 256 MiB). The plan follows the measured caches (followMeasured).
 CurvePlan PlanCurve(const std::string& largestCacheKBytes, uint64_t availableBytes);
 
 // 1, 2, 4 ... largestKb.
@@ -97,7 +103,8 @@ struct CurveProgress {
   int total = 0;
 };
 
-// Measures READ (ID 11), WRITE (ID 10) and LATENCY for every size of plan, in that order,
+// Measures READ (ID 11), WRITE (ID 10) and LATENCY for every size of plan, in that order (LATENCY
+// first when the plan follows the measured caches),
 // reporting every figure as it arrives (a later sweep reports a size again when it did better). stop (when
 // given) is polled between module calls. False with error when a module could not be called or delivered no
 // figure; curve keeps what was measured.

@@ -9,6 +9,7 @@
 #include <map>
 #include <regex>
 
+#include "core/numeric.h"
 #include "core/samples.h"
 #include "tests/support/cache_spec.h"
 
@@ -32,6 +33,7 @@ struct FakeModules {
   std::map<std::string, std::vector<std::vector<std::string>>> answers;
   std::map<std::string, size_t> answered;
   bool failBandwidth = false;
+  std::map<uint32_t, double> latencyNs;  // by block, instead of the default
 
   core::CurveModules Modules() {
     core::CurveModules m;
@@ -59,7 +61,11 @@ struct FakeModules {
     };
     m.latency = [this](int32_t rounds, int32_t kb, int32_t loads, std::string* text, std::string*) {
       latencyCalls.push_back({rounds, kb, loads});
-      *text = kb == 4 ? "Error: no memory" : std::to_string(kb >= 1024 ? 80 : 1) + ".4321 ns";
+      const auto shaped = latencyNs.find(static_cast<uint32_t>(kb));
+      if (shaped != latencyNs.end())
+        *text = core::FixedText(shaped->second, 2) + " ns";
+      else
+        *text = kb == 4 ? "Error: no memory" : std::to_string(kb >= 1024 ? 80 : 1) + ".4321 ns";
       return true;
     };
     return m;
@@ -113,6 +119,48 @@ TEST(CurvePlanning, SizesReachFourTimesTheLargestCacheWithinMemory) {
   ASSERT_EQ(sizes.size(), 18u);
   EXPECT_EQ(sizes.front(), 1u);
   EXPECT_EQ(sizes.back(), 131072u);
+}
+
+// A guest told of its host's 508 MiB L3 whose own chase is in memory from 8 MiB: the curve ends at
+// 16 MiB (4 x the 4 MiB the chase shows) instead of 1 GiB; an honest report keeps its range.
+TEST(CurvePlanning, AnImplausibleReportedCacheGivesWayToTheMeasuredOne) {
+  const uint64_t plenty = 64ULL << 30;
+  const double shape[] = {1.0,  1.0,  1.0,   1.1,   1.0,   1.1,   3.5,   3.7,   3.7,   4.0,  9.5,
+                          14.0, 18.0, 125.0, 138.0, 146.0, 153.0, 161.0, 218.0, 290.0, 322.0};
+  {
+    FakeModules fake;
+    for (uint32_t i = 0; i < 21; ++i) {
+      fake.latencyNs[1u << i] = shape[i];
+      fake.readFigures[1u << i] = "40000.00";
+      fake.writeFigures[1u << i] = "30000.00";
+    }
+    core::CurvePlan plan = core::PlanCurve("520192", plenty);
+    ASSERT_EQ(plan.largestKb, 1048576u);
+    plan.minPointMs = 0;
+    plan.sweeps = 1;
+    std::vector<core::CurveProgress> steps;
+    core::Curve curve;
+    std::string error;
+    ASSERT_TRUE(MeasureKeepingSteps(plan, fake, &steps, &curve, &error)) << error;
+    EXPECT_EQ(curve.back().blockKb, 16384u);
+    EXPECT_EQ(fake.latencyCalls.size(), 15u);
+    EXPECT_EQ(fake.calls.front(), "-b11 -g1 -m16");  // the sweeps measure only the range kept
+    EXPECT_EQ(steps.back().done, steps.back().total);
+    EXPECT_EQ(steps.front().series, core::CurveSeries::Latency);
+  }
+  // Reported and measured agree: the reported 32 MiB L3's range stands.
+  FakeModules fake;
+  for (uint32_t kb = 1; kb <= 131072; kb *= 2) {
+    fake.latencyNs[kb] = kb <= 32 ? 1 : kb <= 512 ? 4 : kb <= 32768 ? 12 : 80;
+    fake.readFigures[kb] = fake.writeFigures[kb] = "30000.00";
+  }
+  core::CurvePlan plan = core::PlanCurve("32768", plenty);
+  plan.minPointMs = 0;
+  plan.sweeps = 1;
+  core::Curve curve;
+  std::string error;
+  ASSERT_TRUE(core::MeasureCurve(plan, fake.Modules(), nullptr, nullptr, &curve, &error)) << error;
+  EXPECT_EQ(curve.back().blockKb, 131072u);
 }
 
 TEST(CurvePlanning, CacheLevelsComeFromTheSystemSpecification) {
