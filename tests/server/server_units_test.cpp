@@ -230,10 +230,13 @@ TEST(Store, StartUpDropsOnlyWhatNoResultNeeds) {
     const auto record = ParseRecordFile(RecordFile(ProgramValues()), &error);
     ASSERT_TRUE(record) << error;
     const int64_t old = now - kOrphanPictureSeconds - 60;
-    ASSERT_TRUE(store->AddPicture(png, {8, 6}, record->benImage(), "c", old, &linked, &error)) << error;
-    ASSERT_TRUE(store->AddRecord(*record, RecordFile(ProgramValues()), "c", old, nullptr, &error)) << error;
-    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "never.tmp", "c", old, &orphan, &error)) << error;
-    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "soon.tmp", "c", now, &recent, &error)) << error;
+    ASSERT_TRUE(store->AddPicture(png, {8, 6}, record->benImage(), Sender{"c", "n"}, old, &linked, &error))
+        << error;
+    ASSERT_TRUE(
+        store->AddRecord(*record, RecordFile(ProgramValues()), Sender{"c", "n"}, old, nullptr, &error))
+        << error;
+    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "never.tmp", Sender{"c", "n"}, old, &orphan, &error)) << error;
+    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "soon.tmp", Sender{"c", "n"}, now, &recent, &error)) << error;
   }
   // A stray left by a crash long ago, and one that may be another server's upload under way.
   const std::string oldStray = dir + "/pictures/x.png.new-1", newStray = dir + "/pictures/y.png.new-2";
@@ -320,9 +323,11 @@ TEST(Limits, UploadBucketsRefillAndForget) {
   EXPECT_LE(limiter.Tracked(), 2u);
   EXPECT_TRUE(UploadLimiter(0, std::chrono::seconds(1)).Take("x"));  // burst 0: no limit
 
-  EXPECT_EQ(LimitKey("192.0.2.7"), "192.0.2.7");
-  EXPECT_EQ(LimitKey("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
-  EXPECT_EQ(LimitKey("2001:db8:1:2:ffff::1"), LimitKey("2001:db8:1:2::9"));
+  EXPECT_EQ(NetworkKey("192.0.2.7"), "192.0.2.0/24");
+  EXPECT_EQ(NetworkKey("192.0.2.7"), NetworkKey("192.0.2.250"));
+  EXPECT_NE(NetworkKey("192.0.2.7"), NetworkKey("192.0.3.7"));
+  EXPECT_EQ(NetworkKey("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
+  EXPECT_EQ(NetworkKey("2001:db8:1:2:ffff::1"), NetworkKey("2001:db8:1:2::9"));
 }
 
 TEST(Multipart, TheProgramsFormAndItsOddities) {
