@@ -219,7 +219,7 @@ class Deadline {
  public:
   Deadline(sqlite3* db, std::chrono::milliseconds budget)
       : db_(db), end_(std::chrono::steady_clock::now() + budget) {
-    sqlite3_progress_handler(db_, 1000, &Deadline::Check, this);
+    sqlite3_progress_handler(db_, 100, &Deadline::Check, this);
   }
   ~Deadline() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
   Deadline(const Deadline&) = delete;
