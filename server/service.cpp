@@ -428,19 +428,24 @@ std::string Service::NetworkOf(const std::string& address) const {
   return KeyedDigest(store_->Secret(), "network " + NetworkKey(address), 16);
 }
 
-bool Service::TakeHeavy() {
+bool Service::TakeHeavy(const std::string& network) {
   const unsigned loops = options_.limits.workerThreads;
   const unsigned most = options_.limits.heavyRequests ? options_.limits.heavyRequests
                         : loops > 1                   ? loops - 1
                                                       : 1;
-  unsigned now = heavy_.load();
-  do {
-    if (now >= most) return false;
-  } while (!heavy_.compare_exchange_weak(now, now + 1));
+  std::lock_guard lock(stateMutex_);
+  // One at a time per network, so one sender cannot take every slot from the others.
+  if (heavy_ >= most || heavyNetworks_.count(network)) return false;
+  ++heavy_;
+  heavyNetworks_.insert(network);
   return true;
 }
 
-void Service::ReleaseHeavy() { --heavy_; }
+void Service::ReleaseHeavy(const std::string& network) {
+  std::lock_guard lock(stateMutex_);
+  --heavy_;
+  heavyNetworks_.erase(network);
+}
 
 int Service::Access(MHD_Connection* c, const char* url, const char* method, const char* version,
                     const char* data, size_t* size, void** state) {
@@ -731,14 +736,16 @@ std::optional<HttpAnswer> ReadFilter(const HttpRequest& req, ResultFilter* f, si
 // There are fewer of them than event loops, so the short requests always find a loop free.
 class Service::HeavySlot {
  public:
-  explicit HeavySlot(Service& s) : service_(s), held_(s.TakeHeavy()) {}
+  HeavySlot(Service& s, const std::string& address)
+      : service_(s), network_(NetworkKey(address)), held_(s.TakeHeavy(network_)) {}
   ~HeavySlot() {
-    if (held_) service_.ReleaseHeavy();
+    if (held_) service_.ReleaseHeavy(network_);
   }
   bool held() const { return held_; }
 
  private:
   Service& service_;
+  std::string network_;
   bool held_;
 };
 
@@ -754,7 +761,7 @@ HttpAnswer Service::Page(const HttpRequest& req) {
   PageData data;
   if (auto refusal = ReadFilter(req, &data.filter, 50, 50)) return *refusal;
   std::optional<HeavySlot> slot;
-  if (IsHeavy(data.filter) && !slot.emplace(*this).held()) return Busy(kBusyWithHeavy);
+  if (IsHeavy(data.filter) && !slot.emplace(*this, req.address).held()) return Busy(kBusyWithHeavy);
   // Junk kinds must not make the page long: it lists the commonest kinds, and a kind left out
   // is still reached through its filter address.
   constexpr size_t kKindsListed = 40, kRangesListed = 20;
@@ -806,7 +813,7 @@ HttpAnswer Service::KindPage(const HttpRequest& req) {
 HttpAnswer Service::ListData(const HttpRequest& req, bool json) {
   ResultFilter filter;
   if (auto refusal = ReadFilter(req, &filter, 50, 500)) return *refusal;
-  HeavySlot slot(*this);
+  HeavySlot slot(*this, req.address);
   if (!slot.held()) return Busy(kBusyWithHeavy);
   bool cut = false;
   const auto rows = store_->Recent(filter, &cut);

@@ -3,13 +3,13 @@
 // by time, each address by connections and uploads, the whole server by connections.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -129,8 +129,8 @@ class Service {
   HttpAnswer ListData(const HttpRequest& req, bool json);
   int Send(MHD_Connection* c, Request* r, HttpAnswer answer);
   std::string NetworkOf(const std::string& address) const;
-  bool TakeHeavy();
-  void ReleaseHeavy();
+  bool TakeHeavy(const std::string& network);
+  void ReleaseHeavy(const std::string& network);
   void LogLine(const std::string& text);
   void Watch();  // cuts connections past their time, sweeps orphan pictures
   void StopWatcher();
@@ -153,7 +153,8 @@ class Service {
   std::map<std::string, unsigned> networkUploads_;      // under stateMutex_, bodies under way
   unsigned uploadsInFlight_ = 0;                        // under stateMutex_
   size_t bodyBytes_ = 0;                                // under stateMutex_, declared lengths
-  std::atomic<unsigned> heavy_{0};
+  unsigned heavy_ = 0;                                  // under stateMutex_, heavy requests under way
+  std::set<std::string> heavyNetworks_;                 // under stateMutex_, their networks
   std::thread watcher_;
 };
 
