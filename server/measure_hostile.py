@@ -30,17 +30,7 @@ import time
 
 
 def start(exe, data):
-    log = open(os.path.join(data, "server.log"), "w+")
-    proc = subprocess.Popen([exe, "--listen", "127.0.0.1:0", "--data", os.path.join(data, "store")],
-                            stderr=log, stdout=subprocess.DEVNULL)
-    for _ in range(500):
-        log.seek(0)
-        m = re.search(r"listening on 127\.0\.0\.1:(\d+),", log.read())
-        if m:
-            return proc, int(m.group(1))
-        time.sleep(0.01)
-    proc.kill()
-    raise SystemExit("%s did not start" % exe)
+    return start_with(exe, data)
 
 
 def peak_rss_mb(proc):

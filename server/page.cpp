@@ -452,8 +452,10 @@ std::string ResultsJson(const std::vector<ResultRow>& rows, const std::string& b
       if (fields[k].second.empty() &&
           (name == "latency_ns" || name == "picture" || name == "memory_clock_mhz"))
         row[fields[k].first] = nullptr;
+      else if (numeric[k] && fields[k].second.find('.') != std::string::npos)
+        row[fields[k].first] = std::stod(fields[k].second);
       else if (numeric[k])
-        row[fields[k].first] = nlohmann::ordered_json::parse(fields[k].second);
+        row[fields[k].first] = std::stoll(fields[k].second);
       else
         row[fields[k].first] = fields[k].second;
     }

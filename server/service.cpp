@@ -506,13 +506,16 @@ int Service::Access(MHD_Connection* c, const char* url, const char* method, cons
       r->network = NetworkKey(r->req.address);
       {
         std::lock_guard lock(stateMutex_);
-        unsigned& mine = networkUploads_[r->network];
-        if (mine >= l.uploadsPerNetwork || uploadsInFlight_ >= l.maxConnections / 2 ||
-            bodyBytes_ + r->declared > l.bodyBytesInFlight) {
-          if (!mine) networkUploads_.erase(r->network);
+        // A network's bodies may take an eighth of the budget, so a few networks cannot spend it all.
+        UnderWay& mine = networkUploads_[r->network];
+        if (mine.uploads >= l.uploadsPerNetwork || uploadsInFlight_ >= l.maxConnections / 2 ||
+            bodyBytes_ + r->declared > l.bodyBytesInFlight ||
+            (mine.uploads && mine.bytes + r->declared > l.bodyBytesInFlight / 8)) {
+          if (!mine.uploads) networkUploads_.erase(r->network);
           return Send(c, r, Busy("too many uploads under way, try again in a moment"));
         }
-        ++mine;
+        ++mine.uploads;
+        mine.bytes += r->declared;
         ++uploadsInFlight_;
         bodyBytes_ += r->declared;
         r->holdsUpload = true;
@@ -575,8 +578,10 @@ void Service::Completed(MHD_Connection* c, void** state, int how) {
   if (!r) return;
   if (r->holdsUpload) {
     std::lock_guard lock(stateMutex_);
-    if (auto n = networkUploads_.find(r->network); n != networkUploads_.end() && !--n->second)
-      networkUploads_.erase(n);
+    if (auto n = networkUploads_.find(r->network); n != networkUploads_.end()) {
+      n->second.bytes -= r->declared;
+      if (!--n->second.uploads) networkUploads_.erase(n);
+    }
     --uploadsInFlight_;
     bodyBytes_ -= r->declared;
   }

@@ -150,11 +150,15 @@ class Service {
   bool watcherStop_ = false;
   std::map<MHD_Connection*, Connection*> connections_;  // under stateMutex_
   std::map<std::string, unsigned> networkConnections_;  // under stateMutex_, by NetworkKey
-  std::map<std::string, unsigned> networkUploads_;      // under stateMutex_, bodies under way
-  unsigned uploadsInFlight_ = 0;                        // under stateMutex_
-  size_t bodyBytes_ = 0;                                // under stateMutex_, declared lengths
-  unsigned heavy_ = 0;                                  // under stateMutex_, heavy requests under way
-  std::set<std::string> heavyNetworks_;                 // under stateMutex_, their networks
+  struct UnderWay {
+    unsigned uploads = 0;
+    size_t bytes = 0;  // declared lengths
+  };
+  std::map<std::string, UnderWay> networkUploads_;  // under stateMutex_, bodies under way
+  unsigned uploadsInFlight_ = 0;                    // under stateMutex_
+  size_t bodyBytes_ = 0;                            // under stateMutex_, declared lengths
+  unsigned heavy_ = 0;                              // under stateMutex_, heavy requests under way
+  std::set<std::string> heavyNetworks_;             // under stateMutex_, their networks
   std::thread watcher_;
 };
 

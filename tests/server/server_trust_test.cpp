@@ -240,7 +240,7 @@ TEST_F(TrustTest, PicturesWaitingAreSharedPerNetwork) {
 
 TEST_F(TrustTest, SlowBodiesAndHeldConnectionsLeaveRoomForOthers) {
   Start([](qvserver::ServiceOptions& o) {
-    o.limits.bodyBytesInFlight = 100 * 1024;
+    o.limits.bodyBytesInFlight = 160000;  // an eighth, 20000, per network
     o.limits.uploadsPerNetwork = 2;
     o.limits.maxConnections = 16;
     o.limits.fairShare = 2;
@@ -248,21 +248,27 @@ TEST_F(TrustTest, SlowBodiesAndHeldConnectionsLeaveRoomForOthers) {
   const std::string head =
       "POST /upload/upload_new.php HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=b\r\n"
       "Content-Length: ";
-  // Two stalled bodies from one network: a third from it is refused at once.
   std::vector<int> held;
-  for (int k = 0; k < 2; ++k) {
-    held.push_back(loopback::Connect(port(), ("127.9.0." + std::to_string(1 + k)).c_str()));
-    ASSERT_TRUE(loopback::SendAll(held.back(), head + "40000\r\n\r\n--b\r\n"));
-  }
-  const int third = loopback::Connect(port(), "127.9.0.3");
-  ASSERT_TRUE(loopback::SendAll(third, head + "1000\r\n\r\n"));
-  EXPECT_EQ(Status(Reply(third)), "HTTP/1.1 503 Service Unavailable");
-  ::close(third);
-  // Another network's body beyond the budget for all bodies under way is refused too.
-  const int big = loopback::Connect(port(), "127.10.0.1");
-  ASSERT_TRUE(loopback::SendAll(big, head + "30000\r\n\r\n"));
-  EXPECT_EQ(Status(Reply(big)), "HTTP/1.1 503 Service Unavailable");
-  ::close(big);
+  auto stall = [&](const std::string& from, int length) {
+    held.push_back(loopback::Connect(port(), from.c_str()));
+    loopback::SendAll(held.back(), head + std::to_string(length) + "\r\n\r\n--b\r\n");
+  };
+  auto refused = [&](const std::string& from, int length) {
+    const int s = loopback::Connect(port(), from.c_str());
+    loopback::SendAll(s, head + std::to_string(length) + "\r\n\r\n");
+    const std::string status = Status(Reply(s));
+    ::close(s);
+    return status == "HTTP/1.1 503 Service Unavailable";
+  };
+  // Two stalled bodies from one network: a third from it is refused at once.
+  stall("127.9.0.1", 10000);
+  stall("127.9.0.2", 10000);
+  EXPECT_TRUE(refused("127.9.0.3", 1000));
+  // A body beyond the budget for all bodies under way is refused, and so is a network's body
+  // beyond its share of the budget.
+  EXPECT_TRUE(refused("127.10.0.1", 150000));
+  stall("127.12.0.1", 15000);
+  EXPECT_TRUE(refused("127.12.0.2", 10000));
   // Past half the slots, a network holding its share gets no more; a short request still does.
   for (int k = 0; k < 10; ++k) {
     const int s = loopback::Connect(port(), ("127.11.0." + std::to_string(1 + k)).c_str());
