@@ -28,8 +28,15 @@ std::string AddressText(const sockaddr* address) {
   return {};
 }
 
-std::string LimitKey(std::string_view addressText) {
+std::string NetworkKey(std::string_view addressText) {
   const std::string text(addressText);
+  in_addr v4;
+  if (inet_pton(AF_INET, text.c_str(), &v4) == 1) {
+    reinterpret_cast<unsigned char*>(&v4.s_addr)[3] = 0;
+    char out[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &v4, out, sizeof out);
+    return std::string(out) + "/24";
+  }
   in6_addr v6;
   if (text.find(':') != std::string::npos && inet_pton(AF_INET6, text.c_str(), &v6) == 1) {
     std::memset(v6.s6_addr + 8, 0, 8);

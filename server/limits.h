@@ -15,9 +15,10 @@ namespace qvserver {
 // The address as text ("192.0.2.7", "2001:db8::1"); empty for anything else.
 std::string AddressText(const sockaddr* address);
 
-// The key that limits count under: the IPv4 address, or the /64 network of an IPv6 address (one
-// subscriber gets a whole /64, so single IPv6 addresses cost an attacker nothing).
-std::string LimitKey(std::string_view addressText);
+// The sending network that limits and votes count under: the /24 of an IPv4 address, the /64 of
+// an IPv6 address. One subscriber gets a whole /64 and one hoster hands out neighbouring IPv4
+// addresses, so single addresses cost an attacker nothing.
+std::string NetworkKey(std::string_view addressText);
 
 // A token bucket per address: burst posts at once, then one more every refill. Memory is bounded:
 // full buckets are forgotten, and past maxAddresses new addresses are refused until some fill up.

@@ -18,10 +18,38 @@
 
 namespace {
 
+// The limits an operator may set; each is one whole number.
+struct LimitOption {
+  const char* name;
+  const char* what;
+  void (*set)(qvserver::ServerLimits&, unsigned long long);
+};
+#define QV_LIMIT(name, field, what)                                                                          \
+  {                                                                                                          \
+    name, what,                                                                                              \
+        [](qvserver::ServerLimits& l, unsigned long long v) { l.field = static_cast<decltype(l.field)>(v); } \
+  }
+const LimitOption kLimitOptions[] = {
+    QV_LIMIT("connections", maxConnections, "connections in all (512)"),
+    QV_LIMIT("per-address", maxPerAddress, "connections per client address (64)"),
+    QV_LIMIT("per-network", maxPerNetwork, "connections per sending network, /24 or /64 (128)"),
+    QV_LIMIT("fair-share", fairShare, "past half the connections, a network holding this many waits (8)"),
+    QV_LIMIT("event-loops", workerThreads, "threads serving connections (4)"),
+    QV_LIMIT("heavy", heavyRequests, "searches and downloads at once, one per network (event loops - 1)"),
+    QV_LIMIT("answer-bytes", answerBytes, "bytes of one download page (1048576)"),
+    QV_LIMIT("uploads-per-network", uploadsPerNetwork, "upload bodies under way per network (8)"),
+    QV_LIMIT("body-bytes", bodyBytesInFlight, "upload bodies under way in all, bytes (67108864)"),
+    QV_LIMIT("waiting-pictures", maxWaitingPictures, "pictures waiting for their record, in all (2000)"),
+    QV_LIMIT("waiting-per-network", maxWaitingPerNetwork, "of them from one network (20)"),
+    QV_LIMIT("waiting-bytes", maxWaitingPictureBytes, "their bytes in all (268435456)"),
+    QV_LIMIT("picture-seconds", orphanSeconds, "seconds a picture no record claimed is kept (600)"),
+};
+#undef QV_LIMIT
+
 void Usage(std::FILE* out) {
   std::fputs(
       "usage: quorvex-server [--listen HOST:PORT] [--data DIR] [--program-version TEXT]\n"
-      "                      [--trust-proxy ADDRESS] [--upload-burst N]\n"
+      "                      [--trust-proxy ADDRESS] [--upload-burst N] [--limit NAME=N ...]\n"
       "  --listen HOST:PORT      address to serve on (default 127.0.0.1:8080; port 0 picks a free one)\n"
       "  --data DIR              data folder (default $XDG_DATA_HOME/quorvex-server,\n"
       "                          else ~/.local/share/quorvex-server)\n"
@@ -30,9 +58,11 @@ void Usage(std::FILE* out) {
       ")\n"
       "  --trust-proxy ADDRESS   a reverse proxy at this address names the client in X-Real-IP;\n"
       "                          the per-address connection cap is then left to the proxy\n"
-      "  --upload-burst N        uploads one address may make at once, one more a minute after\n"
-      "                          (default 20; 0: no limit, for measuring)\n",
+      "  --upload-burst N        uploads one network may make at once, one more a minute after\n"
+      "                          (default 20; 0: no limit, for measuring)\n"
+      "  --limit NAME=N          sets one of the limits below (repeat for more):\n",
       out);
+  for (const LimitOption& l : kLimitOptions) std::fprintf(out, "      %-22s %s\n", l.name, l.what);
 }
 
 }  // namespace
@@ -59,8 +89,21 @@ int main(int argc, char** argv) {
       options.dataDir = value("--data");
     } else if (arg == "--trust-proxy") {
       options.trustedProxy = value("--trust-proxy");
-      // Every client arrives from the proxy's one address: it caps connections per client.
-      options.limits.maxPerAddress = options.limits.maxConnections;
+    } else if (arg == "--limit") {
+      const std::string text = value("--limit");
+      const size_t eq = text.find('=');
+      const std::string name = text.substr(0, eq),
+                        number = eq == std::string::npos ? "" : text.substr(eq + 1);
+      const LimitOption* found = nullptr;
+      for (const LimitOption& l : kLimitOptions)
+        if (name == l.name) found = &l;
+      if (!found || number.empty() || number.size() > 12 ||
+          number.find_first_not_of("0123456789") != std::string::npos) {
+        std::fprintf(stderr, "quorvex-server: --limit wants NAME=N with a NAME of --help, not \"%s\"\n",
+                     text.c_str());
+        return 2;
+      }
+      found->set(options.limits, std::stoull(number));
     } else if (arg == "--upload-burst") {
       const std::string text = value("--upload-burst");
       if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -80,6 +123,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // Every client arrives from the proxy's one address: the proxy caps connections per client.
+  if (!options.trustedProxy.empty()) options.limits.maxPerAddress = options.limits.maxConnections;
 
   // SIGTERM and SIGINT are taken by one waiting thread, never in the middle of a request; a
   // peer that hangs up must not end the process.

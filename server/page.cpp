@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <nlohmann/json.hpp>
 
 #include "text/server_contract.h"
 #include "text/web_text.h"
@@ -186,7 +187,8 @@ std::string RenderResultsPage(const PageData& d) {
   const bool oneKind = !d.filter.type.empty() && !d.filter.channels.empty();
   if (ranked)
     h += "<h2>" + MarkupEscape(KindLabel(d.filter.type, d.filter.channels)) + " machines ranked by " +
-         SortName(d.filter.sort) + " <small>(each machine once, with its latest result)</small></h2>\n";
+         SortName(d.filter.sort) + " <small>(each machine once with its latest result, at most " +
+         std::to_string(kRankedPerNetwork) + " of one network)</small></h2>\n";
   else
     h += "<h2>Recent results</h2>\n";
   if (!d.filter.text.empty())
@@ -206,6 +208,9 @@ std::string RenderResultsPage(const PageData& d) {
     f.sort = key;
     return "<th><a href=\"/?" + MarkupEscape(FilterQuery(f)) + "\">" + label + "</a></th>";
   };
+  if (d.cut)
+    h += "<p class=\"note\">The search took too long and shows what it found in time; a longer search text "
+         "finds faster.</p>\n";
   if (d.rows.empty()) {
     h += "<p class=\"empty\">No results to show.</p>\n";
   } else {
@@ -294,11 +299,12 @@ std::string RenderResultPage(const ResultRow& r, const std::optional<Rank>& rank
   } else if (rank) {
     h += "<p class=\"rank\">Score " + Fixed(r.score, 2) +
          " GByte/s: " + MarkupEscape(RankText(*rank, r.memType, r.channels)) +
-         " <small>(each machine counted once, with its latest result; " + std::to_string(rank->others + 1) +
-         " machines)</small></p>\n";
+         " <small>(each sending network counted once, with the median of its machines; " +
+         std::to_string(rank->others + 1) + " networks)</small></p>\n";
   } else {
     h += "<p class=\"rank\">Too few " + MarkupEscape(KindLabel(r.memType, r.channels)) +
-         " machines yet for a rank (it takes " + std::to_string(kMinResultsForPercentiles) + ").</p>\n";
+         " machines yet for a rank (it takes " + std::to_string(kMinResultsForPercentiles) +
+         " sending networks).</p>\n";
   }
   h += "<p class=\"note\">Reference for this kind: score " + RangeText(ranges.score) +
        " GByte/s, memory clock " + RangeText(ranges.clock) + " MHz, latency " + RangeText(ranges.latency) +
@@ -329,7 +335,8 @@ std::string RenderResultPage(const ResultRow& r, const std::optional<Rank>& rank
       r.latencyNs ? Fixed(*r.latencyNs, 1) + " ns" : std::string("not measured"),
       Fixed(r.score, 2) + " GByte/s",
       std::to_string(r.cpuClockMHz) + " MHz",
-      r.idHash,
+      // The IDHASH itself would let anyone speak for this machine; a keyed digest tells machines apart.
+      "machine " + r.machine,
       r.country,
       r.benImage,
       r.version,
@@ -402,31 +409,6 @@ std::vector<std::pair<const char*, std::string>> RowFields(const ResultRow& r, c
   return f;
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        // Control characters and the markup characters as escapes: the text stays inert wherever
-        // the document is pasted.
-        if (c < 0x20 || c == '<' || c == '>' || c == '&' || c == 0x7f) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
 std::string CsvCell(const std::string& text) {
   std::string cell = text;
   // A spreadsheet would run a cell that starts like a formula.
@@ -439,36 +421,71 @@ std::string CsvCell(const std::string& text) {
 
 }  // namespace
 
-std::string ResultsJson(const std::vector<ResultRow>& rows, const std::string& base) {
-  std::string out = "{\"results\":[";
-  for (size_t i = 0; i < rows.size(); ++i) {
-    std::vector<bool> numeric;
-    const auto fields = RowFields(rows[i], base, &numeric);
-    out += i ? ",\n{" : "\n{";
-    for (size_t k = 0; k < fields.size(); ++k) {
-      out += (k ? "," : "") + JsonString(fields[k].first) + ":";
-      if (fields[k].second.empty() && (std::string_view(fields[k].first) == "latency_ns" ||
-                                       std::string_view(fields[k].first) == "picture" ||
-                                       std::string_view(fields[k].first) == "memory_clock_mhz"))
-        out += "null";
-      else
-        out += numeric[k] ? fields[k].second : JsonString(fields[k].second);
-    }
-    out += "}";
+// The markup characters as escapes: the document stays inert wherever it is pasted. They only
+// ever stand inside strings, so replacing them after the dump keeps the JSON what it was.
+std::string InertJson(const nlohmann::ordered_json& value) {
+  const std::string text = value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '<')
+      out += "\\u003c";
+    else if (c == '>')
+      out += "\\u003e";
+    else if (c == '&')
+      out += "\\u0026";
+    else
+      out += c;
   }
-  return out + "\n]}\n";
+  return out;
 }
 
-std::string ResultsCsv(const std::vector<ResultRow>& rows, const std::string& base) {
+std::string ResultsJson(const std::vector<ResultRow>& rows, const std::string& base, size_t maxBytes,
+                        const std::function<std::string(size_t)>& next) {
+  std::string out = "{\"results\":[";
+  size_t written = 0;
+  for (; written < rows.size(); ++written) {
+    std::vector<bool> numeric;
+    const auto fields = RowFields(rows[written], base, &numeric);
+    nlohmann::ordered_json row = nlohmann::ordered_json::object();
+    for (size_t k = 0; k < fields.size(); ++k) {
+      const std::string_view name = fields[k].first;
+      if (fields[k].second.empty() &&
+          (name == "latency_ns" || name == "picture" || name == "memory_clock_mhz"))
+        row[fields[k].first] = nullptr;
+      else if (numeric[k] && fields[k].second.find('.') != std::string::npos)
+        row[fields[k].first] = std::stod(fields[k].second);
+      else if (numeric[k])
+        row[fields[k].first] = std::stoll(fields[k].second);
+      else
+        row[fields[k].first] = fields[k].second;
+    }
+    const std::string text = (written ? ",\n" : "\n") + InertJson(row);
+    if (written && out.size() + text.size() > maxBytes) break;
+    out += text;
+  }
+  out += "\n]";
+  const std::string more = next ? next(written) : std::string();
+  if (!more.empty()) out += ",\"next\":" + InertJson(more);
+  return out + "}\n";
+}
+
+std::string ResultsCsv(const std::vector<ResultRow>& rows, const std::string& base, size_t maxBytes,
+                       size_t* written) {
   std::string out;
   const auto names = RowFields(ResultRow{}, base, nullptr);
   for (size_t k = 0; k < names.size(); ++k) out += (k ? "," : "") + std::string(names[k].first);
   out += "\r\n";
-  for (const auto& r : rows) {
-    const auto fields = RowFields(r, base, nullptr);
-    for (size_t k = 0; k < fields.size(); ++k) out += (k ? "," : "") + CsvCell(fields[k].second);
-    out += "\r\n";
+  size_t n = 0;
+  for (; n < rows.size(); ++n) {
+    const auto fields = RowFields(rows[n], base, nullptr);
+    std::string line;
+    for (size_t k = 0; k < fields.size(); ++k) line += (k ? "," : "") + CsvCell(fields[k].second);
+    line += "\r\n";
+    if (n && out.size() + line.size() > maxBytes) break;
+    out += line;
   }
+  if (written) *written = n;
   return out;
 }
 
@@ -476,10 +493,11 @@ std::string RenderKindPage(const KindData& d) {
   const std::string label = KindLabel(d.kind.type, d.kind.channels);
   std::string h = Head("Quorvex² " + label + " results");
   h += "<header><h1>" + MarkupEscape(label) + "</h1><p>" + std::to_string(d.kind.count) + " results from " +
-       std::to_string(d.kind.machines) + " machines</p></header>\n<main>\n";
+       std::to_string(d.kind.machines) + " machines in " + std::to_string(d.kind.networks) +
+       " sending networks</p></header>\n<main>\n";
   h += "<p class=\"note\">Reference: score " + RangeText(d.ranges.score) + " GByte/s, memory clock " +
        RangeText(d.ranges.clock) + " MHz, latency " + RangeText(d.ranges.latency) +
-       " ns. Each machine counts once, with its latest result.</p>\n";
+       " ns. Each sending network counts once, with the median of its machines' latest results.</p>\n";
   constexpr int W = 640, H = 260, L = 48, R = 12, T = 12, B = 36;
   auto axis = [&](double lo, double hi, const char* xName, const char* yName, double ylo, double yhi) {
     std::string a = "<line x1=\"" + std::to_string(L) + "\" y1=\"" + std::to_string(H - B) + "\" x2=\"" +
@@ -512,14 +530,14 @@ std::string RenderKindPage(const KindData& d) {
     h += "<svg class=\"chart\" role=\"img\" aria-label=\"distribution of scores\" viewBox=\"0 0 " +
          std::to_string(W) + " " + std::to_string(H) + "\" width=\"" + std::to_string(W) + "\" height=\"" +
          std::to_string(H) + "\">";
-    h += axis(lo, hi, "score GByte/s", "machines", 0, static_cast<double>(top));
+    h += axis(lo, hi, "score GByte/s", "networks", 0, static_cast<double>(top));
     const double bw = static_cast<double>(W - L - R) / kBins;
     for (int i = 0; i < kBins; ++i) {
       if (!bins[i]) continue;
       const double bh = static_cast<double>(H - B - T) * bins[i] / top;
       h += "<rect x=\"" + Fixed(L + i * bw + 1, 1) + "\" y=\"" + Fixed(H - B - bh, 1) + "\" width=\"" +
            Fixed(bw - 2, 1) + "\" height=\"" + Fixed(bh, 1) + "\" fill=\"#004080\"><title>" +
-           std::to_string(bins[i]) + " machines, " + Fixed(lo + (hi - lo) * i / kBins, 1) + " to " +
+           std::to_string(bins[i]) + " networks, " + Fixed(lo + (hi - lo) * i / kBins, 1) + " to " +
            Fixed(lo + (hi - lo) * (i + 1) / kBins, 1) + " GByte/s</title></rect>";
     }
     h += "</svg>\n";

@@ -1,6 +1,8 @@
 // The results page: plain HTML with one style sheet, every stored text escaped.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +26,7 @@ struct PageData {
   bool more = false;                   // older (ranked: lower) results exist past the last row
   bool newer = false;                  // newer results exist before the first row (newest first)
   size_t total = 0;                    // results stored in all
+  bool cut = false;                    // the search ran out of time before the page was full
 };
 
 // What the kind page draws: one kind's scores and (clock, score) points, each machine once.
@@ -40,9 +43,13 @@ const char* SortName(SortKey key);  // "newest", "score", "read", ...
 std::optional<SortKey> ParseSort(std::string_view name);
 
 std::string RenderKindPage(const KindData& data);
-// A list as data: JSON (an object with a "results" array) or CSV (a header line, one line per result).
-std::string ResultsJson(const std::vector<ResultRow>& rows, const std::string& base);
-std::string ResultsCsv(const std::vector<ResultRow>& rows, const std::string& base);
+// A list as data: JSON (an object with a "results" array, and "next", the address of the page
+// after it, when next names one for the rows written) or CSV (a header line, one line per
+// result). Rows past maxBytes are left for the next page; the first row is always written.
+std::string ResultsJson(const std::vector<ResultRow>& rows, const std::string& base,
+                        size_t maxBytes = SIZE_MAX, const std::function<std::string(size_t)>& next = {});
+std::string ResultsCsv(const std::vector<ResultRow>& rows, const std::string& base,
+                       size_t maxBytes = SIZE_MAX, size_t* written = nullptr);
 
 std::string RenderResultsPage(const PageData& data);
 

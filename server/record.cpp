@@ -8,7 +8,9 @@ namespace qvserver {
 
 namespace {
 
-constexpr size_t kMaxTextField = 1024;
+// The program's texts are panel lines of a few dozen characters; this leaves room for the longest
+// a report gives and keeps one stored result small for every page, search and download.
+constexpr size_t kMaxTextField = 160;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -99,8 +101,77 @@ std::string Fail(std::string* error, std::string message) {
 
 }  // namespace
 
+namespace {
+
+// The code point at text[i] of valid UTF-8, and its length.
+uint32_t Decode(std::string_view text, size_t i, size_t* len) {
+  const unsigned char c = text[i];
+  *len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
+  if (i + *len > text.size()) {
+    *len = 1;
+    return c;
+  }
+  uint32_t cp = *len == 1 ? c : *len == 2 ? (c & 0x1f) : *len == 3 ? (c & 0x0f) : (c & 0x07);
+  for (size_t k = 1; k < *len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+  return cp;
+}
+
+// Unicode's format characters (category Cf): invisible, and able to turn a text around or split
+// one kind into two that look the same.
+bool IsFormatCharacter(uint32_t cp) {
+  return cp == 0xad || (cp >= 0x600 && cp <= 0x605) || cp == 0x61c || cp == 0x6dd || cp == 0x70f ||
+         cp == 0x8e2 || cp == 0x180e || (cp >= 0x200b && cp <= 0x200f) || (cp >= 0x202a && cp <= 0x202e) ||
+         (cp >= 0x2060 && cp <= 0x2064) || (cp >= 0x2066 && cp <= 0x206f) || cp == 0xfeff ||
+         (cp >= 0xfff9 && cp <= 0xfffb) || cp == 0x110bd || cp == 0x110cd ||
+         (cp >= 0x13430 && cp <= 0x1343f) || (cp >= 0x1bca0 && cp <= 0x1bca3) ||
+         (cp >= 0x1d173 && cp <= 0x1d17a) || cp == 0xe0001 || (cp >= 0xe0020 && cp <= 0xe007f);
+}
+
+// The ASCII letter, digit or sign a character is drawn like, or 0: Latin look-alikes from the
+// Cyrillic and Greek capitals, full-width forms, dashes and the other blanks.
+char LookAlike(uint32_t cp) {
+  if (cp >= 0xff01 && cp <= 0xff5e) return static_cast<char>(cp - 0xff01 + 0x21);
+  if (cp == 0xa0 || (cp >= 0x2000 && cp <= 0x200a) || cp == 0x202f || cp == 0x205f || cp == 0x3000)
+    return ' ';
+  if ((cp >= 0x2010 && cp <= 0x2015) || cp == 0x2212) return '-';
+  static constexpr std::pair<uint32_t, char> kLike[] = {
+      {0x391, 'A'}, {0x392, 'B'}, {0x395, 'E'}, {0x396, 'Z'}, {0x397, 'H'}, {0x399, 'I'}, {0x39a, 'K'},
+      {0x39c, 'M'}, {0x39d, 'N'}, {0x39f, 'O'}, {0x3a1, 'P'}, {0x3a4, 'T'}, {0x3a5, 'Y'}, {0x3a7, 'X'},
+      {0x3bf, 'O'}, {0x405, 'S'}, {0x406, 'I'}, {0x408, 'J'}, {0x410, 'A'}, {0x412, 'B'}, {0x415, 'E'},
+      {0x41a, 'K'}, {0x41c, 'M'}, {0x41d, 'H'}, {0x41e, 'O'}, {0x420, 'P'}, {0x421, 'C'}, {0x422, 'T'},
+      {0x425, 'X'}, {0x430, 'A'}, {0x435, 'E'}, {0x43e, 'O'}, {0x440, 'P'}, {0x441, 'C'}, {0x443, 'Y'},
+      {0x445, 'X'}, {0x455, 'S'}, {0x456, 'I'}, {0x458, 'J'}, {0x4ae, 'Y'}};
+  for (const auto& [from, to] : kLike)
+    if (cp == from) return to;
+  return 0;
+}
+
+}  // namespace
+
+std::string StripFormatCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t len;
+    const uint32_t cp = Decode(text, i, &len);
+    if (!IsFormatCharacter(cp)) out.append(text.substr(i, len));
+    i += len;
+  }
+  return out;
+}
+
 std::string MatchKey(std::string_view text) {
-  const std::string trimmed = text::Trim(text);
+  std::string folded;
+  for (size_t i = 0; i < text.size();) {
+    size_t len;
+    const uint32_t cp = Decode(text, i, &len);
+    if (const char like = LookAlike(cp))
+      folded += like;
+    else if (!IsFormatCharacter(cp))
+      folded.append(text.substr(i, len));
+    i += len;
+  }
+  const std::string trimmed = text::Trim(folded);
   std::string key;
   bool blank = false;
   for (char c : trimmed) {
@@ -219,8 +290,9 @@ std::optional<UploadedRecord> ParseRecordFile(std::string_view bytes, std::strin
   UploadedRecord record;
   for (size_t i = 0; i < kRecordFields; ++i) {
     if (values[i].size() > kMaxTextField)
-      return fail(std::string(kRecordFieldNames[i]) + " is longer than 1024 bytes");
-    record.fields[i] = ToUtf8(values[i]);
+      return fail(std::string(kRecordFieldNames[i]) + " is longer than " + std::to_string(kMaxTextField) +
+                  " bytes");
+    record.fields[i] = StripFormatCharacters(ToUtf8(values[i]));
   }
   const auto& f = record.fields;
 

@@ -78,7 +78,11 @@ MemoryFacts ParseMemoryPanel(std::string_view panel);
 // the 8-bit code page a client's panel texts may be in.
 std::string ToUtf8(std::string_view text);
 
-// ASCII-only helpers shared by the store and the reference ranges.
-std::string MatchKey(std::string_view text);  // trimmed, runs of blanks made one, A-Z upper case
+// The text without Unicode format characters (zero-width, direction overrides); valid UTF-8 in.
+std::string StripFormatCharacters(std::string_view text);
+
+// The key a kind is matched by: format characters gone, look-alikes folded to the ASCII they
+// imitate, trimmed, runs of blanks made one, a-z upper case.
+std::string MatchKey(std::string_view text);
 
 }  // namespace qvserver

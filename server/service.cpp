@@ -4,6 +4,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -115,8 +116,12 @@ std::string QueryText(MHD_Connection* c) {
 }
 
 extern "C" MHD_Result AccessThunk(void* cls, MHD_Connection* c, const char* url, const char* method,
-                                  const char*, const char* data, size_t* size, void** state) {
-  return static_cast<Service*>(cls)->Access(c, url, method, data, size, state) ? MHD_YES : MHD_NO;
+                                  const char* version, const char* data, size_t* size, void** state) {
+  return static_cast<Service*>(cls)->Access(c, url, method, version, data, size, state) ? MHD_YES : MHD_NO;
+}
+
+extern "C" MHD_Result AcceptThunk(void* cls, const sockaddr* address, socklen_t) {
+  return static_cast<Service*>(cls)->Admit(AddressText(address)) ? MHD_YES : MHD_NO;
 }
 
 extern "C" void CompletedThunk(void* cls, MHD_Connection* c, void** state, MHD_RequestTerminationCode how) {
@@ -145,8 +150,30 @@ HttpAnswer Html(std::string body) {
   a.body = std::move(body);
   a.contentType = "text/html; charset=utf-8";
   a.headers.emplace_back("Content-Security-Policy",
-                         "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'");
+                         "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
+                         "frame-ancestors 'none'");
+  a.headers.emplace_back("X-Frame-Options", "DENY");
   return a;
+}
+
+HttpAnswer Busy(const std::string& line) {
+  HttpAnswer a = Line(503, line);
+  a.headers.emplace_back("Retry-After", "5");
+  return a;
+}
+
+// Every Content-Length the head carries, so two that disagree are seen (a smuggler's tool).
+std::vector<std::string> ContentLengths(MHD_Connection* c) {
+  std::vector<std::string> lengths;
+  MHD_get_connection_values(
+      c, MHD_HEADER_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+        if (key && strcasecmp(key, "Content-Length") == 0)
+          static_cast<std::vector<std::string>*>(cls)->push_back(value ? value : "");
+        return MHD_YES;
+      },
+      &lengths);
+  return lengths;
 }
 
 }  // namespace
@@ -154,6 +181,7 @@ HttpAnswer Html(std::string body) {
 struct Service::Connection {
   int fd = -1;
   std::string address;
+  std::string network;     // NetworkKey of the address
   Clock::time_point mark;  // when it connected or its last request ended
   bool inRequest = false;  // a request head has arrived and its answer is not yet sent
   bool cut = false;
@@ -162,6 +190,8 @@ struct Service::Connection {
 struct Service::Request {
   HttpRequest req;
   size_t declared = 0;
+  bool holdsUpload = false;  // counted in the bodies under way
+  std::string network;
   bool answered = false;
   int status = 0;
   size_t bytes = 0;
@@ -241,20 +271,20 @@ bool Service::Start(std::string* error) {
   // quiescing signals the workers instead. A few hundred connections over four loops is poll's size.
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ITC | MHD_USE_ERROR_LOG;
   if (v6) flags |= MHD_USE_IPv6;
-  daemon_ =
-      MHD_start_daemon(flags, static_cast<uint16_t>(options_.port), nullptr, nullptr, &AccessThunk, this,  //
-                       MHD_OPTION_EXTERNAL_LOGGER, &LoggerThunk, static_cast<void*>(options_.log),         //
-                       MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&bindAddress),                    //
-                       MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,                                             //
-                       MHD_OPTION_LISTEN_BACKLOG_SIZE, l.listenBacklog,                                    //
-                       MHD_OPTION_CONNECTION_LIMIT, l.maxConnections,                                      //
-                       MHD_OPTION_PER_IP_CONNECTION_LIMIT, l.maxPerAddress,                                //
-                       MHD_OPTION_CONNECTION_MEMORY_LIMIT, l.headBytes,                                    //
-                       MHD_OPTION_CONNECTION_TIMEOUT, l.idleSeconds,                                       //
-                       MHD_OPTION_THREAD_POOL_SIZE, l.workerThreads,                                       //
-                       MHD_OPTION_NOTIFY_COMPLETED, &CompletedThunk, this,                                 //
-                       MHD_OPTION_NOTIFY_CONNECTION, &NotifyThunk, this,                                   //
-                       MHD_OPTION_END);
+  daemon_ = MHD_start_daemon(flags, static_cast<uint16_t>(options_.port), &AcceptThunk, this, &AccessThunk,
+                             this,                                                                        //
+                             MHD_OPTION_EXTERNAL_LOGGER, &LoggerThunk, static_cast<void*>(options_.log),  //
+                             MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&bindAddress),             //
+                             MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,                                      //
+                             MHD_OPTION_LISTEN_BACKLOG_SIZE, l.listenBacklog,                             //
+                             MHD_OPTION_CONNECTION_LIMIT, l.maxConnections,                               //
+                             MHD_OPTION_PER_IP_CONNECTION_LIMIT, l.maxPerAddress,                         //
+                             MHD_OPTION_CONNECTION_MEMORY_LIMIT, l.headBytes,                             //
+                             MHD_OPTION_CONNECTION_TIMEOUT, l.idleSeconds,                                //
+                             MHD_OPTION_THREAD_POOL_SIZE, l.workerThreads,                                //
+                             MHD_OPTION_NOTIFY_COMPLETED, &CompletedThunk, this,                          //
+                             MHD_OPTION_NOTIFY_CONNECTION, &NotifyThunk, this,                            //
+                             MHD_OPTION_END);
   if (!daemon_) {
     if (error) *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
     return false;
@@ -323,7 +353,7 @@ void Service::LogLine(const std::string& text) {
 }
 
 void Service::Watch() {
-  auto lastSweep = Clock::now();
+  auto lastSweep = Clock::now(), lastStrays = Clock::now();
   std::unique_lock lock(stateMutex_);
   while (!watcherStop_) {
     stateChanged_.wait_for(lock, std::chrono::milliseconds(100));
@@ -349,8 +379,11 @@ void Service::Watch() {
     lock.unlock();
     for (const auto& line : cuts) LogLine(line);
     if (sweep) {
+      // Stray files need a walk through the picture folder: once an hour is enough for them.
+      const bool strays = now - lastStrays >= std::chrono::hours(1);
+      if (strays) lastStrays = now;
       lastSweep = now;
-      const size_t swept = store_->SweepPictures(Now(), l.orphanSeconds);
+      const size_t swept = store_->SweepPictures(Now(), l.orphanSeconds, strays);
       if (swept) LogLine(UtcStamp() + " swept " + std::to_string(swept) + " pictures no result claimed");
     }
     lock.lock();
@@ -363,12 +396,17 @@ void Service::Notify(MHD_Connection* c, void** socketState, int what) {
     auto* conn = new Connection;
     conn->fd = PeerSocket(c);
     conn->address = PeerAddress(c);
+    conn->network = NetworkKey(conn->address);
     conn->mark = Clock::now();
     *socketState = conn;
     connections_[c] = conn;
+    ++networkConnections_[conn->network];
   } else {
     auto it = connections_.find(c);
     if (it != connections_.end()) {
+      if (auto n = networkConnections_.find(it->second->network);
+          n != networkConnections_.end() && !--n->second)
+        networkConnections_.erase(n);
       delete it->second;
       connections_.erase(it);
     }
@@ -376,8 +414,41 @@ void Service::Notify(MHD_Connection* c, void** socketState, int what) {
   }
 }
 
-int Service::Access(MHD_Connection* c, const char* url, const char* method, const char* data, size_t* size,
-                    void** state) {
+bool Service::Admit(const std::string& address) {
+  if (!options_.trustedProxy.empty() && address == options_.trustedProxy) return true;
+  const ServerLimits& l = options_.limits;
+  std::lock_guard lock(stateMutex_);
+  const auto it = networkConnections_.find(NetworkKey(address));
+  const unsigned held = it == networkConnections_.end() ? 0 : it->second;
+  if (held >= l.maxPerNetwork) return false;
+  return !(connections_.size() >= l.maxConnections / 2 && held >= l.fairShare);
+}
+
+std::string Service::NetworkOf(const std::string& address) const {
+  return KeyedDigest(store_->Secret(), "network " + NetworkKey(address), 16);
+}
+
+bool Service::TakeHeavy(const std::string& network) {
+  const unsigned loops = options_.limits.workerThreads;
+  const unsigned most = options_.limits.heavyRequests ? options_.limits.heavyRequests
+                        : loops > 1                   ? loops - 1
+                                                      : 1;
+  std::lock_guard lock(stateMutex_);
+  // One at a time per network, so one sender cannot take every slot from the others.
+  if (heavy_ >= most || heavyNetworks_.count(network)) return false;
+  ++heavy_;
+  heavyNetworks_.insert(network);
+  return true;
+}
+
+void Service::ReleaseHeavy(const std::string& network) {
+  std::lock_guard lock(stateMutex_);
+  --heavy_;
+  heavyNetworks_.erase(network);
+}
+
+int Service::Access(MHD_Connection* c, const char* url, const char* method, const char* version,
+                    const char* data, size_t* size, void** state) {
   auto* r = static_cast<Request*>(*state);
   if (!r) {
     r = new Request;
@@ -385,6 +456,7 @@ int Service::Access(MHD_Connection* c, const char* url, const char* method, cons
     r->req.connection = c;
     r->req.method = method ? method : "";
     r->req.path = url ? url : "";
+    r->req.version = version ? version : "";
     r->query = QueryText(c);
     std::string peer = PeerAddress(c);
     bool draining = false;
@@ -411,6 +483,11 @@ int Service::Access(MHD_Connection* c, const char* url, const char* method, cons
     const int headers = MHD_get_connection_values(c, MHD_HEADER_KIND, nullptr, nullptr);
     if (headers < 0 || static_cast<unsigned>(headers) > options_.limits.maxHeaders)
       return Send(c, r, Line(431, "too many header lines"));
+    if (r->req.version == "HTTP/1.1" && !r->req.Header("Host"))
+      return Send(c, r, Line(400, "an HTTP/1.1 request needs a Host header"));
+    const std::vector<std::string> lengths = ContentLengths(c);
+    for (const std::string& l : lengths)
+      if (l != lengths.front()) return Send(c, r, Line(400, "conflicting Content-Length headers"));
 
     if (r->req.method == "POST") {
       if (r->req.path != contract::kUploadPath) return Send(c, r, Line(404, "not found"));
@@ -423,8 +500,28 @@ int Service::Access(MHD_Connection* c, const char* url, const char* method, cons
       r->declared = std::stoull(*length);
       // Refused on the head alone: not one byte of an oversized body is read.
       if (r->declared > kMaxRequestBytes) return Send(c, r, Line(413, "request larger than 2 MiB"));
-      if (!uploads_.Take(LimitKey(r->req.address)))
-        return Send(c, r, Line(429, "too many uploads from this address, try again later"));
+      // Bodies under way hold memory and a slot each: bounded per network and in all, so slow
+      // senders cannot take the server's memory or every connection.
+      const ServerLimits& l = options_.limits;
+      r->network = NetworkKey(r->req.address);
+      {
+        std::lock_guard lock(stateMutex_);
+        // A network's bodies may take an eighth of the budget, so a few networks cannot spend it all.
+        UnderWay& mine = networkUploads_[r->network];
+        if (mine.uploads >= l.uploadsPerNetwork || uploadsInFlight_ >= l.maxConnections / 2 ||
+            bodyBytes_ + r->declared > l.bodyBytesInFlight ||
+            (mine.uploads && mine.bytes + r->declared > l.bodyBytesInFlight / 8)) {
+          if (!mine.uploads) networkUploads_.erase(r->network);
+          return Send(c, r, Busy("too many uploads under way, try again in a moment"));
+        }
+        ++mine.uploads;
+        mine.bytes += r->declared;
+        ++uploadsInFlight_;
+        bodyBytes_ += r->declared;
+        r->holdsUpload = true;
+      }
+      if (!uploads_.Take(r->network))
+        return Send(c, r, Line(429, "too many uploads from this network, try again later"));
       r->req.body.reserve(r->declared);
       return 1;
     }
@@ -479,6 +576,15 @@ void Service::Completed(MHD_Connection* c, void** state, int how) {
     }
   }
   if (!r) return;
+  if (r->holdsUpload) {
+    std::lock_guard lock(stateMutex_);
+    if (auto n = networkUploads_.find(r->network); n != networkUploads_.end()) {
+      n->second.bytes -= r->declared;
+      if (!--n->second.uploads) networkUploads_.erase(n);
+    }
+    --uploadsInFlight_;
+    bodyBytes_ -= r->declared;
+  }
   std::string line = UtcStamp() + " " + (r->req.address.empty() ? "-" : LogSafe(r->req.address, 64)) + " " +
                      LogSafe(r->req.method, 16) + " " + LogSafe(r->req.path + r->query, 200) + " ";
   if (r->answered) {
@@ -547,17 +653,23 @@ HttpAnswer Service::Upload(const HttpRequest& req) {
   const std::string name = path.substr(start);
   const std::string folder = ToUtf8(path.substr(0, start));
   if (name.empty() || name == ".") return Line(400, "file name is a folder");
-  const std::string client = LinkClient(req.address, folder);
+  const Sender sender{LinkClient(req.address, folder), NetworkOf(req.address)};
 
   if (EndsWithNoCase(name, ".png")) {
     if (part->content.size() > kMaxPictureBytes) return Line(413, "picture larger than 2 MiB");
     PngInfo info;
     if (!CheckPng(part->content, &info, &why)) return Line(400, why);
-    // Pictures cost disk until their record claims them: many from many addresses at once is a flood.
-    if (store_->WaitingPictures(Now() - kLinkWindowSeconds) >= options_.limits.maxWaitingPictures)
-      return Line(503, "too many pictures are waiting for their results, try again later");
+    // Pictures cost disk until their record claims them: each network has its share, and the
+    // server a budget for all of them.
+    const ServerLimits& l = options_.limits;
+    const int64_t since = Now() - l.orphanSeconds;
+    if (store_->WaitingPictures(since, sender.network) >= l.maxWaitingPerNetwork)
+      return Line(429, "too many pictures from this network are waiting for their results, try again later");
+    if (store_->WaitingPictures(since) >= l.maxWaitingPictures ||
+        store_->WaitingPictureBytes(since) + part->content.size() > l.maxWaitingPictureBytes)
+      return Busy("too many pictures are waiting for their results, try again later");
     StoredPicture stored;
-    if (!store_->AddPicture(part->content, info, ToUtf8(name.substr(0, name.size() - 4)), client, Now(),
+    if (!store_->AddPicture(part->content, info, ToUtf8(name.substr(0, name.size() - 4)), sender, Now(),
                             &stored, &why))
       return Fault("picture not stored", why);
     return Line(200, stored.resultId ? "OK picture stored for result " + std::to_string(*stored.resultId)
@@ -569,7 +681,7 @@ HttpAnswer Service::Upload(const HttpRequest& req) {
   if (!record) return Line(400, why);
   if (!CheckPlausible(*record, &why)) return Line(400, why);
   StoredRecord stored;
-  if (!store_->AddRecord(*record, part->content, client, Now(), &stored, &why))
+  if (!store_->AddRecord(*record, part->content, sender, Now(), &stored, &why))
     return Fault("result not stored", why);
   std::string line =
       "OK result " + std::to_string(stored.id) + (stored.duplicate ? " was stored before" : " stored");
@@ -625,9 +737,36 @@ std::optional<HttpAnswer> ReadFilter(const HttpRequest& req, ResultFilter* f, si
 
 }  // namespace
 
+// A search, a download or a deep page of a ranking takes a heavy slot for its answer's making.
+// There are fewer of them than event loops, so the short requests always find a loop free.
+class Service::HeavySlot {
+ public:
+  HeavySlot(Service& s, const std::string& address)
+      : service_(s), network_(NetworkKey(address)), held_(s.TakeHeavy(network_)) {}
+  ~HeavySlot() {
+    if (held_) service_.ReleaseHeavy(network_);
+  }
+  bool held() const { return held_; }
+
+ private:
+  Service& service_;
+  std::string network_;
+  bool held_;
+};
+
+namespace {
+
+bool IsHeavy(const ResultFilter& f) { return !f.text.empty() || f.offset > 0; }
+
+const char* const kBusyWithHeavy = "busy with other searches and downloads, try again in a moment";
+
+}  // namespace
+
 HttpAnswer Service::Page(const HttpRequest& req) {
   PageData data;
   if (auto refusal = ReadFilter(req, &data.filter, 50, 50)) return *refusal;
+  std::optional<HeavySlot> slot;
+  if (IsHeavy(data.filter) && !slot.emplace(*this, req.address).held()) return Busy(kBusyWithHeavy);
   // Junk kinds must not make the page long: it lists the commonest kinds, and a kind left out
   // is still reached through its filter address.
   constexpr size_t kKindsListed = 40, kRangesListed = 20;
@@ -642,7 +781,7 @@ HttpAnswer Service::Page(const HttpRequest& req) {
   if (data.kinds.size() > kKindsListed) data.kinds.resize(kKindsListed);
   ResultFilter probe = data.filter;
   probe.limit = data.filter.limit + 1;
-  data.rows = store_->Recent(probe);
+  data.rows = store_->Recent(probe, &data.cut);
   if (data.rows.size() > data.filter.limit) {
     if (data.filter.sort == SortKey::Newest && data.filter.afterId) {
       data.rows.erase(data.rows.begin());  // the newest one is past this page
@@ -665,8 +804,7 @@ HttpAnswer Service::KindPage(const HttpRequest& req) {
   if (type.empty() || channels.empty() || type.size() > 128 || channels.size() > 128)
     return Line(400, "the kind page needs a memory type and channels");
   KindData data;
-  for (const MemoryKind& k : store_->Kinds())
-    if (MatchKey(k.type) == MatchKey(type) && MatchKey(k.channels) == MatchKey(channels)) data.kind = k;
+  if (const auto kind = store_->KindOf(type, channels)) data.kind = *kind;
   if (data.kind.type.empty()) {
     data.kind.type = type;
     data.kind.channels = channels;
@@ -680,9 +818,32 @@ HttpAnswer Service::KindPage(const HttpRequest& req) {
 HttpAnswer Service::ListData(const HttpRequest& req, bool json) {
   ResultFilter filter;
   if (auto refusal = ReadFilter(req, &filter, 50, 500)) return *refusal;
-  const auto rows = store_->Recent(filter);
+  HeavySlot slot(*this, req.address);
+  if (!slot.held()) return Busy(kBusyWithHeavy);
+  bool cut = false;
+  const auto rows = store_->Recent(filter, &cut);
+  // The page after the rows written, when there may be one: a download is bounded, never cut off.
+  auto next = [&](size_t written) -> std::string {
+    if (written == 0 || (written == rows.size() && rows.size() < filter.limit && !cut)) return {};
+    std::string q = FilterQuery(filter);
+    q += q.empty() ? "" : "&";
+    if (filter.sort == SortKey::Newest)
+      q += "before=" + std::to_string(rows[written - 1].id);
+    else
+      q += "offset=" + std::to_string(filter.offset + written);
+    return std::string(json ? "/results.json?" : "/results.csv?") + q +
+           "&limit=" + std::to_string(filter.limit);
+  };
   HttpAnswer a;
-  a.body = json ? ResultsJson(rows, "") : ResultsCsv(rows, "");
+  if (json) {
+    a.body = ResultsJson(rows, "", options_.limits.answerBytes, next);
+  } else {
+    size_t written = 0;
+    a.body = ResultsCsv(rows, "", options_.limits.answerBytes, &written);
+    if (const std::string more = next(written); !more.empty())
+      a.headers.emplace_back("Link", "<" + more + ">; rel=\"next\"");
+  }
+  if (cut) a.outcome = "cut at its time budget";
   a.contentType = json ? "application/json" : "text/csv; charset=utf-8";
   if (!json) a.headers.emplace_back("Content-Disposition", "attachment; filename=\"quorvex-results.csv\"");
   return a;

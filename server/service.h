@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -23,8 +24,12 @@ struct MHD_Connection;
 namespace qvserver {
 
 struct ServerLimits {
-  unsigned maxConnections = 512;       // in all; more wait in the kernel's listen queue
-  unsigned maxPerAddress = 64;         // per client address (the proxy counts as one)
+  unsigned maxConnections = 512;  // in all; more wait in the kernel's listen queue
+  unsigned maxPerAddress = 64;    // per client address (the proxy counts as one)
+  unsigned maxPerNetwork = 128;   // per sending network (IPv4 /24, IPv6 /64; not the proxy)
+  // Past half of maxConnections a network already holding this many waits, so the other half
+  // stays free for networks that hold few: a version or compare request always finds a slot.
+  unsigned fairShare = 8;
   unsigned listenBacklog = 128;        // the bounded queue of connections not yet taken
   size_t headBytes = 32 * 1024;        // request line and headers together, per connection
   unsigned maxHeaders = 64;            // header lines per request
@@ -35,9 +40,15 @@ struct ServerLimits {
   unsigned workerThreads = 4;          // event loops; slow clients never hold one
   unsigned uploadBurst = 20;           // posts an address may make at once ...
   unsigned uploadRefillSeconds = 60;   // ... and one more each this long; burst 0: no limit
-  unsigned sweepSeconds = 3600;        // orphan pictures are looked for this often
-  unsigned maxWaitingPictures = 2000;  // pictures of the last hour still without their record
+  unsigned sweepSeconds = 60;          // orphan pictures are looked for this often
+  unsigned maxWaitingPictures = 2000;  // pictures still without their record, in all ...
+  unsigned maxWaitingPerNetwork = 20;  // ... and from one sending network (429 beyond, for it only)
+  size_t maxWaitingPictureBytes = size_t{256} << 20;  // their bytes in all
   int64_t orphanSeconds = kOrphanPictureSeconds;
+  unsigned uploadsPerNetwork = 8;               // upload bodies under way at once per network
+  size_t bodyBytesInFlight = size_t{64} << 20;  // upload bodies under way in all (503 beyond)
+  unsigned heavyRequests = 0;                   // searches and downloads at once; 0: event loops - 1
+  size_t answerBytes = size_t{1} << 20;         // a download's size; the rest is on its next page
 };
 
 struct ServiceOptions {
@@ -62,6 +73,7 @@ struct HttpRequest {
   MHD_Connection* connection = nullptr;
   std::string method, path;
   std::string address;  // the client's address (from the trusted proxy when there is one)
+  std::string version;  // "HTTP/1.1"
   std::string body;
   std::optional<std::string> Query(const char* name) const;
   std::optional<std::string> Header(const char* name) const;
@@ -99,8 +111,10 @@ class Service {
   // Called by the HTTP library's threads; public only for its callbacks.
   struct Connection;
   struct Request;
-  int Access(MHD_Connection* c, const char* url, const char* method, const char* uploadData,
-             size_t* uploadSize, void** state);
+  class HeavySlot;
+  int Access(MHD_Connection* c, const char* url, const char* method, const char* version,
+             const char* uploadData, size_t* uploadSize, void** state);
+  bool Admit(const std::string& address);
   void Completed(MHD_Connection* c, void** state, int how);
   void Notify(MHD_Connection* c, void** socketState, int what);
 
@@ -114,6 +128,9 @@ class Service {
   HttpAnswer KindPage(const HttpRequest& req);
   HttpAnswer ListData(const HttpRequest& req, bool json);
   int Send(MHD_Connection* c, Request* r, HttpAnswer answer);
+  std::string NetworkOf(const std::string& address) const;
+  bool TakeHeavy(const std::string& network);
+  void ReleaseHeavy(const std::string& network);
   void LogLine(const std::string& text);
   void Watch();  // cuts connections past their time, sweeps orphan pictures
   void StopWatcher();
@@ -132,6 +149,16 @@ class Service {
   bool draining_ = false;
   bool watcherStop_ = false;
   std::map<MHD_Connection*, Connection*> connections_;  // under stateMutex_
+  std::map<std::string, unsigned> networkConnections_;  // under stateMutex_, by NetworkKey
+  struct UnderWay {
+    unsigned uploads = 0;
+    size_t bytes = 0;  // declared lengths
+  };
+  std::map<std::string, UnderWay> networkUploads_;  // under stateMutex_, bodies under way
+  unsigned uploadsInFlight_ = 0;                    // under stateMutex_
+  size_t bodyBytes_ = 0;                            // under stateMutex_, declared lengths
+  unsigned heavy_ = 0;                              // under stateMutex_, heavy requests under way
+  std::set<std::string> heavyNetworks_;             // under stateMutex_, their networks
   std::thread watcher_;
 };
 

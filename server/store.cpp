@@ -1,5 +1,7 @@
 #include "server/store.h"
 
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -7,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <unordered_map>
 
 #include "platform/file_io.h"
 
@@ -95,6 +98,50 @@ CREATE INDEX votes_by_latency ON votes (mem_type_key, channels_key, latency_ns, 
 -- Pictures still waiting for their record, counted on every picture upload.
 CREATE INDEX pictures_waiting ON pictures (received_at) WHERE result_id IS NULL;
 )sql",
+    // A vote belongs to the network that cast it: votes are kept per machine and sending network,
+    // so an upload naming a machine from elsewhere is a vote of its own. Votes stored before
+    // networks were known each stand for a network of their own.
+    R"sql(
+ALTER TABLE results ADD COLUMN network TEXT NOT NULL DEFAULT '';
+ALTER TABLE pictures ADD COLUMN network TEXT NOT NULL DEFAULT '';
+CREATE TABLE votes_by_network (
+  mem_type_key  TEXT NOT NULL,
+  channels_key  TEXT NOT NULL,
+  idhash        TEXT NOT NULL,
+  network       TEXT NOT NULL,
+  result_id     INTEGER NOT NULL REFERENCES results (id),
+  score         REAL NOT NULL,
+  mem_clock_mhz INTEGER,
+  latency_ns    REAL,
+  read_mbs      INTEGER NOT NULL,
+  write_mbs     INTEGER NOT NULL,
+  copy_mbs      INTEGER NOT NULL,
+  PRIMARY KEY (mem_type_key, channels_key, idhash, network)
+) WITHOUT ROWID;
+INSERT INTO votes_by_network
+  SELECT mem_type_key, channels_key, idhash, 'machine ' || idhash, result_id, score, mem_clock_mhz, latency_ns,
+         read_mbs, write_mbs, copy_mbs FROM votes;
+UPDATE results SET network = 'machine ' || idhash;
+DROP TABLE votes;
+ALTER TABLE votes_by_network RENAME TO votes;
+CREATE INDEX votes_by_score ON votes (mem_type_key, channels_key, score, result_id);
+CREATE INDEX votes_by_read ON votes (mem_type_key, channels_key, read_mbs, result_id);
+CREATE INDEX votes_by_write ON votes (mem_type_key, channels_key, write_mbs, result_id);
+CREATE INDEX votes_by_copy ON votes (mem_type_key, channels_key, copy_mbs, result_id);
+CREATE INDEX votes_by_latency ON votes (mem_type_key, channels_key, latency_ns, result_id);
+-- Waiting pictures are counted per sending network on every picture upload.
+CREATE INDEX pictures_waiting_by_network ON pictures (network, received_at) WHERE result_id IS NULL;
+-- The key of the digests that stand in for networks and machines.
+CREATE TABLE secrets (name TEXT PRIMARY KEY, value BLOB NOT NULL);
+-- Searches read this index of three-character pieces, never the texts row by row.
+CREATE VIRTUAL TABLE results_text USING fts5 (cpu, mainboard, ram1, ram2, ram3, ram4, content = 'results',
+                                              content_rowid = 'id', tokenize = 'trigram');
+INSERT INTO results_text (results_text) VALUES ('rebuild');
+CREATE TRIGGER results_text_add AFTER INSERT ON results BEGIN
+  INSERT INTO results_text (rowid, cpu, mainboard, ram1, ram2, ram3, ram4)
+    VALUES (new.id, new.cpu, new.mainboard, new.ram1, new.ram2, new.ram3, new.ram4);
+END;
+)sql",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -127,6 +174,11 @@ class Statement {
   Statement& BindNull(int i) {
     sqlite3_bind_null(stmt_, i);
     return *this;
+  }
+  // Ready to run again with new bindings.
+  void Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
   }
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int Step() { return ok_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
@@ -168,6 +220,25 @@ class Transaction {
   bool active_ = false;
 };
 
+// Interrupts the statements of a read connection once budget has passed, for the span of one call.
+class Deadline {
+ public:
+  Deadline(sqlite3* db, std::chrono::milliseconds budget)
+      : db_(db), end_(std::chrono::steady_clock::now() + budget) {
+    sqlite3_progress_handler(db_, 100, &Deadline::Check, this);
+  }
+  ~Deadline() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
+  Deadline(const Deadline&) = delete;
+  Deadline& operator=(const Deadline&) = delete;
+
+ private:
+  static int Check(void* self) {
+    return std::chrono::steady_clock::now() > static_cast<Deadline*>(self)->end_ ? 1 : 0;
+  }
+  sqlite3* db_;
+  std::chrono::steady_clock::time_point end_;
+};
+
 // A full disk is named as such, with the folder it holds, so the operator knows where to look.
 std::string Explain(const std::string& what, const std::string& message, const std::string& folder) {
   if (message.find("disk is full") != std::string::npos || message.find("No space left") != std::string::npos)
@@ -198,8 +269,8 @@ class SqliteStore final : public Store {
   ~SqliteStore() override;
 
   bool AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
-                  const std::string& client, int64_t now, StoredPicture* out, std::string* error) override;
-  bool AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client, int64_t now,
+                  const Sender& sender, int64_t now, StoredPicture* out, std::string* error) override;
+  bool AddRecord(const UploadedRecord& record, std::string_view raw, const Sender& sender, int64_t now,
                  StoredRecord* out, std::string* error) override;
   MatchedValues Matching(std::string_view type, std::string_view channels) override;
   CompareRanges Ranges(std::string_view type, std::string_view channels) override;
@@ -207,15 +278,19 @@ class SqliteStore final : public Store {
   std::vector<std::pair<double, double>> ClockAndScore(std::string_view type, std::string_view channels,
                                                        size_t limit) override;
   ScoreHistogram Histogram(std::string_view type, std::string_view channels, size_t bins) override;
-  std::vector<ResultRow> Recent(const ResultFilter& filter) override;
+  std::vector<ResultRow> Recent(const ResultFilter& filter, bool* cut) override;
   std::optional<ResultRow> Result(int64_t id) override;
   std::vector<MemoryKind> Kinds() override;
+  std::optional<MemoryKind> KindOf(std::string_view type, std::string_view channels) override;
   size_t ResultCount() override;
   size_t PictureCount() override;
   size_t WaitingPictures(int64_t since) override;
+  size_t WaitingPictures(int64_t since, const std::string& network) override;
+  size_t WaitingPictureBytes(int64_t since) override;
+  const std::string& Secret() const override { return secret_; }
   int SchemaVersionInFile() override;
   std::optional<std::string> PicturePath(std::string_view storedName) override;
-  size_t SweepPictures(int64_t now, int64_t orphanSeconds) override;
+  size_t SweepPictures(int64_t now, int64_t orphanSeconds, bool strays) override;
   const std::string& folder() const override { return folder_; }
 
  private:
@@ -234,6 +309,8 @@ class SqliteStore final : public Store {
 
   bool Exec(const char* sql, std::string* error);
   bool LoadAggregates(std::string* error);
+  bool LoadSecret(std::string* error);
+  void Fill(ResultRow& row) const { row.machine = KeyedDigest(secret_, "machine " + row.idHash, 12); }
 
   std::mutex mutex_;  // the writer
   sqlite3* db_ = nullptr;
@@ -243,6 +320,7 @@ class SqliteStore final : public Store {
   std::string folder_;
   std::string path_;
   std::string pictures_;
+  std::string secret_;
 };
 
 SqliteStore::Reader::Reader(SqliteStore& store) : store_(store) {
@@ -267,6 +345,21 @@ SqliteStore::Reader::~Reader() {
   if (!db_) return;
   std::lock_guard lock(store_.readersMutex_);
   store_.readers_.push_back(db_);
+}
+
+std::string KeyedDigest(std::string_view key, std::string_view text, size_t hexDigits) {
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+       reinterpret_cast<const unsigned char*>(text.data()), text.size(), mac, &length);
+  std::string hex;
+  for (unsigned int i = 0; i < length && hex.size() < hexDigits; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", mac[i]);
+    hex += two;
+  }
+  hex.resize(std::min(hex.size(), hexDigits));
+  return hex;
 }
 
 std::string LinkClient(std::string_view remoteAddress, std::string_view clientFolder) {
@@ -351,9 +444,30 @@ std::unique_ptr<Store> Store::Open(const std::string& dataDir, std::string* erro
     if (error) *error = Explain("cannot set up " + path, why, dataDir);
     return nullptr;
   }
-  if (!store->LoadAggregates(error)) return nullptr;
-  store->SweepPictures(static_cast<int64_t>(std::time(nullptr)), kOrphanPictureSeconds);
+  if (!store->LoadSecret(error) || !store->LoadAggregates(error)) return nullptr;
+  store->SweepPictures(static_cast<int64_t>(std::time(nullptr)), kOrphanPictureSeconds, true);
   return store;
+}
+
+bool SqliteStore::LoadSecret(std::string* error) {
+  {
+    unsigned char key[32];
+    std::random_device rd;
+    for (unsigned char& b : key) b = static_cast<unsigned char>(rd());
+    Statement make(db_, "INSERT OR IGNORE INTO secrets (name, value) VALUES ('digest', ?1)");
+    make.BindBlob(1, std::string_view(reinterpret_cast<const char*>(key), sizeof key));
+    if (make.Step() != SQLITE_DONE) {
+      if (error) *error = Explain("cannot make the digest key", sqlite3_errmsg(db_), folder_);
+      return false;
+    }
+  }
+  Statement q(db_, "SELECT value FROM secrets WHERE name = 'digest'");
+  if (q.Step() != SQLITE_ROW) {
+    if (error) *error = Explain("cannot read the digest key", sqlite3_errmsg(db_), folder_);
+    return false;
+  }
+  secret_ = q.Text(0);
+  return true;
 }
 
 bool SqliteStore::LoadAggregates(std::string* error) {
@@ -369,14 +483,15 @@ bool SqliteStore::LoadAggregates(std::string* error) {
       return false;
     }
   }
-  Statement q(db_, "SELECT mem_type_key, channels_key, idhash, score, mem_clock_mhz, latency_ns FROM votes");
+  Statement q(
+      db_, "SELECT mem_type_key, channels_key, idhash, network, score, mem_clock_mhz, latency_ns FROM votes");
   int rc;
   while ((rc = q.Step()) == SQLITE_ROW) {
     Vote v;
-    v.score = q.Real(3);
-    if (!q.IsNull(4)) v.clock = static_cast<double>(q.Int(4));
-    if (!q.IsNull(5)) v.latency = q.Real(5);
-    aggregates_.LoadVote(q.Text(0), q.Text(1), q.Text(2), v);
+    v.score = q.Real(4);
+    if (!q.IsNull(5)) v.clock = static_cast<double>(q.Int(5));
+    if (!q.IsNull(6)) v.latency = q.Real(6);
+    aggregates_.LoadVote(q.Text(0), q.Text(1), q.Text(2), q.Text(3), v);
   }
   aggregates_.Sort();
   if (rc != SQLITE_DONE) {
@@ -399,7 +514,7 @@ bool SqliteStore::Exec(const char* sql, std::string* error) {
   return false;
 }
 
-size_t SqliteStore::SweepPictures(int64_t now, int64_t orphanSeconds) {
+size_t SqliteStore::SweepPictures(int64_t now, int64_t orphanSeconds, bool strays) {
   size_t swept = 0;
   std::lock_guard lock(mutex_);
   // Pictures whose record never came.
@@ -415,6 +530,7 @@ size_t SqliteStore::SweepPictures(int64_t now, int64_t orphanSeconds) {
     if (del.Step() == SQLITE_DONE)
       for (const std::string& name : stale) swept += platform::DeleteFile(pictures_ + "/" + name);
   }
+  if (!strays) return swept;
   // Files a crash left behind before their row was committed, and half-written siblings. Only
   // old ones: a young file may be another server's upload under way in the same folder.
   std::error_code ec;
@@ -436,7 +552,8 @@ size_t SqliteStore::SweepPictures(int64_t now, int64_t orphanSeconds) {
 }
 
 bool SqliteStore::AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
-                             const std::string& client, int64_t now, StoredPicture* out, std::string* error) {
+                             const Sender& sender, int64_t now, StoredPicture* out, std::string* error) {
+  const std::string& client = sender.client;
   const std::string name = RandomPictureName();
   const std::string file = pictures_ + "/" + name;
   // The file is complete on disk before a row names it; a failed row removes it again.
@@ -452,10 +569,11 @@ bool SqliteStore::AddPicture(std::string_view png, const PngInfo& info, const st
     return false;
   };
   if (!tx.active()) return fail("cannot lock the database");
-  Statement ins(
-      db_,
-      "INSERT INTO pictures (stored_name, link_name, link_client, received_at, bytes, width, height) "
-      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  Statement ins(db_,
+                "INSERT INTO pictures (stored_name, link_name, link_client, received_at, bytes, width, "
+                "height, network) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  ins.Bind(8, sender.network);
   ins.Bind(1, name).Bind(2, linkName).Bind(3, client).Bind(4, now);
   ins.Bind(5, static_cast<int64_t>(png.size()))
       .Bind(6, static_cast<int64_t>(info.width))
@@ -487,8 +605,9 @@ bool SqliteStore::AddPicture(std::string_view png, const PngInfo& info, const st
   return true;
 }
 
-bool SqliteStore::AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client,
+bool SqliteStore::AddRecord(const UploadedRecord& record, std::string_view raw, const Sender& sender,
                             int64_t now, StoredRecord* out, std::string* error) {
+  const std::string& client = sender.client;
   std::lock_guard lock(mutex_);
   Transaction tx(db_);
   auto fail = [&](const char* what) {
@@ -502,9 +621,10 @@ bool SqliteStore::AddRecord(const UploadedRecord& record, std::string_view raw, 
       "INSERT INTO results (received_at, link_client, date, time, os, cpu, memory, timings, mainboard, "
       "ram1, ram2, ram3, ram4, read_mbs, write_mbs, copy_mbs, latency_ns, score, cpuclk_mhz, idhash, "
       "country, benimage, version, cpu_cores, mem_type, mem_type_key, channels, channels_key, "
-      "mem_clock_mhz, record_file) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
-      "?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29, ?30) "
+      "mem_clock_mhz, record_file, network) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
+      "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29, ?30, ?31) "
       "ON CONFLICT (idhash, date, time) DO NOTHING");
+  ins.Bind(31, sender.network);
   ins.Bind(1, now).Bind(2, client).Bind(3, f[kDate]).Bind(4, f[kTime]).Bind(5, f[kOs]).Bind(6, f[kCpu]);
   ins.Bind(7, f[kMemory]).Bind(8, f[kTimings]).Bind(9, f[kMainboard]);
   ins.Bind(10, f[kRam1]).Bind(11, f[kRam2]).Bind(12, f[kRam3]).Bind(13, f[kRam4]);
@@ -542,13 +662,11 @@ bool SqliteStore::AddRecord(const UploadedRecord& record, std::string_view raw, 
       Statement vote(
           db_,
           "INSERT INTO votes (mem_type_key, channels_key, idhash, result_id, score, mem_clock_mhz, "
-          "latency_ns, "
-          "read_mbs, write_mbs, copy_mbs) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT DO "
-          "UPDATE "
-          "SET result_id = excluded.result_id, score = excluded.score, mem_clock_mhz = "
-          "excluded.mem_clock_mhz, "
-          "latency_ns = excluded.latency_ns, read_mbs = excluded.read_mbs, write_mbs = excluded.write_mbs, "
-          "copy_mbs = excluded.copy_mbs");
+          "latency_ns, read_mbs, write_mbs, copy_mbs, network) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+          "?8, ?9, ?10, ?11) ON CONFLICT DO UPDATE SET result_id = excluded.result_id, score = "
+          "excluded.score, mem_clock_mhz = excluded.mem_clock_mhz, latency_ns = excluded.latency_ns, "
+          "read_mbs = excluded.read_mbs, write_mbs = excluded.write_mbs, copy_mbs = excluded.copy_mbs");
+      vote.Bind(11, sender.network);
       vote.Bind(1, typeKey)
           .Bind(2, channelsKey)
           .Bind(3, record.idHash)
@@ -597,7 +715,7 @@ bool SqliteStore::AddRecord(const UploadedRecord& record, std::string_view raw, 
     v.score = record.score;
     if (record.memory.clockMHz > 0) v.clock = static_cast<double>(record.memory.clockMHz);
     v.latency = record.latencyNs;
-    aggregates_.SetVote(typeKey, channelsKey, record.idHash, v);
+    aggregates_.SetVote(typeKey, channelsKey, record.idHash, sender.network, v);
   }
   if (out) *out = stored;
   return true;
@@ -621,7 +739,7 @@ ScoreHistogram SqliteStore::Histogram(std::string_view type, std::string_view ch
 }
 
 std::optional<Rank> SqliteStore::RankOf(const ResultRow& row) {
-  return aggregates_.RankOf(MatchKey(row.memType), MatchKey(row.channels), row.idHash, row.score);
+  return aggregates_.RankOf(MatchKey(row.memType), MatchKey(row.channels), row.network, row.score);
 }
 
 namespace {
@@ -631,7 +749,7 @@ constexpr const char* kRowColumns =
     "r.ram3, "
     "r.ram4, r.country, r.version, r.read_mbs, r.write_mbs, r.copy_mbs, r.cpuclk_mhz, r.cpu_cores, "
     "r.latency_ns, "
-    "r.score, r.mem_type, r.channels, r.mem_clock_mhz, p.stored_name, r.idhash, r.benimage";
+    "r.score, r.mem_type, r.channels, r.mem_clock_mhz, p.stored_name, r.idhash, r.benimage, r.network";
 
 ResultRow ReadRow(Statement& q) {
   ResultRow r;
@@ -660,13 +778,15 @@ ResultRow ReadRow(Statement& q) {
   if (!q.IsNull(25)) r.picture = q.Text(25);
   r.idHash = q.Text(26);
   r.benImage = q.Text(27);
+  r.network = q.Text(28);
   return r;
 }
 
 }  // namespace
 
-std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter) {
+std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter, bool* cut) {
   std::vector<ResultRow> rows;
+  if (cut) *cut = false;
   const bool ranked = filter.sort != SortKey::Newest;
   const std::string typeKey = MatchKey(filter.type), channelsKey = MatchKey(filter.channels);
   // Only the conditions in use go into the statement, so each list reads one index in order.
@@ -694,28 +814,54 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter) {
   }
   const std::string direction = filter.sort == SortKey::Latency ? "ASC" : "DESC";
   if (ranked && filter.text.empty() && !typeKey.empty() && !channelsKey.empty()) {
-    // A page of a ranking: the skipped rows are passed over inside the index alone.
-    sql += " FROM (SELECT result_id, " + column +
-           " AS k FROM votes WHERE mem_type_key = ?1 AND channels_key = ?2" +
-           (filter.sort == SortKey::Latency ? " AND latency_ns IS NOT NULL" : "") + " ORDER BY " + column +
-           " " + direction +
-           ", result_id DESC LIMIT ?5 OFFSET ?6) v JOIN results r ON r.id = v.result_id "
-           "LEFT JOIN pictures p ON p.result_id = r.id ORDER BY v.k " +
-           direction + ", r.id DESC";
+    // A page of a ranking, walked in the index (which holds each vote's network): a network shows
+    // its best kRankedPerNetwork machines, so a crowd of made-up ones cannot fill the top.
     Reader reader(*this);
     if (!reader.db()) return rows;
-    Statement q(reader.db(), sql.c_str());
-    q.Bind(1, typeKey).Bind(2, channelsKey);
-    q.Bind(5, static_cast<int64_t>(filter.limit)).Bind(6, static_cast<int64_t>(filter.offset));
-    while (q.Step() == SQLITE_ROW) rows.push_back(ReadRow(q));
+    Deadline deadline(reader.db(), filter.budget);
+    const std::string walkSql =
+        "SELECT result_id, network FROM votes WHERE mem_type_key = ?1 AND channels_key = ?2" +
+        std::string(filter.sort == SortKey::Latency ? " AND latency_ns IS NOT NULL" : "") + " ORDER BY " +
+        column + " " + direction + ", result_id DESC";
+    Statement walk(reader.db(), walkSql.c_str());
+    walk.Bind(1, typeKey).Bind(2, channelsKey);
+    std::unordered_map<std::string, size_t> shown;
+    std::vector<int64_t> ids;
+    size_t skipped = 0;
+    int rc = SQLITE_DONE;
+    while (ids.size() < filter.limit && (rc = walk.Step()) == SQLITE_ROW) {
+      if (++shown[walk.Text(1)] > kRankedPerNetwork) continue;
+      if (skipped < filter.offset) {
+        ++skipped;
+        continue;
+      }
+      ids.push_back(walk.Int(0));
+    }
+    if (cut) *cut = ids.size() < filter.limit && rc == SQLITE_INTERRUPT;
+    sql += " FROM results r LEFT JOIN pictures p ON p.result_id = r.id WHERE r.id = ?1";
+    Statement one(reader.db(), sql.c_str());
+    for (int64_t id : ids) {
+      one.Reset();
+      one.Bind(1, id);
+      if (one.Step() == SQLITE_ROW) rows.push_back(ReadRow(one));
+    }
+    for (ResultRow& row : rows) Fill(row);
     return rows;
   }
   sql += ranked ? " FROM votes v JOIN results r ON r.id = v.result_id" : " FROM results r";
   sql += " LEFT JOIN pictures p ON p.result_id = r.id WHERE 1";
   if (!typeKey.empty()) sql += " AND " + kind + ".mem_type_key = ?1";
   if (!channelsKey.empty()) sql += " AND " + kind + ".channels_key = ?2";
-  std::string like;
-  if (!filter.text.empty()) {
+  std::string like, phrase;
+  size_t characters = 0;
+  for (unsigned char c : filter.text) characters += (c & 0xc0) != 0x80;
+  if (characters >= 3) {
+    // Three characters or more: the trigram index finds them, as a phrase of its own syntax.
+    phrase = "\"";
+    for (char c : filter.text) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
+    phrase += "\"";
+    sql += " AND r.id IN (SELECT rowid FROM results_text WHERE results_text MATCH ?3)";
+  } else if (!filter.text.empty()) {
     for (char c : filter.text) {
       if (c == '%' || c == '_' || c == '!') like += '!';
       like += c;
@@ -724,8 +870,7 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter) {
     sql +=
         " AND (r.cpu LIKE ?3 ESCAPE '!' OR r.mainboard LIKE ?3 ESCAPE '!' OR r.ram1 LIKE ?3 ESCAPE '!' OR "
         "r.ram2 LIKE ?3 ESCAPE '!' OR r.ram3 LIKE ?3 ESCAPE '!' OR r.ram4 LIKE ?3 ESCAPE '!')";
-    // A text search reads rows one by one; bounding it to the newest results bounds its time,
-    // so a rare word cannot hold a server thread for a walk through the whole store.
+    // Too short for the index: rows are read one by one, so only the newest are searched.
     sql += " AND r.id > (SELECT MAX(id) FROM results) - " + std::to_string(kSearchedResults);
   }
   bool reverse = false;
@@ -758,14 +903,19 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter) {
   sql += " LIMIT ?5 OFFSET ?6";
   Reader reader(*this);
   if (!reader.db()) return rows;
+  Deadline deadline(reader.db(), filter.budget);
   Statement q(reader.db(), sql.c_str());
   if (!typeKey.empty()) q.Bind(1, typeKey);
   if (!channelsKey.empty()) q.Bind(2, channelsKey);
   if (!like.empty()) q.Bind(3, like);
+  if (!phrase.empty()) q.Bind(3, phrase);
   if (filter.afterId || filter.beforeId) q.Bind(4, filter.afterId ? filter.afterId : filter.beforeId);
   q.Bind(5, static_cast<int64_t>(filter.limit)).Bind(6, static_cast<int64_t>(ranked ? filter.offset : 0));
-  while (q.Step() == SQLITE_ROW) rows.push_back(ReadRow(q));
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) rows.push_back(ReadRow(q));
+  if (cut) *cut = rc == SQLITE_INTERRUPT;
   if (reverse) std::reverse(rows.begin(), rows.end());
+  for (ResultRow& row : rows) Fill(row);
   return rows;
 }
 
@@ -779,11 +929,16 @@ std::optional<ResultRow> SqliteStore::Result(int64_t id) {
   q.Bind(1, id);
   if (q.Step() != SQLITE_ROW) return std::nullopt;
   ResultRow row = ReadRow(q);
-  row.record = q.Text(28);
+  row.record = q.Text(29);
+  Fill(row);
   return row;
 }
 
 std::vector<MemoryKind> SqliteStore::Kinds() { return aggregates_.Kinds(); }
+
+std::optional<MemoryKind> SqliteStore::KindOf(std::string_view type, std::string_view channels) {
+  return aggregates_.KindOf(MatchKey(type), MatchKey(channels));
+}
 
 size_t SqliteStore::ResultCount() { return aggregates_.Results(); }
 
@@ -798,6 +953,21 @@ size_t SqliteStore::WaitingPictures(int64_t since) {
   Statement q(reader.db(), "SELECT COUNT(*) FROM pictures WHERE result_id IS NULL AND received_at >= ?1");
   q.Bind(1, since);
   return q.Step() == SQLITE_ROW ? static_cast<size_t>(q.Int(0)) : 0;
+}
+
+size_t SqliteStore::WaitingPictures(int64_t since, const std::string& network) {
+  Reader reader(*this);
+  Statement q(reader.db(),
+              "SELECT COUNT(*) FROM pictures WHERE result_id IS NULL AND network = ?1 AND received_at >= ?2");
+  q.Bind(1, network).Bind(2, since);
+  return q.Step() == SQLITE_ROW ? static_cast<size_t>(q.Int(0)) : 0;
+}
+
+size_t SqliteStore::WaitingPictureBytes(int64_t since) {
+  Reader reader(*this);
+  Statement q(reader.db(), "SELECT TOTAL(bytes) FROM pictures WHERE result_id IS NULL AND received_at >= ?1");
+  q.Bind(1, since);
+  return q.Step() == SQLITE_ROW ? static_cast<size_t>(q.Real(0)) : 0;
 }
 
 int SqliteStore::SchemaVersionInFile() {

@@ -2,6 +2,7 @@
 // beside it, under names the server makes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,11 +18,18 @@
 
 namespace qvserver {
 
-inline constexpr int kSchemaVersion = 2;
-// A picture and its record are linked only when they arrive this close together.
-inline constexpr int64_t kLinkWindowSeconds = 3600;
+inline constexpr int kSchemaVersion = 3;
+// A picture and its record are linked only when they arrive this close together: the program
+// sends the record seconds after its picture.
+inline constexpr int64_t kLinkWindowSeconds = 600;
 // Pictures whose record never came are dropped after this long.
-inline constexpr int64_t kOrphanPictureSeconds = 2 * 24 * 3600;
+inline constexpr int64_t kOrphanPictureSeconds = kLinkWindowSeconds;
+
+// Who sent an upload, as the store keeps it.
+struct Sender {
+  std::string client;   // LinkClient of address and folder
+  std::string network;  // KeyedDigest of the sending network (see NetworkKey)
+};
 
 struct StoredRecord {
   int64_t id = 0;
@@ -46,10 +54,15 @@ struct ResultRow {
   int memClockMHz = 0;
   std::optional<std::string> picture;  // stored name
   std::string record;                  // the record file as posted (only from Result)
+  std::string network;                 // the sending network's digest; never shown
+  std::string machine;                 // a short keyed digest of the IDHASH, for pages
 };
 
 // A text search looks through this many of the newest results.
 inline constexpr int64_t kSearchedResults = 50000;
+
+// A ranking shows at most this many machines of one sending network.
+inline constexpr size_t kRankedPerNetwork = 3;
 
 // How a list of results is ordered. Every order but Newest ranks the machines of one kind, each
 // with its latest result.
@@ -64,6 +77,8 @@ struct ResultFilter {
   int64_t afterId = 0;   // Newest: newer than this result (the page before), nearest first
   size_t offset = 0;     // ranked lists: rows to skip
   size_t limit = 50;
+  // A list taking longer than this is cut short (a search with a common word over a big store).
+  std::chrono::milliseconds budget{2000};
 };
 
 // Where the server keeps its results and pictures. SQLite in the data folder now (Open); a
@@ -74,16 +89,18 @@ class Store {
   static std::unique_ptr<Store> Open(const std::string& dataDir, std::string* error);
   virtual ~Store() = default;
 
-  // Keeps a checked picture. linkName is the client's file name without ".png", client the
-  // sender's link identity (see LinkClient). It is linked at once when its record came first.
+  // Keeps a checked picture. linkName is the client's file name without ".png", sender who sent
+  // it (see Sender). It is linked at once when its record came first.
   virtual bool AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
-                          const std::string& client, int64_t now, StoredPicture* out, std::string* error) = 0;
+                          const Sender& sender, int64_t now, StoredPicture* out, std::string* error) = 0;
 
-  // Keeps a checked record (raw is the file as posted) and links it to its picture.
-  virtual bool AddRecord(const UploadedRecord& record, std::string_view raw, const std::string& client,
+  // Keeps a checked record (raw is the file as posted) and links it to its picture. The record
+  // becomes the vote of its machine from the sender's network; a vote cast from another network
+  // stays as it is.
+  virtual bool AddRecord(const UploadedRecord& record, std::string_view raw, const Sender& sender,
                          int64_t now, StoredRecord* out, std::string* error) = 0;
 
-  // The stored results of a kind as the reference ranges count them: one vote per machine.
+  // The stored results of a kind as the reference ranges count them: one voice per network.
   virtual MatchedValues Matching(std::string_view type, std::string_view channels) = 0;
   virtual CompareRanges Ranges(std::string_view type, std::string_view channels) = 0;
   virtual std::optional<Rank> RankOf(const ResultRow& row) = 0;
@@ -91,21 +108,30 @@ class Store {
   virtual std::vector<std::pair<double, double>> ClockAndScore(std::string_view type,
                                                                std::string_view channels, size_t limit) = 0;
   virtual ScoreHistogram Histogram(std::string_view type, std::string_view channels, size_t bins) = 0;
-  virtual std::vector<ResultRow> Recent(const ResultFilter& filter) = 0;
+  // The list a filter asks for; cut (when given) says whether its budget ran out before its end.
+  virtual std::vector<ResultRow> Recent(const ResultFilter& filter, bool* cut = nullptr) = 0;
   virtual std::optional<ResultRow> Result(int64_t id) = 0;
+  // The recognised kinds (DDR2 to DDR5 with a channel count), most results first.
   virtual std::vector<MemoryKind> Kinds() = 0;
+  virtual std::optional<MemoryKind> KindOf(std::string_view type, std::string_view channels) = 0;
   virtual size_t ResultCount() = 0;
   virtual size_t PictureCount() = 0;
   // Pictures received since then whose record has not come (yet).
   virtual size_t WaitingPictures(int64_t since) = 0;
+  // Of them, those sent from one network, and the bytes of all of them.
+  virtual size_t WaitingPictures(int64_t since, const std::string& network) = 0;
+  virtual size_t WaitingPictureBytes(int64_t since) = 0;
+  // A random key made with the store and kept in it, so every server on the store digests alike.
+  virtual const std::string& Secret() const = 0;
   virtual int SchemaVersionInFile() = 0;
 
   // The file of a stored picture, when name is one the server made and still holds.
   virtual std::optional<std::string> PicturePath(std::string_view storedName) = 0;
 
-  // Deletes pictures no result claimed within orphanSeconds, and stray files in the picture
-  // folder. Returns how many files went.
-  virtual size_t SweepPictures(int64_t now, int64_t orphanSeconds = kOrphanPictureSeconds) = 0;
+  // Deletes pictures no result claimed within orphanSeconds, and (with strays) files in the
+  // picture folder that no row names. Returns how many files went.
+  virtual size_t SweepPictures(int64_t now, int64_t orphanSeconds = kOrphanPictureSeconds,
+                               bool strays = true) = 0;
 
   virtual const std::string& folder() const = 0;
 };
@@ -113,5 +139,8 @@ class Store {
 // A stable identity of one client and the folder its files came from, so a picture links only
 // to a record from the same sender. Neither the address nor the folder is stored as such.
 std::string LinkClient(std::string_view remoteAddress, std::string_view clientFolder);
+
+// HMAC-SHA-256 of text under key, as its first hexDigits hexadecimal digits.
+std::string KeyedDigest(std::string_view key, std::string_view text, size_t hexDigits);
 
 }  // namespace qvserver

@@ -1,8 +1,11 @@
 // Shared pieces of the server tests: pictures, record files and posts as the program makes them.
 #pragma once
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <atomic>
@@ -95,20 +98,42 @@ struct Answer {
   std::string body;
 };
 
-inline Answer PostRaw(int port, const std::string& body, const std::string& contentType) {
+// A loopback address in a /24 network of its own for each n, none of them 127.0.0.x: the server
+// counts votes and limits per sending network, and every 127.x address reaches it.
+inline std::string NetworkAddress(int n) {
+  return "127." + std::to_string(1 + n / 256) + "." + std::to_string(n % 256) + ".1";
+}
+
+// Makes a client's connections leave from source (a loopback address); empty: the default.
+inline void SendFrom(httplib::Client& client, const std::string& source) {
+  if (source.empty()) return;
+  client.set_socket_options([source](int fd) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  });
+}
+
+inline Answer PostRaw(int port, const std::string& body, const std::string& contentType,
+                      const std::string& source = "") {
   httplib::Client client("127.0.0.1", port);
+  SendFrom(client, source);
   client.set_read_timeout(20, 0);
   httplib::Headers headers{{"User-Agent", "Mozilla (Windows) Gecko Firefox"}, {"Accept", "text/html, */*"}};
   auto res = client.Post("/upload/upload_new.php", headers, body, contentType.c_str());
   return res ? Answer{res->status, res->body} : Answer{0, httplib::to_string(res.error())};
 }
 
-inline Answer PostFile(int port, const std::string& path, const std::string& bytes) {
-  return PostRaw(port, ProgramBody(Boundary(), path, bytes), "multipart/form-data; boundary=" + Boundary());
+inline Answer PostFile(int port, const std::string& path, const std::string& bytes,
+                       const std::string& source = "") {
+  return PostRaw(port, ProgramBody(Boundary(), path, bytes), "multipart/form-data; boundary=" + Boundary(),
+                 source);
 }
 
-inline Answer Get(int port, const std::string& target) {
+inline Answer Get(int port, const std::string& target, const std::string& source = "") {
   httplib::Client client("127.0.0.1", port);
+  SendFrom(client, source);
   client.set_read_timeout(20, 0);
   auto res = client.Get(target.c_str());
   return res ? Answer{res->status, res->body} : Answer{};
@@ -125,7 +150,8 @@ inline std::string FreshFolder(const std::string& tag) {
 // A service on 127.0.0.1 with an ephemeral port, serving on its own thread.
 class RunningService {
  public:
-  // The upload rate limit is off unless a test sets it: most tests post far more than a user does.
+  // The upload limits per network are off unless a test sets them: most tests post far more, and
+  // from one address, than a user does.
   explicit RunningService(const std::string& dataDir, std::string version = "3.0.24.109",
                           const std::function<void(qvserver::ServiceOptions&)>& adjust = {}) {
     qvserver::ServiceOptions options;
@@ -134,6 +160,8 @@ class RunningService {
     options.programVersion = std::move(version);
     options.log = nullptr;
     options.limits.uploadBurst = 0;
+    options.limits.uploadsPerNetwork = 1000;
+    options.limits.maxWaitingPerNetwork = 100000;
     if (adjust) adjust(options);
     service_ = std::make_unique<qvserver::Service>(options);
     std::string error;

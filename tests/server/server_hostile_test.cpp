@@ -311,13 +311,13 @@ TEST_F(HostileTest, MadeUpRecordsLeaveTheReferenceUnchanged) {
   }
   EXPECT_EQ(store().ResultCount(), 20u);
   EXPECT_EQ(Get(port(), "/compare.php?P1=DDR5&&P2=Dual").body, shipped);
-  // Nineteen more machines make twenty: now the stored results speak, the one machine counted once
-  // with its latest result (score 1.019).
+  // Nineteen more machines from nineteen other networks make twenty: now the stored results speak,
+  // the one machine counted once with its latest result (score 1.019).
   for (int i = 1; i < 20; ++i) {
     auto v = Machine(i);
     v[qvserver::kMemory] = "32 GB - DDR5 - 6000 MHz - Dual Channel";
     SetBandwidth(v, 30000);
-    ASSERT_EQ(PostFile(port(), "C:\\Temp\\y.tmp", RecordFile(v)).status, 200);
+    ASSERT_EQ(PostFile(port(), "C:\\Temp\\y.tmp", RecordFile(v), NetworkAddress(i)).status, 200);
   }
   // p5 of {1.019, 30 x 19} sits at rank 0.95: 1.019 + 0.95 x 28.981 = 28.55 -> 28.
   EXPECT_EQ(Get(port(), "/compare.php?P1=DDR5&&P2=Dual").body.rfind("28<BR />30<BR />", 0), 0u);

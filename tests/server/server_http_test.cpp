@@ -210,7 +210,8 @@ TEST_F(ServerTest, CompareAnswersFromTheShippedTableThenFromResults) {
             "20<BR />48<BR />4800<BR />7200<BR />65<BR />110");
   EXPECT_EQ(Get(port(), "/compare.php?P1=DDR4").status, 400);
 
-  // Twenty DDR3 dual-channel results: score 5.00 .. 24.00, clock 1333 .. 2283, latency 50 .. 88.
+  // Twenty DDR3 dual-channel results from twenty networks: score 5.00 .. 24.00, clock 1333 .. 2283,
+  // latency 50 .. 88.
   for (int i = 0; i < 20; ++i) {
     auto v = Numbered(i, "s" + std::to_string(i) + ".tmp");
     const long long bw = 5000 + i * 1000;  // score = bw / 1000
@@ -220,8 +221,9 @@ TEST_F(ServerTest, CompareAnswersFromTheShippedTableThenFromResults) {
     v[qvserver::kResult] = score;
     v[qvserver::kMemory] = "8 GB - DDR3 - " + std::to_string(1333 + i * 50) + " MHz - Dual Channel";
     v[qvserver::kLatency] = std::to_string(50 + i * 2) + ".0";
-    ASSERT_EQ(PostFile(port(), kFolder + v[qvserver::kBenImage], RecordFile(v)).status, 200);
-    if (i == 18) {  // nineteen results: still the shipped scale
+    ASSERT_EQ(PostFile(port(), kFolder + v[qvserver::kBenImage], RecordFile(v), NetworkAddress(i)).status,
+              200);
+    if (i == 18) {  // nineteen networks: still the shipped scale
       EXPECT_EQ(Get(port(), "/compare.php?P1=DDR3&&P2=Dual").body,
                 "6<BR />19<BR />1066<BR />2133<BR />55<BR />100");
     }

@@ -141,8 +141,8 @@ TEST_F(BehindNginx, UploadsPassAndEachClientIsKnownByItsOwnAddress) {
   EXPECT_EQ(Post(port_, "127.0.0.2", folder + "u.tmp.png", MakePng(), "X-Real-IP: 203.0.113.9\r\n")
                 .rfind("HTTP/1.1 429", 0),
             0u);
-  // Another client has its own allowance.
-  EXPECT_EQ(Post(port_, "127.0.0.3", folder + "v.tmp.png", MakePng()).rfind("HTTP/1.1 200", 0), 0u);
+  // A client of another network has its own allowance (uploads count per /24).
+  EXPECT_EQ(Post(port_, "127.1.0.3", folder + "v.tmp.png", MakePng()).rfind("HTTP/1.1 200", 0), 0u);
 
   // The result page is served through the proxy with its policy intact.
   const std::string page =

@@ -144,6 +144,8 @@ TEST(ServerProcess, RefusesBadOptionsAndANewerDatabase) {
   };
   EXPECT_EQ(run("--listen nowhere"), 2);
   EXPECT_EQ(run("--bogus"), 2);
+  EXPECT_EQ(run("--limit bogus=3"), 2);
+  EXPECT_EQ(run("--limit heavy=x"), 2);
   EXPECT_EQ(run("--help >/dev/null"), 0);
   // A database from a later schema is left alone rather than misread.
   sqlite3* db = nullptr;

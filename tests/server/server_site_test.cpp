@@ -46,8 +46,12 @@ class SiteTest : public ::testing::Test {
     fs::remove_all(data_);
   }
   int port() { return service_->port(); }
+  // Each machine sends from a network of its own, as machines of different owners do.
+  static std::string From(const Values& v) {
+    return NetworkAddress(std::stoi(v[qvserver::kIdHash].substr(24), nullptr, 16) % 60000);
+  }
   int Upload(const Values& v) {
-    const Answer a = PostFile(port(), "C:\\Temp\\" + v[qvserver::kBenImage], RecordFile(v));
+    const Answer a = PostFile(port(), "C:\\Temp\\" + v[qvserver::kBenImage], RecordFile(v), From(v));
     EXPECT_EQ(a.status, 200) << a.body;
     return ResultNumber(a.body);
   }
@@ -61,7 +65,7 @@ class SiteTest : public ::testing::Test {
 TEST_F(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
   auto v = Machine(0, 12000);
   v[qvserver::kCpu] = kHostile;
-  ASSERT_EQ(PostFile(port(), "C:\\Temp\\m0.tmp.png", MakePng(64, 48)).status, 200);
+  ASSERT_EQ(PostFile(port(), "C:\\Temp\\m0.tmp.png", MakePng(64, 48), From(v)).status, 200);
   const int id = Upload(v);
   ASSERT_GT(id, 0);
   const Answer page = Get(port(), "/result/" + std::to_string(id));
@@ -71,6 +75,9 @@ TEST_F(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
     EXPECT_NE(page.body.find(name), std::string::npos) << name;
   EXPECT_NE(page.body.find("12000 MByte/s"), std::string::npos);
   EXPECT_NE(page.body.find("(UTC)"), std::string::npos);
+  // The IDHASH would let anyone speak for the machine: the page names it by a digest only.
+  EXPECT_EQ(page.body.find(v[qvserver::kIdHash]), std::string::npos);
+  EXPECT_TRUE(std::regex_search(page.body, std::regex("<td>machine [0-9a-f]{12}</td>")));
   EXPECT_EQ(page.body.find("<script>"), std::string::npos);
   EXPECT_NE(page.body.find("&lt;script&gt;alert(1)&lt;/script&gt;&quot;&#39;&amp;"), std::string::npos);
   // One machine is too few for a rank.

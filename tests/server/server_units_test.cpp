@@ -1,12 +1,14 @@
 // Record parsing, picture checks, reference ranges and the store, without a socket (the HTTP tests cover
 // the refusals a client meets most: non-numeric, out of range, 21 fields, oversized).
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "server/limits.h"
 #include "server/multipart.h"
@@ -230,10 +232,13 @@ TEST(Store, StartUpDropsOnlyWhatNoResultNeeds) {
     const auto record = ParseRecordFile(RecordFile(ProgramValues()), &error);
     ASSERT_TRUE(record) << error;
     const int64_t old = now - kOrphanPictureSeconds - 60;
-    ASSERT_TRUE(store->AddPicture(png, {8, 6}, record->benImage(), "c", old, &linked, &error)) << error;
-    ASSERT_TRUE(store->AddRecord(*record, RecordFile(ProgramValues()), "c", old, nullptr, &error)) << error;
-    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "never.tmp", "c", old, &orphan, &error)) << error;
-    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "soon.tmp", "c", now, &recent, &error)) << error;
+    ASSERT_TRUE(store->AddPicture(png, {8, 6}, record->benImage(), Sender{"c", "n"}, old, &linked, &error))
+        << error;
+    ASSERT_TRUE(
+        store->AddRecord(*record, RecordFile(ProgramValues()), Sender{"c", "n"}, old, nullptr, &error))
+        << error;
+    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "never.tmp", Sender{"c", "n"}, old, &orphan, &error)) << error;
+    ASSERT_TRUE(store->AddPicture(png, {8, 6}, "soon.tmp", Sender{"c", "n"}, now, &recent, &error)) << error;
   }
   // A stray left by a crash long ago, and one that may be another server's upload under way.
   const std::string oldStray = dir + "/pictures/x.png.new-1", newStray = dir + "/pictures/y.png.new-2";
@@ -254,6 +259,40 @@ TEST(Store, StartUpDropsOnlyWhatNoResultNeeds) {
   EXPECT_TRUE(fs::exists(newStray));
   store.reset();
   fs::remove_all(dir);
+}
+
+TEST(Store, AStoreOfAnEarlierSchemaLoadsWithEveryResultAndVote) {
+  const std::string dir = qvtest::FreshFolder("schema2");
+  {
+    std::ifstream in(QUORVEX_SCHEMA2_STORE);
+    const std::string dump((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(dump.empty());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir + "/results.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, dump.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  for (int opening = 0; opening < 2; ++opening) {  // migrated, then as it is
+    std::string error;
+    auto store = Store::Open(dir, &error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->SchemaVersionInFile(), kSchemaVersion);
+    EXPECT_EQ(store->ResultCount(), 22u);
+    // Each earlier vote stands for a network of its own: the ranges are what they were.
+    const CompareRanges r = store->Ranges("DDR4", "Dual");
+    EXPECT_EQ(r.score, (Range{21, 30}));
+    EXPECT_EQ(r.clock, (Range{2500, 3350}));
+    EXPECT_EQ(r.latency, (Range{62, 79}));
+    ASSERT_TRUE(store->KindOf("DDR4", "Dual"));
+    EXPECT_EQ(store->KindOf("DDR4", "Dual")->networks, 21u);
+    ResultFilter search;
+    search.text = "i7-8700";
+    EXPECT_EQ(store->Recent(search).size(), 22u);  // the index holds the earlier results too
+    const auto row = store->Result(1);
+    ASSERT_TRUE(row);
+    EXPECT_TRUE(store->RankOf(*row));
+  }
+  std::filesystem::remove_all(dir);
 }
 
 namespace {
@@ -320,9 +359,11 @@ TEST(Limits, UploadBucketsRefillAndForget) {
   EXPECT_LE(limiter.Tracked(), 2u);
   EXPECT_TRUE(UploadLimiter(0, std::chrono::seconds(1)).Take("x"));  // burst 0: no limit
 
-  EXPECT_EQ(LimitKey("192.0.2.7"), "192.0.2.7");
-  EXPECT_EQ(LimitKey("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
-  EXPECT_EQ(LimitKey("2001:db8:1:2:ffff::1"), LimitKey("2001:db8:1:2::9"));
+  EXPECT_EQ(NetworkKey("192.0.2.7"), "192.0.2.0/24");
+  EXPECT_EQ(NetworkKey("192.0.2.7"), NetworkKey("192.0.2.250"));
+  EXPECT_NE(NetworkKey("192.0.2.7"), NetworkKey("192.0.3.7"));
+  EXPECT_EQ(NetworkKey("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
+  EXPECT_EQ(NetworkKey("2001:db8:1:2:ffff::1"), NetworkKey("2001:db8:1:2::9"));
 }
 
 TEST(Multipart, TheProgramsFormAndItsOddities) {
