@@ -1,8 +1,6 @@
 // quorvex-cli compare: the quick compare of the window, printed. The reference ranges for this
 // machine's memory type and channels are fetched exactly as the window fetches them; the score and
 // latency come from the last logged run unless given.
-#include "gui/compare.h"
-
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -11,11 +9,14 @@
 #include "cli/commands.h"
 #include "cli/terminal_view.h"
 #include "core/compare_model.h"
+#include "core/gate.h"
 #include "core/gathering.h"
 #include "core/numeric.h"
 #include "core/record.h"
 #include "core/score.h"
+#include "core/titles.h"
 #include "core/window_state.h"
+#include "online/compare_fetch.h"
 #include "online/http_client.h"
 #include "platform/file_io.h"
 #include "sysinfo/runner.h"
@@ -76,31 +77,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
   return true;
 }
 
-// The quoted values of the last data line of a record file, or nothing.
-std::vector<std::string> LastLoggedRecord(const std::string& path, std::string* error) {
-  std::string bytes;
-  if (!platform::ReadWholeFile(path, &bytes, error)) return {};
-  const std::vector<std::string> lines = sysinfo::SplitLines(bytes);
-  if (lines.size() < 2) {
-    *error = "no logged run in " + path;
-    return {};
+// The score and latency captions a logged run gives the window's model.
+void ShowLoggedResult(const core::ResultRecord& record, core::WindowState& state) {
+  if (record[core::RecordField::Result] != core::kNoScoreCaption)
+    state.SetScoreCaption(core::ScoreCaptionOf(record[core::RecordField::Result]));
+  if (core::NumericText(record[core::RecordField::Latency]) != "0") {
+    core::BarValue latency = state.Bar(core::BarId::Latency);
+    latency.caption = core::ResultCaption(core::BarId::Latency, record[core::RecordField::Latency]);
+    state.SetBar(core::BarId::Latency, latency);
   }
-  const std::string& line = lines.back();
-  std::vector<std::string> fields;
-  // "v1";"v2";...;"v22"; (values are not escaped; a value holding ";" would break this split,
-  // and the field count check below catches that)
-  size_t at = 0;
-  while (at < line.size() && line[at] == '"') {
-    const size_t close = line.find("\";", at + 1);
-    if (close == std::string::npos) break;
-    fields.push_back(line.substr(at + 1, close - at - 1));
-    at = close + 2;
-  }
-  if (fields.size() != static_cast<size_t>(core::kResultFieldCount)) {
-    *error = "the last line of " + path + " is not a result record";
-    return {};
-  }
-  return fields;
 }
 
 // Server bytes on a terminal: control characters (escape sequences among them) shown as "?".
@@ -143,33 +128,21 @@ int Compare(const std::vector<std::string>& args) {
     return 2;
   }
 
-  core::CompareInputs in;
+  // What the window would show: this machine's facts from the same gathering as its start-up
+  // (processor load included), the score and latency of the last logged run.
+  core::WindowState state;
+  core::MachineFacts facts;
   if (!o.type || !o.channels || !o.clock) {
-    // The same gathering as the window's start-up, processor load included.
-    core::WindowState state;
     TerminalView view(state);
     sysinfo::LoadWorkers workers;
-    const core::MachineFacts facts = core::Button2Click(state, view, core::RealGatheringSteps(view, workers));
-    in.memoryType = sysinfo::SpecValue(facts.spec, "CHIP_MEMORY_TYPE");
-    in.channels = sysinfo::SpecValue(facts.spec, "CHIP_CHANNELS");
-    in.memoryClock = facts.memoryClock;
+    facts = core::Gather(state, view, core::RealGatheringSteps(view, workers));
   }
-  if (o.type) in.memoryType = *o.type;
-  if (o.channels) in.channels = *o.channels;
-  if (o.clock) in.memoryClock = *o.clock;
-
-  // The captions the window would show, so the dials read them the same way.
-  const core::WindowState opening;
-  in.scoreCaption = opening.ScoreCaption();
-  in.latencyCaption = opening.Bar(core::BarId::Latency).caption;
   if (!o.score || !o.latency) {
     const std::string log = o.log ? *o.log : core::LogFilePath();
     error.clear();
-    const std::vector<std::string> record = LastLoggedRecord(log, &error);
-    if (!record.empty()) {
-      if (record[15] != core::kNoScore) in.scoreCaption = core::ScoreCaptionOf(record[15]);
-      if (core::NumericText(record[14]) != "0")
-        in.latencyCaption = core::ResultCaption(core::BarId::Latency, record[14]);
+    core::ResultRecord record;
+    if (core::ReadLastRecord(log, &record, &error)) {
+      ShowLoggedResult(record, state);
     } else if (!o.score) {
       std::fprintf(stderr,
                    "quorvex-cli compare: no logged run to compare (%s); log one with `quorvex-cli run --log`"
@@ -177,6 +150,11 @@ int Compare(const std::vector<std::string>& args) {
                    error.c_str());
     }
   }
+  core::ShareFacts in = core::ShareFactsOf(state, facts);
+  if (o.type) in.memoryType = *o.type;
+  if (o.channels) in.channels = *o.channels;
+  if (o.clock) in.memoryClock = *o.clock;
+  const core::WindowState opening;
   if (o.score) in.scoreCaption = core::ScoreCaptionOf(core::FixedText(*o.score, 2));
   if (o.latency) {
     in.latencyCaption = *o.latency > 0
@@ -184,14 +162,14 @@ int Compare(const std::vector<std::string>& args) {
                             : opening.Bar(core::BarId::Latency).caption;
   }
 
-  const std::string stop = core::ComparePrecheck(in.scoreCaption, in.memoryType, in.channels, in.memoryClock);
+  const std::string stop = core::ShareStop(core::Share::Compare, in);
   if (!stop.empty()) {
-    std::fprintf(stderr, "%s:%s\n", core::kCompareTitle, stop.c_str());
+    std::fprintf(stderr, "%s:%s\n", core::kTitles.compare, stop.c_str());
     return 1;
   }
 
   const std::string target = core::CompareRequestTarget(in.memoryType, in.channels);
-  const gui::FetchReply reply = gui::FetchFromServer(target);
+  const online::FetchReply reply = online::FetchFromServer(target);
   const core::CompareSetup s = core::SetupDials(reply.ok ? reply.body : std::string(), in);
 
   std::printf("Quick compare %s\n", s.subtitle.c_str());

@@ -116,7 +116,7 @@ int Run(const std::vector<std::string>& args) {
   TerminalView view(state);
   sysinfo::LoadWorkers workers;
   std::fprintf(stderr, "Gathering the system information...\n");
-  core::MachineFacts facts = core::Button2Click(state, view, core::RealGatheringSteps(view, workers));
+  core::MachineFacts facts = core::Gather(state, view, core::RealGatheringSteps(view, workers));
   if (const std::string notice = sysinfo::MemoryNotice(facts.spec); !notice.empty())
     std::fprintf(stderr, "quorvex-cli: %s\n", notice.c_str());
   PrintPanels(state.Panels());
@@ -136,7 +136,7 @@ int Run(const std::vector<std::string>& args) {
   const size_t messagesBefore = view.Messages().size();
   {
     const InterruptStops interrupt(run);
-    run.Button7Click();
+    run.RunAll();
   }
   if (run.StopRequested()) {
     std::fprintf(stderr, "Stopped: the run was interrupted; nothing was logged.\n");
@@ -152,7 +152,7 @@ int Run(const std::vector<std::string>& args) {
   }
   // A score caption ends in a blank; "no score" does not.
   std::printf("%s%sGByte/s\n", state.ScoreCaption().c_str(),
-              state.ScoreCaption() == core::kNoScore ? " " : "");
+              state.ScoreCaption() == core::kNoScoreCaption ? " " : "");
   if (log && !runFailed) std::printf("Logged to %s\n", run.Environment().logPath.c_str());
   std::fflush(stdout);
 

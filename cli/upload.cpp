@@ -11,6 +11,8 @@
 #include "cli/commands.h"
 #include "cli/offscreen_app.h"
 #include "cli/run_results.h"
+#include "core/gate.h"
+#include "core/titles.h"
 #include "gui/main_face.h"
 #include "online/http_client.h"
 #include "online/session.h"
@@ -26,14 +28,14 @@ int UploadAfterRun(const std::vector<std::string>&) {
   if (!run->state.Enabled(core::Control::Upload)) {
     // The window would have left its upload button disabled after this run.
     std::fprintf(stderr, "%s: the upload is not available for this run (the system summary is incomplete)\n",
-                 online::kUploadTitle);
+                 core::kTitles.upload);
     return 1;
   }
   OffscreenApplication();
   gui::MainFace face;
   face.ShowVersion(run->environment.versionText);
   face.Render(run->state);
-  const online::UploadFacts facts = online::MainUploadFacts(run->state, run->facts);
+  const core::ShareFacts facts = core::ShareFactsOf(run->state, run->facts);
 
   online::UploadDialogs dialogs;  // no confirmation: --upload is the consent
   std::string told;
@@ -41,16 +43,15 @@ int UploadAfterRun(const std::vector<std::string>&) {
 
   const online::SubmissionSteps steps = online::MainSubmissionSteps(&face, run->state, run->environment);
 
-  const std::string stop =
-      online::UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
+  const std::string stop = core::ShareStop(core::Share::Upload, facts);
   if (!stop.empty()) {
-    std::fprintf(stderr, "%s:%s\n", online::kUploadTitle, stop.c_str());
+    std::fprintf(stderr, "%s:%s\n", core::kTitles.upload, stop.c_str());
     return 1;
   }
   std::fprintf(stderr, "Uploading the result to %s ...\n", online::ServerBase().c_str());
   std::string stored;
-  const bool done = online::RunUpload(facts, dialogs, steps, &stored);
-  std::fprintf(done ? stdout : stderr, "%s:%s\n", online::kUploadTitle, told.c_str());
+  const bool done = online::RunUpload(facts, run->state.Title(), dialogs, steps, &stored);
+  std::fprintf(done ? stdout : stderr, "%s:%s\n", core::kTitles.upload, told.c_str());
   if (done && !stored.empty()) std::printf("The result is at %s\n", stored.c_str());
   return done ? 0 : 1;
 }

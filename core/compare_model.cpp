@@ -44,13 +44,6 @@ double DialSetup::Pointer() const {
   return std::clamp(value, lower, upper);
 }
 
-std::string ComparePrecheck(const std::string& scoreCaption, const std::string& memoryType,
-                            const std::string& channels, double memoryClock) {
-  if (scoreCaption == core::kNoScore) return kNoScoreToCompare;
-  if (Trim(memoryType) == "*" || Trim(channels) == "*" || memoryClock == 0) return kCannotCompare;
-  return {};
-}
-
 std::string CompareRequestTarget(const std::string& memoryType, const std::string& channels) {
   return std::string(contract::kComparePath) + "?P1=" + text::UrlEncode(StripParentheses(memoryType)) +
          "&&P2=" + text::UrlEncode(channels);
@@ -85,7 +78,7 @@ int32_t ReferenceNumber(const std::string& word) {
 
 double BandEnd(double lower, double upper, double factor) { return lower + (upper - lower) / 3 * factor; }
 
-CompareSetup SetupDials(const std::string& body, const CompareInputs& in) {
+CompareSetup SetupDials(const std::string& body, const ShareFacts& in) {
   CompareSetup s;
   s.reply = CleanCompareReply(body);
   const std::vector<std::string> words = ReplyWords(s.reply);

@@ -7,22 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "core/gate.h"
+
 namespace core {
 
-inline constexpr const char* kCompareTitle = "Quorvex\xC2\xB2 - Compare";
-inline constexpr const char* kNoScoreToCompare = " No score to compare ! ";
-inline constexpr const char* kCannotCompare = " Cannot compare, no system spec\xC2\xB4s ! ";
 inline constexpr const char* kCompareUserAgent = "Mozilla/4.0 (compatible; MSIE 5.5; Windows 98)";
 inline constexpr const char* kCompareAccept = "text/html, */*";
 inline constexpr long kCompareLimitMs = 9000;  // connect and read
-
-struct CompareInputs {
-  std::string memoryType;      // SpecValue(CHIP_MEMORY_TYPE) as it comes
-  std::string channels;        // SpecValue(CHIP_CHANNELS) as it comes
-  double memoryClock = 0;      // MHz
-  std::string scoreCaption;    // caption of acLabel3
-  std::string latencyCaption;  // caption of blaten
-};
 
 struct DialSetup {
   std::string title;
@@ -43,10 +34,6 @@ struct CompareSetup {
   DialSetup latency;
 };
 
-// The message that keeps the window closed, or empty. The score check comes first.
-std::string ComparePrecheck(const std::string& scoreCaption, const std::string& memoryType,
-                            const std::string& channels, double memoryClock);
-
 // "/compare.php?P1=" + type + "&&P2=" + channels; the type loses its parenthesised parts (one
 // blank each). Characters outside the plain URL set are percent-escaped so the request is valid.
 std::string CompareRequestTarget(const std::string& memoryType, const std::string& channels);
@@ -64,6 +51,6 @@ int32_t ReferenceNumber(const std::string& word);
 double BandEnd(double lower, double upper, double factor);
 
 // Everything the three dials show, from the raw reply body (empty when the fetch failed).
-CompareSetup SetupDials(const std::string& body, const CompareInputs& inputs);
+CompareSetup SetupDials(const std::string& body, const ShareFacts& inputs);
 
 }  // namespace core

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "core/gate.h"
 #include "core/host.h"
 
 namespace core {
@@ -15,7 +16,7 @@ GatheringSteps RealGatheringSteps(BenchView& view, sysinfo::LoadWorkers& workers
   return steps;
 }
 
-MachineFacts Button2Click(WindowState& state, BenchView& view, const GatheringSteps& steps) {
+MachineFacts Gather(WindowState& state, BenchView& view, const GatheringSteps& steps) {
   MachineFacts facts;
   facts.memoryClock = 0;
   // Every panel waits for the report but the processor's threads and clock, which stay as they are.
@@ -63,7 +64,7 @@ MachineFacts Button2Click(WindowState& state, BenchView& view, const GatheringSt
   ApplyUploadGate(state, cache);
 
   if (!failure.empty()) {
-    view.ShowMessage(kMessageTitleGathering,
+    view.ShowMessage(kTitles.gathering,
                      "The system information could not be gathered: " + failure +
                          "\n\nThe summary shows what could be read; the benchmark still runs.");
   }

@@ -1,5 +1,5 @@
-// The start-up gathering of the machine's facts (Button2Click): lock the controls, keep the
-// processor busy, run the carried report tool, convert its report, compose the panels, compute the
+// The start-up gathering of the machine's facts (behind the window's Button2Click): lock the controls, keep
+// the processor busy, run the carried report tool, convert its report, compose the panels, compute the
 // identity hash, unlock, and apply the upload gate. Written once for the window and the terminal.
 #pragma once
 
@@ -38,10 +38,8 @@ struct GatheringSteps {
 // The steps over the carried report tool and the given load workers.
 GatheringSteps RealGatheringSteps(BenchView& view, sysinfo::LoadWorkers& workers);
 
-inline constexpr const char* kMessageTitleGathering = "Quorvex\xC2\xB2 - System information";
-
 // Runs the whole gathering; returns the facts. A failure on the way (the report tool could not be
 // written) still composes the panels from what is known, unlocks the window, and is shown once.
-MachineFacts Button2Click(WindowState& state, BenchView& view, const GatheringSteps& steps);
+MachineFacts Gather(WindowState& state, BenchView& view, const GatheringSteps& steps);
 
 }  // namespace core

@@ -1,7 +1,9 @@
 #include "core/record.h"
 
+#include <algorithm>
 #include <ctime>
 #include <exception>
+#include <vector>
 
 #include "core/numeric.h"
 #include "platform/file_io.h"
@@ -42,6 +44,33 @@ std::string QuotedLine(const std::array<std::string, kResultFieldCount>& values)
 
 }  // namespace
 
+bool ReadLastRecord(const std::string& path, ResultRecord* record, std::string* error) {
+  std::string bytes;
+  if (!platform::ReadWholeFile(path, &bytes, error)) return false;
+  const std::vector<std::string> lines = sysinfo::SplitLines(bytes);
+  if (lines.size() < 2) {
+    *error = "no logged run in " + path;
+    return false;
+  }
+  const std::string& line = lines.back();
+  // "v1";"v2";...;"v22"; (values are not escaped: a value holding "; would break this split, and
+  // the field count check below catches that)
+  std::vector<std::string> values;
+  size_t at = 0;
+  while (at < line.size() && line[at] == '"') {
+    const size_t close = line.find("\";", at + 1);
+    if (close == std::string::npos) break;
+    values.push_back(line.substr(at + 1, close - at - 1));
+    at = close + 2;
+  }
+  if (values.size() != record->fields.size()) {
+    *error = "the last line of " + path + " is not a result record";
+    return false;
+  }
+  std::copy(values.begin(), values.end(), record->fields.begin());
+  return true;
+}
+
 std::string CurrentDateText() { return LocalTimeText("%Y-%m-%d"); }
 std::string CurrentTimeText() { return LocalTimeText("%H:%M:%S"); }
 
@@ -49,28 +78,28 @@ ResultRecord BuildResultRecord(const RecordInputs& in, const std::string& countr
                                const std::string& fileName) {
   const sysinfo::PanelTexts& p = in.panels;
   ResultRecord r;
-  r.fields = {in.date.empty() ? CurrentDateText() : in.date,
-              in.time.empty() ? CurrentTimeText() : in.time,
-              p.osp,
-              p.cpup,
-              p.ramp,
-              sysinfo::StripParentheses(p.ramtimip),
-              p.mainbp,
-              p.modules[0],
-              p.modules[1],
-              p.modules[2],
-              p.modules[3],
-              NumericText(in.readCaption),
-              NumericText(in.writeCaption),
-              NumericText(in.copyCaption),
-              NumericText(in.latencyCaption),
-              NumericText(in.scoreCaption),
-              NumericText(p.cpuclockp),
-              in.idHash,
-              country,
-              fileName,
-              in.version,
-              NumericText(p.cpucores)};
+  r[RecordField::Date] = in.date.empty() ? CurrentDateText() : in.date;
+  r[RecordField::Time] = in.time.empty() ? CurrentTimeText() : in.time;
+  r[RecordField::Os] = p.osp;
+  r[RecordField::Cpu] = p.cpup;
+  r[RecordField::Memory] = p.ramp;
+  r[RecordField::Timings] = sysinfo::StripParentheses(p.ramtimip);
+  r[RecordField::Mainboard] = p.mainbp;
+  r[RecordField::Ram1] = p.modules[0];
+  r[RecordField::Ram2] = p.modules[1];
+  r[RecordField::Ram3] = p.modules[2];
+  r[RecordField::Ram4] = p.modules[3];
+  r[RecordField::Read] = NumericText(in.readCaption);
+  r[RecordField::Write] = NumericText(in.writeCaption);
+  r[RecordField::Copy] = NumericText(in.copyCaption);
+  r[RecordField::Latency] = NumericText(in.latencyCaption);
+  r[RecordField::Result] = NumericText(in.scoreCaption);
+  r[RecordField::CpuClock] = NumericText(p.cpuclockp);
+  r[RecordField::IdHash] = in.idHash;
+  r[RecordField::Country] = country;
+  r[RecordField::BenImage] = fileName;
+  r[RecordField::Version] = in.version;
+  r[RecordField::CpuCore] = NumericText(p.cpucores);
   for (std::string& f : r.fields) f = OneLine(f);
   return r;
 }
@@ -119,9 +148,15 @@ bool WriteResultRecord(const std::string& path, const RecordInputs& inputs,
   return true;
 }
 
+bool LogBesideProgram(const std::string& exeFolder, bool ownWritableFolder) {
+  const bool underUsr = exeFolder == "/usr" || exeFolder.rfind("/usr/", 0) == 0;
+  return !exeFolder.empty() && ownWritableFolder && !underUsr;
+}
+
 std::string LogFilePath() {
   const std::string exeFolder = platform::ExecutableFolder();
-  if (!exeFolder.empty() && platform::IsWritableFolder(exeFolder)) return exeFolder + "/" + kLogFileName;
+  if (LogBesideProgram(exeFolder, platform::IsOwnWritableFolder(exeFolder)))
+    return exeFolder + "/" + kLogFileName;
   const std::string data = platform::UserDataFolder(kUserDataFolderName);
   platform::MakeFolders(data);
   return data + "/" + kLogFileName;

@@ -18,8 +18,13 @@ inline constexpr const char* kUserDataFolderName = "quorvex";
 // Header names in file order.
 inline constexpr const auto& kResultFieldNames = contract::kRecordFieldNames;
 
+using contract::RecordField;
+
 struct ResultRecord {
   std::array<std::string, kResultFieldCount> fields;  // in the order of kResultFieldNames
+
+  std::string& operator[](RecordField field) { return fields[contract::FieldIndex(field)]; }
+  const std::string& operator[](RecordField field) const { return fields[contract::FieldIndex(field)]; }
 };
 
 // What the window shows when the record is built.
@@ -53,7 +58,16 @@ bool WriteResultRecord(const std::string& path, const RecordInputs& inputs,
                        const std::function<std::string()>& countryLookup, std::string* error,
                        const RecordFileWriter& writer = {});
 
-// The log: the executable's folder when it is writable, else the user data folder (created).
+// The last data line of the log (or any record file) at path, read back into a record; false
+// with error when the file cannot be read or its last line is no record.
+bool ReadLastRecord(const std::string& path, ResultRecord* record, std::string* error);
+
+// Whether the log lives beside the executable: only in a folder the user owns and may write to,
+// and never under /usr. An installed program (run as root, too) keeps it in the user's data folder.
+bool LogBesideProgram(const std::string& exeFolder, bool ownWritableFolder);
+
+// The log: beside the executable where LogBesideProgram allows it, else in the user data folder
+// ($XDG_DATA_HOME/quorvex, created).
 std::string LogFilePath();
 
 // Current local date "yyyy-mm-dd" and time "hh:mm:ss".

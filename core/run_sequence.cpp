@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "core/gate.h"
 #include "core/host.h"
 #include "core/numeric.h"
 #include "core/record.h"
@@ -120,25 +121,21 @@ void RunSequence::RunBandwidth(const BandwidthTest& test) {
   view_.TestFinished(test.bar);
   ShowSampleSummary(test.bar, test.prefix);
   if (!inRun_ && !errors_.empty()) {
-    view_.ShowMessage(kMessageTitleRun, errors_.front());
+    view_.ShowMessage(kTitles.run, errors_.front());
     errors_.clear();
   }
 }
 
-void RunSequence::bbreadClick() { RunBandwidth(kRead); }
-void RunSequence::bbwriteClick() { RunBandwidth(kWrite); }
-void RunSequence::bbcopyClick() { RunBandwidth(kCopy); }
-
 void RunSequence::RunTest(BarId id) {
   static const BandwidthTest* const kBandwidth[] = {&kRead, &kWrite, &kCopy};
   if (id == BarId::Latency) {
-    bblatenClick();
+    RunLatency();
   } else {
     RunBandwidth(*kBandwidth[static_cast<int>(id)]);
   }
 }
 
-void RunSequence::bblatenClick() {
+void RunSequence::RunLatency() {
   if (StopRequested()) return;
   const TestFlag testing(inTest_);
   view_.TestStarted(BarId::Latency);
@@ -188,7 +185,7 @@ void RunSequence::bblatenClick() {
   view_.TestFinished(BarId::Latency);
   ShowSampleSummary(BarId::Latency, kLatencyPrefix);
   if (!inRun_ && !errors_.empty()) {
-    view_.ShowMessage(kMessageTitleRun, errors_.front());
+    view_.ShowMessage(kTitles.run, errors_.front());
     errors_.clear();
   }
 }
@@ -243,13 +240,7 @@ void UnlockControls(WindowState& state) {
   state.SetEnabled(Control::LogBox, true);
 }
 
-void ApplyUploadGate(WindowState& state, const std::string& largestCacheKBytes) {
-  if (largestCacheKBytes == kUnknownCacheKBytes || state.Panels().cpup == "*" || state.Panels().osp == "*") {
-    state.SetEnabled(Control::Upload, false);
-  }
-}
-
-void RunSequence::Button7Click() {
+void RunSequence::RunAll() {
   errors_.clear();
   inRun_ = true;
   view_.SetBusyCursor(true);
@@ -299,7 +290,7 @@ void RunSequence::Button7Click() {
   if (!errors_.empty() && !StopRequested()) {
     std::string text = errors_.size() == 1 ? "The run met an error:\n\n" : "The run met these errors:\n\n";
     for (const std::string& e : errors_) text += e + "\n";
-    view_.ShowMessage(kMessageTitleRun, text);
+    view_.ShowMessage(kTitles.run, text);
   }
 }
 

@@ -1,4 +1,4 @@
-// The run behind " Start Bench!" and the four per-test actions, written once over the window's
+// The run behind " Start Bench!" and the four single tests, written once over the window's
 // model; the main window and the terminal draw the model and show the run's effects.
 #pragma once
 
@@ -69,23 +69,15 @@ struct RunEnvironment {
   std::function<std::string()> countryLookup;  // COUNTRY, asked afresh per record
 };
 
-// Product name used in the titles of messages.
-inline constexpr const char* kMessageTitleRun = "Quorvex\xC2\xB2 - Benchmark";
-
 class RunSequence {
  public:
   RunSequence(WindowState& state, BenchView& view, BenchHost& host, RunEnvironment environment);
 
   // The whole run of " Start Bench!". Errors inside it are collected and shown once at the end,
   // after the controls are enabled again.
-  void Button7Click();
+  void RunAll();
 
-  // The per-test actions, each a complete test with its result on its bar.
-  void bbreadClick();
-  void bbwriteClick();
-  void bbcopyClick();
-  void bblatenClick();
-  // The action of the test a bar shows.
+  // One complete test, the one a bar shows, with its result on its bar.
   void RunTest(BarId id);
 
   // Recomputes the bandwidth bars' shared scale and the score caption.
@@ -96,7 +88,7 @@ class RunSequence {
   // is about to end (window closed, Ctrl+C). Safe from any thread and from a signal handler.
   void RequestStop() { stop_.store(true); }
   bool StopRequested() const { return stop_.load(); }
-  // True while Button7Click or a test runs.
+  // True while RunAll or a test runs.
   bool Running() const { return inRun_ || inTest_; }
 
   int SharedBarMax() const { return sharedBarMax_; }
@@ -110,6 +102,7 @@ class RunSequence {
 
  private:
   void RunBandwidth(const BandwidthTest& test);
+  void RunLatency();
   void AdvanceProgress();
   void ShowSampleSummary(BarId bar, const char* prefix);
 
@@ -151,8 +144,5 @@ bool WriteRecordOf(const std::string& path, const WindowState& state, const RunE
 // opens again after: start, the test boxes, LOG!, and upload unless an upload was made.
 void LockControls(WindowState& state);
 void UnlockControls(WindowState& state);
-
-// Disables upload when the cache size is unknown or the CPU or OS panel reads exactly "*".
-void ApplyUploadGate(WindowState& state, const std::string& largestCacheKBytes);
 
 }  // namespace core

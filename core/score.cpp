@@ -17,7 +17,7 @@ long long CaptionValue(const std::string& caption) {
 }  // namespace
 
 std::string ScoreCaption(long long rd, long long wr, long long cp) {
-  if (rd <= 0 || wr <= 0 || cp <= 0) return kNoScore;
+  if (rd <= 0 || wr <= 0 || cp <= 0) return kNoScoreCaption;
   return ScoreCaptionOf(FixedText(static_cast<double>(rd + wr + cp) / 1000.0 / 3.0, 2));
 }
 

@@ -5,7 +5,7 @@
 
 namespace core {
 
-inline constexpr const char* kNoScore = "--.--";
+inline constexpr const char* kNoScoreCaption = "--.--";
 
 struct ScoreUpdate {
   int sharedMax = 0;    // the maximum all three bandwidth bars get

@@ -25,7 +25,7 @@ std::string ResultCaption(BarId id, const std::string& value) {
 
 std::string ScoreCaptionOf(const std::string& figure) { return figure + " "; }
 
-WindowState::WindowState() : score_(kNoScore) {
+WindowState::WindowState() : score_(kNoScoreCaption) {
   for (BarId id : kBars) {
     bars_[static_cast<int>(id)].caption = BarName(id);
     // Tenths of a nanosecond: the latency bar is full at 150.0 ns.

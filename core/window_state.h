@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/titles.h"
 #include "sysinfo/panels.h"
 
 namespace core {
@@ -52,11 +53,6 @@ std::string ScoreCaptionOf(const std::string& figure);
 // The check box that selects a test.
 constexpr Control TestBox(BarId id) { return static_cast<Control>(static_cast<int>(id)); }
 
-// The product's name as the window's title and the upload show it.
-inline constexpr const char* kProgramTitle = "Quorvex\xC2\xB2";
-// Appended to the title when the server knows another version.
-inline constexpr const char* kNewVersionMark = " [New version available]";
-
 class WindowState {
  public:
   // What a change touched; index is the bar or the control for those parts.
@@ -91,7 +87,7 @@ class WindowState {
   const sysinfo::PanelTexts& Panels() const { return panels_; }
   void SetPanels(const sysinfo::PanelTexts& panels);
 
-  // "--.--" (kNoScore) or the score with its trailing blank ("10.54 ").
+  // "--.--" (kNoScoreCaption) or the score with its trailing blank ("10.54 ").
   const std::string& ScoreCaption() const { return score_; }
   void SetScoreCaption(const std::string& caption);
 
@@ -103,7 +99,7 @@ class WindowState {
   const std::vector<std::string>& ReportLines() const { return reportLines_; }
   void SetReportLines(const std::vector<std::string>& lines);
 
-  // kProgramTitle, perhaps followed by kNewVersionMark.
+  // kTitles.program, perhaps followed by kTitles.newVersionMark.
   const std::string& Title() const { return title_; }
   void SetTitle(const std::string& title);
 
@@ -121,7 +117,7 @@ class WindowState {
   std::string score_;
   int uploadTag_ = 0;
   std::vector<std::string> reportLines_;
-  std::string title_ = kProgramTitle;
+  std::string title_ = kTitles.program;
   Listener listener_;
 };
 

@@ -9,6 +9,7 @@
 
 #include "gui/fonts.h"
 #include "gui/gear_logo.h"
+#include "gui/qt_text.h"
 #include "online/http_client.h"
 #include "platform/file_version.h"
 #include "platform/process.h"
@@ -98,7 +99,7 @@ void Tfabout::FormCreate(const std::string& applicationTitle, const std::string&
   JvgLabel1->setFont(link);
   JvgLabel1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   JvgLabel1->setText(QStringLiteral("Quorvex results on the web"));
-  JvgLabel1->setToolTip(QString::fromStdString(ProgramWebSite()));
+  JvgLabel1->setToolTip(Q(ProgramWebSite()));
   place(JvgLabel1, 104, 62, 313 - 104, 18);
 
   // The system facts come from the program's own report tool, so the notice names that.
@@ -122,9 +123,9 @@ void Tfabout::FormCreate(const std::string& applicationTitle, const std::string&
   buildText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   buildText->setGeometry(s(144), s(140 - 124), s(250 - 144), s(16));
 
-  productName->setText(QString::fromStdString(Word(applicationTitle, 0)));
-  nameSuffix->setText(QString::fromStdString(Word(applicationTitle, 1)));
-  buildText->setText(QString::fromStdString("(Build v" + platform::FileVersionText(programPath) + ")"));
+  productName->setText(Q(Word(applicationTitle, 0)));
+  nameSuffix->setText(Q(Word(applicationTitle, 1)));
+  buildText->setText(Q("(Build v" + platform::FileVersionText(programPath) + ")"));
 }
 
 void Tfabout::okClick() { close(); }

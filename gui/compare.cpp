@@ -4,7 +4,7 @@
 #include <QScreen>
 #include <cmath>
 
-#include "online/http_client.h"
+#include "gui/qt_text.h"
 
 namespace gui {
 
@@ -21,34 +21,15 @@ void Apply(QuickDial* dial, const core::DialSetup& d, const std::string& subtitl
   dial->setRange(d.lower, d.upper);  // lower end first, as the system sets them
   dial->setValue(d.value);
   dial->setBands(d.firstBandEnd, d.secondBandEnd, colours);
-  dial->setTitle(QString::fromStdString(d.title));
-  dial->setSubtitle(QString::fromStdString(subtitle));
+  dial->setTitle(Q(d.title));
+  dial->setSubtitle(Q(subtitle));
   dial->setDecimals(decimals);
   dial->setVisible(d.visible);
 }
 
 }  // namespace
 
-FetchReply FetchFromServer(const std::string& target) {
-  online::HttpOptions options;
-  options.userAgent = core::kCompareUserAgent;
-  options.accept = core::kCompareAccept;
-  options.connectTimeoutMs = core::kCompareLimitMs;
-  options.readTimeoutMs = core::kCompareLimitMs;
-  const online::HttpResponse response =
-      online::HttpGet(online::JoinUrl(online::ServerBase(), target), options);
-  FetchReply reply;
-  reply.ok = response.Succeeded();
-  if (reply.ok)
-    reply.body = response.body;
-  else if (response.completed)
-    reply.error = "the server answered with status " + std::to_string(response.status);
-  else
-    reply.error = response.error;
-  return reply;
-}
-
-Tfqcompare::Tfqcompare(const core::CompareInputs& inputs, CompareFetch fetch, QWidget* parent)
+Tfqcompare::Tfqcompare(const core::ShareFacts& inputs, online::CompareFetch fetch, QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       inputs_(inputs),
       fetch_(std::move(fetch)) {
@@ -99,18 +80,17 @@ void Tfqcompare::Button1Click() {
   setWindowTitle(QStringLiteral("Quick compare"));
   Memo1->clear();
   repaint();
-  FetchReply reply;
+  online::FetchReply reply;
   if (fetch_) reply = fetch_(requestAddress_);
   fetchFailed_ = !reply.ok;
   // A failed fetch goes on with an empty reply: every reference word reads 0.
   setup_ = core::SetupDials(reply.ok ? reply.body : std::string(), inputs_);
-  Memo1->appendPlainText(QString::fromStdString(setup_.reply));
+  Memo1->appendPlainText(Q(setup_.reply));
   if (fetchFailed_) {
     // The dials alone would show empty ranges without saying why.
     setWindowTitle(QStringLiteral("Quick compare - no reference data"));
     setToolTip(
-        QStringLiteral("<p>%1</p>")
-            .arg(QString::fromStdString(" Error occurred:  >>" + reply.error + "<< ").toHtmlEscaped()));
+        QStringLiteral("<p>%1</p>").arg(Q(" Error occurred:  >>" + reply.error + "<< ").toHtmlEscaped()));
   }
   Apply(gg_gbyte, setup_.score, setup_.subtitle, {kLightRed, kLightYellow, kLightGreen}, 2);
   Apply(gg_ramclk, setup_.clock, setup_.subtitle, {kLightBlue}, 0);

@@ -11,25 +11,15 @@
 
 #include "core/compare_model.h"
 #include "gui/dial.h"
+#include "online/compare_fetch.h"
 
 namespace gui {
-
-struct FetchReply {
-  bool ok = false;
-  std::string body;
-  std::string error;  // why there is no reply
-};
-// GETs a request target ("/compare.php?...") from the program's web server.
-using CompareFetch = std::function<FetchReply(const std::string& target)>;
-
-// The fetch over HTTP with the compare window's client settings (9 s limits, its user agent).
-FetchReply FetchFromServer(const std::string& target);
 
 class Tfqcompare : public QDialog {
   Q_OBJECT
 
  public:
-  Tfqcompare(const core::CompareInputs& inputs, CompareFetch fetch, QWidget* parent = nullptr);
+  Tfqcompare(const core::ShareFacts& inputs, online::CompareFetch fetch, QWidget* parent = nullptr);
 
   QuickDial* gg_gbyte;
   QuickDial* gg_ramclk;
@@ -54,8 +44,8 @@ class Tfqcompare : public QDialog {
  private:
   void FormCreate();
 
-  core::CompareInputs inputs_;
-  CompareFetch fetch_;
+  core::ShareFacts inputs_;
+  online::CompareFetch fetch_;
   std::string requestAddress_;
   core::CompareSetup setup_;
   bool fetchFailed_ = false;

@@ -18,6 +18,8 @@
 #include <cmath>
 
 #include "core/host.h"
+#include "core/titles.h"
+#include "gui/qt_text.h"
 #include "platform/file_io.h"
 #include "platform/processors.h"
 
@@ -25,8 +27,6 @@ namespace gui {
 namespace {
 
 const char kTitle[] = "Cache & memory curve";
-
-QString Q(const std::string& text) { return QString::fromUtf8(text.c_str()); }
 
 double X(uint64_t kb) { return std::log2(static_cast<double>(std::max<uint64_t>(kb, 1))); }
 
@@ -53,7 +53,7 @@ QPen SeriesPen(const QColor& colour, qreal width, Qt::PenStyle style = Qt::Solid
 
 CurveWindow::CurveWindow(const sysinfo::SystemSpec& spec, const CurveWindowOptions& options, QWidget* parent)
     : QWidget(parent, Qt::Window), spec_(spec), options_(options) {
-  setWindowTitle(QString::fromUtf8(kTitle));
+  setWindowTitle(Q(kTitle));
   marks_ = core::CacheMarks(spec_);
   BuildChart();
 
@@ -93,7 +93,7 @@ CurveWindow::~CurveWindow() { StopWorker(); }
 
 void CurveWindow::BuildChart() {
   chart_ = new QChart;
-  chart_->setTitle(QString::fromUtf8(kTitle));
+  chart_->setTitle(Q(kTitle));
   chart_->setBackgroundBrush(Qt::white);
   chart_->legend()->setAlignment(Qt::AlignBottom);
 
@@ -363,8 +363,7 @@ void CurveWindow::SavePngClick() {
                                    QStringLiteral("PNG pictures (*.png)"));
   if (path.isEmpty()) return;
   std::string error;
-  if (!SavePng(path.toStdString(), &error))
-    QMessageBox::warning(this, QString::fromUtf8("Quorvex\xC2\xB2 - Curve"), Q(error));
+  if (!SavePng(path.toStdString(), &error)) QMessageBox::warning(this, Q(core::kTitles.curve), Q(error));
 }
 
 void CurveWindow::SaveCsvClick() {
@@ -373,8 +372,7 @@ void CurveWindow::SaveCsvClick() {
                                    QStringLiteral("CSV files (*.csv)"));
   if (path.isEmpty()) return;
   std::string error;
-  if (!SaveCsv(path.toStdString(), &error))
-    QMessageBox::warning(this, QString::fromUtf8("Quorvex\xC2\xB2 - Curve"), Q(error));
+  if (!SaveCsv(path.toStdString(), &error)) QMessageBox::warning(this, Q(core::kTitles.curve), Q(error));
 }
 
 bool WriteCurvePng(const sysinfo::SystemSpec& spec, const core::Curve& curve, const std::string& allCoreText,

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include "gui/about.h"
+#include "gui/qt_text.h"
 #include "online/http_client.h"
 #include "online/lookups.h"
 #include "online/session.h"
@@ -18,11 +19,9 @@
 
 namespace {
 
-constexpr int kOutOfView = 2000;  // left edge of the controls nobody sees
+using gui::Q;
 
-QString Q(const std::string& utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
+constexpr int kOutOfView = 2000;  // left edge of the controls nobody sees
 
 }  // namespace
 
@@ -97,6 +96,7 @@ void TForm1::FormCreate() {
   Render(state_);
 
   if (!options_.startUp) return;
+  startingUp_ = true;
 
   if (options_.show) {
     // Centred on the screen, drawn before the slow steps.
@@ -106,20 +106,21 @@ void TForm1::FormCreate() {
     }
     ShowAndPaint();
   }
-
-  if (!online::CheckServerVersion(online::ServerBase(), VersionText())) {
-    state_.SetTitle(state_.Title() + core::kNewVersionMark);
+  if (!closeAfterStartUp_ && !online::CheckServerVersion(online::ServerBase(), VersionText())) {
+    state_.SetTitle(state_.Title() + core::kTitles.newVersionMark);
   }
+  if (!closeAfterStartUp_) Button2->click();
 
-  Button2->click();
+  startingUp_ = false;
+  if (closeAfterStartUp_) EndProgram();
 }
 
 void TForm1::Button2Click() {
   const core::GatheringSteps steps =
       options_.gatheringSteps ? options_.gatheringSteps(*this) : core::RealGatheringSteps(*this, loadWorkers);
-  UseFacts(core::Button2Click(state_, *this, steps));
+  UseFacts(core::Gather(state_, *this, steps));
   // Why the memory facts are missing, where a normal user cannot read them: said quietly, here.
-  ramp->setToolTip(QString::fromStdString(sysinfo::MemoryNotice(facts_.spec)));
+  ramp->setToolTip(Q(sysinfo::MemoryNotice(facts_.spec)));
 }
 
 void TForm1::UseFacts(const core::MachineFacts& facts) {
@@ -149,7 +150,7 @@ void TForm1::paintEvent(QPaintEvent* event) {
 void TForm1::Button7Click() {
   if (run_->Running()) return;
   if (!options_.logPath.empty()) run_->Environment().logPath = options_.logPath;
-  run_->Button7Click();
+  run_->RunAll();
   CloseIfAsked();
 }
 
@@ -164,6 +165,14 @@ void TForm1::RunOneTest(core::BarId id) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (startingUp_) {
+    // The start-up waits with the event loop running: what is left of it is skipped, then the
+    // program ends (FormCreate).
+    closeAfterStartUp_ = true;
+    event->ignore();
+    hide();
+    return;
+  }
   if (run_->Running()) {
     // A module cannot be interrupted: the run stops after the call in progress, and the window
     // goes away at once so the close does not look ignored.
@@ -179,9 +188,14 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::CloseIfAsked() {
   if (!closeAfterRun_ || run_->Running()) return;
   closeAfterRun_ = false;
+  EndProgram();
+}
+
+void TForm1::EndProgram() {
   close();
-  // The window was hidden, so closing it no longer counts as the last window closed.
-  QCoreApplication::quit();
+  // The window was hidden, so closing it no longer counts as the last window closed; queued, so
+  // that a close before the message loop has started ends that loop as soon as it starts.
+  QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 // After a stored upload the link leads to that result's page; its text stays the site's address.

@@ -89,7 +89,8 @@ class TForm1 : public gui::MainFace, private core::BenchView {
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
   // Closing during a run: the module call in progress finishes, nothing more is measured or
-  // logged, then the window closes and the program ends.
+  // logged, then the window closes and the program ends. Closing during the start-up skips what
+  // is left of it and ends the program.
   void closeEvent(QCloseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
@@ -111,13 +112,17 @@ class TForm1 : public gui::MainFace, private core::BenchView {
   void ShowAndPaint();
   // Closes the window for good once a run that a close interrupted is over.
   void CloseIfAsked();
+  // Closes the window and ends the message loop, also one that has not started yet.
+  void EndProgram();
 
   window::FormOptions options_;
   core::WindowState state_;
   core::MachineFacts facts_;
   bool painted_ = false;
   bool closeAfterRun_ = false;
-  std::string resultAddress_;  // the page of the result this run uploaded, once stored
+  bool startingUp_ = false;         // between the first paint and the end of the gathering
+  bool closeAfterStartUp_ = false;  // closed while starting up: the program ends once it can
+  std::string resultAddress_;       // the page of the result this run uploaded, once stored
   std::unique_ptr<core::BenchHost> host_;
   std::unique_ptr<core::RunSequence> run_;
 };

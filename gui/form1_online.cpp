@@ -3,22 +3,22 @@
 #include <QMessageBox>
 #include <memory>
 
+#include "core/gate.h"
+#include "core/titles.h"
 #include "gui/about.h"
 #include "gui/compare.h"
 #include "gui/form1.h"
+#include "gui/qt_text.h"
 #include "online/session.h"
 #include "online/upload.h"
-#include "sysinfo/system_spec.h"
 
 namespace {
 
-QString Text(const std::string& utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
+using gui::Q;
 
 // The dialogs take Qt line breaks; the texts keep the program's CR LF.
 QString DialogText(const std::string& text) {
-  QString shown = Text(text);
+  QString shown = Q(text);
   shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   return shown;
 }
@@ -32,13 +32,13 @@ struct BusyCursor {
 }  // namespace
 
 void TForm1::uploadClick() {
-  const online::UploadFacts facts = online::MainUploadFacts(state_, facts_);
+  const core::ShareFacts facts = core::ShareFactsOf(state_, facts_);
 
   // The busy cursor covers the posts: from OK in the confirmation to the closing message.
   std::unique_ptr<BusyCursor> busy;
   online::UploadDialogs dialogs;
   dialogs.confirm = [this, &busy](const std::string& text) {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), DialogText(text),
+    QMessageBox box(QMessageBox::Information, Q(core::kTitles.confirmation), DialogText(text),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Cancel);
@@ -49,38 +49,31 @@ void TForm1::uploadClick() {
   dialogs.inform = [this, &busy](const std::string& text, bool failed) {
     busy.reset();
     // Plain text: a failure can quote the server's answer, which must not be read as markup.
-    QMessageBox box(failed ? QMessageBox::Warning : QMessageBox::Information, Text(online::kUploadTitle),
+    QMessageBox box(failed ? QMessageBox::Warning : QMessageBox::Information, Q(core::kTitles.upload),
                     DialogText(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
   };
 
   const online::SubmissionSteps steps = online::MainSubmissionSteps(this, state_, Environment());
-  if (online::RunUpload(facts, dialogs, steps, &resultAddress_)) {
-    if (!resultAddress_.empty()) JvgLabel1->setToolTip(QString::fromStdString(resultAddress_));
+  if (online::RunUpload(facts, state_.Title(), dialogs, steps, &resultAddress_)) {
+    if (!resultAddress_.empty()) JvgLabel1->setToolTip(Q(resultAddress_));
     state_.SetUploadTag(1);
     state_.SetEnabled(core::Control::Upload, false);
   }
 }
 
 void TForm1::gaugeClick() {
-  const std::string type = sysinfo::SpecValue(facts_.spec, "CHIP_MEMORY_TYPE");
-  const std::string channels = sysinfo::SpecValue(facts_.spec, "CHIP_CHANNELS");
-  const std::string stop = core::ComparePrecheck(state_.ScoreCaption(), type, channels, facts_.memoryClock);
+  const core::ShareFacts inputs = core::ShareFactsOf(state_, facts_);
+  const std::string stop = core::ShareStop(core::Share::Compare, inputs);
   if (!stop.empty()) {
-    QMessageBox::information(this, Text(core::kCompareTitle), Text(stop));
+    QMessageBox::information(this, Q(core::kTitles.compare), Q(stop));
     return;
   }
-  core::CompareInputs inputs;
-  inputs.memoryType = type;
-  inputs.channels = channels;
-  inputs.memoryClock = facts_.memoryClock;
-  inputs.scoreCaption = state_.ScoreCaption();
-  inputs.latencyCaption = state_.Bar(core::BarId::Latency).caption;
   std::unique_ptr<gui::Tfqcompare> form;
   {
     BusyCursor busy;  // the window fetches its reference line while it is made
-    form = std::make_unique<gui::Tfqcompare>(inputs, gui::FetchFromServer, this);
+    form = std::make_unique<gui::Tfqcompare>(inputs, online::FetchFromServer, this);
   }
   form->exec();
 }

@@ -3,6 +3,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 
+#include "gui/qt_text.h"
+
 namespace gui {
 
 GradientBar::GradientBar(const QColor& light, const QColor& dark, QWidget* parent)
@@ -50,8 +52,7 @@ void GradientBar::paintEvent(QPaintEvent*) {
     p.fillRect(bar, gloss);
   }
 
-  const QString text =
-      QString::fromUtf8(value_.caption.data(), static_cast<qsizetype>(value_.caption.size()));
+  const QString text = Q(value_.caption);
   p.setFont(font());
   p.setPen(QColor(255, 255, 255, 160));
   p.drawText(well.translated(1, 1), Qt::AlignCenter, text);

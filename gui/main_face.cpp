@@ -13,6 +13,7 @@
 #include "gui/about.h"
 #include "gui/curve_window.h"
 #include "gui/fonts.h"
+#include "gui/qt_text.h"
 #include "online/window_shot.h"
 
 namespace gui {
@@ -25,10 +26,6 @@ constexpr int kSummaryHeight = 169;
 constexpr int kButtonBarHeight = 31;
 constexpr int kStatusBarHeight = 28;
 constexpr int kOutOfView = 2000;  // left edge of the controls nobody sees
-
-QString Q(const std::string& utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 
 QFrame* Sunken(QWidget* parent) {
   auto* frame = new QFrame(parent);
@@ -266,7 +263,7 @@ MainFace::MainFace(QWidget* parent)
     bars[i]->setGeometry(client.left() + 3, client.top() + tops[i], client.width() - 9, h);
 
   // The logo keeps the product's plain name; the title may grow a new-version mark.
-  acLabel1->setText(QStringLiteral(" ") + Q(core::kProgramTitle) + QStringLiteral(" "));
+  acLabel1->setText(QStringLiteral(" ") + Q(core::kTitles.program) + QStringLiteral(" "));
 }
 
 void MainFace::ShowVersion(const std::string& versionText) {
@@ -275,7 +272,7 @@ void MainFace::ShowVersion(const std::string& versionText) {
 }
 
 QLabel* MainFace::MakeCaption(const char* text, int top) {
-  auto* label = new QLabel(QString::fromUtf8(text), Panel1);
+  auto* label = new QLabel(Q(text), Panel1);
   label->setFont(gui::PixelFont("Tahoma", 11));
   label->setAlignment(Qt::AlignRight | Qt::AlignTop);
   QPalette pal = label->palette();

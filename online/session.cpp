@@ -4,7 +4,6 @@
 #include "online/lookups.h"
 #include "online/window_shot.h"
 #include "platform/file_version.h"
-#include "sysinfo/system_spec.h"
 
 namespace online {
 
@@ -14,16 +13,6 @@ core::RunEnvironment ProgramEnvironment(const std::string& programPath) {
   environment.versionText = platform::FileVersionText(programPath);
   environment.countryLookup = [] { return online::LookupCountryCode(); };
   return environment;
-}
-
-online::UploadFacts MainUploadFacts(const core::WindowState& state, const core::MachineFacts& facts) {
-  online::UploadFacts upload;
-  upload.memoryType = sysinfo::SpecValue(facts.spec, "CHIP_MEMORY_TYPE");
-  upload.channels = sysinfo::SpecValue(facts.spec, "CHIP_CHANNELS");
-  upload.memoryClock = facts.memoryClock;
-  upload.scoreCaption = state.ScoreCaption();
-  upload.applicationTitle = state.Title();
-  return upload;
 }
 
 online::SubmissionSteps MainSubmissionSteps(QWidget* face, const core::WindowState& state,

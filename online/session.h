@@ -1,5 +1,5 @@
 // What the window and the terminal wire the same way around the main window's model: the run's
-// environment (version, log, country lookup) and the upload's facts, picture and record.
+// environment (version, log, country lookup) and the upload's picture and record.
 #pragma once
 
 #include <string>
@@ -16,9 +16,6 @@ namespace online {
 // The environment of this program's runs: its version (of the executable at programPath, empty
 // for this one), the program's log, the country asked of the geolocation service per record.
 core::RunEnvironment ProgramEnvironment(const std::string& programPath = std::string());
-
-// The upload's facts as the model and the gathering give them.
-online::UploadFacts MainUploadFacts(const core::WindowState& state, const core::MachineFacts& facts);
 
 // The upload's picture of face and its record of what the model shows; face, state and
 // environment must outlive the steps.

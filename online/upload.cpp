@@ -47,13 +47,6 @@ std::string AnswerLine(const std::string& body) {
 
 }  // namespace
 
-std::string UploadPrecheck(const std::string& memoryType, const std::string& channels, double memoryClock,
-                           const std::string& scoreCaption) {
-  if (text::Trim(memoryType) == "*" || text::Trim(channels) == "*" || memoryClock == 0) return kNoSystemSpec;
-  if (scoreCaption == core::kNoScore) return kNoScore;
-  return {};
-}
-
 std::string UploadConfirmationText(const std::string& applicationTitle) {
   return " Welcome to \" " + text::Trim(applicationTitle) + " \" score *submit.\r\n" +
          " To submit your score to our server, click [OK] button.\r\n" + "\r\n" +
@@ -195,19 +188,18 @@ std::string ResultAddress(const std::string& base, const std::string& answer) {
   return JoinUrl(base, contract::kResultPagePrefix + answer.substr(kHead.size(), end - kHead.size()));
 }
 
-bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const SubmissionSteps& steps,
-               std::string* resultAddress) {
+bool RunUpload(const core::ShareFacts& facts, const std::string& applicationTitle,
+               const UploadDialogs& dialogs, const SubmissionSteps& steps, std::string* resultAddress) {
   if (resultAddress) resultAddress->clear();
   auto inform = [&](const std::string& text, bool failed) {
     if (dialogs.inform) dialogs.inform(text, failed);
   };
-  const std::string stop =
-      UploadPrecheck(facts.memoryType, facts.channels, facts.memoryClock, facts.scoreCaption);
+  const std::string stop = core::ShareStop(core::Share::Upload, facts);
   if (!stop.empty()) {
     inform(stop, false);
     return false;
   }
-  if (dialogs.confirm && !dialogs.confirm(UploadConfirmationText(facts.applicationTitle))) return false;
+  if (dialogs.confirm && !dialogs.confirm(UploadConfirmationText(applicationTitle))) return false;
   const SubmissionOutcome outcome = SubmitScore(steps);
   if (resultAddress && outcome.done) *resultAddress = outcome.resultAddress;
   inform(outcome.message, !outcome.done);

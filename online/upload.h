@@ -6,13 +6,11 @@
 #include <functional>
 #include <string>
 
+#include "core/gate.h"
 #include "text/server_contract.h"
 
 namespace online {
 
-inline constexpr const char* kUploadTitle = "Quorvex\xC2\xB2 - Upload";
-inline constexpr const char* kNoSystemSpec = " Cannot upload, no system spec\xC2\xB4s ! ";
-inline constexpr const char* kNoScore = " No score to upload ! ";
 inline constexpr const char* kUploadDone = "  Score upload done !  ";
 inline constexpr const char* kUploadPath = contract::kUploadPath;
 inline constexpr const char* kUploadUserAgent = "Mozilla (Windows) Gecko Firefox";
@@ -21,11 +19,6 @@ inline constexpr const char* kPartContentType = "multipart/form-data";
 // The program sets no limits on the posts; these keep a dead server from hanging the window.
 inline constexpr long kPostConnectLimitMs = 15000;
 inline constexpr long kPostReadLimitMs = 30000;
-
-// The message that stops an upload before anything happens, or empty when it may go on. The
-// system check comes before the score check.
-std::string UploadPrecheck(const std::string& memoryType, const std::string& channels, double memoryClock,
-                           const std::string& scoreCaption);
 
 // The seven lines of the confirmation dialog joined by CR LF.
 std::string UploadConfirmationText(const std::string& applicationTitle);
@@ -74,26 +67,19 @@ std::string ResultAddress(const std::string& base, const std::string& answer);
 // whatever happened.
 SubmissionOutcome SubmitScore(const SubmissionSteps& steps);
 
-// What the upload reads from the main window.
-struct UploadFacts {
-  std::string memoryType;  // SpecValue(CHIP_MEMORY_TYPE)
-  std::string channels;    // SpecValue(CHIP_CHANNELS)
-  double memoryClock = 0;
-  std::string scoreCaption;      // caption of acLabel3
-  std::string applicationTitle;  // with " [New version available]" when the check found one
-};
-
 // How the upload talks to the user: the OK/Cancel confirmation (true for OK) and the one message
-// at the end (title kUploadTitle; information icon, a warning when the upload failed).
+// at the end (title core::kTitles.upload; information icon, a warning when the upload failed).
 struct UploadDialogs {
   std::function<bool(const std::string& text)> confirm;  // empty: the caller has consented already
   std::function<void(const std::string& text, bool failed)> inform;
 };
 
-// The whole submission of uploadClick except the button: checks, confirmation, SubmitScore, the
-// closing message. True when the upload mark is to be set; resultAddress (when given) then holds
-// the stored result's page, or is empty when the server named none.
-bool RunUpload(const UploadFacts& facts, const UploadDialogs& dialogs, const SubmissionSteps& steps,
+// The whole submission of uploadClick except the button: the gate (core::ShareStop), the
+// confirmation naming applicationTitle (the window's, with " [New version available]" when the
+// check found one), SubmitScore, the closing message. True when the upload mark is to be set; resultAddress
+// (when given) then holds the stored result's page, or is empty when the server named none.
+bool RunUpload(const core::ShareFacts& facts, const std::string& applicationTitle,
+               const UploadDialogs& dialogs, const SubmissionSteps& steps,
                std::string* resultAddress = nullptr);
 
 }  // namespace online

@@ -113,6 +113,11 @@ bool IsWritableFolder(const std::string& folder) {
          ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
+bool IsOwnWritableFolder(const std::string& folder) {
+  struct stat st {};
+  return IsWritableFolder(folder) && ::stat(folder.c_str(), &st) == 0 && st.st_uid == ::geteuid();
+}
+
 bool MakeFolders(const std::string& folder) {
   if (folder.empty()) return false;
   std::string partial;

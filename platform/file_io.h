@@ -21,6 +21,8 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err
 bool FileExists(const std::string& path);
 bool DeleteFile(const std::string& path);  // false when nothing was deleted
 bool IsWritableFolder(const std::string& folder);
+// The same, and owned by the user the program runs as (false on any failure).
+bool IsOwnWritableFolder(const std::string& folder);
 // Creates the folder and its parents (mode 0700 for those it makes). True when it exists after.
 bool MakeFolders(const std::string& folder);
 

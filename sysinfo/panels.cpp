@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "sysinfo/report_keys.h"
 #include "sysinfo/text.h"
 
 namespace sysinfo {
@@ -17,7 +18,7 @@ std::string Delete(const std::string& text, const char* what) {
 }  // namespace
 
 std::string ComposeOsp(const SystemSpec& spec) {
-  std::string s = Clean(SpecValue(spec, "SW_WINDOWS_VERSION"));
+  std::string s = Clean(SpecValue(spec, kReportKeys.windowsVersion));
   s = CollapseBlanks(ReplaceAll(s, "Service Pack", "SP"));
   s = Delete(s, "Premium");
   s = Delete(s, "Edition");
@@ -27,24 +28,24 @@ std::string ComposeOsp(const SystemSpec& spec) {
 }
 
 std::string ComposeCpup(const SystemSpec& spec) {
-  std::string s = Clean(SpecValue(spec, "PI_SPECIFICATION"));
+  std::string s = Clean(SpecValue(spec, kReportKeys.processor));
   s = Delete(s, "CPU");
   return Delete(s, "Processor");
 }
 
 std::string ComposeCpuCores(const SystemSpec& spec) {
-  return Trim(Delete(Clean(SpecValue(spec, "PI_NUMBER_OF_THREADS:")), "PI_NUMBER_OF_THREADS:"));
+  return Trim(Delete(Clean(SpecValue(spec, kReportKeys.threads)), kReportKeys.threads));
 }
 
 std::string ComposeCpuClock(const SystemSpec& spec) {
-  return ClockText(Clean(SpecValue(spec, "PI_CORE_SPEED"))) + " MHz";
+  return ClockText(Clean(SpecValue(spec, kReportKeys.coreSpeed))) + " MHz";
 }
 
 std::string ComposeRamp(const SystemSpec& spec, double memoryClock) {
   const std::string size = ReplaceAll(SpecValue(spec, "CHIP_MEMORY_SIZE: "), "GBytes", "GB");
   const std::string rest =
-      StripParentheses(SpecValue(spec, "CHIP_MEMORY_TYPE") + " - " + ShortestNumberText(memoryClock) +
-                       " MHz - " + SpecValue(spec, "CHIP_CHANNELS") + " Channel");
+      StripParentheses(SpecValue(spec, kReportKeys.memoryType) + " - " + ShortestNumberText(memoryClock) +
+                       " MHz - " + SpecValue(spec, kReportKeys.channels) + " Channel");
   return CollapseBlanks(size + " - " + rest);
 }
 
@@ -85,7 +86,7 @@ PanelTexts ComposePanels(const SystemSpec& spec, double memoryClock) {
 }
 
 std::string MemoryNotice(const SystemSpec& spec) {
-  if (SpecValue(spec, "CHIP_MEMORY_ACCESS:") == kAbsent) return {};
+  if (SpecValue(spec, kReportKeys.memoryAccess) == kAbsent) return {};
   return "Memory type, clock, channels and modules are unknown: the firmware's memory table "
          "(/sys/firmware/dmi/tables/DMI) is readable only by root, udev keeps no copy of it "
          "(/run/udev/data/+dmi:id, systemd 248 or later), and no module SPD EEPROM is readable "

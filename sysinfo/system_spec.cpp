@@ -7,6 +7,7 @@
 #include <cmath>
 #include <utility>
 
+#include "sysinfo/report_keys.h"
 #include "sysinfo/text.h"
 
 namespace sysinfo {
@@ -130,7 +131,7 @@ std::string SpecValueNth(const SystemSpec& spec, const std::string& key, int n) 
 }
 
 double MemoryClock(const SystemSpec& spec) {
-  std::string f = SpecValue(spec, "CHIP_MEMORY_FREQUENCY");
+  std::string f = SpecValue(spec, kReportKeys.memoryFrequency);
   f = RemoveBlanks(ReplaceAll(UpperAscii(StripParentheses(f)), "MHZ", ""));
   const std::string t = ReplaceAll(ReplaceAll("0" + f, ".", ""), ",", "");
   // Only plain digits are a number here; anything else leaves the clock unknown.

@@ -10,6 +10,7 @@
 #include "core/numeric.h"
 #include "core/samples.h"
 #include "sysinfo/panels.h"
+#include "sysinfo/report_keys.h"
 #include "sysinfo/system_spec.h"
 #include "sysinfo/text.h"
 #include "sysreport/jedec.h"
@@ -28,14 +29,22 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-const char* const kKeys[] = {"SW_WINDOWS_VERSION",  "Virtualization",
-                             "PI_SPECIFICATION",    "PI_NUMBER_OF_THREADS:",
-                             "PI_CORE_SPEED",       "PI_L2_CACHE:",
-                             "PI_L3_CACHE:",        "PI_L4_CACHE:",
-                             "CHIP_MEMORY_SIZE: ",  "CHIP_MEMORY_TYPE",
-                             "CHIP_CHANNELS",       "CHIP_MEMORY_FREQUENCY",
-                             "DMI_VENDOR: ",        "MEM_1##: \"Part number: ",
-                             "STORAGE: \"Serial: ", ""};
+const char* const kKeys[] = {sysinfo::kReportKeys.windowsVersion,
+                             "Virtualization",
+                             sysinfo::kReportKeys.processor,
+                             sysinfo::kReportKeys.threads,
+                             sysinfo::kReportKeys.coreSpeed,
+                             "PI_L2_CACHE:",
+                             "PI_L3_CACHE:",
+                             "PI_L4_CACHE:",
+                             "CHIP_MEMORY_SIZE: ",
+                             sysinfo::kReportKeys.memoryType,
+                             sysinfo::kReportKeys.channels,
+                             sysinfo::kReportKeys.memoryFrequency,
+                             "DMI_VENDOR: ",
+                             "MEM_1##: \"Part number: ",
+                             "STORAGE: \"Serial: ",
+                             ""};
 
 }  // namespace
 

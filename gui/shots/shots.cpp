@@ -15,14 +15,14 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const std::string folder = argc > 1 ? argv[1] : ".";
 
-  core::CompareInputs in;
+  core::ShareFacts in;
   in.memoryType = "DDR4";
   in.channels = "Dual";
   in.memoryClock = 1600;
   in.scoreCaption = "21.74 ";
   in.latencyCaption = "LATENCY  71.3  ns";
   gui::Tfqcompare compare(in, [](const std::string&) {
-    return gui::FetchReply{true, "12<BR />34<BR />1066<BR />1866<BR />55<BR />95", ""};
+    return online::FetchReply{true, "12<BR />34<BR />1066<BR />1866<BR />55<BR />95", ""};
   });
   gui::Tfabout about("Quorvex\xC2\xB2");
   compare.show();

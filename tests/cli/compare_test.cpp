@@ -13,7 +13,7 @@ namespace {
 
 std::string Cli() {
   const char* build = std::getenv("QUORVEX_BUILD_DIR");
-  return build ? std::string(build) + "/cli/quorvex-cli" : std::string();
+  return build ? std::string(build) + "/bin/quorvex-cli" : std::string();
 }
 
 // Standard output of a shell command line, and its exit status.

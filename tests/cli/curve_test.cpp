@@ -13,7 +13,7 @@
 
 namespace {
 
-std::string Cli() { return std::string(std::getenv("QUORVEX_BUILD_DIR")) + "/cli/quorvex-cli"; }
+std::string Cli() { return std::string(std::getenv("QUORVEX_BUILD_DIR")) + "/bin/quorvex-cli"; }
 
 std::string Output(const std::string& arguments, int* status) {
   FILE* pipe = popen((Cli() + " curve " + arguments + " 2>&1").c_str(), "r");

@@ -163,3 +163,28 @@ TEST_F(RecordFile, NumbersUseAPointUnderDecimalCommaLocale) {
   const std::string text = Read(Path());
   EXPECT_NE(text.find(";\"65.5\";\"10.39\";"), std::string::npos);
 }
+
+TEST_F(RecordFile, TheLastLoggedRecordReadsBackByItsFieldNames) {
+  Write(Path(), std::string(kHeader) + kData + kData);
+  ResultRecord record;
+  std::string error;
+  ASSERT_TRUE(ReadLastRecord(Path(), &record, &error)) << error;
+  EXPECT_EQ(record[RecordField::Result], "10.39");
+  EXPECT_EQ(record[RecordField::Latency], "65.5");
+  EXPECT_EQ(record[RecordField::CpuCore], "16");
+  EXPECT_EQ(RecordDataLine(record) + "\r\n", kData);
+  Write(Path(), kHeader);
+  EXPECT_FALSE(ReadLastRecord(Path(), &record, &error));
+  Write(Path(), std::string(kHeader) + "\"2010-03-14\";\"a;b\";\r\n");
+  EXPECT_FALSE(ReadLastRecord(Path(), &record, &error));
+  EXPECT_NE(error.find("not a result record"), std::string::npos);
+}
+
+TEST(LogPlace, AnInstalledProgramLogsInTheUsersDataFolder) {
+  EXPECT_TRUE(LogBesideProgram("/home/u/quorvex/build/release/gui", true));
+  EXPECT_FALSE(LogBesideProgram("/home/u/quorvex/build/release/gui", false));  // someone else's folder
+  EXPECT_FALSE(LogBesideProgram("/usr/bin", true));                            // installed, run as root
+  EXPECT_FALSE(LogBesideProgram("/usr/local/bin", true));
+  EXPECT_TRUE(LogBesideProgram("/usrdata/quorvex", true));
+  EXPECT_FALSE(LogBesideProgram("", true));
+}

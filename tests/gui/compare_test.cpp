@@ -10,8 +10,8 @@
 
 namespace {
 
-core::CompareInputs Inputs() {
-  core::CompareInputs in;
+core::ShareFacts Inputs() {
+  core::ShareFacts in;
   in.memoryType = "DDR4";
   in.channels = "Dual";
   in.memoryClock = 1600;
@@ -68,7 +68,7 @@ TEST(CompareReply, ValuesComeFromTheCaptionsAndTheClock) {
 }
 
 TEST(CompareReply, LatencyDialHiddenWithoutALatency) {
-  core::CompareInputs in = Inputs();
+  core::ShareFacts in = Inputs();
   in.latencyCaption = "LATENCY";
   const core::CompareSetup s = core::SetupDials("30#60#1500#2400#40#90", in);
   EXPECT_FALSE(s.latency.visible);
@@ -77,7 +77,7 @@ TEST(CompareReply, LatencyDialHiddenWithoutALatency) {
 }
 
 TEST(CompareReply, PointerIsClampedIntoTheRange) {
-  core::CompareInputs in = Inputs();
+  core::ShareFacts in = Inputs();
   in.scoreCaption = "75.30 ";  // above the server's upper end
   in.memoryClock = 800;        // below the lower end
   const core::CompareSetup s = core::SetupDials("30#60#1500#2400#40#90", in);
@@ -119,20 +119,9 @@ TEST(CompareRequest, TypeLosesItsParenthesesAndTheBlankIsEscaped) {
   // "DDR3 (PC3-10600)" is sent as "DDR3 " with its one trailing blank.
   EXPECT_EQ(core::CompareRequestTarget("DDR3 (PC3-10600)", "2"), "/compare.php?P1=DDR3%20&&P2=2");
   EXPECT_EQ(core::CompareRequestTarget("DDR&R", "a=b"), "/compare.php?P1=DDR%26R&&P2=a%3Db");
-  core::CompareInputs in = Inputs();
+  core::ShareFacts in = Inputs();
   in.memoryType = "DDR3 (PC3-10600)";
   EXPECT_EQ(core::SetupDials("", in).subtitle, "(Using DDR3 Dual Channel scale)");
-}
-
-TEST(CompareRequest, ScoreIsCheckedBeforeTheSystem) {
-  EXPECT_EQ(core::ComparePrecheck("--.--", "*", "*", 0), " No score to compare ! ");
-  EXPECT_EQ(core::ComparePrecheck("10.39 ", " * ", "Dual", 1600),
-            " Cannot compare, no system spec\xC2\xB4s ! ");
-  EXPECT_EQ(core::ComparePrecheck("10.39 ", "DDR4", "*", 1600),
-            " Cannot compare, no system spec\xC2\xB4s ! ");
-  EXPECT_EQ(core::ComparePrecheck("10.39 ", "DDR4", "Dual", 0),
-            " Cannot compare, no system spec\xC2\xB4s ! ");
-  EXPECT_EQ(core::ComparePrecheck("10.39 ", "DDR4", "Dual", 1600), "");
 }
 
 class CompareWindowTest : public ::testing::Test {
@@ -142,11 +131,11 @@ class CompareWindowTest : public ::testing::Test {
 
 TEST_F(CompareWindowTest, DialsAreLaidOutAndSetUpFromTheReply) {
   std::vector<std::string> asked;
-  core::CompareInputs in = Inputs();
+  core::ShareFacts in = Inputs();
   in.scoreCaption = "75.30 ";
   gui::Tfqcompare form(in, [&](const std::string& target) {
     asked.push_back(target);
-    return gui::FetchReply{true, "30<br />60<br />1500<br />2400<br />40<br />90", ""};
+    return online::FetchReply{true, "30<br />60<br />1500<br />2400<br />40<br />90", ""};
   });
   ASSERT_EQ(asked, std::vector<std::string>{"/compare.php?P1=DDR4&&P2=Dual"});
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Quick compare"));
@@ -178,9 +167,11 @@ TEST_F(CompareWindowTest, DialsAreLaidOutAndSetUpFromTheReply) {
 }
 
 TEST_F(CompareWindowTest, FailedFetchSaysSoAndHidesAMissingLatency) {
-  core::CompareInputs in = Inputs();
+  core::ShareFacts in = Inputs();
   in.latencyCaption = "LATENCY";
-  gui::Tfqcompare form(in, [](const std::string&) { return gui::FetchReply{false, "", "cannot connect"}; });
+  gui::Tfqcompare form(in, [](const std::string&) {
+    return online::FetchReply{false, "", "cannot connect"};
+  });
   EXPECT_TRUE(form.fetchFailed());
   EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("Quick compare")));
   EXPECT_NE(form.windowTitle(), QStringLiteral("Quick compare"));
@@ -191,7 +182,7 @@ TEST_F(CompareWindowTest, FailedFetchSaysSoAndHidesAMissingLatency) {
 }
 
 TEST_F(CompareWindowTest, ClickOnAnyDialOrTheBackgroundCloses) {
-  auto reply = [](const std::string&) { return gui::FetchReply{true, "1#2#3#4#5#6", ""}; };
+  auto reply = [](const std::string&) { return online::FetchReply{true, "1#2#3#4#5#6", ""}; };
   for (int target = 0; target < 4; ++target) {
     gui::Tfqcompare form(Inputs(), reply);
     form.show();
@@ -208,8 +199,9 @@ TEST(CompareFetch, RequestGoesOutWithTheCompareClientSettings) {
   testing_http::Recorder server;
   server.SetAnswers({{200, "30<BR />60<BR />1500<BR />2400<BR />40<BR />90"}, {404, "gone"}});
   setenv("QUORVEX_SERVER", server.Base().c_str(), 1);
-  const gui::FetchReply first = gui::FetchFromServer(core::CompareRequestTarget("DDR3 (PC3-10600)", "Dual"));
-  const gui::FetchReply second = gui::FetchFromServer("/compare.php?P1=X&&P2=Y");
+  const online::FetchReply first =
+      online::FetchFromServer(core::CompareRequestTarget("DDR3 (PC3-10600)", "Dual"));
+  const online::FetchReply second = online::FetchFromServer("/compare.php?P1=X&&P2=Y");
   unsetenv("QUORVEX_SERVER");
   EXPECT_TRUE(first.ok);
   EXPECT_EQ(first.body, "30<BR />60<BR />1500<BR />2400<BR />40<BR />90");

@@ -7,7 +7,10 @@
 #include <QApplication>
 #include <QDate>
 #include <QLocale>
+#include <QTimer>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"
@@ -38,12 +41,14 @@ std::vector<std::string> FixtureReport(bool withCpuName = true) {
 struct Window : ::testing::Test {
   testing_http::LocalServer versionServer;
   std::string serverReply = "3.0.24.109";
+  std::function<void()> beforeVersionReply;  // runs on the server's thread
   std::vector<std::string> messages;
   fakes::QuickHost* host = nullptr;
   std::string logPath;
 
   Window() {
     versionServer.Routes().Get("/version.php", [this](const httplib::Request&, httplib::Response& res) {
+      if (beforeVersionReply) beforeVersionReply();
       res.set_content(serverReply, "text/html");
     });
     ::setenv("QUORVEX_SERVER", versionServer.Start().c_str(), 1);
@@ -212,6 +217,83 @@ TEST_F(Window, TheFaceAloneDrawsTheSamePictureAsTheWindow) {
   face.ShowVersion(form.VersionText());
   face.Render(form.State());
   EXPECT_EQ(face.grab().toImage(), form.grab().toImage());
+}
+
+// --- Closing while it starts ---
+
+// Closes every main window, as the user's click on the title bar's close button does.
+void CloseTheWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* form = qobject_cast<TForm1*>(w)) form->close();
+}
+
+// Runs the message loop as main() does after the start-up; true when it ended by itself.
+bool MessageLoopEnds() {
+  bool hung = false;
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [&hung] {
+    hung = true;
+    QApplication::exit(3);
+  });
+  watchdog.start(20000);
+  QApplication::exec();
+  return !hung;
+}
+
+TEST_F(Window, AClosedWhileItFirstPaintsEndsTheProgramWithoutGathering) {
+  window::FormOptions options = QuickOptions(FixtureReport());
+  options.show = true;
+  bool gathered = false;
+  options.gatheringSteps = [&gathered](core::BenchView&) {
+    core::GatheringSteps steps;
+    steps.runReportTool = [&gathered](std::string*) {
+      gathered = true;
+      return std::vector<std::string>{};
+    };
+    return steps;
+  };
+  QTimer::singleShot(0, CloseTheWindow);  // the first pass of the loop in the paint wait
+  TForm1 form(options);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_FALSE(gathered);
+  EXPECT_TRUE(MessageLoopEnds());
+}
+
+TEST_F(Window, AClosedDuringTheGatheringsWaitEndsTheProgramOnceTheGatheringIsOver) {
+  window::FormOptions options = QuickOptions(FixtureReport());
+  options.show = true;
+  options.gatheringSteps = [](core::BenchView& view) {
+    core::GatheringSteps steps;
+    steps.pumpWait = [&view](unsigned) {
+      CloseTheWindow();
+      view.ProcessEvents();
+    };
+    steps.stopLoad = [] {};
+    return steps;
+  };
+  TForm1 form(options);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_TRUE(form.button7->isEnabled());  // the gathering finished and unlocked the window
+  EXPECT_TRUE(MessageLoopEnds());
+}
+
+TEST_F(Window, AClosedDuringASlowVersionCheckEndsTheProgram) {
+  // The close comes while the check blocks and is handled in the gathering's wait.
+  beforeVersionReply = [] {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), CloseTheWindow, Qt::QueuedConnection);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  };
+  window::FormOptions options = QuickOptions(FixtureReport());
+  options.show = true;
+  options.gatheringSteps = [](core::BenchView& view) {
+    core::GatheringSteps steps;
+    steps.pumpWait = [&view](unsigned) { view.ProcessEvents(); };
+    return steps;
+  };
+  TForm1 form(options);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_TRUE(MessageLoopEnds());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "online/session.h"
 #include "tests/support/qt_app.h"
 
 namespace {
@@ -34,7 +33,7 @@ core::WindowState AfterARun() {
   state.SetProgressMax(35);
   state.SetProgressPosition(7);
   state.SetReportLines({"Quorvex hardware report", "Machine"});
-  state.SetTitle(std::string(core::kProgramTitle) + core::kNewVersionMark);
+  state.SetTitle(std::string(core::kTitles.program) + core::kTitles.newVersionMark);
   return state;
 }
 
@@ -91,19 +90,6 @@ TEST_F(MainFaceTest, AChangeRedrawsOnlyItsPart) {
   state.SetChecked(Control::LatencyBox, false);
   EXPECT_FALSE(face.CheckBox4->isChecked());
   EXPECT_EQ(face.bread->caption(), "elsewhere");
-}
-
-TEST_F(MainFaceTest, TheUploadReadsTheModelAndTheGathering) {
-  const core::WindowState state = AfterARun();
-  core::MachineFacts facts;
-  facts.spec.lines = {"CHIP_MEMORY_TYPE: \"DDR4\"", "CHIP_CHANNELS: \"Dual\""};
-  facts.memoryClock = 1600;
-  const online::UploadFacts upload = online::MainUploadFacts(state, facts);
-  EXPECT_EQ(upload.memoryType, "DDR4");
-  EXPECT_EQ(upload.channels, "Dual");
-  EXPECT_EQ(upload.memoryClock, 1600);
-  EXPECT_EQ(upload.scoreCaption, "10.54 ");
-  EXPECT_EQ(upload.applicationTitle, "Quorvex\xC2\xB2 [New version available]");
 }
 
 }  // namespace

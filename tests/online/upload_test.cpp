@@ -92,7 +92,7 @@ class UploadTest : public ::testing::Test {
     return steps;
   }
 
-  online::UploadFacts Facts() const { return {"DDR4", "Dual", 1600.0, "10.39 ", "Quorvex\xC2\xB2"}; }
+  core::ShareFacts Facts() const { return {"DDR4", "Dual", 1600.0, "10.39 ", ""}; }
 
   testing_qt::AppReady app;
   Recorder server;
@@ -192,19 +192,19 @@ TEST_F(UploadTest, ChecksComeBeforeTheDialogSystemFirst) {
     return false;
   };
   dialogs.inform = [&](const std::string& text, bool) { told.push_back(text); };
-  online::UploadFacts facts = Facts();
+  core::ShareFacts facts = Facts();
   facts.memoryType = "*";
   facts.scoreCaption = "--.--";
-  EXPECT_FALSE(online::RunUpload(facts, dialogs, Steps()));
+  EXPECT_FALSE(online::RunUpload(facts, "Quorvex\xC2\xB2", dialogs, Steps()));
   facts = Facts();
   facts.channels = " * ";
-  EXPECT_FALSE(online::RunUpload(facts, dialogs, Steps()));
+  EXPECT_FALSE(online::RunUpload(facts, "Quorvex\xC2\xB2", dialogs, Steps()));
   facts = Facts();
   facts.memoryClock = 0;
-  EXPECT_FALSE(online::RunUpload(facts, dialogs, Steps()));
+  EXPECT_FALSE(online::RunUpload(facts, "Quorvex\xC2\xB2", dialogs, Steps()));
   facts = Facts();
   facts.scoreCaption = "--.--";
-  EXPECT_FALSE(online::RunUpload(facts, dialogs, Steps()));
+  EXPECT_FALSE(online::RunUpload(facts, "Quorvex\xC2\xB2", dialogs, Steps()));
   const std::string noSpec = " Cannot upload, no system spec\xC2\xB4s ! ";
   EXPECT_EQ(told, (std::vector<std::string>{noSpec, noSpec, noSpec, " No score to upload ! "}));
   EXPECT_TRUE(server.Requests().empty());

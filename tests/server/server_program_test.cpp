@@ -94,9 +94,9 @@ TEST_F(ProgramAgainstServer, VersionCheckSeesTheAnnouncedVersion) {
 TEST_F(ProgramAgainstServer, QuickCompareReadsTheRanges) {
   // A type with a parenthesised part goes out with a trailing blank; the server trims it.
   const std::string target = core::CompareRequestTarget("DDR4 (something)", "Dual");
-  const gui::FetchReply reply = gui::FetchFromServer(target);
+  const online::FetchReply reply = online::FetchFromServer(target);
   ASSERT_TRUE(reply.ok) << reply.error;
-  core::CompareInputs in;
+  core::ShareFacts in;
   in.memoryType = "DDR4 (something)";
   in.channels = "Dual";
   in.memoryClock = 3201;
