@@ -338,6 +338,7 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
         try {
           size = std::stoull(root.Attribute(dir + "size"));
         } catch (...) {
+          // no size: the entry is skipped just below
         }
         if (size == 0 || size > (uint64_t{1} << 24)) continue;
         ModuleFacts mod;
@@ -382,6 +383,7 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
             AddSource(&m.sources, "/proc/meminfo (size only)");
           }
         } catch (...) {
+          // no number: the size stays unknown, as on a machine without the file
         }
       }
     }
