@@ -24,58 +24,7 @@
 namespace cli {
 namespace {
 
-const char kUsage[] =
-    "usage: quorvex-cli curve [--csv FILE] [--png FILE] [--svg FILE] [--all-cores] [--pass GB]\n"
-    "Measures READ and WRITE bandwidth and LATENCY for every block size from 1 KiB to 4 x the\n"
-    "largest cache and prints them as a table (MByte/s as the main window scales them).\n"
-    "  --csv FILE    write the points (block_kb;read_mbyte_s;write_mbyte_s;latency_ns)\n"
-    "  --png FILE    write the chart as the curve window draws it\n"
-    "  --svg FILE    write the chart as SVG\n"
-    "  --all-cores   also measure READ, WRITE and COPY with one pinned thread per processor\n"
-    "  --from FILE   draw a curve saved with --csv instead of measuring one\n"
-    "  --pass GB     Gb moved per block size (a power of two; default 1, sizes that pass too\n"
-    "                quickly for the module's ms timer are measured again with more)\n";
-
 std::string Cell(double value, int decimals) { return value < 0 ? "-" : core::FixedText(value, decimals); }
-
-struct CurveOptions {
-  std::string csvPath, pngPath, svgPath, fromPath;
-  bool allCores = false;
-  uint32_t passGb = 1;
-};
-
-// False (after saying why) for anything the usage does not name; help ends the program at once.
-bool ParseCurveOptions(const std::vector<std::string>& args, CurveOptions* o, int* exitCode) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      *exitCode = 0;
-      return false;
-    } else if (a == "--all-cores") {
-      o->allCores = true;
-    } else if ((a == "--csv" || a == "--png" || a == "--svg" || a == "--from") && hasValue) {
-      (a == "--csv"   ? o->csvPath
-       : a == "--png" ? o->pngPath
-       : a == "--svg" ? o->svgPath
-                      : o->fromPath) = args[++i];
-    } else if (a == "--pass" && hasValue) {
-      const auto n = core::ParseInteger(args[++i]);
-      if (!n || *n < 1 || *n > 64 || (*n & (*n - 1)) != 0) {
-        std::fprintf(stderr, "quorvex-cli curve: --pass takes 1, 2, 4 ... 64\n%s", kUsage);
-        *exitCode = 2;
-        return false;
-      }
-      o->passGb = static_cast<uint32_t>(*n);
-    } else {
-      std::fprintf(stderr, "quorvex-cli curve: unexpected %s\n%s", a.c_str(), kUsage);
-      *exitCode = 2;
-      return false;
-    }
-  }
-  return true;
-}
 
 // The carried report tool's specification, and the cache levels it names.
 sysinfo::SystemSpec ReadSpecAndPrintCaches() {
@@ -184,11 +133,7 @@ bool WriteCurveFiles(const CurveOptions& o, const sysinfo::SystemSpec& spec, con
 
 }  // namespace
 
-int Curve(const std::vector<std::string>& args) {
-  CurveOptions o;
-  int exitCode = 0;
-  if (!ParseCurveOptions(args, &o, &exitCode)) return exitCode;
-
+int Curve(const CurveOptions& o) {
   const sysinfo::SystemSpec spec = ReadSpecAndPrintCaches();
   core::CurveState state;
   if (::isatty(2) == 1)
