@@ -1,18 +1,41 @@
-// The subcommands of quorvex-cli. Each lives in its own file; main.cpp dispatches to them.
-// args holds the words after the subcommand name. Each returns the process exit code.
+// The commands of quorvex-cli, each in its own file; main.cpp reads the command line (CLI11) into
+// their options and calls one. Each returns the process exit code.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <set>
 #include <string>
-#include <vector>
 
 namespace cli {
 
-int ReportFile(const std::vector<std::string>& args);  // report FILE          (report.cpp)
-int ReportLive(const std::vector<std::string>& args);  // report --live        (report_live.cpp)
-int Run(const std::vector<std::string>& args);         // run [...]            (run.cpp)
-int Compare(const std::vector<std::string>& args);     // compare [...]        (compare.cpp)
-int Curve(const std::vector<std::string>& args);       // curve [...]          (curve.cpp)
-// Called by Run when --upload is given, after the tests have run and been shown.
-int UploadAfterRun(const std::vector<std::string>& args);  // (upload.cpp)
+struct ReportOptions {
+  std::string file;   // report FILE
+  bool live = false;  // report --live
+};
+int ReportFile(const ReportOptions& options);  // report.cpp
+int ReportLive(const ReportOptions& options);  // report_live.cpp
+
+struct RunOptions {
+  bool log = false;
+  bool upload = false;
+  std::set<std::string> tests = {"read", "write", "copy", "latency"};
+};
+int Run(const RunOptions& options);  // run.cpp
+// Called by Run when --upload is given, after the tests have run and been shown (upload.cpp).
+int UploadAfterRun();
+
+struct CompareOptions {
+  std::optional<std::string> type, channels, log;
+  std::optional<double> clock, score, latency;
+};
+int Compare(const CompareOptions& options);  // compare.cpp
+
+struct CurveOptions {
+  std::string csvPath, pngPath, svgPath, fromPath;
+  bool allCores = false;
+  uint32_t passGb = 1;
+};
+int Curve(const CurveOptions& options);  // curve.cpp
 
 }  // namespace cli

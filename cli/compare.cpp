@@ -27,56 +27,6 @@ namespace cli {
 
 namespace {
 
-const char* kUsage =
-    "usage: quorvex-cli compare [--type TYPE] [--channels N] [--clock MHZ] [--score GBS] [--latency NS]\n"
-    "                           [--log FILE]\n"
-    "  Fetches the reference ranges for the memory type and channels from the program's web server\n"
-    "  (QUORVEX_SERVER) and prints each dial: its range, band ends and where the pointer sits.\n"
-    "  Type, channels and clock are read from this machine unless given; score and latency come\n"
-    "  from the last run in the log (or FILE) unless given.\n";
-
-struct Options {
-  std::optional<std::string> type, channels, log;
-  std::optional<double> clock, score, latency;
-};
-
-bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 >= args.size()) return std::nullopt;
-      return args[++i];
-    };
-    auto number = [&](std::optional<double>* out) {
-      const auto text = value();
-      const auto n = text ? core::ParseDecimal(*text) : std::nullopt;
-      if (!n) {
-        *error = a + " needs a number with \".\" as decimal point";
-        return false;
-      }
-      *out = *n;
-      return true;
-    };
-    if (a == "--type") {
-      if (!(o->type = value())) return *error = "--type needs a memory type", false;
-    } else if (a == "--channels") {
-      if (!(o->channels = value())) return *error = "--channels needs a channel count", false;
-    } else if (a == "--log") {
-      if (!(o->log = value())) return *error = "--log needs a file", false;
-    } else if (a == "--clock") {
-      if (!number(&o->clock)) return false;
-    } else if (a == "--score") {
-      if (!number(&o->score)) return false;
-    } else if (a == "--latency") {
-      if (!number(&o->latency)) return false;
-    } else {
-      *error = "unknown option " + a;
-      return false;
-    }
-  }
-  return true;
-}
-
 // The score and latency captions a logged run gives the window's model.
 void ShowLoggedResult(const core::ResultRecord& record, core::WindowState& state) {
   if (record[core::RecordField::Result] != core::kNoScoreCaption)
@@ -114,20 +64,8 @@ void PrintDial(const core::DialSetup& d, const char* colours, int decimals) {
 
 }  // namespace
 
-int Compare(const std::vector<std::string>& args) {
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-  }
-  Options o;
+int Compare(const CompareOptions& o) {
   std::string error;
-  if (!ParseOptions(args, &o, &error)) {
-    std::fprintf(stderr, "quorvex-cli compare: %s\n%s", error.c_str(), kUsage);
-    return 2;
-  }
-
   // What the window would show: this machine's facts from the same gathering as its start-up
   // (processor load included), the score and latency of the last logged run.
   core::WindowState state;

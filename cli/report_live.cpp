@@ -9,16 +9,7 @@
 namespace cli {
 
 // report --live: the start-up gathering's report step on this machine, printed like report FILE.
-int ReportLive(const std::vector<std::string>& args) {
-  if (!args.empty()) {
-    const bool help = args.size() == 1 && (args[0] == "--help" || args[0] == "-h");
-    std::fputs(
-        "usage: quorvex-cli report --live\n"
-        "Runs the carried hardware report tool on this machine (processors kept busy as at\n"
-        "start-up) and prints what the program makes of its report, as report FILE does.\n",
-        help ? stdout : stderr);
-    return help ? 0 : 2;
-  }
+int ReportLive(const ReportOptions&) {
   sysinfo::LoadWorkers workers;
   workers.Start();
   sysinfo::PumpWait(666, nullptr);

@@ -64,54 +64,13 @@ void PrintPanels(const sysinfo::PanelTexts& p) {
     std::printf("%10s  %s\n", ("Ram #" + std::to_string(i + 1)).c_str(), p.modules[i].c_str());
 }
 
-int Usage(const std::string& problem) {
-  std::fprintf(
-      stderr,
-      "quorvex-cli run: %s\nusage: quorvex-cli run [--log] [--tests read,write,copy,latency] [--upload]\n",
-      problem.c_str());
-  return 2;
-}
-
 }  // namespace
 
 const TerminalRun* LastTerminalRun() { return lastRun ? &*lastRun : nullptr; }
 
-int Run(const std::vector<std::string>& args) {
-  bool log = false;
-  bool uploadAfter = false;
-  std::set<std::string> tests = {"read", "write", "copy", "latency"};
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--log") {
-      log = true;
-    } else if (arg == "--upload") {
-      uploadAfter = true;
-    } else if (arg == "--tests" || arg.rfind("--tests=", 0) == 0) {
-      std::string list;
-      if (arg == "--tests") {
-        if (i + 1 >= args.size()) return Usage("--tests needs a list such as read,write");
-        list = args[++i];
-      } else {
-        list = arg.substr(8);
-      }
-      tests.clear();
-      std::stringstream words(list);
-      std::string word;
-      while (std::getline(words, word, ',')) {
-        if (word.empty()) continue;
-        if (word != "read" && word != "write" && word != "copy" && word != "latency") {
-          return Usage("unknown test \"" + word + "\"");
-        }
-        tests.insert(word);
-      }
-    } else if (arg == "--help" || arg == "-h") {
-      Usage("runs the benchmark as the window's \" Start Bench!\" does");
-      return 0;
-    } else {
-      return Usage("unknown option " + arg);
-    }
-  }
-
+int Run(const RunOptions& options) {
+  const bool log = options.log;
+  const std::set<std::string>& tests = options.tests;
   core::WindowState state;
   TerminalView view(state);
   sysinfo::LoadWorkers workers;
@@ -164,8 +123,8 @@ int Run(const std::vector<std::string>& args) {
   lastRun = std::move(result);
 
   int code = runFailed ? 1 : 0;
-  if (uploadAfter) {
-    const int uploaded = UploadAfterRun(args);
+  if (options.upload) {
+    const int uploaded = UploadAfterRun();
     if (uploaded != 0) code = uploaded;
   }
   return code;

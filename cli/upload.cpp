@@ -19,7 +19,7 @@
 
 namespace cli {
 
-int UploadAfterRun(const std::vector<std::string>&) {
+int UploadAfterRun() {
   const TerminalRun* run = LastTerminalRun();
   if (run == nullptr) {
     std::fprintf(stderr, "quorvex-cli: no finished run to upload\n");

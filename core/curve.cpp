@@ -44,6 +44,7 @@ void OnCurveOutput(const char* line) {
   try {  // nothing may unwind through the module's frames
     (*sink)(line);
   } catch (...) {
+    // a point that cannot be kept is lost; the module's next line still arrives
   }
 }
 

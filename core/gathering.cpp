@@ -60,6 +60,7 @@ MachineFacts Gather(WindowState& state, BenchView& view, const GatheringSteps& s
   try {
     cache = LargestCacheKBytes(facts.spec);
   } catch (const std::exception&) {
+    // an unreadable cache size is an unknown one, which closes the upload gate below
   }
   ApplyUploadGate(state, cache);
 

@@ -281,6 +281,7 @@ void RunSequence::RunAll() {
   try {
     cache = host_.LargestCacheKBytes();
   } catch (const std::exception&) {
+    // an unreadable cache size is an unknown one, which closes the upload gate below
   }
   ApplyUploadGate(state_, cache);
   state_.SetEnabled(Control::Compare, true);

@@ -55,6 +55,15 @@ CurveWindow::CurveWindow(const sysinfo::SystemSpec& spec, const CurveWindowOptio
     : QWidget(parent, Qt::Window), spec_(spec), options_(options) {
   setWindowTitle(Q(kTitle));
   marks_ = core::CacheMarks(spec_);
+  core::CurveSteps steps;
+  if (options_.modules) steps.modules = options_.modules();
+  if (options_.allCores) {
+    steps.allCores = [fake = options_.allCores](const std::atomic<bool>* stop,
+                                                const std::function<void(const std::string&)>&) {
+      return fake(stop);
+    };
+  }
+  sequence_ = std::make_unique<core::CurveSequence>(state_, toWindow_, spec_, steps);
   BuildChart();
 
   progress = new QProgressBar(this);
@@ -87,6 +96,34 @@ CurveWindow::CurveWindow(const sysinfo::SystemSpec& spec, const CurveWindowOptio
   connect(pngButton, &QPushButton::clicked, this, [this] { SavePngClick(); });
   connect(csvButton, &QPushButton::clicked, this, [this] { SaveCsvClick(); });
   connect(closeButton, &QPushButton::clicked, this, [this] { close(); });
+  state_.SetListener([this](core::CurveState::Part part) { Draw(part); });
+}
+
+void CurveWindow::ToWindow::Apply(const std::function<void()>& change) {
+  QMetaObject::invokeMethod(
+      window, [change] { change(); }, Qt::QueuedConnection);
+}
+
+void CurveWindow::Draw(core::CurveState::Part part) {
+  using Part = core::CurveState::Part;
+  switch (part) {
+    case Part::Points:
+      Redraw();
+      break;
+    case Part::Progress:
+      progress->setRange(0, state_.ProgressMax());
+      progress->setValue(state_.ProgressDone());
+      break;
+    case Part::Status:
+      status->setText(Q(state_.Status()));
+      break;
+    case Part::AllCore:
+      allCoreLabel->setText(Q(state_.AllCoreText()));
+      break;
+    case Part::Running:
+      startButton->setEnabled(!state_.Running());
+      break;
+  }
 }
 
 CurveWindow::~CurveWindow() { StopWorker(); }
@@ -159,8 +196,9 @@ void CurveWindow::BuildChart() {
 }
 
 void CurveWindow::Redraw() {
+  const core::Curve& curve = state_.Points();
   uint64_t lastKb = 1024;
-  for (const core::CurvePoint& p : curve_) lastKb = std::max<uint64_t>(lastKb, p.blockKb);
+  for (const core::CurvePoint& p : curve) lastKb = std::max<uint64_t>(lastKb, p.blockKb);
   for (const core::CacheMark& mark : marks_) lastKb = std::max<uint64_t>(lastKb, mark.kbytes * 2);
   const double lastX = std::ceil(X(lastKb));
 
@@ -173,7 +211,7 @@ void CurveWindow::Redraw() {
 
   QList<QPointF> reads, writes, latencies;
   double maxBandwidth = 0, maxLatency = 0;
-  for (const core::CurvePoint& p : curve_) {
+  for (const core::CurvePoint& p : curve) {
     if (p.read >= 0) reads.append(QPointF(X(p.blockKb), p.read));
     if (p.write >= 0) writes.append(QPointF(X(p.blockKb), p.write));
     if (p.latency >= 0) latencies.append(QPointF(X(p.blockKb), p.latency));
@@ -198,27 +236,11 @@ void CurveWindow::Redraw() {
   }
 }
 
-void CurveWindow::SetPoint(const core::CurvePoint& point) {
-  auto at = std::find_if(curve_.begin(), curve_.end(),
-                         [&](const core::CurvePoint& p) { return p.blockKb == point.blockKb; });
-  if (at == curve_.end()) {
-    curve_.push_back(point);
-    std::sort(curve_.begin(), curve_.end(),
-              [](const auto& a, const auto& b) { return a.blockKb < b.blockKb; });
-  } else {
-    *at = point;
-  }
-  Redraw();
-}
-
 void CurveWindow::ShowCurve(const core::Curve& curve, const std::string& allCoreText) {
-  curve_ = curve;
-  allCoreText_ = allCoreText;
-  allCoreLabel->setText(Q(allCoreText));
-  progress->setRange(0, 1);
-  progress->setValue(1);
-  status->setText(QStringLiteral("Done."));
-  Redraw();
+  state_.SetPoints(curve);
+  state_.SetAllCores(core::AllCoreFigures(), allCoreText);
+  state_.SetProgress(1, 1);
+  state_.SetStatus("Done.");
 }
 
 void CurveWindow::showEvent(QShowEvent* event) {
@@ -235,75 +257,8 @@ void CurveWindow::Start() {
   if (Running()) return;
   if (worker_.joinable()) worker_.join();
   started_ = true;
-  stop_ = false;
-  finished_ = false;
-  startButton->setEnabled(false);
-  const core::CurvePlan plan =
-      core::PlanCurve(core::LargestCacheKBytes(spec_), platform::AvailableMemoryBytes());
-  curve_.clear();
-  for (uint32_t kb : core::CurveSizes(plan)) curve_.push_back(core::CurvePoint{kb, -1, -1, -1});
-  allCoreText_.clear();
-  allCoreLabel->setText(QString());
-  status->setText(QStringLiteral("Measuring READ..."));
-  progress->setRange(0, static_cast<int>(curve_.size()) * (2 * std::max(plan.sweeps, 1) + 1) + 1);
-  progress->setValue(0);
-  Redraw();
-
-  const core::CurveModules modules = options_.modules ? options_.modules() : core::CarriedCurveModules();
-  const auto allCores = options_.allCores;
-  const sysinfo::SystemSpec spec = spec_;
-  worker_ = std::thread([this, plan, modules, allCores, spec] {
-    const char* names[] = {"READ", "WRITE", "LATENCY"};
-    core::Curve curve;
-    std::string error;
-    core::MeasureCurve(
-        plan, modules,
-        [this, &names](const core::CurveProgress& step) {
-          const QString text =
-              QStringLiteral("%1 %2").arg(QString::fromLatin1(names[static_cast<int>(step.series)]),
-                                          Q(core::BlockSizeText(step.point.blockKb)));
-          QMetaObject::invokeMethod(
-              this,
-              [this, step, text] {
-                SetPoint(step.point);
-                progress->setValue(step.done);
-                status->setText(text);
-              },
-              Qt::QueuedConnection);
-        },
-        &stop_, &curve, &error);
-    std::string allCoreText;
-    if (error.empty() && !stop_) {
-      QMetaObject::invokeMethod(
-          this, [this] { status->setText(QStringLiteral("Measuring all cores...")); }, Qt::QueuedConnection);
-      const core::AllCoreFigures figures =
-          allCores ? allCores(&stop_)
-                   : core::MeasureAllCores(
-                         spec,
-                         [this](const std::string& step) {
-                           QMetaObject::invokeMethod(
-                               this, [this, step] { status->setText(Q("All cores: " + step)); },
-                               Qt::QueuedConnection);
-                         },
-                         &stop_);
-      if (!stop_) allCoreText = core::AllCoreSummary(figures);
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this, error, allCoreText] {
-          allCoreText_ = allCoreText;
-          allCoreLabel->setText(Q(allCoreText));
-          Finished(error);
-        },
-        Qt::QueuedConnection);
-  });
-}
-
-void CurveWindow::Finished(const std::string& error) {
-  finished_ = true;
-  progress->setValue(progress->maximum());
-  status->setText(error.empty() ? (stop_ ? QStringLiteral("Stopped.") : QStringLiteral("Done.")) : Q(error));
-  startButton->setEnabled(true);
+  sequence_->Prepare();
+  worker_ = std::thread([this] { sequence_->Measure(); });
 }
 
 void CurveWindow::WaitFinished() {
@@ -316,7 +271,7 @@ void CurveWindow::WaitFinished() {
 }
 
 void CurveWindow::StopWorker() {
-  stop_ = true;
+  sequence_->RequestStop();
   if (!worker_.joinable()) return;
   // The module call in progress ends by itself within seconds; the thread stops after it.
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -354,7 +309,7 @@ bool CurveWindow::SavePng(const std::string& path, std::string* error) const {
 }
 
 bool CurveWindow::SaveCsv(const std::string& path, std::string* error) const {
-  return platform::ReplaceFileAtomically(path, core::CurveCsv(curve_), error);
+  return platform::ReplaceFileAtomically(path, core::CurveCsv(state_.Points()), error);
 }
 
 void CurveWindow::SavePngClick() {

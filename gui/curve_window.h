@@ -1,6 +1,6 @@
 // The "Cache & memory curve" window: READ and WRITE bandwidth and LATENCY over the block size,
-// drawn as the points arrive from a measuring thread, the cache levels as labelled lines, and the
-// all-core figures under the chart.
+// the cache levels as labelled lines, and the all-core figures under the chart. It draws the
+// curve's model (core::CurveState), which core::CurveSequence changes from a measuring thread.
 #pragma once
 
 #include <QColor>
@@ -11,12 +11,14 @@
 #include <QWidget>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/allcore.h"
 #include "core/curve.h"
+#include "core/curve_sequence.h"
 #include "sysinfo/system_spec.h"
 
 QT_BEGIN_NAMESPACE
@@ -55,15 +57,15 @@ class CurveWindow : public QWidget {
 
   // Starts a measurement unless one runs.
   void Start();
-  bool Running() const { return worker_.joinable() && !finished_; }
+  bool Running() const { return state_.Running(); }
   // Waits for the measuring thread (processing events meanwhile); tests and the terminal.
   void WaitFinished();
 
   // Shows a finished curve (and the all-core line, when not empty).
   void ShowCurve(const core::Curve& curve, const std::string& allCoreText);
-  const core::Curve& CurrentCurve() const { return curve_; }
+  const core::Curve& CurrentCurve() const { return state_.Points(); }
   const std::vector<core::CacheMark>& Marks() const { return marks_; }
-  std::string AllCoreText() const { return allCoreText_; }
+  std::string AllCoreText() const { return state_.AllCoreText(); }
 
   // The chart alone, as it is drawn now, at the given size (the widget's own when empty).
   QImage ChartImage(const QSize& size = QSize()) const;
@@ -80,19 +82,26 @@ class CurveWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // Hands the sequence's changes to this window's thread.
+  struct ToWindow : core::CurveView {
+    CurveWindow* window;
+    explicit ToWindow(CurveWindow* w) : window(w) {}
+    void Apply(const std::function<void()>& change) override;
+  };
+
   void BuildChart();
-  void SetPoint(const core::CurvePoint& point);
+  void Draw(core::CurveState::Part part);
   void Redraw();
-  void Finished(const std::string& error);
   void StopWorker();
   void SavePngClick();
   void SaveCsvClick();
 
   sysinfo::SystemSpec spec_;
   CurveWindowOptions options_;
-  core::Curve curve_;
   std::vector<core::CacheMark> marks_;
-  std::string allCoreText_;
+  core::CurveState state_;
+  ToWindow toWindow_{this};
+  std::unique_ptr<core::CurveSequence> sequence_;
   bool started_ = false;
 
   QChart* chart_ = nullptr;
@@ -104,8 +113,6 @@ class CurveWindow : public QWidget {
   std::vector<QScatterSeries*> cacheLabels_;
 
   std::thread worker_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> finished_{true};
 };
 
 // The chart of a finished curve as a PNG file, drawn by the window offscreen (the terminal's

@@ -189,10 +189,12 @@ std::vector<CacheFacts> SysfsCaches(const Root& root, const std::vector<int>& cp
       try {
         c.ways = std::stoi(root.Attribute(dir + "ways_of_associativity"));
       } catch (...) {
+        // not given (some virtual machines): the report leaves the associativity out
       }
       try {
         c.lineSize = std::stoi(root.Attribute(dir + "coherency_line_size"));
       } catch (...) {
+        // not given: the report leaves the line size out
       }
       if (c.sizeKBytes == 0 || c.type.empty()) continue;
       const Kind key{c.level, c.type, c.sizeKBytes, c.ways, c.lineSize};
@@ -229,6 +231,7 @@ std::map<std::string, std::string> FirstCpuinfoBlock(const std::string& text, in
         sum += std::stod(value);
         ++withMHz;
       } catch (...) {
+        // a processor without a clock does not count towards the mean
       }
     }
     if (*processors <= 1) first.emplace(key, value);
@@ -395,6 +398,7 @@ CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
       f.cores = std::stoi(info["cpu cores"]);
       f.sockets = f.sockets ? f.sockets : 1;
     } catch (...) {
+      // no number: the core count stays unknown (0)
     }
   }
 

@@ -107,6 +107,7 @@ DmiFacts DmiFromSysfs(const Root& root) {
     const std::string type = a("chassis_type");
     if (!type.empty()) d.chassisType = ChassisTypeName(static_cast<uint8_t>(std::stoi(type)));
   } catch (...) {
+    // no number: the chassis type stays unknown
   }
   d.hasBios = root.Exists(b + "bios_vendor");
   d.hasBoard = root.Exists(b + "board_vendor");
@@ -155,6 +156,7 @@ std::vector<Drive> Drives(const Root& root) {
     try {
       d.gigabytes = std::stod(root.Attribute(dir + "size")) * 512.0 / 1e9;
     } catch (...) {
+      // no size: the drive is listed without one
     }
     d.serial = root.Attribute(dir + "serial");
     if (d.serial.empty()) d.serial = root.Attribute(dir + "device/serial");

@@ -370,6 +370,7 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
         try {
           size = std::stoull(root.Attribute(dir + "size"));
         } catch (...) {
+          // no size: the entry is skipped just below
         }
         if (size == 0 || size > (uint64_t{1} << 24)) continue;
         ModuleFacts mod;

@@ -15,8 +15,9 @@ namespace {
 
 std::string Cli() { return std::string(std::getenv("QUORVEX_BUILD_DIR")) + "/bin/quorvex-cli"; }
 
-std::string Output(const std::string& arguments, int* status) {
-  FILE* pipe = popen((Cli() + " curve " + arguments + " 2>&1").c_str(), "r");
+// Standard output and error of quorvex-cli with the given words after its name, and its status.
+std::string CliOutput(const std::string& arguments, int* status) {
+  FILE* pipe = popen((Cli() + " " + arguments + " 2>&1").c_str(), "r");
   std::string out;
   char buffer[4096];
   size_t n;
@@ -24,6 +25,10 @@ std::string Output(const std::string& arguments, int* status) {
   const int raw = pclose(pipe);
   *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return out;
+}
+
+std::string Output(const std::string& arguments, int* status) {
+  return CliOutput("curve " + arguments, status);
 }
 
 TEST(CurveCommand, DrawsASavedCurveIntoTheFilesAskedFor) {
@@ -63,7 +68,7 @@ TEST(CurveCommand, RefusesBadArgumentsAndFilesThatAreNoCurve) {
   int status = -1;
   std::string out = Output("--pass 3", &status);
   EXPECT_EQ(status, 2);
-  EXPECT_NE(out.find("--pass takes 1, 2, 4 ... 64"), std::string::npos) << out;
+  EXPECT_NE(out.find("--pass: takes 1, 2, 4 ... 64"), std::string::npos) << out;
   out = Output("--png", &status);
   EXPECT_EQ(status, 2);
   const std::string bad = platform::PrivateFolder() + "/not-a-curve.csv";
@@ -74,7 +79,27 @@ TEST(CurveCommand, RefusesBadArgumentsAndFilesThatAreNoCurve) {
   platform::DeleteFile(bad);
   out = Output("--help", &status);
   EXPECT_EQ(status, 0);
-  EXPECT_NE(out.find("usage: quorvex-cli curve"), std::string::npos);
+  EXPECT_NE(out.find("Usage: quorvex-cli curve"), std::string::npos);
+  EXPECT_NE(out.find("--all-cores"), std::string::npos);
+}
+
+// Every command reads its words the same way: a usage error says why and ends with 2, before
+// anything is measured or fetched.
+TEST(CommandLine, UsageErrorsEndWithTwoAndSayWhy) {
+  ASSERT_TRUE(platform::FileExists(Cli()));
+  int status = -1;
+  for (const char* words : {"", "bench", "run --bogus", "run --tests read,foo", "compare --clock",
+                            "compare --score 1,5", "report", "report a.txt --live", "curve --pass"}) {
+    const std::string out = CliOutput(words, &status);
+    EXPECT_EQ(status, 2) << words;
+    EXPECT_NE(out.find("Run with --help"), std::string::npos) << words << ": " << out;
+  }
+  EXPECT_NE(CliOutput("compare --score 1,5", &status).find("decimal point"), std::string::npos);
+  EXPECT_NE(CliOutput("run --tests read,foo", &status).find("unknown test \"foo\""), std::string::npos);
+  const std::string help = CliOutput("--help", &status);
+  EXPECT_EQ(status, 0);
+  for (const char* command : {"report", "run", "compare", "curve"})
+    EXPECT_NE(help.find(command), std::string::npos);
 }
 
 }  // namespace
