@@ -32,8 +32,9 @@ struct CompareOptions {
 int Compare(const CompareOptions& options);  // compare.cpp
 
 struct CurveOptions {
-  std::string csvPath, pngPath, svgPath, fromPath;
+  std::string csvPath, pngPath, svgPath, fromPath, loadedCsvPath;
   bool allCores = false;
+  bool loaded = false;  // latency under load
   uint32_t passGb = 1;
 };
 int Curve(const CurveOptions& options);  // curve.cpp

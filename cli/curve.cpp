@@ -42,8 +42,9 @@ sysinfo::SystemSpec ReadSpecAndPrintCaches() {
 void DrawProgress(const core::CurveState& state, core::CurveState::Part part) {
   if (part != core::CurveState::Part::Status || !state.Running()) return;
   const std::string& status = state.Status();
-  if (status.rfind("All cores: ", 0) == 0) {
-    std::fprintf(stderr, "\r\033[K  %s", status.c_str() + 11);
+  if (status.rfind("All cores: ", 0) == 0 || status.rfind("Peak: ", 0) == 0 ||
+      status.rfind("Under load: ", 0) == 0) {
+    std::fprintf(stderr, "\r\033[K  %s", status.c_str());
   } else if (status.rfind("Measuring", 0) != 0) {
     const int width = 30, filled = state.ProgressDone() * width / state.ProgressMax();
     std::fprintf(stderr, "\r\033[K[%s%s] %d/%d  %s", std::string(filled, '#').c_str(),
@@ -78,6 +79,38 @@ bool MeasureOrLoad(const CurveOptions& o, core::CurveSequence& sequence, const c
   std::fprintf(stderr, "Curve measured in %.1f s (-g%u).\n", static_cast<double>(ended - started) / 1e9,
                sequence.Plan().passGb);
   return true;
+}
+
+// The reported cache levels beside the ones the curve shows.
+void PrintCaches(const sysinfo::SystemSpec& spec, const core::CurveState& state) {
+  for (const std::string& line : core::CacheComparisonLines(core::CacheMarks(spec), state.Caches()))
+    std::printf("%s\n", line.c_str());
+}
+
+// The peak table: one thread and all, MByte/s of 10^6 bytes (not the main window's scaling).
+void PrintPeak(const std::vector<peak::PeakResult>& results) {
+  if (results.empty()) return;
+  std::printf("\n%-8s %12s %12s %7s   (peak: %s, MByte/s of 10^6 bytes)\n", "peak", "1 thread", "all",
+              "ratio", results.front().kernel ? peak::IsaName(results.front().kernel->isa) : "-");
+  for (peak::Operation op : {peak::Operation::kRead, peak::Operation::kWrite, peak::Operation::kCopy}) {
+    double one = -1, all = -1;
+    for (const peak::PeakResult& r : results) {
+      if (!r.ok || r.kernel == nullptr || r.kernel->operation != op) continue;
+      (r.threads == 1 && one < 0 ? one : all) = r.mbytesPerSecond;
+    }
+    static const char* const kNames[] = {"READ", "WRITE", "COPY"};
+    std::printf("%-8s %12s %12s %7s\n", kNames[static_cast<int>(op)], Cell(one, 0).c_str(),
+                Cell(all, 0).c_str(), one > 0 && all > 0 ? core::FixedText(all / one, 2).c_str() : "-");
+  }
+}
+
+void PrintLoaded(const peak::LoadedSweep& sweep) {
+  std::printf("\n%-8s %6s %12s %18s   (latency under load, chase over %llu MiB)\n", "streams", "pace",
+              "latency ns", "streams MByte/s", static_cast<unsigned long long>(sweep.chaseBytes >> 20));
+  for (const peak::LoadedPoint& p : sweep.points)
+    std::printf("%-8d %6s %12s %18s\n", p.streams, p.streams == 0 ? "-" : core::FixedText(p.pace, 2).c_str(),
+                core::FixedText(p.latencyNs, 1).c_str(),
+                p.streams == 0 ? "-" : Cell(p.streamMBps, 0).c_str());
 }
 
 void PrintCurve(const core::Curve& curve) {
@@ -146,15 +179,40 @@ int Curve(const CurveOptions& o) {
   core::Curve curve;
   if (!MeasureOrLoad(o, sequence, state, &curve)) return 1;
   PrintCurve(curve);
+  if (!o.fromPath.empty()) state.SetCaches(core::FindCacheLevels(curve));
+  PrintCaches(spec, state);
 
   int status = 0;
   if (o.allCores) {
     std::fprintf(stderr, "Measuring all cores...\n");
     state.SetRunning(true);
     sequence.MeasureAllCores();
+    if (!PrintAllCores(state.AllCores(), state.AllCoreText())) status = 1;
+    if (::isatty(2) == 1) std::fprintf(stderr, "\r\033[K");
+    std::fprintf(stderr, "Measuring the peak...\n");
+    sequence.MeasurePeak();
     state.SetRunning(false);
     if (::isatty(2) == 1) std::fprintf(stderr, "\r\033[K");
-    if (!PrintAllCores(state.AllCores(), state.AllCoreText())) status = 1;
+    PrintPeak(state.Peak());
+  }
+  if (o.loaded || !o.loadedCsvPath.empty()) {
+    std::fprintf(stderr, "Measuring latency under load...\n");
+    sequence.PrepareLoaded();
+    sequence.MeasureLoaded();
+    state.SetRunning(false);
+    if (::isatty(2) == 1) std::fprintf(stderr, "\r\033[K");
+    if (!sequence.Error().empty()) {
+      std::fprintf(stderr, "quorvex-cli curve: %s\n", sequence.Error().c_str());
+      status = 1;
+    } else {
+      PrintLoaded(state.Loaded());
+    }
+    std::string writeError;
+    if (!o.loadedCsvPath.empty() && !platform::ReplaceFileAtomically(
+                                        o.loadedCsvPath, peak::LoadedSweepCsv(state.Loaded()), &writeError)) {
+      std::fprintf(stderr, "quorvex-cli curve: %s\n", writeError.c_str());
+      status = 1;
+    }
   }
   if (!WriteCurveFiles(o, spec, curve, state.AllCoreText())) status = 1;
   return std::ferror(stdout) ? 1 : status;

@@ -120,7 +120,13 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   curveCommand->add_option("--svg", curve.svgPath, "write the chart as SVG")->type_name("FILE");
   curveCommand->add_flag("--all-cores", curve.allCores,
-                         "also measure READ, WRITE and COPY with one pinned thread per processor");
+                         "also measure READ, WRITE and COPY with one pinned thread per processor, and the "
+                         "machine's peak with the widest vector unit");
+  curveCommand->add_flag("--loaded", curve.loaded,
+                         "also measure memory latency while the other processors stream (no load, each "
+                         "added stream, then all paced to 1/4 and 1/2)");
+  curveCommand->add_option("--loaded-csv", curve.loadedCsvPath, "write the latency-under-load points")
+      ->type_name("FILE");
   curveCommand->add_option("--from", curve.fromPath, "draw a curve saved with --csv instead of measuring one")
       ->type_name("FILE");
   curveCommand

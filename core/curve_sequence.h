@@ -7,16 +7,20 @@
 #include <string>
 
 #include "core/allcore.h"
+#include "core/cache_levels.h"
 #include "core/curve.h"
+#include "peak/loaded.h"
+#include "peak/peak.h"
 #include "sysinfo/system_spec.h"
 
 namespace core {
 
-// What the curve window shows: the points, the progress, the status line, the all-core line and
-// whether a measurement runs.
+// What the curve window shows: the points, the progress, the status line, the all-core line, the
+// cache levels the curve shows, the machine's peak, the latency under load and whether a
+// measurement runs.
 class CurveState {
  public:
-  enum class Part { Points, Progress, Status, AllCore, Running };
+  enum class Part { Points, Progress, Status, AllCore, Running, Caches, Peak, Loaded };
   using Listener = std::function<void(Part)>;
 
   // One listener, told after every change.
@@ -42,6 +46,18 @@ class CurveState {
   bool Running() const { return running_; }
   void SetRunning(bool running);
 
+  // Read off the measured points (FindCacheLevels); empty before.
+  const std::vector<MeasuredCache>& Caches() const { return caches_; }
+  void SetCaches(const std::vector<MeasuredCache>& caches);
+
+  // The widest vector unit's read, write and copy, one thread and all; empty until measured.
+  const std::vector<peak::PeakResult>& Peak() const { return peak_; }
+  void SetPeak(const std::vector<peak::PeakResult>& results);
+
+  // Latency against the streams' bandwidth; no points until measured.
+  const peak::LoadedSweep& Loaded() const { return loaded_; }
+  void SetLoaded(const peak::LoadedSweep& sweep);
+
  private:
   void Tell(Part part) const {
     if (listener_) listener_(part);
@@ -54,6 +70,9 @@ class CurveState {
   AllCoreFigures allCores_;
   std::string allCoreText_;
   bool running_ = false;
+  std::vector<MeasuredCache> caches_;
+  std::vector<peak::PeakResult> peak_;
+  peak::LoadedSweep loaded_;
   Listener listener_;
 };
 
@@ -70,7 +89,14 @@ struct CurveSteps {
   CurveModules modules;  // empty: the carried modules
   std::function<AllCoreFigures(const std::atomic<bool>* stop,
                                const std::function<void(const std::string&)>& step)>
-      allCores;                 // empty: MeasureAllCores
+      allCores;  // empty: MeasureAllCores
+  std::function<std::vector<peak::PeakResult>(const peak::PeakTableOptions& options,
+                                              const peak::Progress& progress,
+                                              const std::atomic<bool>* stop)>
+      peak;  // empty: peak::MeasurePeakTable
+  std::function<peak::LoadedSweep(const peak::LoadedOptions& options, const peak::Progress& progress,
+                                  const std::atomic<bool>* stop)>
+      loaded;                   // empty: peak::MeasureLoadedLatency
   uint64_t availableBytes = 0;  // 0: what the machine has now
   uint32_t passGb = 0;          // 0: the plan's
 };
@@ -82,13 +108,23 @@ class CurveSequence {
   // The plan and its waiting points, the progress range, "Measuring READ...": on the model's
   // thread, before the measuring starts.
   void Prepare();
-  // READ, WRITE and LATENCY for every size of the plan; false when a module failed or a stop came.
+  // READ, WRITE and LATENCY for every size of the plan, then the cache levels they show; false
+  // when a module failed or a stop came.
   bool MeasurePoints();
   // The all-core figures and their summary line.
   void MeasureAllCores();
+  // The peak table (peak::MeasurePeakTable) at the all-core runner's array size.
+  void MeasurePeak();
+  // Latency under load: its own measurement, prepared and finished like the curve's.
+  void PrepareLoaded();
+  void MeasureLoaded();
+  // The last level the curve's range and the arrays follow: the reported one, or the measured one
+  // where the report is implausible (LastLevelKbForSizes); 0 when neither is known.
+  uint64_t LastLevelKb() const;
   // "Done.", "Stopped." or the error, the progress full, no longer running.
   void Finish();
-  // What the window's measurement runs after Prepare: points, all cores when they succeeded, finish.
+  // What the window's measurement runs after Prepare: points, then (when they succeeded) all
+  // cores and the peak, finish.
   void Measure();
 
   // Ends the sequence after the module call in progress; safe from any thread.
@@ -106,5 +142,12 @@ class CurveSequence {
   std::string error_;
   std::atomic<bool> stop_{false};
 };
+
+// "Peak, AVX-512 (MByte/s of 10^6 bytes): READ 16331 / 17706 (2 threads)  WRITE ..."; one line per
+// thread count is not needed: each operation shows one thread, then all. Empty when nothing ran.
+std::string PeakSummary(const std::vector<peak::PeakResult>& results);
+
+// One line per point: "no load: 173.6 ns", "1 stream: 176.6 ns at 24990 MByte/s", "1 stream at 1/4: ...".
+std::vector<std::string> LoadedLines(const peak::LoadedSweep& sweep);
 
 }  // namespace core

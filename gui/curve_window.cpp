@@ -63,6 +63,10 @@ CurveWindow::CurveWindow(const sysinfo::SystemSpec& spec, const CurveWindowOptio
       return fake(stop);
     };
   }
+  if (options_.peak) {
+    steps.peak = [fake = options_.peak](const peak::PeakTableOptions&, const peak::Progress&,
+                                        const std::atomic<bool>* stop) { return fake(stop); };
+  }
   sequence_ = std::make_unique<core::CurveSequence>(state_, toWindow_, spec_, steps);
   BuildChart();
 
@@ -74,18 +78,37 @@ CurveWindow::CurveWindow(const sysinfo::SystemSpec& spec, const CurveWindowOptio
   status = new QLabel(this);
   allCoreLabel = new QLabel(this);
   allCoreLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  cacheLabel = new QLabel(this);
+  cacheLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  cacheLabel->setWordWrap(true);
+  peakLabel = new QLabel(this);
+  peakLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  peakLabel->setToolTip(QStringLiteral(
+      "The widest vector loads and non-temporal stores this processor has, on pinned threads. Not part of "
+      "the score, the log or the upload."));
+  loadedLabel = new QLabel(this);
+  loadedLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  loadedLabel->setWordWrap(true);
   startButton = new QPushButton(QStringLiteral("Measure"), this);
+  loadedButton = new QPushButton(QStringLiteral("Under load"), this);
+  loadedButton->setToolTip(QStringLiteral("Latency of a chase in memory while the other processors stream"));
   pngButton = new QPushButton(QStringLiteral("Save PNG..."), this);
   csvButton = new QPushButton(QStringLiteral("Save CSV..."), this);
   closeButton = new QPushButton(QStringLiteral("Close"), this);
 
+  BuildLoadedChart();
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(view_, 1);
+  layout->addWidget(view_, 3);
+  layout->addWidget(loadedView_, 2);
+  layout->addWidget(cacheLabel);
   layout->addWidget(allCoreLabel);
+  layout->addWidget(peakLabel);
+  layout->addWidget(loadedLabel);
   auto* row = new QHBoxLayout;
   row->addWidget(progress, 1);
   row->addWidget(status, 2);
   row->addWidget(startButton);
+  row->addWidget(loadedButton);
   row->addWidget(pngButton);
   row->addWidget(csvButton);
   row->addWidget(closeButton);
@@ -93,6 +116,7 @@ CurveWindow::CurveWindow(const sysinfo::SystemSpec& spec, const CurveWindowOptio
   resize(900, 600);
 
   connect(startButton, &QPushButton::clicked, this, [this] { Start(); });
+  connect(loadedButton, &QPushButton::clicked, this, [this] { StartLoaded(); });
   connect(pngButton, &QPushButton::clicked, this, [this] { SavePngClick(); });
   connect(csvButton, &QPushButton::clicked, this, [this] { SaveCsvClick(); });
   connect(closeButton, &QPushButton::clicked, this, [this] { close(); });
@@ -122,8 +146,49 @@ void CurveWindow::Draw(core::CurveState::Part part) {
       break;
     case Part::Running:
       startButton->setEnabled(!state_.Running());
+      loadedButton->setEnabled(!state_.Running());
+      break;
+    case Part::Caches:
+      DrawCaches();
+      Redraw();
+      break;
+    case Part::Peak:
+      peakLabel->setText(Q(core::PeakSummary(state_.Peak())));
+      break;
+    case Part::Loaded:
+      RedrawLoaded();
       break;
   }
+}
+
+void CurveWindow::DrawCaches() {
+  std::string text;
+  for (const std::string& line : core::CacheComparisonLines(marks_, state_.Caches()))
+    text += (text.empty() ? "" : "    ") + line;
+  cacheLabel->setText(Q(text));
+  cacheLabel->setToolTip(QStringLiteral(
+      "Measured: the steps of this curve's LATENCY and READ. Reported: what the processor says "
+      "(hypervisors often report their host's caches)."));
+  // A measured level is marked where it disagrees with the reported one (or there is none).
+  const std::vector<core::MeasuredCache>& caches = state_.Caches();
+  for (size_t i = 0; i < measuredLines_.size(); ++i) {
+    const bool shown = i < caches.size() &&
+                       (i >= marks_.size() || core::CacheSizesDisagree(marks_[i].kbytes, caches[i].kbytes));
+    for (QXYSeries* series : std::initializer_list<QXYSeries*>{measuredLines_[i], measuredLabels_[i]}) {
+      series->setVisible(shown);
+      // The legend shows its marker again whenever the series is shown.
+      for (QLegendMarker* marker : chart_->legend()->markers(series)) marker->setVisible(false);
+    }
+    if (i < caches.size())
+      measuredLabels_[i]->setPointLabelsFormat(
+          Q(caches[i].label + " ~" + core::BlockSizeText(caches[i].kbytes) + " measured"));
+  }
+}
+
+bool CurveWindow::ReportedLevelImplausible(size_t i) const {
+  if (state_.Caches().empty() || state_.Points().empty() || i >= marks_.size()) return false;
+  return core::LastLevelKbForSizes(marks_[i].kbytes, state_.Caches()) != marks_[i].kbytes &&
+         marks_[i].kbytes > state_.Points().back().blockKb;
 }
 
 CurveWindow::~CurveWindow() { StopWorker(); }
@@ -190,16 +255,93 @@ void CurveWindow::BuildChart() {
     cacheLabels_.push_back(label);
   }
 
+  // Up to four measured levels, dotted, shown where they disagree with the reported ones.
+  for (int i = 0; i < 4; ++i) {
+    auto* line = new QLineSeries;
+    line->setPen(SeriesPen(kCurveMeasuredCacheColour, 1.5, Qt::DotLine));
+    auto* label = new QScatterSeries;
+    label->setMarkerSize(1);
+    label->setColor(Qt::transparent);
+    label->setBorderColor(Qt::transparent);
+    label->setPointLabelsVisible(true);
+    label->setPointLabelsColor(kCurveMeasuredCacheColour);
+    label->setPointLabelsClipping(false);
+    for (QXYSeries* series : std::initializer_list<QXYSeries*>{line, label}) {
+      chart_->addSeries(series);
+      series->attachAxis(sizeAxis_);
+      series->attachAxis(bandwidthAxis_);
+      series->setVisible(false);
+      for (QLegendMarker* marker : chart_->legend()->markers(series)) marker->setVisible(false);
+    }
+    measuredLines_.push_back(line);
+    measuredLabels_.push_back(label);
+  }
+
   view_ = new QChartView(chart_, this);
   view_->setRenderHint(QPainter::Antialiasing);
   Redraw();
+}
+
+void CurveWindow::BuildLoadedChart() {
+  loadedChart_ = new QChart;
+  loadedChart_->setTitle(QStringLiteral("Latency under load"));
+  loadedChart_->setBackgroundBrush(Qt::white);
+  loadedChart_->legend()->hide();
+  loadedSeries_ = new QLineSeries;
+  loadedSeries_->setPen(SeriesPen(kCurveLatencyColour, 2.5));
+  loadedSeries_->setPointsVisible(true);
+  loadedSeries_->setPointLabelsVisible(true);
+  loadedSeries_->setPointLabelsFormat(QStringLiteral("@yPoint ns"));
+  loadedSeries_->setPointLabelsClipping(false);
+  loadedChart_->addSeries(loadedSeries_);
+  loadedBandwidthAxis_ = new QValueAxis;
+  loadedBandwidthAxis_->setTitleText(QStringLiteral("streams' bandwidth, MByte/s of 10^6 bytes"));
+  loadedBandwidthAxis_->setLabelFormat(QStringLiteral("%.0f"));
+  loadedLatencyAxis_ = new QValueAxis;
+  loadedLatencyAxis_->setTitleText(QStringLiteral("latency, ns"));
+  loadedLatencyAxis_->setLabelFormat(QStringLiteral("%.0f"));
+  loadedChart_->addAxis(loadedBandwidthAxis_, Qt::AlignBottom);
+  loadedChart_->addAxis(loadedLatencyAxis_, Qt::AlignLeft);
+  loadedSeries_->attachAxis(loadedBandwidthAxis_);
+  loadedSeries_->attachAxis(loadedLatencyAxis_);
+  loadedView_ = new QChartView(loadedChart_, this);
+  loadedView_->setRenderHint(QPainter::Antialiasing);
+  loadedView_->setVisible(false);  // until there is a sweep to show
+}
+
+void CurveWindow::RedrawLoaded() {
+  const peak::LoadedSweep& sweep = state_.Loaded();
+  std::vector<peak::LoadedPoint> points = sweep.points;
+  std::sort(points.begin(), points.end(),
+            [](const auto& a, const auto& b) { return a.streamMBps < b.streamMBps; });
+  QList<QPointF> xy;
+  double maxBandwidth = 0, maxLatency = 0;
+  for (const peak::LoadedPoint& p : points) {
+    xy.append(QPointF(p.streamMBps, p.latencyNs));
+    maxBandwidth = std::max(maxBandwidth, p.streamMBps);
+    maxLatency = std::max(maxLatency, p.latencyNs);
+  }
+  loadedSeries_->replace(xy);
+  const double bandwidthTop = core::AxisTop(std::max(maxBandwidth, 1000.0) * 1.08);
+  const double latencyTop = core::AxisTop(std::max(maxLatency, 10.0) * 1.15);
+  loadedBandwidthAxis_->setRange(0, bandwidthTop);
+  loadedBandwidthAxis_->setTickCount(TickCount(bandwidthTop));
+  loadedLatencyAxis_->setRange(0, latencyTop);
+  loadedLatencyAxis_->setTickCount(TickCount(latencyTop));
+  loadedView_->setVisible(!points.empty());
+  std::string text;
+  for (const std::string& line : core::LoadedLines(sweep))
+    text += (text.empty() ? "Under load: " : ";  ") + line;
+  if (!sweep.error.empty()) text = sweep.error;
+  loadedLabel->setText(Q(text));
 }
 
 void CurveWindow::Redraw() {
   const core::Curve& curve = state_.Points();
   uint64_t lastKb = 1024;
   for (const core::CurvePoint& p : curve) lastKb = std::max<uint64_t>(lastKb, p.blockKb);
-  for (const core::CacheMark& mark : marks_) lastKb = std::max<uint64_t>(lastKb, mark.kbytes * 2);
+  for (size_t i = 0; i < marks_.size(); ++i)
+    if (!ReportedLevelImplausible(i)) lastKb = std::max<uint64_t>(lastKb, marks_[i].kbytes * 2);
   const double lastX = std::ceil(X(lastKb));
 
   // Readable sizes along the log axis.
@@ -229,15 +371,28 @@ void CurveWindow::Redraw() {
   latencyAxis_->setRange(0, latencyTop);
   latencyAxis_->setTickCount(TickCount(latencyTop));
   for (size_t i = 0; i < marks_.size(); ++i) {
+    // A reported level beyond the curve that the curve does not bear out is named under the chart.
+    const bool shown = !ReportedLevelImplausible(i);
+    for (QXYSeries* series : std::initializer_list<QXYSeries*>{cacheLines_[i], cacheLabels_[i]}) {
+      series->setVisible(shown);
+      for (QLegendMarker* marker : chart_->legend()->markers(series)) marker->setVisible(false);
+    }
     const double x = X(marks_[i].kbytes);
     cacheLines_[i]->replace(QList<QPointF>{QPointF(x, 0), QPointF(x, bandwidthTop)});
     // Beside its line rather than across it.
     cacheLabels_[i]->replace(QList<QPointF>{QPointF(x + 0.75, bandwidthTop * 0.95)});
   }
+  const std::vector<core::MeasuredCache>& caches = state_.Caches();
+  for (size_t i = 0; i < measuredLines_.size() && i < caches.size(); ++i) {
+    const double x = X(caches[i].kbytes);
+    measuredLines_[i]->replace(QList<QPointF>{QPointF(x, 0), QPointF(x, bandwidthTop)});
+    measuredLabels_[i]->replace(QList<QPointF>{QPointF(x + 0.75, bandwidthTop * 0.86)});
+  }
 }
 
 void CurveWindow::ShowCurve(const core::Curve& curve, const std::string& allCoreText) {
   state_.SetPoints(curve);
+  state_.SetCaches(core::FindCacheLevels(curve));
   state_.SetAllCores(core::AllCoreFigures(), allCoreText);
   state_.SetProgress(1, 1);
   state_.SetStatus("Done.");
@@ -259,6 +414,16 @@ void CurveWindow::Start() {
   started_ = true;
   sequence_->Prepare();
   worker_ = std::thread([this] { sequence_->Measure(); });
+}
+
+void CurveWindow::StartLoaded() {
+  if (Running()) return;
+  if (worker_.joinable()) worker_.join();
+  sequence_->PrepareLoaded();
+  worker_ = std::thread([this] {
+    sequence_->MeasureLoaded();
+    sequence_->Finish();
+  });
 }
 
 void CurveWindow::WaitFinished() {

@@ -37,14 +37,16 @@ inline const QColor kCurveReadColour(20, 80, 220);
 inline const QColor kCurveWriteColour(210, 20, 20);
 inline const QColor kCurveLatencyColour(230, 140, 0);
 inline const QColor kCurveCacheColour(150, 0, 160);
+inline const QColor kCurveMeasuredCacheColour(0, 130, 120);
 
 struct CurveWindowOptions {
   // Start measuring when the window is shown (tests fill it with ShowCurve instead).
   bool start = true;
   // Replaces the module calls (tests); empty = the carried modules.
   std::function<core::CurveModules()> modules;
-  // Replaces the all-core measurement (tests); empty = the real one.
+  // Replace the all-core and the peak measurement (tests); empty = the real ones.
   std::function<core::AllCoreFigures(const std::atomic<bool>* stop)> allCores;
+  std::function<std::vector<peak::PeakResult>(const std::atomic<bool>* stop)> peak;
 };
 
 class CurveWindow : public QWidget {
@@ -57,11 +59,13 @@ class CurveWindow : public QWidget {
 
   // Starts a measurement unless one runs.
   void Start();
+  // Starts the latency-under-load sweep unless a measurement runs.
+  void StartLoaded();
   bool Running() const { return state_.Running(); }
   // Waits for the measuring thread (processing events meanwhile); tests and the terminal.
   void WaitFinished();
 
-  // Shows a finished curve (and the all-core line, when not empty).
+  // Shows a finished curve (and the all-core line, when not empty) with the cache levels it shows.
   void ShowCurve(const core::Curve& curve, const std::string& allCoreText);
   const core::Curve& CurrentCurve() const { return state_.Points(); }
   const std::vector<core::CacheMark>& Marks() const { return marks_; }
@@ -72,10 +76,13 @@ class CurveWindow : public QWidget {
   bool SavePng(const std::string& path, std::string* error) const;
   bool SaveCsv(const std::string& path, std::string* error) const;
 
-  QPushButton *startButton, *pngButton, *csvButton, *closeButton;
+  QPushButton *startButton, *loadedButton, *pngButton, *csvButton, *closeButton;
   QProgressBar* progress;
   QLabel* status;
   QLabel* allCoreLabel;
+  QLabel* cacheLabel;   // reported beside measured cache levels
+  QLabel* peakLabel;    // the machine's peak
+  QLabel* loadedLabel;  // the latency-under-load points as text
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -90,8 +97,13 @@ class CurveWindow : public QWidget {
   };
 
   void BuildChart();
+  void BuildLoadedChart();
   void Draw(core::CurveState::Part part);
   void Redraw();
+  void RedrawLoaded();
+  void DrawCaches();
+  // The reported levels whose size the curve does not bear out (drawn, but not stretching the axis).
+  bool ReportedLevelImplausible(size_t i) const;
   void StopWorker();
   void SavePngClick();
   void SaveCsvClick();
@@ -111,6 +123,13 @@ class CurveWindow : public QWidget {
   QValueAxis *bandwidthAxis_ = nullptr, *latencyAxis_ = nullptr;
   std::vector<QLineSeries*> cacheLines_;
   std::vector<QScatterSeries*> cacheLabels_;
+  std::vector<QLineSeries*> measuredLines_;
+  std::vector<QScatterSeries*> measuredLabels_;
+
+  QChart* loadedChart_ = nullptr;
+  QChartView* loadedView_ = nullptr;
+  QLineSeries* loadedSeries_ = nullptr;
+  QValueAxis *loadedBandwidthAxis_ = nullptr, *loadedLatencyAxis_ = nullptr;
 
   std::thread worker_;
 };

@@ -8,6 +8,7 @@
 #include <QImage>
 
 #include "core/curve.h"
+#include "peak/kernels.h"
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"
 #include "tests/support/cache_spec.h"
@@ -77,6 +78,11 @@ TEST_F(CurveWindowTest, AFinishedCurveIsDrawnWithItsLinesAndCacheLevels) {
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Cache & memory curve"));
   EXPECT_EQ(window.allCoreLabel->text(),
             QStringLiteral("All cores (2 threads):  READ 13000 (x1.90) MByte/s"));
+  // The levels the curve shows agree with the reported ones: named, not marked a second time.
+  EXPECT_EQ(
+      window.cacheLabel->text().toStdString(),
+      "L1 reported 32 KiB, measured ~32 KiB    L2 reported 512 KiB, measured ~512 KiB    L3 reported 32 MiB, "
+      "measured ~32 MiB");
 
   const QImage image = window.ChartImage(QSize(900, 520));
   ASSERT_EQ(image.size(), QSize(900, 520));
@@ -143,10 +149,24 @@ TEST_F(CurveWindowTest, PointsArriveFromTheMeasuringThreadAndTheAllCoreLineFollo
     f.machine[0] = 14000;
     return f;
   };
+  options.peak = [](const std::atomic<bool>*) {
+    static const peak::KernelRow& read = peak::kKernelRows[0];
+    peak::PeakResult one, all;
+    one.ok = all.ok = true;
+    one.kernel = all.kernel = &read;
+    one.threads = 1;
+    all.threads = 2;
+    one.mbytesPerSecond = 20000;
+    all.mbytesPerSecond = 30000;
+    return std::vector<peak::PeakResult>{one, all};
+  };
   gui::CurveWindow window(sysinfo::SystemSpec{}, options);
   window.Start();
   window.WaitFinished();
   EXPECT_EQ(bandwidthCalls, 4);  // two sweeps each of READ and WRITE
+  EXPECT_EQ(window.peakLabel->text().toStdString(),
+            std::string("Peak, ") + peak::IsaName(peak::kKernelRows[0].isa) +
+                " (MByte/s of 10^6 bytes):  READ 20000 / 30000 (2 threads)");
   const core::Curve& curve = window.CurrentCurve();
   ASSERT_FALSE(curve.empty());
   EXPECT_EQ(curve.front().blockKb, 1u);
