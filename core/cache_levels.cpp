@@ -273,7 +273,7 @@ std::vector<std::string> CacheComparisonLines(const std::vector<CacheMark>& repo
     std::string line = r ? r->label : m->label;
     if (r) line += " reported " + SizeText(r->kbytes);
     if (r && m) line += ",";
-    if (m) line += " measured ~" + SizeText(m->kbytes);
+    if (m) line += " measured ~" + SizeText(m->kbytes) + (m->confidence < 0.5 ? " (unsure)" : "");
     if (!m) line += ", not seen";
     lines.push_back(line);
   }

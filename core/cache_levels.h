@@ -31,7 +31,8 @@ std::vector<MeasuredCache> FindCacheLevels(const Curve& curve);
 uint64_t LastLevelKbForSizes(uint64_t reportedKb, const std::vector<MeasuredCache>& measured);
 
 // "L3 reported 508 MiB, measured ~32 MiB" for every level that both lists have, or only one of them
-// ("L4 reported 128 MiB, not seen", "L3 measured ~16 MiB").
+// ("L4 reported 128 MiB, not seen", "L3 measured ~16 MiB"); a level the curve shows with a
+// confidence under 0.5 says "(unsure)".
 std::vector<std::string> CacheComparisonLines(const std::vector<CacheMark>& reported,
                                               const std::vector<MeasuredCache>& measured);
 

@@ -317,7 +317,7 @@ void CurveWindow::RedrawLoaded() {
   QList<QPointF> xy;
   double maxBandwidth = 0, maxLatency = 0;
   for (const peak::LoadedPoint& p : points) {
-    xy.append(QPointF(p.streamMBps, p.latencyNs));
+    xy.append(QPointF(p.streamMBps, std::round(p.latencyNs * 10) / 10));  // labels with one decimal
     maxBandwidth = std::max(maxBandwidth, p.streamMBps);
     maxLatency = std::max(maxLatency, p.latencyNs);
   }
@@ -386,7 +386,9 @@ void CurveWindow::Redraw() {
   for (size_t i = 0; i < measuredLines_.size() && i < caches.size(); ++i) {
     const double x = X(caches[i].kbytes);
     measuredLines_[i]->replace(QList<QPointF>{QPointF(x, 0), QPointF(x, bandwidthTop)});
-    measuredLabels_[i]->replace(QList<QPointF>{QPointF(x + 0.75, bandwidthTop * 0.86)});
+    // Staggered, so labels of neighbouring levels do not run into each other.
+    measuredLabels_[i]->replace(
+        QList<QPointF>{QPointF(x + 0.75, bandwidthTop * (0.86 - 0.07 * static_cast<double>(i % 3)))});
   }
 }
 

@@ -1,4 +1,5 @@
-// Saves a picture of the cache-and-memory curve window after a real curve on this machine:
+// Saves a picture of the cache-and-memory curve window after a real curve and latency under load
+// on this machine:
 //   quorvex-curve-shot OUTPUT.png   (run under a display, e.g. xvfb-run; about a minute)
 #include <QApplication>
 #include <cstdio>
@@ -17,8 +18,10 @@ int main(int argc, char** argv) {
   if (!error.empty()) std::fprintf(stderr, "quorvex-curve-shot: %s\n", error.c_str());
 
   gui::CurveWindow window(spec);
-  window.resize(900, 600);
+  window.resize(900, 820);
   window.show();  // starts the measurement
+  window.WaitFinished();
+  window.StartLoaded();
   window.WaitFinished();
   std::fprintf(stderr, "%s\n%s\n", window.status->text().toUtf8().constData(),
                window.allCoreLabel->text().toUtf8().constData());
