@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "text/server_contract.h"
@@ -42,6 +43,8 @@ table.fields th { text-align: right; }
 img.full { max-width: 100%; height: auto; border: 1px solid var(--line); }
 a { color: var(--accent); }
 .scroll { overflow-x: auto; max-width: 100%; }
+.narrow { display: none; }
+table.results td.mem { min-width: 14em; }
 table.fields td { overflow-wrap: anywhere; }
 .grade { border-bottom: 1px dotted var(--muted); cursor: help; font-weight: 600; }
 p.memory { font-size: 15px; margin: 8px 0 0; }
@@ -52,6 +55,8 @@ svg.chart .grid { stroke: #eef1f4; }
 svg.chart .axis { stroke: var(--muted); }
 svg.chart .band { fill: #2e8b57; fill-opacity: .13; }
 svg.chart .bar { fill: var(--accent); }
+svg.chart line.mark { stroke: var(--muted); stroke-dasharray: 4 3; }
+svg.chart text.mark { fill: var(--muted); }
 svg.chart .dot { fill: var(--accent); fill-opacity: .6; }
 p.legend { color: var(--muted); font-size: 12px; margin: 4px 0 0; }
 .swatch { display: inline-block; width: 12px; height: 12px; margin-right: 6px; vertical-align: -2px; background: rgba(46, 139, 87, .25); }
@@ -61,6 +66,16 @@ p.legend { color: var(--muted); font-size: 12px; margin: 4px 0 0; }
   form.filter label, form.filter select, form.filter input { width: 100%; }
   table.fields th { white-space: normal; }
   nav.pages { flex-wrap: wrap; gap: 8px 16px; }
+  /* Wide tables become one card per row, each figure under its own name. */
+  table.cards, table.cards tbody, table.cards tr, table.cards td { display: block; width: 100%; }
+  table.cards thead, table.cards .wide { display: none; }
+  table.cards .narrow { display: inline; }
+  table.cards tr { border: 1px solid var(--line); border-radius: 6px; margin: 0 0 10px; padding: 4px 0; }
+  table.cards td { border: 0; padding: 3px 10px; }
+  table.cards td.num { display: flex; flex-wrap: wrap; justify-content: space-between; column-gap: 12px; text-align: right; }
+  table.cards td.num::before { content: attr(data-label); color: var(--muted); font-size: 12px; font-weight: 400; }
+  table.cards td.num small { flex-basis: 100%; margin-top: -4px; }
+  table.results img.shot { width: 100%; max-width: 240px; }
 }
 )css";
 
@@ -203,23 +218,26 @@ std::string FilterForm(const PageData& d) {
 std::string ReferenceTable(const PageData& d) {
   std::string h = "<h2>Reference ranges</h2>\n";
   if (d.references.empty()) return h + "<p class=\"note\">No results for this choice yet.</p>\n";
-  auto cell = [](const Range& r, size_t samples) {
-    return "<td class=\"num\">" + RangeText(r) + "<br><small>" +
+  auto cell = [](const char* label, const Range& r, size_t samples) {
+    return "<td class=\"num\" data-label=\"" + std::string(label) + "\">" + RangeText(r) + "<br><small>" +
            (samples ? "5th–95th pct of " + std::to_string(samples) : std::string("reference")) +
            "</small></td>";
   };
   std::string t =
-      "<table><thead><tr><th>Memory</th><th>Channels</th><th>Results</th><th>Score GByte/s</th>"
+      "<table class=\"cards\"><thead><tr><th>Memory</th><th>Channels</th><th>Results</th><th>Score "
+      "GByte/s</th>"
       "<th>Memory clock MHz</th><th>Latency ns</th></tr></thead><tbody>\n";
   for (const auto& kr : d.references) {
     ResultFilter only;
     only.type = kr.kind.type;
     only.channels = kr.kind.channels;
-    t += "<tr><td><a href=\"/?" + MarkupEscape(FilterQuery(only)) + "\">" + MarkupEscape(kr.kind.type) +
-         "</a></td><td>" + MarkupEscape(kr.kind.channels) + "</td><td class=\"num\">" +
-         std::to_string(kr.kind.count) + "</td>" + cell(kr.ranges.score, kr.ranges.scoreSamples) +
-         cell(kr.ranges.clock, kr.ranges.clockSamples) + cell(kr.ranges.latency, kr.ranges.latencySamples) +
-         "</tr>\n";
+    t += "<tr><td class=\"lead\"><a href=\"/?" + MarkupEscape(FilterQuery(only)) + "\">" +
+         MarkupEscape(kr.kind.type) + "</a> <span class=\"narrow\">" + MarkupEscape(kr.kind.channels) +
+         "</span></td><td class=\"wide\">" + MarkupEscape(kr.kind.channels) +
+         "</td><td class=\"num\" data-label=\"Results\">" + std::to_string(kr.kind.count) + "</td>" +
+         cell("Score GByte/s", kr.ranges.score, kr.ranges.scoreSamples) +
+         cell("Memory clock MHz", kr.ranges.clock, kr.ranges.clockSamples) +
+         cell("Latency ns", kr.ranges.latency, kr.ranges.latencySamples) + "</tr>\n";
   }
   t += "</tbody></table>";
   return h + Scrolling(t) + "<p class=\"note\">Percentiles are used once " +
@@ -256,24 +274,26 @@ std::string RowCells(const ResultRow& r) {
   const bool graded =
       !r.memType.empty() && !r.channels.empty() && !SpeedGrade(r.memType, r.memClockMHz).empty();
   if (graded)
-    h += "<td>" + MemoryLabelHtml(r.memType, r.channels, r.memClockMHz) + "<br><small>" +
+    h += "<td class=\"mem\">" + MemoryLabelHtml(r.memType, r.channels, r.memClockMHz) + "<br><small>" +
          MarkupEscape(r.memory) + "<br>";
   else
-    h += "<td>" + MarkupEscape(r.memory) + "<br><small>";
+    h += "<td class=\"mem\">" + MarkupEscape(r.memory) + "<br><small>";
   h += MarkupEscape(r.timings);
   for (const auto& m : r.ram)
     if (!m.empty() && m != "* - *" && m != "*") h += "<br>" + MarkupEscape(m);
   h += "</small></td>";
-  h += "<td class=\"num\">" + std::to_string(r.read) + "</td><td class=\"num\">" + std::to_string(r.write) +
-       "</td><td class=\"num\">" + std::to_string(r.copy) + "</td><td class=\"num\">" +
-       (r.latencyNs ? Fixed(*r.latencyNs, 1) : std::string("–")) + "</td><td class=\"num score\">" +
-       Fixed(r.score, 2) + "</td><td>";
+  h += "<td class=\"num\" data-label=\"READ MByte/s\">" + std::to_string(r.read) +
+       "</td><td class=\"num\" data-label=\"WRITE MByte/s\">" + std::to_string(r.write) +
+       "</td><td class=\"num\" data-label=\"COPY MByte/s\">" + std::to_string(r.copy) +
+       "</td><td class=\"num\" data-label=\"LATENCY ns\">" +
+       (r.latencyNs ? Fixed(*r.latencyNs, 1) : std::string("–")) +
+       "</td><td class=\"num score\" data-label=\"Score GByte/s\">" + Fixed(r.score, 2) + "</td><td>";
   if (r.picture) {
     const std::string src = "/pictures/" + MarkupEscape(*r.picture);
     h += "<a href=\"" + src + "\"><img class=\"shot\" loading=\"lazy\" alt=\"window picture\" src=\"" + src +
          "\"></a>";
   } else {
-    h += "<small>none</small>";
+    h += "<small>no picture</small>";
   }
   return h + "</td>";
 }
@@ -289,7 +309,8 @@ std::string ResultsTable(const PageData& d) {
     f.offset = 0;
     return "<th><a href=\"/?" + MarkupEscape(FilterQuery(f)) + "\">" + label + "</a></th>";
   };
-  std::string t = "<table class=\"results\"><thead><tr><th>" + std::string(ranked ? "Rank</th><th>" : "") +
+  std::string t = "<table class=\"results cards\"><thead><tr><th>" +
+                  std::string(ranked ? "Rank</th><th>" : "") +
                   "Uploaded (UTC)</th><th>System</th><th>Memory</th>" +
                   column(SortKey::Read, "READ MByte/s") + column(SortKey::Write, "WRITE MByte/s") +
                   column(SortKey::Copy, "COPY MByte/s") + column(SortKey::Latency, "LATENCY ns") +
@@ -297,7 +318,7 @@ std::string ResultsTable(const PageData& d) {
   size_t place = d.filter.offset;
   for (const auto& r : d.rows) {
     t += "<tr>";
-    if (ranked) t += "<td class=\"num\">" + std::to_string(++place) + "</td>";
+    if (ranked) t += "<td class=\"num\" data-label=\"Rank\">" + std::to_string(++place) + "</td>";
     t += RowCells(r) + "</tr>\n";
   }
   return Scrolling(t + "</tbody></table>");
@@ -487,7 +508,8 @@ std::string RenderResultPage(const ResultRow& r, const std::optional<Rank>& rank
     kind.channels = r.channels;
     h += "<a href=\"/?" + MarkupEscape(FilterQuery(kind)) + "\">" +
          MarkupEscape(KindLabel(r.memType, r.channels)) + " results</a><a href=\"/kind?" +
-         MarkupEscape(FilterQuery(kind)) + "\">Its kind's distribution</a>";
+         MarkupEscape(FilterQuery(kind)) + "\">" + MarkupEscape(KindLabel(r.memType, r.channels)) +
+         " distribution</a>";
   }
   return h + "</nav>\n" + kPageEnd;
 }
@@ -661,9 +683,10 @@ Axis MakeAxis(double lo, double hi, int ticks, double pad, bool fromZero, bool w
   return a;
 }
 
-// A chart's frame: 640 by 260 units, scaled down with the page on a narrow screen.
+// A chart's frame: 600 by 300 units, scaled down with the page on a narrow screen (so its labels
+// are large enough to read at two thirds of their size).
 struct Plot {
-  static constexpr int W = 640, H = 260, L = 52, R = 14, T = 14, B = 38;
+  static constexpr int W = 600, H = 300, L = 62, R = 28, T = 14, B = 50;
   Axis x, y;
   double X(double v) const { return L + (W - L - R) * (v - x.lo) / (x.hi - x.lo); }
   double Y(double v) const { return H - B - (H - B - T) * (v - y.lo) / (y.hi - y.lo); }
@@ -688,16 +711,16 @@ std::string AxesSvg(const Plot& p, const char* xName, const char* yName) {
     const double v = p.x.lo + i * p.x.step, x = p.X(v);
     a += "<line x1=\"" + Fixed(x, 1) + "\" y1=\"" + std::to_string(Plot::T) + "\" x2=\"" + Fixed(x, 1) +
          "\" y2=\"" + std::to_string(Plot::H - Plot::B) + "\" class=\"grid\"/>";
-    a += "<text x=\"" + Fixed(x, 1) + "\" y=\"" + std::to_string(Plot::H - Plot::B + 15) +
-         "\" font-size=\"11\" text-anchor=\"middle\">" + Num(v, p.x.decimals) + "</text>";
+    a += "<text x=\"" + Fixed(x, 1) + "\" y=\"" + std::to_string(Plot::H - Plot::B + 19) +
+         "\" font-size=\"14\" text-anchor=\"middle\">" + Num(v, p.x.decimals) + "</text>";
   }
   const int ySteps = static_cast<int>(std::lround((p.y.hi - p.y.lo) / p.y.step));
   for (int i = 0; i <= ySteps; ++i) {
     const double v = p.y.lo + i * p.y.step, y = p.Y(v);
     a += "<line x1=\"" + std::to_string(Plot::L) + "\" y1=\"" + Fixed(y, 1) + "\" x2=\"" +
          std::to_string(Plot::W - Plot::R) + "\" y2=\"" + Fixed(y, 1) + "\" class=\"grid\"/>";
-    a += "<text x=\"" + std::to_string(Plot::L - 5) + "\" y=\"" + Fixed(y + 4, 1) +
-         "\" font-size=\"11\" text-anchor=\"end\">" + Num(v, p.y.decimals) + "</text>";
+    a += "<text x=\"" + std::to_string(Plot::L - 6) + "\" y=\"" + Fixed(y + 5, 1) +
+         "\" font-size=\"14\" text-anchor=\"end\">" + Num(v, p.y.decimals) + "</text>";
   }
   a += "<line x1=\"" + std::to_string(Plot::L) + "\" y1=\"" + std::to_string(Plot::H - Plot::B) + "\" x2=\"" +
        std::to_string(Plot::W - Plot::R) + "\" y2=\"" + std::to_string(Plot::H - Plot::B) +
@@ -706,8 +729,8 @@ std::string AxesSvg(const Plot& p, const char* xName, const char* yName) {
        std::to_string(Plot::L) + "\" y2=\"" + std::to_string(Plot::H - Plot::B) + "\" class=\"axis\"/>";
   const int mid = (Plot::T + Plot::H - Plot::B) / 2;
   a += "<text x=\"" + std::to_string((Plot::L + Plot::W - Plot::R) / 2) + "\" y=\"" +
-       std::to_string(Plot::H - 6) + "\" font-size=\"12\" text-anchor=\"middle\">" + xName + "</text>";
-  a += "<text x=\"13\" y=\"" + std::to_string(mid) + "\" font-size=\"12\" transform=\"rotate(-90 13 " +
+       std::to_string(Plot::H - 6) + "\" font-size=\"14\" text-anchor=\"middle\">" + xName + "</text>";
+  a += "<text x=\"16\" y=\"" + std::to_string(mid) + "\" font-size=\"14\" transform=\"rotate(-90 16 " +
        std::to_string(mid) + ")\" text-anchor=\"middle\">" + yName + "</text>";
   return a;
 }
@@ -740,7 +763,7 @@ std::string ScoreChart(const KindData& d) {
   const double lo = d.scores.lo, hi = d.scores.hi, width = (hi - lo) / static_cast<double>(bins.size());
   const size_t top = *std::max_element(bins.begin(), bins.end());
   Plot p;
-  p.x = MakeAxis(lo, hi, 7, 0.03, false, false);
+  p.x = MakeAxis(lo, hi, 6, 0.03, false, false);
   p.y = MakeAxis(0, static_cast<double>(top), 5, 0.08, true, true);
   std::string h = ChartStart("distribution of scores") + BandSvg(p, d.ranges.score, true, "score");
   h += AxesSvg(p, "score GByte/s", "networks");
@@ -758,6 +781,28 @@ std::string ScoreChart(const KindData& d) {
   return h;
 }
 
+// A dashed line at each speed grade the points belong to, where its recorded figure lies.
+std::string GradeMarks(const Plot& p, const KindData& d) {
+  std::map<int, std::string> grades;
+  for (const auto& point : d.points) {
+    const std::string g = SpeedGrade(d.kind.type, static_cast<int>(std::lround(point.first)));
+    if (!g.empty()) grades.emplace(std::stoi(g.substr(g.rfind('-') + 1)), g);
+  }
+  std::string h;
+  double last = -1e9;
+  for (const auto& [rate, name] : grades) {
+    const double x = p.X(rate + 1);
+    if (x - last < 90) continue;  // labels would overlap
+    last = x;
+    const double at = std::clamp(x, Plot::L + 40.0, Plot::W - Plot::R - 40.0);  // the label stays inside
+    h += "<line class=\"mark\" x1=\"" + Fixed(x, 1) + "\" y1=\"" + std::to_string(Plot::T) + "\" x2=\"" +
+         Fixed(x, 1) + "\" y2=\"" + std::to_string(Plot::H - Plot::B) + "\"/><text class=\"mark\" x=\"" +
+         Fixed(at, 1) + "\" y=\"" + std::to_string(Plot::T + 13) +
+         "\" font-size=\"13\" text-anchor=\"middle\">" + MarkupEscape(name) + "</text>";
+  }
+  return h;
+}
+
 std::string ClockChart(const KindData& d) {
   if (d.points.empty()) return "<p class=\"empty\">No results of this kind with a memory clock yet.</p>\n";
   double x0 = d.points[0].first, x1 = x0, y1 = 0;
@@ -771,16 +816,21 @@ std::string ClockChart(const KindData& d) {
     x0 = std::min(x0, static_cast<double>(d.ranges.clock.low));
     x1 = std::max(x1, static_cast<double>(d.ranges.clock.high));
   }
-  y1 = std::max(y1, static_cast<double>(d.ranges.score.high));
+  double y0 = y1;
+  for (const auto& point : d.points) y0 = std::min(y0, point.second);
+  if (d.ranges.score.high > d.ranges.score.low) {
+    y0 = std::min(y0, static_cast<double>(d.ranges.score.low));
+    y1 = std::max(y1, static_cast<double>(d.ranges.score.high));
+  }
   Plot p;
-  p.x = MakeAxis(x0, x1, 7, 0.05, false, true);
-  p.y = MakeAxis(0, y1, 5, 0.06, true, false);
+  p.x = MakeAxis(x0, x1, 6, 0.05, false, true);
+  p.y = MakeAxis(y0, y1, 5, 0.08, false, false);
   std::string h = ChartStart("score against memory clock") +
                   BandSvg(p, d.ranges.clock, true, "memory clock") +
                   BandSvg(p, d.ranges.score, false, "score");
-  h += AxesSvg(p, "memory clock MHz, as the program records it", "score GByte/s");
+  h += AxesSvg(p, "memory clock MHz (as recorded)", "score GByte/s") + GradeMarks(p, d);
   for (const auto& [x, y] : d.points) {
-    const std::string grade = SpeedGrade(d.kind.type, static_cast<int>(x));
+    const std::string grade = SpeedGrade(d.kind.type, static_cast<int>(std::lround(x)));
     h += "<circle class=\"dot\" cx=\"" + Fixed(p.X(x), 1) + "\" cy=\"" + Fixed(p.Y(y), 1) +
          "\" r=\"3\"><title>" + Num(x, 0) + " MHz" + (grade.empty() ? "" : " (" + MarkupEscape(grade) + ")") +
          ", " + Fixed(y, 2) + " GByte/s</title></circle>";
