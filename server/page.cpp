@@ -45,6 +45,7 @@ a { color: var(--accent); }
 .scroll { overflow-x: auto; max-width: 100%; }
 .narrow { display: none; }
 table.results td.mem { min-width: 14em; }
+table.results td.pic { white-space: nowrap; }
 table.fields td { overflow-wrap: anywhere; }
 .grade { border-bottom: 1px dotted var(--muted); cursor: help; font-weight: 600; }
 p.memory { font-size: 15px; margin: 8px 0 0; }
@@ -287,7 +288,8 @@ std::string RowCells(const ResultRow& r) {
        "</td><td class=\"num\" data-label=\"COPY MByte/s\">" + std::to_string(r.copy) +
        "</td><td class=\"num\" data-label=\"LATENCY ns\">" +
        (r.latencyNs ? Fixed(*r.latencyNs, 1) : std::string("–")) +
-       "</td><td class=\"num score\" data-label=\"Score GByte/s\">" + Fixed(r.score, 2) + "</td><td>";
+       "</td><td class=\"num score\" data-label=\"Score GByte/s\">" + Fixed(r.score, 2) +
+       "</td><td class=\"pic\">";
   if (r.picture) {
     const std::string src = "/pictures/" + MarkupEscape(*r.picture);
     h += "<a href=\"" + src + "\"><img class=\"shot\" loading=\"lazy\" alt=\"window picture\" src=\"" + src +
