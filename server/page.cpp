@@ -258,8 +258,9 @@ std::string ListHeading(const PageData& d) {
   // Scores of different kinds are not comparable (four channels beat two whatever the machine),
   // so a ranking is always of one kind: with none chosen, the commonest one.
   if (d.kindChosen)
-    h += "<p class=\"note chosen\">A ranking compares machines of one memory kind; with none chosen it shows "
-         "the kind with the most results. Choose a memory type and channels above for another.</p>\n";
+    h += "<p class=\"note chosen\">A ranking compares machines of one memory kind, so it shows the kind with "
+         "the "
+         "most results that fits your choice. Choose a memory type and channels above for another.</p>\n";
   return h;
 }
 

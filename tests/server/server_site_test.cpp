@@ -313,7 +313,7 @@ TEST_F(SiteTest, ARankingWithoutAKindRanksTheCommonestKindThatFits) {
   const Answer any = Get(port(), "/?type=&channels=&sort=score");
   ASSERT_EQ(any.status, 200);
   EXPECT_NE(any.body.find("DDR4 dual-channel machines ranked by score"), std::string::npos);
-  EXPECT_NE(any.body.find("with none chosen it shows the kind with the most results"), std::string::npos);
+  EXPECT_NE(any.body.find("so it shows the kind with the most results that fits"), std::string::npos);
   EXPECT_EQ(any.body.find("href=\"/result/" + std::to_string(ddr5) + "\""), std::string::npos);
   EXPECT_NE(any.body.find("href=\"/result/3\""), std::string::npos);
   // What was chosen narrows the pick: the type alone, or the channels alone.
