@@ -27,6 +27,8 @@ struct PageData {
   bool newer = false;                  // newer results exist before the first row (newest first)
   size_t total = 0;                    // results stored in all
   bool cut = false;                    // the search ran out of time before the page was full
+  // A ranking was asked for without a whole kind: the commonest kind that fits was taken.
+  bool kindChosen = false;
 };
 
 // What the kind page draws: one kind's scores and (clock, score) points, each machine once.
@@ -53,11 +55,24 @@ std::string ResultsCsv(const std::vector<ResultRow>& rows, const std::string& ba
 
 std::string RenderResultsPage(const PageData& data);
 
+// A refused or failed page request, in the site's style: the status and its one-line reason.
+std::string RenderErrorPage(int status, std::string_view reason);
+
 // "DDR4 dual-channel" for "DDR4" and "Dual"; "DDR4, 2 x 64-bit channels" for other channel texts.
 std::string KindLabel(std::string_view type, std::string_view channels);
 
 // "faster than 73 % of DDR4 dual-channel results"
 std::string RankText(const Rank& rank, std::string_view type, std::string_view channels);
+
+// "DDR4-3200" for a DDR2 to DDR5 memory clock figure within 1 % of a JEDEC speed grade, empty
+// otherwise. The program's figure is one above the data rate: a DDR4-3200 kit records 3201 MHz.
+std::string SpeedGrade(std::string_view type, int clockMHz);
+
+// The answer of /rank.json: where score stands among the kind's sending networks, or why it has
+// no rank (rank empty: fewer than kMinResultsForPercentiles networks). kind names the stored
+// spellings when the kind is known.
+std::string RankJson(std::string_view type, std::string_view channels, const std::optional<MemoryKind>& kind,
+                     double score, const std::optional<Rank>& rank);
 
 // One result: its picture, every field of its record, its rank within its kind.
 std::string RenderResultPage(const ResultRow& row, const std::optional<Rank>& rank,

@@ -156,6 +156,23 @@ HttpAnswer Html(std::string body) {
   return a;
 }
 
+// A browser asking for a page gets its refusal as a page; the program's addresses, the downloads
+// and the pictures keep their one line of text, which scripts and the program read.
+bool AsksForPage(const HttpRequest& req) {
+  const std::string& p = req.path;
+  return (req.method == "GET" || req.method == "HEAD") && p != contract::kVersionPath &&
+         p != contract::kComparePath && p != contract::kUploadPath && p != "/results.json" &&
+         p != "/results.csv" && p != "/rank.json" && p != "/style.css" && p.rfind("/pictures/", 0) != 0;
+}
+
+HttpAnswer ErrorPage(HttpAnswer line) {
+  HttpAnswer page = Html(RenderErrorPage(line.status, text::Trim(line.body)));
+  page.status = line.status;
+  page.outcome = line.outcome;
+  page.headers.insert(page.headers.end(), line.headers.begin(), line.headers.end());
+  return page;
+}
+
 HttpAnswer Busy(const std::string& line) {
   HttpAnswer a = Line(503, line);
   a.headers.emplace_back("Retry-After", "5");
@@ -548,6 +565,8 @@ int Service::Access(MHD_Connection* c, const char* url, const char* method, cons
 }
 
 int Service::Send(MHD_Connection* c, Request* r, HttpAnswer answer) {
+  if (answer.status >= 400 && answer.contentType.rfind("text/plain", 0) == 0 && AsksForPage(r->req))
+    answer = ErrorPage(std::move(answer));
   r->answered = true;
   r->status = answer.status;
   r->bytes = answer.body.size();
@@ -616,6 +635,7 @@ HttpAnswer Service::Route(const HttpRequest& req) {
   if (path == "/kind") return KindPage(req);
   if (path == "/results.json") return ListData(req, true);
   if (path == "/results.csv") return ListData(req, false);
+  if (path == "/rank.json") return RankData(req);
   if (path == "/style.css") {
     HttpAnswer a;
     a.body = kStyleSheet;
@@ -704,8 +724,9 @@ HttpAnswer Service::Compare(const HttpRequest& req) {
 namespace {
 
 // The list a query asks for; a refusal when the query is malformed.
+// anyKind: a ranking may leave the kind open (the page picks one); a download may not.
 std::optional<HttpAnswer> ReadFilter(const HttpRequest& req, ResultFilter* f, size_t defaultLimit,
-                                     size_t maxLimit) {
+                                     size_t maxLimit, bool anyKind = false) {
   f->type = ToUtf8(text::Trim(req.Query("type").value_or("")));
   f->channels = ToUtf8(text::Trim(req.Query("channels").value_or("")));
   f->text = ToUtf8(text::Trim(req.Query("q").value_or("")));
@@ -714,7 +735,7 @@ std::optional<HttpAnswer> ReadFilter(const HttpRequest& req, ResultFilter* f, si
   const auto sort = ParseSort(req.Query("sort").value_or("newest"));
   if (!sort) return Line(400, "sort must be newest, score, read, write, copy or latency");
   f->sort = *sort;
-  if (f->sort != SortKey::Newest && (f->type.empty() || f->channels.empty()))
+  if (!anyKind && f->sort != SortKey::Newest && (f->type.empty() || f->channels.empty()))
     return Line(400, "a ranking needs a memory type and channels");
   auto number = [&](const char* name, int64_t* out, int64_t max) -> bool {
     const std::string text = req.Query(name).value_or("");
@@ -764,13 +785,25 @@ const char* const kBusyWithHeavy = "busy with other searches and downloads, try 
 
 HttpAnswer Service::Page(const HttpRequest& req) {
   PageData data;
-  if (auto refusal = ReadFilter(req, &data.filter, 50, 50)) return *refusal;
+  if (auto refusal = ReadFilter(req, &data.filter, 50, 50, true)) return *refusal;
   std::optional<HeavySlot> slot;
   if (IsHeavy(data.filter) && !slot.emplace(*this, req.address).held()) return Busy(kBusyWithHeavy);
   // Junk kinds must not make the page long: it lists the commonest kinds, and a kind left out
   // is still reached through its filter address.
   constexpr size_t kKindsListed = 40, kRangesListed = 20;
   data.kinds = store_->Kinds();
+  ResultFilter& f = data.filter;
+  if (f.sort != SortKey::Newest && (f.type.empty() || f.channels.empty())) {
+    // Rankings are of one kind: the commonest that fits what was chosen.
+    data.kindChosen = true;
+    for (const MemoryKind& kind : data.kinds)
+      if ((f.type.empty() || MatchKey(kind.type) == MatchKey(f.type)) &&
+          (f.channels.empty() || MatchKey(kind.channels) == MatchKey(f.channels))) {
+        f.type = kind.type;
+        f.channels = kind.channels;
+        break;
+      }
+  }
   data.total = store_->ResultCount();
   for (const MemoryKind& kind : data.kinds) {
     if (!data.filter.type.empty() && MatchKey(kind.type) != MatchKey(data.filter.type)) continue;
@@ -781,7 +814,8 @@ HttpAnswer Service::Page(const HttpRequest& req) {
   if (data.kinds.size() > kKindsListed) data.kinds.resize(kKindsListed);
   ResultFilter probe = data.filter;
   probe.limit = data.filter.limit + 1;
-  data.rows = store_->Recent(probe, &data.cut);
+  if (!data.kindChosen || (!f.type.empty() && !f.channels.empty()))
+    data.rows = store_->Recent(probe, &data.cut);
   if (data.rows.size() > data.filter.limit) {
     if (data.filter.sort == SortKey::Newest && data.filter.afterId) {
       data.rows.erase(data.rows.begin());  // the newest one is past this page
@@ -846,6 +880,36 @@ HttpAnswer Service::ListData(const HttpRequest& req, bool json) {
   if (cut) a.outcome = "cut at its time budget";
   a.contentType = json ? "application/json" : "text/csv; charset=utf-8";
   if (!json) a.headers.emplace_back("Content-Disposition", "attachment; filename=\"quorvex-results.csv\"");
+  return a;
+}
+
+// Where a score stands among a kind's networks, from the aggregates in memory: a few lookups.
+HttpAnswer Service::RankData(const HttpRequest& req) {
+  HttpAnswer a;
+  a.contentType = "application/json";
+  const std::string type = ToUtf8(text::Trim(req.Query("type").value_or("")));
+  const std::string channels = ToUtf8(text::Trim(req.Query("channels").value_or("")));
+  const std::string number = text::Trim(req.Query("score").value_or(""));
+  const bool decimal = !number.empty() && number.size() <= 12 &&
+                       number.find_first_not_of("0123456789.") == std::string::npos &&
+                       number.find('.') == number.rfind('.') && number != ".";
+  const double score = decimal ? std::strtod(number.c_str(), nullptr) : 0;
+  if (type.empty() || channels.empty() || type.size() > 128 || channels.size() > 128 || !(score > 0) ||
+      score > 10000) {
+    a.status = 400;
+    a.body = "{\"error\":\"a rank needs type, channels and score (GByte/s, a number such as 27.5)\"}\n";
+    a.outcome = "malformed rank request";
+    return a;
+  }
+  // The asker's own network is no rival, as on a result page.
+  ResultRow probe;
+  probe.memType = type;
+  probe.channels = channels;
+  probe.score = score;
+  probe.network = NetworkOf(req.address);
+  const auto rank = store_->RankOf(probe);
+  a.status = rank ? 200 : 404;
+  a.body = RankJson(type, channels, store_->KindOf(type, channels), score, rank);
   return a;
 }
 

@@ -127,6 +127,7 @@ class Service {
   HttpAnswer ResultPage(const HttpRequest& req);
   HttpAnswer KindPage(const HttpRequest& req);
   HttpAnswer ListData(const HttpRequest& req, bool json);
+  HttpAnswer RankData(const HttpRequest& req);
   int Send(MHD_Connection* c, Request* r, HttpAnswer answer);
   std::string NetworkOf(const std::string& address) const;
   bool TakeHeavy(const std::string& network);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "server/page.h"
 #include "server_fixtures.h"
 
 using namespace qvtest;
@@ -63,7 +64,7 @@ class SiteTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
-  auto v = Machine(0, 12000);
+  auto v = Machine(0, 12000, "16 GB - DDR4 - 3201 MHz - Dual Channel");
   v[qvserver::kCpu] = kHostile;
   ASSERT_EQ(PostFile(port(), "C:\\Temp\\m0.tmp.png", MakePng(64, 48), From(v)).status, 200);
   const int id = Upload(v);
@@ -82,6 +83,12 @@ TEST_F(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
   EXPECT_NE(page.body.find("&lt;script&gt;alert(1)&lt;/script&gt;&quot;&#39;&amp;"), std::string::npos);
   // One machine is too few for a rank.
   EXPECT_NE(page.body.find("Too few DDR4 dual-channel machines"), std::string::npos);
+  // The uploader's temporary file name stays off the page; the record's 3201 MHz is labelled by
+  // its grade, and the figure itself is kept.
+  EXPECT_EQ(page.body.find("m0.tmp"), std::string::npos);
+  EXPECT_NE(page.body.find(">DDR4-3200</span> dual-channel"), std::string::npos);
+  EXPECT_NE(page.body.find("The record says 3201 MHz"), std::string::npos);
+  EXPECT_NE(page.body.find("16 GB - DDR4 - 3201 MHz - Dual Channel"), std::string::npos);
   EXPECT_EQ(Get(port(), "/result/999").status, 404);
   EXPECT_EQ(Get(port(), "/result/abc").status, 404);
 }
@@ -154,7 +161,6 @@ TEST_F(SiteTest, RankingsOrderEachMachineOnceByTheChosenFigure) {
   const Answer page = Get(port(), "/?type=DDR4&channels=Dual&sort=read");
   EXPECT_NE(page.body.find("ranked by read"), std::string::npos);
   EXPECT_NE(page.body.find("sort=latency"), std::string::npos);
-  EXPECT_EQ(Get(port(), "/?sort=read").status, 400);  // a ranking is of one kind
   EXPECT_EQ(Get(port(), "/?type=DDR4&channels=Dual&sort=fastest").status, 400);
 }
 
@@ -294,4 +300,144 @@ TEST_F(SiteTest, RangesAndRanksAreTheSameAfterARestart) {
   EXPECT_EQ(Get(port(), "/compare.php?P1=DDR4&&P2=Dual").body, compare);
   EXPECT_EQ(Get(port(), "/result/3").body.substr(at, 60), page.substr(at, 60));
   EXPECT_EQ(service_->store().ResultCount(), 23u);
+}
+
+TEST_F(SiteTest, ARankingWithoutAKindRanksTheCommonestKindThatFits) {
+  // An empty site has nothing to rank, and says so on a page.
+  const Answer empty = Get(port(), "/?sort=score");
+  EXPECT_EQ(empty.status, 200);
+  EXPECT_NE(empty.body.find("No results to show"), std::string::npos);
+  for (int k = 0; k < 3; ++k) Upload(Machine(k, 12000 + 1000 * k));
+  const int ddr5 = Upload(Machine(10, 40000, "32 GB - DDR5 - 6001 MHz - Dual Channel"));
+  const int single = Upload(Machine(11, 9000, "8 GB - DDR4 - 3201 MHz - Single Channel"));
+  const Answer any = Get(port(), "/?type=&channels=&sort=score");
+  ASSERT_EQ(any.status, 200);
+  EXPECT_NE(any.body.find("DDR4 dual-channel machines ranked by score"), std::string::npos);
+  EXPECT_NE(any.body.find("so it shows the kind with the most results that fits"), std::string::npos);
+  EXPECT_EQ(any.body.find("href=\"/result/" + std::to_string(ddr5) + "\""), std::string::npos);
+  EXPECT_NE(any.body.find("href=\"/result/3\""), std::string::npos);
+  // What was chosen narrows the pick: the type alone, or the channels alone.
+  const Answer type = Get(port(), "/?type=DDR5&sort=score");
+  EXPECT_NE(type.body.find("href=\"/result/" + std::to_string(ddr5) + "\""), std::string::npos);
+  const Answer channels = Get(port(), "/?channels=Single&sort=read");
+  EXPECT_NE(channels.body.find("DDR4 single-channel machines ranked by read"), std::string::npos);
+  EXPECT_NE(channels.body.find("href=\"/result/" + std::to_string(single) + "\""), std::string::npos);
+  // A download says exactly what it lists: no kind is picked for it.
+  EXPECT_EQ(Get(port(), "/results.json?sort=score").status, 400);
+}
+
+TEST_F(SiteTest, RefusedPagesArePagesAndEverythingElseKeepsItsLine) {
+  for (const char* target : {"/no/such/page", "/result/999", "/result/abc", "/kind?type=DDR4", "/?before=abc",
+                             "/?type=DDR4&channels=Dual&sort=fastest"}) {
+    const Answer a = Get(port(), target);
+    EXPECT_GE(a.status, 400) << target;
+    EXPECT_EQ(a.body.rfind("<!DOCTYPE html>", 0), 0u) << target << ": " << a.body;
+    EXPECT_NE(a.body.find("href=\"/style.css\""), std::string::npos) << target;
+    EXPECT_NE(a.body.find("href=\"/\""), std::string::npos) << target;
+  }
+  // The reason is shown as text.
+  EXPECT_NE(Get(port(), "/?q=" + std::string(101, '<')).body.find("search text longer than 100"),
+            std::string::npos);
+  // What programs and scripts read stays one line of text.
+  for (const char* target : {"/results.json?limit=501", "/results.csv?sort=up", "/compare.php?P1=DDR4",
+                             "/pictures/00000000000000000000000000000000.png"}) {
+    const Answer a = Get(port(), target);
+    EXPECT_GE(a.status, 400) << target;
+    ASSERT_FALSE(a.body.empty()) << target;
+    EXPECT_EQ(a.body.find('<'), std::string::npos) << target;
+    EXPECT_EQ(a.body.find('\n'), a.body.size() - 1) << target;
+  }
+  const Answer post = PostRaw(port(), "x", "text/plain");
+  EXPECT_EQ(post.status, 400);
+  EXPECT_EQ(post.body.find('<'), std::string::npos);
+}
+
+TEST_F(SiteTest, TheRankAddressPlacesAScoreAmongTheKindsNetworks) {
+  // Machine k scores 10 + k GByte/s, each from a network of its own.
+  for (int k = 0; k < 24; ++k) Upload(Machine(k, 10000 + 1000 * k));
+  for (int k = 30; k < 40; ++k) Upload(Machine(k, 30000, "16 GB - DDR4 - 3201 MHz - Single Channel"));
+  const std::string stranger = NetworkAddress(59000);
+  // 21.5 beats 10 to 21: 12 of the 24 networks.
+  const Answer half = Get(port(), "/rank.json?type=DDR4&channels=Dual&score=21.5", stranger);
+  EXPECT_EQ(half.status, 200);
+  EXPECT_EQ(
+      half.body,
+      "{\"type\":\"DDR4\",\"channels\":\"Dual\",\"kind\":\"DDR4 dual-channel\",\"score\":21.5,\"floor\":20,"
+      "\"percent\":50,\"voices\":24,\"text\":\"faster than 50 % of DDR4 dual-channel results\"}\n");
+  // Kinds match as everywhere else; the asker's own network is no rival.
+  const Answer own = Get(port(), "/rank.json?type=ddr4&channels=dual&score=21.5", From(Machine(0, 0)));
+  EXPECT_NE(own.body.find("\"type\":\"DDR4\",\"channels\":\"Dual\""), std::string::npos) << own.body;
+  EXPECT_NE(own.body.find("\"percent\":47,\"voices\":23,"), std::string::npos) << own.body;
+  EXPECT_NE(
+      Get(port(), "/rank.json?type=DDR4&channels=Dual&score=99", stranger).body.find("\"percent\":100,"),
+      std::string::npos);
+  EXPECT_NE(Get(port(), "/rank.json?type=DDR4&channels=Dual&score=1", stranger).body.find("\"percent\":0,"),
+            std::string::npos);
+  // Below the floor of sending networks there is no rank, and the answer says why.
+  const Answer few = Get(port(), "/rank.json?type=DDR4&channels=Single&score=31", stranger);
+  EXPECT_EQ(few.status, 404);
+  EXPECT_NE(
+      few.body.find("\"percent\":null,\"voices\":10,\"error\":\"too few DDR4 single-channel results for a "
+                    "rank: 10 sending networks, it takes 20\""),
+      std::string::npos)
+      << few.body;
+  const Answer none = Get(port(), "/rank.json?type=DDR3&channels=Dual&score=12");
+  EXPECT_EQ(none.status, 404);
+  EXPECT_NE(none.body.find("\"voices\":0,"), std::string::npos);
+  for (const std::string& query : std::vector<std::string>{
+           "type=DDR4&channels=Dual", "type=DDR4&channels=Dual&score=abc", "type=DDR4&channels=Dual&score=-3",
+           "type=DDR4&channels=Dual&score=1e3", "type=DDR4&channels=Dual&score=1.2.3",
+           "type=DDR4&channels=Dual&score=0", "type=DDR4&channels=Dual&score=20000", "channels=Dual&score=20",
+           "type=DDR4&channels=" + std::string(200, 'x') + "&score=20"}) {
+    const Answer bad = Get(port(), "/rank.json?" + query);
+    EXPECT_EQ(bad.status, 400) << query;
+    EXPECT_EQ(bad.body.rfind("{\"error\":", 0), 0u) << query << ": " << bad.body;
+  }
+}
+
+TEST_F(SiteTest, KindChartsUseRoundTicksAndKeepPointsOffTheAxes) {
+  // Few networks, all at one clock: the charts once read "0, 0, 1, 2, 2" and put every point on the y axis.
+  for (int k = 0; k < 5; ++k) Upload(Machine(k, 26000 + 400 * k, "16 GB - DDR4 - 3201 MHz - Dual Channel"));
+  const Answer kind = Get(port(), "/kind?type=DDR4&channels=Dual");
+  ASSERT_EQ(kind.status, 200);
+  // The histogram counts networks: whole counts, each once, from 0.
+  const size_t from = kind.body.find("<svg"), to = kind.body.find("</svg>");
+  ASSERT_LT(from, to);
+  const std::string histogram = kind.body.substr(from, to - from);
+  std::vector<std::string> yLabels;
+  const std::regex label("text-anchor=\"end\">([^<]*)</text>");
+  for (std::sregex_iterator it(histogram.begin(), histogram.end(), label), end; it != end; ++it)
+    yLabels.push_back((*it)[1]);
+  ASSERT_GE(yLabels.size(), 3u);
+  EXPECT_EQ(yLabels[0], "0");
+  for (size_t i = 1; i < yLabels.size(); ++i) {
+    EXPECT_EQ(yLabels[i].find('.'), std::string::npos) << yLabels[i];
+    EXPECT_EQ(std::stoi(yLabels[i]), std::stoi(yLabels[i - 1]) + 1) << yLabels[i];
+  }
+  const std::regex dot("<circle class=\"dot\" cx=\"([0-9.]+)\"");
+  int dots = 0;
+  for (std::sregex_iterator it(kind.body.begin(), kind.body.end(), dot), end; it != end; ++it, ++dots) {
+    EXPECT_GT(std::stod((*it)[1]), 60.0);
+    EXPECT_LT(std::stod((*it)[1]), 620.0);
+  }
+  EXPECT_EQ(dots, 5);
+  // The quick compare's ranges are drawn on both charts.
+  size_t bands = 0;
+  for (size_t at = kind.body.find("class=\"band\""); at != std::string::npos;
+       at = kind.body.find("class=\"band\"", at + 1))
+    ++bands;
+  EXPECT_EQ(bands, 3u);
+  EXPECT_NE(kind.body.find("DDR4-3200 kit reads 3201 MHz"), std::string::npos);
+}
+
+TEST(SpeedGrade, NamesTheJedecGradeBehindTheProgramsClockFigure) {
+  EXPECT_EQ(qvserver::SpeedGrade("DDR4", 3201), "DDR4-3200");
+  EXPECT_EQ(qvserver::SpeedGrade("ddr4", 2668), "DDR4-2666");  // 1333.3 MHz read
+  EXPECT_EQ(qvserver::SpeedGrade("DDR3", 1334), "DDR3-1333");
+  EXPECT_EQ(qvserver::SpeedGrade("DDR5", 4801), "DDR5-4800");
+  EXPECT_EQ(qvserver::SpeedGrade("DDR2", 801), "DDR2-800");
+  EXPECT_EQ(qvserver::SpeedGrade("DDR4", 3194), "DDR4-3200");  // a clock a little under its grade
+  EXPECT_EQ(qvserver::SpeedGrade("DDR4", 3601), "");           // no JEDEC grade: the figure stands
+  EXPECT_EQ(qvserver::SpeedGrade("LPDDR4", 3201), "");
+  EXPECT_EQ(qvserver::SpeedGrade("DDR4", 0), "");
 }
