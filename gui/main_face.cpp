@@ -14,14 +14,14 @@
 #include "gui/curve_window.h"
 #include "gui/fonts.h"
 #include "gui/qt_text.h"
-#include "online/window_shot.h"
+#include "gui/window_shot.h"
 
 namespace gui {
 
 namespace {
 
-constexpr int kClientWidth = kMainOuterSize - 2 * online::kShotFrame;
-constexpr int kClientHeight = kMainOuterSize - online::kShotCaptionHeight - 2 * online::kShotFrame;
+constexpr int kClientWidth = kMainOuterSize - 2 * gui::kShotFrame;
+constexpr int kClientHeight = kMainOuterSize - gui::kShotCaptionHeight - 2 * gui::kShotFrame;
 constexpr int kSummaryHeight = 169;
 constexpr int kButtonBarHeight = 31;
 constexpr int kStatusBarHeight = 28;
