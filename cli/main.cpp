@@ -56,17 +56,21 @@ std::set<std::string> Tests(const std::string& list) {
 // Each Add... registers one command's words; once they are read, *command holds what to run.
 using Command = std::function<int()>;
 
+// A command with its one-line summary (the list of commands) and its details (its own help).
+CLI::App* AddCommand(CLI::App& app, const char* name, const char* summary, const char* details) {
+  return app.add_subcommand(name, summary)->footer(details);
+}
+
 void AddReport(CLI::App& app, Command* command) {
   auto options = std::make_shared<cli::ReportOptions>();
   CLI::App* sub =
-      app.add_subcommand("report", "Convert a hardware report and print what the program makes of it")
-          ->footer(
-              "Prints every system specification line (KEY \"VALUE\"), an empty line, then osp, cpup, "
-              "cpucores,\n"
-              "cpuclockp, ramp, ramtimip, mainbp, ramp1 to ramp4, MemoryClock, IDHASH and "
-              "LargestCacheKBytes\n"
-              "as NAME<TAB>TEXT, texts exactly as the program holds them (leading and trailing blanks "
-              "kept).");
+      AddCommand(app, "report", "Convert a hardware report and print what the program makes of it",
+                 "Prints every system specification line (KEY \"VALUE\"), an empty line, then osp, cpup, "
+                 "cpucores,\n"
+                 "cpuclockp, ramp, ramtimip, mainbp, ramp1 to ramp4, MemoryClock, IDHASH and "
+                 "LargestCacheKBytes\n"
+                 "as NAME<TAB>TEXT, texts exactly as the program holds them (leading and trailing blanks "
+                 "kept).");
   CLI::Option* file = sub->add_option("FILE", options->file, "the hardware report file");
   CLI::Option* live = sub->add_flag(
       "--live", options->live,
@@ -81,11 +85,11 @@ void AddReport(CLI::App& app, Command* command) {
 void AddRun(CLI::App& app, Command* command) {
   auto options = std::make_shared<cli::RunOptions>();
   auto tests = std::make_shared<std::string>("read,write,copy,latency");
-  CLI::App* sub = app.add_subcommand("run", "Run the benchmark as the window's \" Start Bench!\" does")
-                      ->footer(
-                          "Prints the panels, the selected tests' results (each with its sample count and\n"
-                          "spread) and the score; Ctrl+C stops after the module call in progress and logs\n"
-                          "nothing.");
+  CLI::App* sub =
+      AddCommand(app, "run", "Run the benchmark as the window's \" Start Bench!\" does",
+                 "Prints the panels, the selected tests' results (each with its sample count and\n"
+                 "spread) and the score; Ctrl+C stops after the module call in progress and logs\n"
+                 "nothing.");
   sub->add_flag("--log", options->log, "append the result to the CSV log");
   sub->add_option("--tests", *tests, "the tests to run")->check(kTestList)->capture_default_str();
   sub->add_flag("--upload", options->upload, "submit the result to the program's web server");
@@ -100,14 +104,13 @@ void AddCompare(CLI::App& app, Command* command) {
     std::string type, channels, log, clock, score, latency;
   };
   auto words = std::make_shared<Words>();
-  CLI::App* sub =
-      app.add_subcommand("compare", "The quick compare for this machine and the last logged run")
-          ->footer(
-              "Fetches the reference ranges for the memory type and channels from the program's web server\n"
-              "(QUORVEX_SERVER) and prints each dial: its range, band ends and where the pointer sits. "
-              "Type,\n"
-              "channels and clock are read from this machine unless given; score and latency come from the\n"
-              "last run in the log unless given.");
+  CLI::App* sub = AddCommand(
+      app, "compare", "The quick compare for this machine and the last logged run",
+      "Fetches the reference ranges for the memory type and channels from the program's web server\n"
+      "(QUORVEX_SERVER) and prints each dial: its range, band ends and where the pointer sits. "
+      "Type,\n"
+      "channels and clock are read from this machine unless given; score and latency come from the\n"
+      "last run in the log unless given.");
   sub->add_option("--type", words->type, "memory type, as the system summary names it")->type_name("TYPE");
   sub->add_option("--channels", words->channels, "channels, as the system summary names them")
       ->type_name("N");
@@ -130,10 +133,9 @@ void AddCompare(CLI::App& app, Command* command) {
 void AddCurve(CLI::App& app, Command* command) {
   auto options = std::make_shared<cli::CurveOptions>();
   CLI::App* sub =
-      app.add_subcommand("curve", "The cache-and-memory curve and the all-core figures")
-          ->footer(
-              "Measures READ and WRITE bandwidth and LATENCY for every block size from 1 KiB to 4 x the\n"
-              "largest cache and prints them as a table (MByte/s as the main window scales them).");
+      AddCommand(app, "curve", "The cache-and-memory curve and the all-core figures",
+                 "Measures READ and WRITE bandwidth and LATENCY for every block size from 1 KiB to 4 x the\n"
+                 "largest cache and prints them as a table (MByte/s as the main window scales them).");
   sub->add_option("--csv", options->csvPath,
                   "write the points (block_kb;read_mbyte_s;write_mbyte_s;latency_ns)")
       ->type_name("FILE");
