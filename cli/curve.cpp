@@ -4,18 +4,16 @@
 
 #include <unistd.h>
 
-#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "cli/commands.h"
-#include "cli/offscreen_app.h"
+#include "cli/drawing.h"
 #include "core/allcore.h"
 #include "core/curve_sequence.h"
 #include "core/host.h"
 #include "core/numeric.h"
-#include "gui/curve_window.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/processors.h"
@@ -154,9 +152,9 @@ bool WriteCurveFiles(const CurveOptions& o, const sysinfo::SystemSpec& spec, con
   if (!o.svgPath.empty())
     write(o.svgPath, core::CurveSvg(curve, core::CacheMarks(spec), "Cache & memory curve", allCoreText));
   if (!o.pngPath.empty()) {
-    OffscreenApplication();
     std::string pngError;
-    if (!gui::WriteCurvePng(spec, curve, allCoreText, o.pngPath, &pngError)) {
+    const Drawing* drawing = LoadDrawing(&pngError);
+    if (drawing == nullptr || !drawing->writeCurvePng(spec, curve, allCoreText, o.pngPath, &pngError)) {
       std::fprintf(stderr, "quorvex-cli curve: %s\n", pngError.c_str());
       ok = false;
     }

@@ -2,6 +2,8 @@
 // (unknown option, missing or bad value, no command) ends with its message and exit code 2;
 // --help prints the help CLI11 makes from the options below.
 #include <CLI/CLI.hpp>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -51,111 +53,128 @@ std::set<std::string> Tests(const std::string& list) {
   return tests;
 }
 
+// Each Add... registers one command's words; once they are read, *command holds what to run.
+using Command = std::function<int()>;
+
+// A command with its one-line summary (the list of commands) and its details (its own help).
+CLI::App* AddCommand(CLI::App& app, const char* name, const char* summary, const char* details) {
+  return app.add_subcommand(name, summary)->footer(details);
+}
+
+void AddReport(CLI::App& app, Command* command) {
+  auto options = std::make_shared<cli::ReportOptions>();
+  CLI::App* sub =
+      AddCommand(app, "report", "Convert a hardware report and print what the program makes of it",
+                 "Prints every system specification line (KEY \"VALUE\"), an empty line, then osp, cpup, "
+                 "cpucores,\n"
+                 "cpuclockp, ramp, ramtimip, mainbp, ramp1 to ramp4, MemoryClock, IDHASH and "
+                 "LargestCacheKBytes\n"
+                 "as NAME<TAB>TEXT, texts exactly as the program holds them (leading and trailing blanks "
+                 "kept).");
+  CLI::Option* file = sub->add_option("FILE", options->file, "the hardware report file");
+  CLI::Option* live = sub->add_flag(
+      "--live", options->live,
+      "run the carried report tool on this machine instead (processors kept busy as at start-up)");
+  file->excludes(live);
+  sub->require_option(1);
+  sub->callback([options, command] {
+    *command = [options] { return options->live ? cli::ReportLive(*options) : cli::ReportFile(*options); };
+  });
+}
+
+void AddRun(CLI::App& app, Command* command) {
+  auto options = std::make_shared<cli::RunOptions>();
+  auto tests = std::make_shared<std::string>("read,write,copy,latency");
+  CLI::App* sub =
+      AddCommand(app, "run", "Run the benchmark as the window's \" Start Bench!\" does",
+                 "Prints the panels, the selected tests' results (each with its sample count and\n"
+                 "spread) and the score; Ctrl+C stops after the module call in progress and logs\n"
+                 "nothing.");
+  sub->add_flag("--log", options->log, "append the result to the CSV log");
+  sub->add_option("--tests", *tests, "the tests to run")->check(kTestList)->capture_default_str();
+  sub->add_flag("--upload", options->upload, "submit the result to the program's web server");
+  sub->callback([options, tests, command] {
+    options->tests = Tests(*tests);
+    *command = [options] { return cli::Run(*options); };
+  });
+}
+
+void AddCompare(CLI::App& app, Command* command) {
+  struct Words {
+    std::string type, channels, log, clock, score, latency;
+  };
+  auto words = std::make_shared<Words>();
+  CLI::App* sub = AddCommand(
+      app, "compare", "The quick compare for this machine and the last logged run",
+      "Fetches the reference ranges for the memory type and channels from the program's web server\n"
+      "(QUORVEX_SERVER) and prints each dial: its range, band ends and where the pointer sits. "
+      "Type,\n"
+      "channels and clock are read from this machine unless given; score and latency come from the\n"
+      "last run in the log unless given.");
+  sub->add_option("--type", words->type, "memory type, as the system summary names it")->type_name("TYPE");
+  sub->add_option("--channels", words->channels, "channels, as the system summary names them")
+      ->type_name("N");
+  sub->add_option("--clock", words->clock, "memory clock in MHz")->check(kDecimal);
+  sub->add_option("--score", words->score, "score in GByte/s")->check(kDecimal);
+  sub->add_option("--latency", words->latency, "latency in ns")->check(kDecimal);
+  sub->add_option("--log", words->log, "the log to read the last run from")->type_name("FILE");
+  sub->callback([sub, words, command] {
+    cli::CompareOptions options;
+    if (sub->count("--type")) options.type = words->type;
+    if (sub->count("--channels")) options.channels = words->channels;
+    if (sub->count("--log")) options.log = words->log;
+    options.clock = Decimal(words->clock);
+    options.score = Decimal(words->score);
+    options.latency = Decimal(words->latency);
+    *command = [options] { return cli::Compare(options); };
+  });
+}
+
+void AddCurve(CLI::App& app, Command* command) {
+  auto options = std::make_shared<cli::CurveOptions>();
+  CLI::App* sub =
+      AddCommand(app, "curve", "The cache-and-memory curve and the all-core figures",
+                 "Measures READ and WRITE bandwidth and LATENCY for every block size from 1 KiB to 4 x the\n"
+                 "largest cache and prints them as a table (MByte/s as the main window scales them).");
+  sub->add_option("--csv", options->csvPath,
+                  "write the points (block_kb;read_mbyte_s;write_mbyte_s;latency_ns)")
+      ->type_name("FILE");
+  sub->add_option("--png", options->pngPath, "write the chart as the curve window draws it")
+      ->type_name("FILE");
+  sub->add_option("--svg", options->svgPath, "write the chart as SVG")->type_name("FILE");
+  sub->add_flag("--all-cores", options->allCores,
+                "also measure READ, WRITE and COPY with one pinned thread per processor, and the machine's "
+                "peak with the widest vector unit");
+  sub->add_flag("--loaded", options->loaded,
+                "also measure memory latency while the other processors stream (no load, each added "
+                "stream, then all paced to 1/4 and 1/2)");
+  sub->add_option("--loaded-csv", options->loadedCsvPath, "write the latency-under-load points")
+      ->type_name("FILE");
+  sub->add_option("--from", options->fromPath, "draw a curve saved with --csv instead of measuring one")
+      ->type_name("FILE");
+  sub->add_option(
+         "--pass", options->passGb,
+         "Gb moved per block size (sizes that pass too quickly for the module's ms timer are measured "
+         "again with more)")
+      ->check(kPowerOfTwo)
+      ->capture_default_str();
+  sub->callback([options, command] { *command = [options] { return cli::Curve(*options); }; });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Quorvex, the memory benchmark, in a terminal.", "quorvex-cli"};
   app.require_subcommand(1);
-
-  cli::ReportOptions report;
-  CLI::App* reportCommand =
-      app.add_subcommand("report", "Convert a hardware report and print what the program makes of it")
-          ->footer(
-              "Prints every system specification line (KEY \"VALUE\"), an empty line, then osp, cpup, "
-              "cpucores,\n"
-              "cpuclockp, ramp, ramtimip, mainbp, ramp1 to ramp4, MemoryClock, IDHASH and "
-              "LargestCacheKBytes\n"
-              "as NAME<TAB>TEXT, texts exactly as the program holds them (leading and trailing blanks "
-              "kept).");
-  CLI::Option* file = reportCommand->add_option("FILE", report.file, "the hardware report file");
-  CLI::Option* live =
-      reportCommand->add_flag("--live", report.live,
-                              "run the carried report tool on this machine instead (processors "
-                              "kept busy as at start-up)");
-  file->excludes(live);
-  reportCommand->require_option(1);
-
-  cli::RunOptions run;
-  std::string tests = "read,write,copy,latency";
-  CLI::App* runCommand =
-      app.add_subcommand("run", "Run the benchmark as the window's \" Start Bench!\" does")
-          ->footer(
-              "Prints the panels, the selected tests' results (each with its sample count and\n"
-              "spread) and the score; Ctrl+C stops after the module call in progress and logs\n"
-              "nothing.");
-  runCommand->add_flag("--log", run.log, "append the result to the CSV log");
-  runCommand->add_option("--tests", tests, "the tests to run")->check(kTestList)->capture_default_str();
-  runCommand->add_flag("--upload", run.upload, "submit the result to the program's web server");
-
-  cli::CompareOptions compare;
-  std::string type, channels, log, clock, score, latency;
-  CLI::App* compareCommand =
-      app.add_subcommand("compare", "The quick compare for this machine and the last logged run")
-          ->footer(
-              "Fetches the reference ranges for the memory type and channels from the program's web server\n"
-              "(QUORVEX_SERVER) and prints each dial: its range, band ends and where the pointer sits. "
-              "Type,\n"
-              "channels and clock are read from this machine unless given; score and latency come from the\n"
-              "last run in the log unless given.");
-  compareCommand->add_option("--type", type, "memory type, as the system summary names it")
-      ->type_name("TYPE");
-  compareCommand->add_option("--channels", channels, "channels, as the system summary names them")
-      ->type_name("N");
-  compareCommand->add_option("--clock", clock, "memory clock in MHz")->check(kDecimal);
-  compareCommand->add_option("--score", score, "score in GByte/s")->check(kDecimal);
-  compareCommand->add_option("--latency", latency, "latency in ns")->check(kDecimal);
-  compareCommand->add_option("--log", log, "the log to read the last run from")->type_name("FILE");
-
-  cli::CurveOptions curve;
-  CLI::App* curveCommand =
-      app.add_subcommand("curve", "The cache-and-memory curve and the all-core figures")
-          ->footer(
-              "Measures READ and WRITE bandwidth and LATENCY for every block size from 1 KiB to 4 x the\n"
-              "largest cache and prints them as a table (MByte/s as the main window scales them).");
-  curveCommand
-      ->add_option("--csv", curve.csvPath,
-                   "write the points (block_kb;read_mbyte_s;write_mbyte_s;latency_ns)")
-      ->type_name("FILE");
-  curveCommand->add_option("--png", curve.pngPath, "write the chart as the curve window draws it")
-      ->type_name("FILE");
-  curveCommand->add_option("--svg", curve.svgPath, "write the chart as SVG")->type_name("FILE");
-  curveCommand->add_flag("--all-cores", curve.allCores,
-                         "also measure READ, WRITE and COPY with one pinned thread per processor, and the "
-                         "machine's peak with the widest vector unit");
-  curveCommand->add_flag("--loaded", curve.loaded,
-                         "also measure memory latency while the other processors stream (no load, each "
-                         "added stream, then all paced to 1/4 and 1/2)");
-  curveCommand->add_option("--loaded-csv", curve.loadedCsvPath, "write the latency-under-load points")
-      ->type_name("FILE");
-  curveCommand->add_option("--from", curve.fromPath, "draw a curve saved with --csv instead of measuring one")
-      ->type_name("FILE");
-  curveCommand
-      ->add_option(
-          "--pass", curve.passGb,
-          "Gb moved per block size (sizes that pass too quickly for the module's ms timer are measured "
-          "again with more)")
-      ->check(kPowerOfTwo)
-      ->capture_default_str();
-
+  Command command;
+  AddReport(app, &command);
+  AddRun(app, &command);
+  AddCompare(app, &command);
+  AddCurve(app, &command);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }
-
-  if (reportCommand->parsed()) return report.live ? cli::ReportLive(report) : cli::ReportFile(report);
-  if (runCommand->parsed()) {
-    run.tests = Tests(tests);
-    return cli::Run(run);
-  }
-  if (compareCommand->parsed()) {
-    if (compareCommand->count("--type")) compare.type = type;
-    if (compareCommand->count("--channels")) compare.channels = channels;
-    if (compareCommand->count("--log")) compare.log = log;
-    compare.clock = Decimal(clock);
-    compare.score = Decimal(score);
-    compare.latency = Decimal(latency);
-    return cli::Compare(compare);
-  }
-  return cli::Curve(curve);
+  return command();
 }

@@ -3,17 +3,15 @@
 // from the run's model.
 #include "online/upload.h"
 
-#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "cli/commands.h"
-#include "cli/offscreen_app.h"
+#include "cli/drawing.h"
 #include "cli/run_results.h"
 #include "core/gate.h"
 #include "core/titles.h"
-#include "gui/main_face.h"
 #include "online/http_client.h"
 #include "online/session.h"
 
@@ -31,17 +29,19 @@ int UploadAfterRun() {
                  core::kTitles.upload);
     return 1;
   }
-  OffscreenApplication();
-  gui::MainFace face;
-  face.ShowVersion(run->environment.versionText);
-  face.Render(run->state);
   const core::ShareFacts facts = core::ShareFactsOf(run->state, run->facts);
 
   online::UploadDialogs dialogs;  // no confirmation: --upload is the consent
   std::string told;
   dialogs.inform = [&told](const std::string& text, bool) { told = text; };
 
-  const online::SubmissionSteps steps = online::MainSubmissionSteps(&face, run->state, run->environment);
+  const online::SubmissionSteps steps = online::MainSubmissionSteps(
+      [run](const std::string& path, std::string* why) {
+        const Drawing* drawing = LoadDrawing(why);
+        return drawing != nullptr &&
+               drawing->saveFaceShot(run->state, run->environment.versionText, path, why);
+      },
+      run->state, run->environment);
 
   const std::string stop = core::ShareStop(core::Share::Upload, facts);
   if (!stop.empty()) {

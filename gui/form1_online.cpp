@@ -9,6 +9,7 @@
 #include "gui/compare.h"
 #include "gui/form1.h"
 #include "gui/qt_text.h"
+#include "gui/window_shot.h"
 #include "online/session.h"
 #include "online/upload.h"
 
@@ -55,7 +56,9 @@ void TForm1::uploadClick() {
     box.exec();
   };
 
-  const online::SubmissionSteps steps = online::MainSubmissionSteps(this, state_, Environment());
+  const online::SubmissionSteps steps = online::MainSubmissionSteps(
+      [this](const std::string& path, std::string* error) { return gui::SaveWindowShot(this, path, error); },
+      state_, Environment());
   if (online::RunUpload(facts, state_.Title(), dialogs, steps, &resultAddress_)) {
     if (!resultAddress_.empty()) JvgLabel1->setToolTip(Q(resultAddress_));
     state_.SetUploadTag(1);

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "gui/form1.h"
-#include "online/window_shot.h"
+#include "gui/window_shot.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   if (runFirst) form.Button7Click();
   QApplication::processEvents();
   QImage picture;
-  if (!online::PrintWindowToBitmap(&form, &picture) ||
+  if (!gui::PrintWindowToBitmap(&form, &picture) ||
       !picture.convertToFormat(QImage::Format_RGB32).save(QString::fromStdString(screenshot), "PNG")) {
     std::fprintf(stderr, "quorvex: could not save %s\n", screenshot.c_str());
     return 1;

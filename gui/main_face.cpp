@@ -14,14 +14,14 @@
 #include "gui/curve_window.h"
 #include "gui/fonts.h"
 #include "gui/qt_text.h"
-#include "online/window_shot.h"
+#include "gui/window_shot.h"
 
 namespace gui {
 
 namespace {
 
-constexpr int kClientWidth = kMainOuterSize - 2 * online::kShotFrame;
-constexpr int kClientHeight = kMainOuterSize - online::kShotCaptionHeight - 2 * online::kShotFrame;
+constexpr int kClientWidth = kMainOuterSize - 2 * gui::kShotFrame;
+constexpr int kClientHeight = kMainOuterSize - gui::kShotCaptionHeight - 2 * gui::kShotFrame;
 constexpr int kSummaryHeight = 169;
 constexpr int kButtonBarHeight = 31;
 constexpr int kStatusBarHeight = 28;
@@ -114,7 +114,18 @@ MainFace::MainFace(QWidget* parent)
   setPalette(windowPalette);
   setAutoFillBackground(true);
 
-  // --- System summary ---
+  BuildSummary();
+  BuildScoreBox();
+  BuildButtonBar();
+  BuildResults();
+  BuildStatusBar();
+  LayOut();
+  // The logo keeps the product's plain name; the title may grow a new-version mark.
+  acLabel1->setText(QStringLiteral(" ") + Q(core::kTitles.program) + QStringLiteral(" "));
+}
+
+// The system summary: a caption and a value panel for each fact.
+void MainFace::BuildSummary() {
   Panel1 = Sunken(this);
   os = MakeCaption("OS", 6);
   cpu = MakeCaption("CPU", 25);
@@ -138,7 +149,10 @@ MainFace::MainFace(QWidget* parent)
   ramp2 = MakeValuePanel(59, 112, 213);
   ramp3 = MakeValuePanel(59, 130, 213);
   ramp4 = MakeValuePanel(59, 148, 213);
+}
 
+// The score box in the summary: the score, its unit, and the curve button.
+void MainFace::BuildScoreBox() {
   Panel3 = new QFrame(Panel1);
   Panel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
   Panel3->setGeometry(277, 94, 111, 71);
@@ -168,8 +182,10 @@ MainFace::MainFace(QWidget* parent)
   acLabel2->setPalette(navy);
   acLabel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   acLabel2->setGeometry(2, 46, 105, 18);
+}
 
-  // --- Button bar ---
+// The test boxes, LOG!, " Start Bench!", upload and quick compare in one row.
+void MainFace::BuildButtonBar() {
   buttonbar = new QFrame(this);
   buttonbar->setFrameStyle(QFrame::Panel | QFrame::Raised);
   CheckBox1 = new QCheckBox(QStringLiteral("READ"), buttonbar);
@@ -204,15 +220,19 @@ MainFace::MainFace(QWidget* parent)
   button7 = new QPushButton(QStringLiteral(" Start Bench!"), buttonbar);
   const int startLeft = CheckBox5->geometry().right() + 4;
   button7->setGeometry(startLeft, 3, upload->x() - 3 - startLeft, 25);
+}
 
-  // --- Results ---
+// The four result bars.
+void MainFace::BuildResults() {
   main = Sunken(this);
   bread = new GradientBar(QColor(200, 225, 255), QColor(20, 80, 220), main);
   bwrite = new GradientBar(QColor(255, 205, 205), QColor(210, 20, 20), main);
   bcopy = new GradientBar(QColor(205, 245, 205), QColor(20, 160, 40), main);
   blaten = new GradientBar(QColor(238, 238, 238), QColor(110, 110, 110), main);
+}
 
-  // --- Status bar ---
+// The logo, the progress, the version and the site's link; the report buffer out of view.
+void MainFace::BuildStatusBar() {
   Panel2 = new QFrame(this);
   Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
   acLabel1 = new QLabel(Panel2);
@@ -246,7 +266,9 @@ MainFace::MainFace(QWidget* parent)
   Memo2->setGeometry(kOutOfView, 5 * 24, 200, 100);
   // Out of view, out of the Tab chain.
   Memo2->setFocusPolicy(Qt::NoFocus);
+}
 
+void MainFace::LayOut() {
   // The summary on top, the button bar under it, the results filling the space above the status bar.
   setFixedSize(kClientWidth, kClientHeight);
   Panel1->setGeometry(0, 0, kClientWidth, kSummaryHeight);
@@ -261,9 +283,6 @@ MainFace::MainFace(QWidget* parent)
   GradientBar* bars[] = {bread, bwrite, bcopy, blaten};
   for (int i = 0; i < 4; ++i)
     bars[i]->setGeometry(client.left() + 3, client.top() + tops[i], client.width() - 9, h);
-
-  // The logo keeps the product's plain name; the title may grow a new-version mark.
-  acLabel1->setText(QStringLiteral(" ") + Q(core::kTitles.program) + QStringLiteral(" "));
 }
 
 void MainFace::ShowVersion(const std::string& versionText) {

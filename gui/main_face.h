@@ -80,6 +80,13 @@ class MainFace : public QWidget {
   QCheckBox* BoxOf(core::Control control) const;
 
  private:
+  // The parts of the window in the order they are made (and Tab walks them).
+  void BuildSummary();
+  void BuildScoreBox();
+  void BuildButtonBar();
+  void BuildResults();
+  void BuildStatusBar();
+  void LayOut();
   QLabel* MakeCaption(const char* text, int top);
   QLabel* MakeValuePanel(int left, int top, int width);
   void RenderPanels(const sysinfo::PanelTexts& panels);

@@ -2,7 +2,6 @@
 
 #include "core/record.h"
 #include "online/lookups.h"
-#include "online/window_shot.h"
 #include "platform/file_version.h"
 
 namespace online {
@@ -15,12 +14,10 @@ core::RunEnvironment ProgramEnvironment(const std::string& programPath) {
   return environment;
 }
 
-online::SubmissionSteps MainSubmissionSteps(QWidget* face, const core::WindowState& state,
+online::SubmissionSteps MainSubmissionSteps(const PictureStep& picture, const core::WindowState& state,
                                             const core::RunEnvironment& environment) {
   online::SubmissionSteps steps;
-  steps.saveWindowShot = [face](const std::string& path, std::string* error) {
-    return online::SaveWindowShot(face, path, error);
-  };
+  steps.saveWindowShot = picture;
   steps.writeRecord = [&state, &environment](const std::string& path, std::string* error) {
     return core::WriteRecordOf(path, state, environment, error);
   };

@@ -2,6 +2,7 @@
 // environment (version, log, country lookup) and the upload's picture and record.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "core/gathering.h"
@@ -9,17 +10,19 @@
 #include "core/window_state.h"
 #include "online/upload.h"
 
-class QWidget;
-
 namespace online {
 
 // The environment of this program's runs: its version (of the executable at programPath, empty
 // for this one), the program's log, the country asked of the geolocation service per record.
 core::RunEnvironment ProgramEnvironment(const std::string& programPath = std::string());
 
-// The upload's picture of face and its record of what the model shows; face, state and
-// environment must outlive the steps.
-online::SubmissionSteps MainSubmissionSteps(QWidget* face, const core::WindowState& state,
+// Saves the upload's picture of the main window at path (the window's own, or its face drawn
+// offscreen by the terminal).
+using PictureStep = std::function<bool(const std::string& path, std::string* error)>;
+
+// The upload's picture and its record of what the model shows; state and environment must
+// outlive the steps.
+online::SubmissionSteps MainSubmissionSteps(const PictureStep& picture, const core::WindowState& state,
                                             const core::RunEnvironment& environment);
 
 }  // namespace online

@@ -223,22 +223,9 @@ std::string ModuleSize(uint64_t mbytes) { return std::to_string(mbytes) + " MByt
 
 }  // namespace
 
-std::string BuildReport(const Root& root, const Deadline& deadline) {
-  const CpuFacts cpu = ProbeCpu(root, deadline);
+namespace {
 
-  SmbiosFacts smbios;
-  if (const std::optional<std::string> table = root.Read("/sys/firmware/dmi/tables/DMI", 1024 * 1024)) {
-    smbios = ReadSmbiosFacts(ParseSmbios(*table));
-    if (const std::optional<std::string> entry = root.Read("/sys/firmware/dmi/tables/smbios_entry_point", 64))
-      smbios.version = SmbiosVersion(*entry);
-  }
-  const DmiFacts dmi = smbios.present ? DmiFromSmbios(smbios) : DmiFromSysfs(root);
-  const std::vector<SpdImage> spd = ReadSpdImages(root, deadline);
-  const MemoryFacts memory = CollectMemory(root, smbios, spd);
-
-  ReportWriter w("Quorvex hardware report (sysreport 1.0)",
-                 root.Live() ? "Machine: this computer" : "Machine: tree at " + root.Prefix());
-
+void WriteProcessors(ReportWriter& w, const CpuFacts& cpu) {
   w.Section("Processors Information");
   if (cpu.sockets > 0) w.Value("Number of sockets", std::to_string(cpu.sockets));
   if (cpu.cores > 0) w.Value("Number of cores", std::to_string(cpu.cores));
@@ -264,7 +251,9 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
     w.Value(label + " cache", CacheText(c));
   }
   w.Empty();
+}
 
+void WriteChipset(ReportWriter& w, const MemoryFacts& memory) {
   w.Section("Chipset");
   w.Value("Memory Type", memory.type);
   if (memory.sizeMBytes > 0) w.Value("Memory Size", GBytes(memory.sizeMBytes));
@@ -285,7 +274,9 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
   if (memory.restricted)
     w.Value("Memory Access", "SMBIOS table root only, no udev memory entry, no SPD EEPROM");
   w.Empty();
+}
 
+void WriteModules(ReportWriter& w, const MemoryFacts& memory) {
   w.Section("Memory SPD");
   int slot = 0;
   for (const ModuleFacts& mod : memory.modules) {
@@ -308,40 +299,43 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
     w.Value("Manufacturing date", mod.madeWeek, true);
     w.Empty();
   }
+}
 
-  if (dmi.present) {
-    w.Section("DMI");
-    // The program reads the first "vendor" as the firmware's and the second as the board's,
-    // and the first "version" as the board's revision.
-    if (dmi.hasBios) {
-      w.Block("DMI BIOS", "");
-      w.Value("vendor", dmi.biosVendor, true, true);
-      w.Value("BIOS version", dmi.biosVersion, true);
-      w.Value("date", dmi.biosDate, true);
-    }
-    if (dmi.hasBoard) {
-      w.Block("DMI Baseboard", "");
-      w.Value("vendor", dmi.boardVendor, true, true);
-      w.Value("model", dmi.boardModel, true, true);
-      w.Value("version", dmi.boardVersion, true, true);
-      w.Value("serial", dmi.boardSerial, true);
-    }
-    if (dmi.hasSystem) {
-      w.Block("DMI System Information", "");
-      w.Value("manufacturer", dmi.systemVendor, true);
-      w.Value("product", dmi.systemProduct, true);
-      w.Value("system version", dmi.systemVersion, true);
-      w.Value("system serial", dmi.systemSerial, true);
-    }
-    if (dmi.hasChassis) {
-      w.Block("DMI Chassis", "");
-      w.Value("manufacturer", dmi.chassisVendor, true);
-      w.Value("chassis type", dmi.chassisType, true);
-      w.Value("chassis serial", dmi.chassisSerial, true);
-    }
-    w.Empty();
+void WriteDmi(ReportWriter& w, const DmiFacts& dmi) {
+  if (!dmi.present) return;
+  w.Section("DMI");
+  // The program reads the first "vendor" as the firmware's and the second as the board's,
+  // and the first "version" as the board's revision.
+  if (dmi.hasBios) {
+    w.Block("DMI BIOS", "");
+    w.Value("vendor", dmi.biosVendor, true, true);
+    w.Value("BIOS version", dmi.biosVersion, true);
+    w.Value("date", dmi.biosDate, true);
   }
+  if (dmi.hasBoard) {
+    w.Block("DMI Baseboard", "");
+    w.Value("vendor", dmi.boardVendor, true, true);
+    w.Value("model", dmi.boardModel, true, true);
+    w.Value("version", dmi.boardVersion, true, true);
+    w.Value("serial", dmi.boardSerial, true);
+  }
+  if (dmi.hasSystem) {
+    w.Block("DMI System Information", "");
+    w.Value("manufacturer", dmi.systemVendor, true);
+    w.Value("product", dmi.systemProduct, true);
+    w.Value("system version", dmi.systemVersion, true);
+    w.Value("system serial", dmi.systemSerial, true);
+  }
+  if (dmi.hasChassis) {
+    w.Block("DMI Chassis", "");
+    w.Value("manufacturer", dmi.chassisVendor, true);
+    w.Value("chassis type", dmi.chassisType, true);
+    w.Value("chassis serial", dmi.chassisSerial, true);
+  }
+  w.Empty();
+}
 
+void WriteStorage(ReportWriter& w, const Root& root) {
   const std::vector<Drive> drives = Drives(root);
   if (!drives.empty()) {
     w.Section("Storage");
@@ -356,12 +350,44 @@ std::string BuildReport(const Root& root, const Deadline& deadline) {
     }
     w.Empty();
   }
+}
 
+void WriteSoftware(ReportWriter& w, const Root& root, const CpuFacts& cpu, const DmiFacts& dmi) {
   w.Section("Software");
   w.Value("Windows Version", OsText(root));
   const std::string virt = Virtualization(root, cpu, dmi);
   if (!virt.empty()) w.Value("Virtualization", virt);
   w.Empty();
+}
+
+// The firmware's table and its version, where the user may read them.
+SmbiosFacts ReadSmbios(const Root& root) {
+  SmbiosFacts smbios;
+  if (const std::optional<std::string> table = root.Read("/sys/firmware/dmi/tables/DMI", 1024 * 1024)) {
+    smbios = ReadSmbiosFacts(ParseSmbios(*table));
+    if (const std::optional<std::string> entry = root.Read("/sys/firmware/dmi/tables/smbios_entry_point", 64))
+      smbios.version = SmbiosVersion(*entry);
+  }
+  return smbios;
+}
+
+}  // namespace
+
+std::string BuildReport(const Root& root, const Deadline& deadline) {
+  const CpuFacts cpu = ProbeCpu(root, deadline);
+  const SmbiosFacts smbios = ReadSmbios(root);
+  const DmiFacts dmi = smbios.present ? DmiFromSmbios(smbios) : DmiFromSysfs(root);
+  const std::vector<SpdImage> spd = ReadSpdImages(root, deadline);
+  const MemoryFacts memory = CollectMemory(root, smbios, spd);
+
+  ReportWriter w("Quorvex hardware report (sysreport 1.0)",
+                 root.Live() ? "Machine: this computer" : "Machine: tree at " + root.Prefix());
+  WriteProcessors(w, cpu);
+  WriteChipset(w, memory);
+  WriteModules(w, memory);
+  WriteDmi(w, dmi);
+  WriteStorage(w, root);
+  WriteSoftware(w, root, cpu, dmi);
   return w.Text();
 }
 

@@ -269,38 +269,65 @@ std::vector<SpdImage> ReadSpdImages(const Root& root, const Deadline& deadline) 
   return images;
 }
 
-MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
-                          const std::vector<SpdImage>& spdImages) {
-  MemoryFacts m;
-  std::vector<SpdFacts> spds;
-  std::vector<std::string> spdDevices;
-  for (const SpdImage& image : spdImages) {
+namespace {
+
+// The SPD images that decode, each with its device and whether a slot has taken it.
+struct DecodedSpds {
+  std::vector<SpdFacts> facts;
+  std::vector<std::string> devices;
+  std::vector<bool> used;
+};
+
+DecodedSpds DecodeSpdImages(const std::vector<SpdImage>& images) {
+  DecodedSpds spds;
+  for (const SpdImage& image : images) {
     if (std::optional<SpdFacts> f = DecodeSpd(image.bytes)) {
-      spds.push_back(*f);
-      spdDevices.push_back(image.device);
+      spds.facts.push_back(*f);
+      spds.devices.push_back(image.device);
     }
   }
-  std::vector<bool> spdUsed(spds.size(), false);
+  spds.used.assign(spds.facts.size(), false);
+  return spds;
+}
 
-  // The memory devices: the firmware's table when we could read it, else udev's copy of them.
-  std::vector<SmbiosMemoryDevice> devices = smbios.memoryDevices;
-  std::string deviceSource = "SMBIOS memory device";
-  bool tableReadable = smbios.present;
-  if (devices.empty()) {
+// The memory devices: the firmware's table when we could read it, else udev's copy of them.
+struct MemoryDevices {
+  std::vector<SmbiosMemoryDevice> devices;
+  std::string source = "SMBIOS memory device";
+};
+
+MemoryDevices ReadMemoryDevices(const Root& root, const SmbiosFacts& smbios) {
+  MemoryDevices found;
+  found.devices = smbios.memoryDevices;
+  if (found.devices.empty()) {
     const UdevMemory udev = ReadUdevMemory(root);
     if (udev.present) {
-      devices = udev.devices;
-      deviceSource = kUdevDeviceSource;
+      found.devices = udev.devices;
+      found.source = kUdevDeviceSource;
     }
   }
+  return found;
+}
 
-  // Populated slots first; each takes the SPD image with its serial, else its part number,
-  // else the next unused one.
-  int fieldRate = 0, ratedRate = 0;
-  for (const SmbiosMemoryDevice& d : devices) {
+// The SPD image a slot takes: the one with its serial, else its part number, else the next unused
+// one; -1 when none is left.
+int PickSpd(const DecodedSpds& spds, const SmbiosMemoryDevice& d) {
+  for (size_t i = 0; i < spds.facts.size(); ++i)
+    if (!spds.used[i] && SameText(spds.facts[i].serial, d.serial)) return static_cast<int>(i);
+  for (size_t i = 0; i < spds.facts.size(); ++i)
+    if (!spds.used[i] && SameText(spds.facts[i].part, d.partNumber)) return static_cast<int>(i);
+  for (size_t i = 0; i < spds.facts.size(); ++i)
+    if (!spds.used[i]) return static_cast<int>(i);
+  return -1;
+}
+
+// The populated slots, each with its SPD image; the first configured speed and its rating.
+void AddSlotModules(const MemoryDevices& found, DecodedSpds& spds, MemoryFacts* m, int* fieldRate,
+                    int* ratedRate) {
+  for (const SmbiosMemoryDevice& d : found.devices) {
     if (!d.sizeKnown || d.sizeMBytes == 0) continue;
     ModuleFacts mod;
-    mod.source = deviceSource;
+    mod.source = found.source;
     mod.locator = d.locator;
     mod.bankLocator = d.bankLocator;
     mod.type = d.type;
@@ -313,38 +340,37 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
     mod.ranks = d.ranks;
     mod.dataWidth = d.dataWidth;
     mod.channel = ChannelOf(d.locator, d.bankLocator);
-    int pick = -1;
-    for (size_t i = 0; i < spds.size() && pick < 0; ++i)
-      if (!spdUsed[i] && SameText(spds[i].serial, d.serial)) pick = static_cast<int>(i);
-    for (size_t i = 0; i < spds.size() && pick < 0; ++i)
-      if (!spdUsed[i] && SameText(spds[i].part, d.partNumber)) pick = static_cast<int>(i);
-    for (size_t i = 0; i < spds.size() && pick < 0; ++i)
-      if (!spdUsed[i]) pick = static_cast<int>(i);
-    if (pick >= 0) {
-      spdUsed[pick] = true;
-      mod.spd = spds[pick];
-      mod.source = "module EEPROM " + spdDevices[pick] + ", " + deviceSource;
+    if (const int pick = PickSpd(spds, d); pick >= 0) {
+      spds.used[pick] = true;
+      mod.spd = spds.facts[pick];
+      mod.source = "module EEPROM " + spds.devices[pick] + ", " + found.source;
     }
-    if (fieldRate == 0 && d.configuredSpeed > 0) {
-      fieldRate = static_cast<int>(d.configuredSpeed);
-      ratedRate = static_cast<int>(d.speed);
+    if (*fieldRate == 0 && d.configuredSpeed > 0) {
+      *fieldRate = static_cast<int>(d.configuredSpeed);
+      *ratedRate = static_cast<int>(d.speed);
     }
-    m.modules.push_back(mod);
+    m->modules.push_back(mod);
   }
-  if (!m.modules.empty())
-    AddSource(&m.sources, deviceSource == "SMBIOS memory device" ? "SMBIOS table" : "udev database");
-  // SPD images with no slot to go with (neither the table nor udev readable).
-  for (size_t i = 0; i < spds.size(); ++i) {
-    if (spdUsed[i]) continue;
+  if (!m->modules.empty())
+    AddSource(&m->sources, found.source == "SMBIOS memory device" ? "SMBIOS table" : "udev database");
+}
+
+// SPD images with no slot to go with (neither the table nor udev readable).
+void AddModulesWithoutSlot(const DecodedSpds& spds, MemoryFacts* m) {
+  for (size_t i = 0; i < spds.facts.size(); ++i) {
+    if (spds.used[i]) continue;
     ModuleFacts mod;
-    mod.source = "module EEPROM " + spdDevices[i];
-    mod.spd = spds[i];
-    m.modules.push_back(mod);
+    mod.source = "module EEPROM " + spds.devices[i];
+    mod.spd = spds.facts[i];
+    m->modules.push_back(mod);
   }
-  // SPD facts where readable override what the firmware's table says about the module.
-  for (ModuleFacts& mod : m.modules) {
+}
+
+// SPD facts where readable override what the firmware's table says about the module.
+void ApplySpdFacts(MemoryFacts* m) {
+  for (ModuleFacts& mod : m->modules) {
     if (!mod.spd) continue;
-    AddSource(&m.sources, "SPD EEPROM");
+    AddSource(&m->sources, "SPD EEPROM");
     const SpdFacts& s = *mod.spd;
     mod.type = s.type;
     if (!s.format.empty()) mod.format = s.format;
@@ -358,85 +384,108 @@ MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
     mod.ranks = s.ranks;
     mod.madeWeek = s.madeWeek;
   }
-  // EDAC, where a memory controller driver is loaded, knows sizes, kinds and channels.
-  if (m.modules.empty()) {
-    for (const std::string& mc : root.List("/sys/devices/system/edac/mc")) {
-      if (!StartsWith(mc, "mc")) continue;
-      const std::string base = "/sys/devices/system/edac/mc/" + mc;
-      for (const std::string& dimm : root.List(base)) {
-        if (!StartsWith(dimm, "dimm") && !StartsWith(dimm, "rank")) continue;
-        const std::string dir = base + "/" + dimm + "/";
-        uint64_t size = 0;
-        try {
-          size = std::stoull(root.Attribute(dir + "size"));
-        } catch (...) {
-          // no size: the entry is skipped just below
-        }
-        if (size == 0 || size > (uint64_t{1} << 24)) continue;
-        ModuleFacts mod;
-        mod.source = "EDAC " + mc + "/" + dimm;
-        mod.sizeMBytes = size;
-        const std::string kind = Upper(root.Attribute(dir + "dimm_mem_type"));
-        for (const char* t : {"LPDDR5", "LPDDR4", "DDR5", "DDR4", "DDR3", "DDR2"}) {
-          if (kind.find(t) != std::string::npos) {
-            mod.type = t;
-            break;
-          }
-        }
-        if (kind.find("UNBUFFERED") != std::string::npos)
-          mod.format = "UDIMM";
-        else if (kind.find("REGISTERED") != std::string::npos)
-          mod.format = "RDIMM";
-        mod.locator = root.Attribute(dir + "dimm_label");
-        const std::string key = ChannelWordKey(Upper(root.Attribute(dir + "dimm_location")));
-        if (!key.empty()) mod.channel = "edac:" + mc + "/" + key;
-        m.modules.push_back(mod);
-        AddSource(&m.sources, "EDAC");
+}
+
+// EDAC, where a memory controller driver is loaded, knows sizes, kinds and channels.
+void AddEdacModules(const Root& root, MemoryFacts* m) {
+  for (const std::string& mc : root.List("/sys/devices/system/edac/mc")) {
+    if (!StartsWith(mc, "mc")) continue;
+    const std::string base = "/sys/devices/system/edac/mc/" + mc;
+    for (const std::string& dimm : root.List(base)) {
+      if (!StartsWith(dimm, "dimm") && !StartsWith(dimm, "rank")) continue;
+      const std::string dir = base + "/" + dimm + "/";
+      uint64_t size = 0;
+      try {
+        size = std::stoull(root.Attribute(dir + "size"));
+      } catch (...) {
+        // no size: the entry is skipped just below
       }
+      if (size == 0 || size > (uint64_t{1} << 24)) continue;
+      ModuleFacts mod;
+      mod.source = "EDAC " + mc + "/" + dimm;
+      mod.sizeMBytes = size;
+      const std::string kind = Upper(root.Attribute(dir + "dimm_mem_type"));
+      for (const char* t : {"LPDDR5", "LPDDR4", "DDR5", "DDR4", "DDR3", "DDR2"}) {
+        if (kind.find(t) != std::string::npos) {
+          mod.type = t;
+          break;
+        }
+      }
+      if (kind.find("UNBUFFERED") != std::string::npos)
+        mod.format = "UDIMM";
+      else if (kind.find("REGISTERED") != std::string::npos)
+        mod.format = "RDIMM";
+      mod.locator = root.Attribute(dir + "dimm_label");
+      const std::string key = ChannelWordKey(Upper(root.Attribute(dir + "dimm_location")));
+      if (!key.empty()) mod.channel = "edac:" + mc + "/" + key;
+      m->modules.push_back(mod);
+      AddSource(&m->sources, "EDAC");
     }
   }
+}
+
+// No source knows the modules: the kernel still knows how much memory there is.
+void SizeFromMeminfo(const Root& root, MemoryFacts* m) {
+  m->sizeMBytes = MemTotalAsFittedMBytes(root);
+  if (m->sizeMBytes > 0) AddSource(&m->sources, "/proc/meminfo (size only)");
+}
+
+// udevd keeps at most 16 KBytes of the firmware's entry, so on a machine with many modules the
+// last ones are cut off: when the modules add up to less than the kernel sees, the size comes from
+// the kernel and the channels are left unknown rather than counted from a part.
+void CutUdevEntry(const Root& root, const MemoryDevices& found, MemoryFacts* m) {
+  if (found.source != kUdevDeviceSource || m->modules.empty()) return;
+  if (MemTotalKBytes(root) <= m->sizeMBytes * 1024) return;
+  m->sizeMBytes = MemTotalAsFittedMBytes(root);
+  m->channels = 0;
+  AddSource(&m->sources, "/proc/meminfo (size, the udev database entry is cut short)");
+}
+
+// The configured speed, reconciled with what the modules are rated for; the timings as the board
+// runs them: a profile at the configured speed, else the JEDEC grade.
+void SpeedAndTimings(int fieldRate, int ratedRate, int smbiosVersion, MemoryFacts* m) {
+  std::vector<int> spdRates;
+  for (const ModuleFacts& mod : m->modules) {
+    if (!mod.spd) continue;
+    spdRates.push_back(mod.spd->maxRate);
+    for (const SpdProfile& p : mod.spd->profiles) spdRates.push_back(p.rate);
+  }
+  m->configuredRate = ConfiguredRate(fieldRate, ratedRate, spdRates, m->type, smbiosVersion);
+  for (const ModuleFacts& mod : m->modules) {
+    if (mod.spd && m->configuredRate > 0) {
+      m->timings = TimingsAsRun(*mod.spd, m->configuredRate, &m->timingsSource);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+MemoryFacts CollectMemory(const Root& root, const SmbiosFacts& smbios,
+                          const std::vector<SpdImage>& spdImages) {
+  MemoryFacts m;
+  DecodedSpds spds = DecodeSpdImages(spdImages);
+  const MemoryDevices found = ReadMemoryDevices(root, smbios);
+
+  int fieldRate = 0, ratedRate = 0;
+  AddSlotModules(found, spds, &m, &fieldRate, &ratedRate);
+  AddModulesWithoutSlot(spds, &m);
+  ApplySpdFacts(&m);
+  if (m.modules.empty()) AddEdacModules(root, &m);
 
   for (const ModuleFacts& mod : m.modules) {
     m.sizeMBytes += mod.sizeMBytes;
     if (m.type.empty()) m.type = mod.type;
   }
-  m.channels = CountChannels(m.modules, static_cast<int>(devices.size()));
-
-  // No source knows the modules: the kernel still knows how much memory there is.
-  if (m.sizeMBytes == 0) {
-    m.sizeMBytes = MemTotalAsFittedMBytes(root);
-    if (m.sizeMBytes > 0) AddSource(&m.sources, "/proc/meminfo (size only)");
-  }
-  // udevd keeps at most 16 KBytes of the firmware's entry, so on a machine with many modules the
-  // last ones are cut off: when the modules add up to less than the kernel sees, the size comes
-  // from the kernel and the channels are left unknown rather than counted from a part.
-  if (deviceSource == kUdevDeviceSource && !m.modules.empty() && MemTotalKBytes(root) > m.sizeMBytes * 1024) {
-    m.sizeMBytes = MemTotalAsFittedMBytes(root);
-    m.channels = 0;
-    AddSource(&m.sources, "/proc/meminfo (size, the udev database entry is cut short)");
-  }
-
-  // The configured speed, reconciled with what the modules are rated for.
-  std::vector<int> spdRates;
-  for (const ModuleFacts& mod : m.modules) {
-    if (!mod.spd) continue;
-    spdRates.push_back(mod.spd->maxRate);
-    for (const SpdProfile& p : mod.spd->profiles) spdRates.push_back(p.rate);
-  }
-  m.configuredRate = ConfiguredRate(fieldRate, ratedRate, spdRates, m.type, smbios.version);
-
-  // Timings as the board runs them: a profile at the configured speed, else the JEDEC grade.
-  for (const ModuleFacts& mod : m.modules) {
-    if (mod.spd && m.configuredRate > 0) {
-      m.timings = TimingsAsRun(*mod.spd, m.configuredRate, &m.timingsSource);
-      break;
-    }
-  }
+  m.channels = CountChannels(m.modules, static_cast<int>(found.devices.size()));
+  if (m.sizeMBytes == 0) SizeFromMeminfo(root, &m);
+  CutUdevEntry(root, found, &m);
+  SpeedAndTimings(fieldRate, ratedRate, smbios.version, &m);
 
   // Told only when the table is there and root's alone, not where a machine has none.
-  const bool anyModuleSource = !devices.empty() || !spds.empty() || !m.modules.empty();
+  const bool anyModuleSource = !found.devices.empty() || !spds.facts.empty() || !m.modules.empty();
   const char* table = "/sys/firmware/dmi/tables/DMI";
-  m.restricted = !tableReadable && !anyModuleSource && root.Exists(table) && !root.Read(table, 1);
+  m.restricted = !smbios.present && !anyModuleSource && root.Exists(table) && !root.Read(table, 1);
   return m;
 }
 

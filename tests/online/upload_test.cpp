@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "core/record.h"
+#include "gui/window_shot.h"
 #include "online/lookups.h"
-#include "online/window_shot.h"
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"
 #include "sysinfo/text.h"
@@ -79,7 +79,7 @@ class UploadTest : public ::testing::Test {
       return base;
     };
     steps.saveWindowShot = [this](const std::string& path, std::string* error) {
-      const bool ok = online::SaveWindowShot(&window, path, error);
+      const bool ok = gui::SaveWindowShot(&window, path, error);
       platform::ReadWholeFile(path, &pictureBytes);
       return ok;
     };

@@ -67,4 +67,11 @@ desktop-file-validate "$root/usr/share/applications/org.quorvex.Quorvex.desktop"
   fail "quorvex-cli report --live failed from the package"
 grep -q 'Memory' "$scratch/report.txt" || { cat "$scratch/report.txt" >&2; fail "report has no memory line"; }
 "$root/usr/bin/quorvex-server" --help >/dev/null || fail "quorvex-server --help failed from the package"
+# Only drawing needs Qt Widgets: the terminal program links none, and loads the installed drawing
+# module for a curve's picture.
+! ldd "$root/usr/bin/quorvex-cli" | grep -q libQt6 || fail "quorvex-cli links Qt"
+printf 'block_kb;read_mbyte_s;write_mbyte_s;latency_ns\n1;16000;9000;1.5\n2;15000;9000;1.6\n' >"$scratch/in.csv"
+(cd "$scratch" && HOME="$scratch/home" "$root/usr/bin/quorvex-cli" curve --from "$scratch/in.csv" \
+  --png "$scratch/curve.png" >/dev/null) || fail "quorvex-cli curve --png failed from the package"
+[ -s "$scratch/curve.png" ] || fail "quorvex-cli curve --png wrote no picture from the package"
 echo "package_test: both packages install and run"

@@ -10,9 +10,9 @@
 #include "core/compare_model.h"
 #include "core/record.h"
 #include "gui/compare.h"
+#include "gui/window_shot.h"
 #include "online/lookups.h"
 #include "online/upload.h"
-#include "online/window_shot.h"
 #include "server_fixtures.h"
 #include "tests/support/sample_record.h"
 
@@ -58,7 +58,7 @@ TEST_F(ProgramAgainstServer, UploadStoresRecordAndPictureLinked) {
 
   online::SubmissionSteps steps;
   steps.saveWindowShot = [&](const std::string& path, std::string* error) {
-    return online::SaveWindowShot(&window, path, error);
+    return gui::SaveWindowShot(&window, path, error);
   };
   steps.writeRecord = [](const std::string& path, std::string* error) {
     return core::WriteResultRecord(

@@ -1,5 +1,5 @@
 // The upload picture: PNG layout as the server expects it and a stamp that is really drawn.
-#include "online/window_shot.h"
+#include "gui/window_shot.h"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +62,7 @@ class WindowShotTest : public ::testing::Test {
 
 TEST_F(WindowShotTest, PngIsTruecolourEightBitNotInterlacedAtZlibLevelNine) {
   std::string error;
-  ASSERT_TRUE(online::SaveWindowShot(&window, path, &error)) << error;
+  ASSERT_TRUE(gui::SaveWindowShot(&window, path, &error)) << error;
   std::string png;
   ASSERT_TRUE(platform::ReadWholeFile(path, &png));
   ASSERT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
@@ -70,8 +70,8 @@ TEST_F(WindowShotTest, PngIsTruecolourEightBitNotInterlacedAtZlibLevelNine) {
   ASSERT_FALSE(chunks.empty());
   ASSERT_EQ(chunks[0].type, "IHDR");
   const std::string& ihdr = chunks[0].data;
-  EXPECT_EQ(Be32(ihdr, 0), 405u + 2 * online::kShotFrame);
-  EXPECT_EQ(Be32(ihdr, 4), 405u + online::kShotCaptionHeight + 2 * online::kShotFrame);
+  EXPECT_EQ(Be32(ihdr, 0), 405u + 2 * gui::kShotFrame);
+  EXPECT_EQ(Be32(ihdr, 4), 405u + gui::kShotCaptionHeight + 2 * gui::kShotFrame);
   EXPECT_EQ(uint8_t(ihdr[8]), 8);   // bit depth
   EXPECT_EQ(uint8_t(ihdr[9]), 2);   // colour type: truecolour
   EXPECT_EQ(uint8_t(ihdr[12]), 0);  // not interlaced
@@ -86,7 +86,7 @@ TEST_F(WindowShotTest, PngIsTruecolourEightBitNotInterlacedAtZlibLevelNine) {
 TEST_F(WindowShotTest, ExistingFileIsNeverReplaced) {
   ASSERT_TRUE(platform::WriteFileExclusive(path, "keep", 4, nullptr));
   std::string error;
-  EXPECT_FALSE(online::SaveWindowShot(&window, path, &error));
+  EXPECT_FALSE(gui::SaveWindowShot(&window, path, &error));
   EXPECT_FALSE(error.empty());
   std::string bytes;
   ASSERT_TRUE(platform::ReadWholeFile(path, &bytes));
@@ -95,9 +95,9 @@ TEST_F(WindowShotTest, ExistingFileIsNeverReplaced) {
 
 TEST_F(WindowShotTest, StampIsAGreyOutlineAcrossTheMiddle) {
   QImage shot;
-  ASSERT_TRUE(online::PrintWindowToBitmap(&window, &shot));
+  ASSERT_TRUE(gui::PrintWindowToBitmap(&window, &shot));
   EXPECT_EQ(shot.format(), QImage::Format_RGB16);
-  online::DrawOutlinedStamp(&shot, QStringLiteral("08.12.2026 03:20:29"));
+  gui::DrawOutlinedStamp(&shot, QStringLiteral("08.12.2026 03:20:29"));
   const QImage rgb = shot.convertToFormat(QImage::Format_RGB32);
 
   // Grey outline pixels to the left and to the right of the centre, inside the middle band.
@@ -131,10 +131,10 @@ TEST_F(WindowShotTest, StampIsAGreyOutlineAcrossTheMiddle) {
 
 TEST_F(WindowShotTest, NoWindowGivesAnEmptyPictureAndAFailure) {
   QImage shot(10, 10, QImage::Format_RGB16);
-  EXPECT_FALSE(online::PrintWindowToBitmap(nullptr, &shot));
+  EXPECT_FALSE(gui::PrintWindowToBitmap(nullptr, &shot));
   EXPECT_TRUE(shot.isNull());
   std::string error;
-  EXPECT_FALSE(online::SaveWindowShot(nullptr, path, &error));
+  EXPECT_FALSE(gui::SaveWindowShot(nullptr, path, &error));
   EXPECT_FALSE(platform::FileExists(path));
 }
 

@@ -1,4 +1,4 @@
-#include "online/window_shot.h"
+#include "gui/window_shot.h"
 
 #include <QFile>
 #include <QFontMetrics>
@@ -11,7 +11,7 @@
 #include <QWidget>
 #include <cmath>
 
-namespace online {
+namespace gui {
 
 namespace {
 
@@ -121,4 +121,4 @@ bool SaveWindowShot(QWidget* window, const std::string& path, std::string* error
   return WritePng(bitmap, path, error);
 }
 
-}  // namespace online
+}  // namespace gui

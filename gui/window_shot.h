@@ -9,7 +9,7 @@
 
 class QWidget;
 
-namespace online {
+namespace gui {
 
 // Height of the caption bar drawn above the window's contents, and the frame around both: the
 // window manager draws the real ones on X11, so the picture gets ours.
@@ -34,4 +34,4 @@ bool WritePng(const QImage& image, const std::string& path, std::string* error);
 // Captures window, stamps it with the current date and time, writes the PNG to path.
 bool SaveWindowShot(QWidget* window, const std::string& path, std::string* error);
 
-}  // namespace online
+}  // namespace gui

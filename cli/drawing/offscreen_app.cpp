@@ -1,4 +1,4 @@
-#include "cli/offscreen_app.h"
+#include "cli/drawing/offscreen_app.h"
 
 #include <QApplication>
 #include <cstdlib>
