@@ -42,7 +42,9 @@ for f in usr/bin/quorvex usr/bin/quorvex-cli usr/bin/quorvex-server \
          usr/share/quorvex-server/deploy/quorvex-server.service \
          usr/share/quorvex-server/deploy/nginx-quorvex.conf \
          usr/share/doc/quorvex/copyright usr/share/doc/quorvex-server/copyright \
-         usr/share/doc/quorvex/changelog.gz usr/share/doc/quorvex-server/changelog.gz; do
+         usr/share/doc/quorvex/changelog.gz usr/share/doc/quorvex-server/changelog.gz \
+         usr/share/man/man1/quorvex.1.gz usr/share/man/man1/quorvex-cli.1.gz \
+         usr/share/man/man1/quorvex-server.1.gz; do
   [ -e "$root/$f" ] || fail "$f is not in the packages"
 done
 # The shipped unit starts the program the server package installs, and points at its README.
