@@ -8,9 +8,11 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include "platform/file_io.h"
+#include "server/store_files.h"
 
 namespace qvserver {
 
@@ -233,6 +235,8 @@ class Deadline {
   std::chrono::steady_clock::time_point end_;
 };
 
+}  // namespace
+
 // A full disk is named as such, with the folder it holds, so the operator knows where to look.
 std::string Explain(const std::string& what, const std::string& message, const std::string& folder) {
   if (message.find("disk is full") != std::string::npos || message.find("No space left") != std::string::npos)
@@ -254,7 +258,20 @@ bool IsStoredPictureName(std::string_view name) {
   return true;
 }
 
-}  // namespace
+size_t SweepStrayPictures(const std::string& folder, const std::function<bool(const std::string&)>& known) {
+  size_t swept = 0;
+  std::error_code ec;
+  const auto cutoff = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    std::error_code timeError;
+    const auto written = entry.last_write_time(timeError);
+    if (timeError || written > cutoff) continue;
+    if (!(IsStoredPictureName(name) && known(name)) && entry.is_regular_file(ec))
+      swept += platform::DeleteFile(entry.path().string());
+  }
+  return swept;
+}
 
 // The store in one SQLite database (WAL). Writes go through one connection under a lock;
 // reads each take a connection of their own, so they run beside the writer and each other.
@@ -527,22 +544,11 @@ size_t SqliteStore::SweepPictures(int64_t now, int64_t orphanSeconds, bool stray
   if (!strays) return swept;
   // Files a crash left behind before their row was committed, and half-written siblings. Only
   // old ones: a young file may be another server's upload under way in the same folder.
-  std::error_code ec;
-  const auto cutoff = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
-  for (const auto& entry : std::filesystem::directory_iterator(pictures_, ec)) {
-    const std::string name = entry.path().filename().string();
-    std::error_code timeError;
-    const auto written = entry.last_write_time(timeError);
-    if (timeError || written > cutoff) continue;
-    bool known = false;
-    if (IsStoredPictureName(name)) {
-      Statement q(db_, "SELECT 1 FROM pictures WHERE stored_name = ?1");
-      q.Bind(1, name);
-      known = q.Step() == SQLITE_ROW;
-    }
-    if (!known && entry.is_regular_file(ec)) swept += platform::DeleteFile(entry.path().string());
-  }
-  return swept;
+  return swept + SweepStrayPictures(pictures_, [&](const std::string& name) {
+           Statement q(db_, "SELECT 1 FROM pictures WHERE stored_name = ?1");
+           q.Bind(1, name);
+           return q.Step() == SQLITE_ROW;
+         });
 }
 
 bool SqliteStore::AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,

@@ -34,10 +34,12 @@ int ResultNumber(const std::string& answer) {
   return answer.rfind("OK result ", 0) == 0 ? std::atoi(answer.c_str() + 10) : 0;
 }
 
-class SiteTest : public ::testing::Test {
+class SiteTest : public EachStore {
  protected:
   void SetUp() override {
     data_ = FreshFolder("site");
+    UseStore();
+    if (IsSkipped() || HasFatalFailure()) return;
     service_ = std::make_unique<RunningService>(data_);
     ASSERT_TRUE(service_->started()) << service_->error();
   }
@@ -62,7 +64,7 @@ class SiteTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
+TEST_P(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
   auto v = Machine(0, 12000);
   v[qvserver::kCpu] = kHostile;
   ASSERT_EQ(PostFile(port(), "C:\\Temp\\m0.tmp.png", MakePng(64, 48), From(v)).status, 200);
@@ -86,7 +88,7 @@ TEST_F(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
   EXPECT_EQ(Get(port(), "/result/abc").status, 404);
 }
 
-TEST_F(SiteTest, TheRankCountsEachOtherMachineOnceWithItsLatestResult) {
+TEST_P(SiteTest, TheRankCountsEachOtherMachineOnceWithItsLatestResult) {
   // Twenty-four machines; machine k scores (10 + k) GByte/s, except that machine 3 uploads a
   // second, faster result (40 GByte/s), which replaces its first in the count.
   std::vector<int> ids;
@@ -111,13 +113,13 @@ TEST_F(SiteTest, TheRankCountsEachOtherMachineOnceWithItsLatestResult) {
   }
 }
 
-TEST_F(SiteTest, EveryListLinksToItsResultPages) {
+TEST_P(SiteTest, EveryListLinksToItsResultPages) {
   const int id = Upload(Machine(0, 12000));
   const Answer list = Get(port(), "/");
   EXPECT_NE(list.body.find("href=\"/result/" + std::to_string(id) + "\""), std::string::npos);
 }
 
-TEST_F(SiteTest, RankingsOrderEachMachineOnceByTheChosenFigure) {
+TEST_P(SiteTest, RankingsOrderEachMachineOnceByTheChosenFigure) {
   // Machine k: READ 10000 + 1000 k, WRITE falling with k, latency rising with k.
   for (int k = 0; k < 6; ++k) {
     auto v = Machine(k, 10000);
@@ -158,7 +160,7 @@ TEST_F(SiteTest, RankingsOrderEachMachineOnceByTheChosenFigure) {
   EXPECT_EQ(Get(port(), "/?type=DDR4&channels=Dual&sort=fastest").status, 400);
 }
 
-TEST_F(SiteTest, SearchAndPagingBothWays) {
+TEST_P(SiteTest, SearchAndPagingBothWays) {
   for (int k = 0; k < 7; ++k) {
     auto v = Machine(k, 12000);
     v[qvserver::kCpu] = k % 2 ? "AMD Ryzen 7 5800X" : "Intel Core i5-12400";
@@ -188,7 +190,7 @@ TEST_F(SiteTest, SearchAndPagingBothWays) {
   EXPECT_EQ(Get(port(), "/?q=" + std::string(101, 'a')).status, 400);
 }
 
-TEST_F(SiteTest, JsonAndCsvCarryTheStoredTexts) {
+TEST_P(SiteTest, JsonAndCsvCarryTheStoredTexts) {
   auto v = Machine(0, 12000);
   v[qvserver::kCpu] = "Intel \"Core\"; i7, 8700K \\ x";
   v[qvserver::kMainboard] = "=HYPERLINK(\"http://x\")";
@@ -246,7 +248,7 @@ TEST_F(SiteTest, JsonAndCsvCarryTheStoredTexts) {
   EXPECT_EQ(column("mainboard"), "'" + v[qvserver::kMainboard]);
 }
 
-TEST_F(SiteTest, HostileTextIsTextOnEveryPage) {
+TEST_P(SiteTest, HostileTextIsTextOnEveryPage) {
   auto v = Machine(0, 12000);
   v[qvserver::kCpu] = kHostile;
   v[qvserver::kMainboard] = kHostile;
@@ -279,7 +281,7 @@ TEST_F(SiteTest, HostileTextIsTextOnEveryPage) {
   EXPECT_NE(kind.body.find("<circle"), std::string::npos);
 }
 
-TEST_F(SiteTest, RangesAndRanksAreTheSameAfterARestart) {
+TEST_P(SiteTest, RangesAndRanksAreTheSameAfterARestart) {
   for (int k = 0; k < 22; ++k) Upload(Machine(k, 10000 + 700 * k));
   auto again = Machine(5, 30000);
   again[qvserver::kTime] = "23:59:59";
@@ -295,3 +297,5 @@ TEST_F(SiteTest, RangesAndRanksAreTheSameAfterARestart) {
   EXPECT_EQ(Get(port(), "/result/3").body.substr(at, 60), page.substr(at, 60));
   EXPECT_EQ(service_->store().ResultCount(), 23u);
 }
+
+QV_ON_EACH_STORE(SiteTest);
