@@ -187,7 +187,8 @@ std::string RenderResultsPage(const PageData& d) {
   const bool oneKind = !d.filter.type.empty() && !d.filter.channels.empty();
   if (ranked)
     h += "<h2>" + MarkupEscape(KindLabel(d.filter.type, d.filter.channels)) + " machines ranked by " +
-         SortName(d.filter.sort) + " <small>(each machine once, with its latest result)</small></h2>\n";
+         SortName(d.filter.sort) + " <small>(each machine once with its latest result, at most " +
+         std::to_string(kRankedPerNetwork) + " of one network)</small></h2>\n";
   else
     h += "<h2>Recent results</h2>\n";
   if (!d.filter.text.empty())

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <unordered_map>
 
 #include "platform/file_io.h"
 #include "server/store_files.h"
@@ -175,6 +176,11 @@ class Statement {
   Statement& BindNull(int i) {
     sqlite3_bind_null(stmt_, i);
     return *this;
+  }
+  // Ready to run again with new bindings.
+  void Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
   }
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int Step() { return ok_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
@@ -814,23 +820,37 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter, bool* cut
   }
   const std::string direction = filter.sort == SortKey::Latency ? "ASC" : "DESC";
   if (ranked && filter.text.empty() && !typeKey.empty() && !channelsKey.empty()) {
-    // A page of a ranking: the skipped rows are passed over inside the index alone.
-    sql += " FROM (SELECT result_id, " + column +
-           " AS k FROM votes WHERE mem_type_key = ?1 AND channels_key = ?2" +
-           (filter.sort == SortKey::Latency ? " AND latency_ns IS NOT NULL" : "") + " ORDER BY " + column +
-           " " + direction +
-           ", result_id DESC LIMIT ?5 OFFSET ?6) v JOIN results r ON r.id = v.result_id "
-           "LEFT JOIN pictures p ON p.result_id = r.id ORDER BY v.k " +
-           direction + ", r.id DESC";
+    // A page of a ranking, walked in the index (which holds each vote's network): a network shows
+    // its best kRankedPerNetwork machines, so a crowd of made-up ones cannot fill the top.
     Reader reader(*this);
     if (!reader.db()) return rows;
     Deadline deadline(reader.db(), filter.budget);
-    Statement q(reader.db(), sql.c_str());
-    q.Bind(1, typeKey).Bind(2, channelsKey);
-    q.Bind(5, static_cast<int64_t>(filter.limit)).Bind(6, static_cast<int64_t>(filter.offset));
-    int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) rows.push_back(ReadRow(q));
-    if (cut) *cut = rc == SQLITE_INTERRUPT;
+    const std::string walkSql =
+        "SELECT result_id, network FROM votes WHERE mem_type_key = ?1 AND channels_key = ?2" +
+        std::string(filter.sort == SortKey::Latency ? " AND latency_ns IS NOT NULL" : "") + " ORDER BY " +
+        column + " " + direction + ", result_id DESC";
+    Statement walk(reader.db(), walkSql.c_str());
+    walk.Bind(1, typeKey).Bind(2, channelsKey);
+    std::unordered_map<std::string, size_t> shown;
+    std::vector<int64_t> ids;
+    size_t skipped = 0;
+    int rc = SQLITE_DONE;
+    while (ids.size() < filter.limit && (rc = walk.Step()) == SQLITE_ROW) {
+      if (++shown[walk.Text(1)] > kRankedPerNetwork) continue;
+      if (skipped < filter.offset) {
+        ++skipped;
+        continue;
+      }
+      ids.push_back(walk.Int(0));
+    }
+    if (cut) *cut = ids.size() < filter.limit && rc == SQLITE_INTERRUPT;
+    sql += " FROM results r LEFT JOIN pictures p ON p.result_id = r.id WHERE r.id = ?1";
+    Statement one(reader.db(), sql.c_str());
+    for (int64_t id : ids) {
+      one.Reset();
+      one.Bind(1, id);
+      if (one.Step() == SQLITE_ROW) rows.push_back(ReadRow(one));
+    }
     for (ResultRow& row : rows) Fill(row);
     return rows;
   }

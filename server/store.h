@@ -62,6 +62,9 @@ struct ResultRow {
 // A text search looks through this many of the newest results.
 inline constexpr int64_t kSearchedResults = 50000;
 
+// A ranking shows at most this many machines of one sending network.
+inline constexpr size_t kRankedPerNetwork = 3;
+
 // How a list of results is ordered. Every order but Newest ranks the machines of one kind, each
 // with its latest result.
 enum class SortKey { Newest, Score, Read, Write, Copy, Latency };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -105,6 +106,19 @@ TEST_P(TrustTest, MadeUpMachinesFromOneNetworkDoNotMoveTheRanges) {
   EXPECT_GE(poisoned[4], honest[4] * 2 / 3);  // latency's low end
   // One network is one voice among 101: the percentiles barely move.
   EXPECT_LE(poisoned[1], honest[1] + 1);
+  // Nor do they fill the ranking: the network shows its best three, then the honest ones follow,
+  // and paging walks on past them.
+  qvserver::ResultFilter f;
+  f.type = "DDR4";
+  f.channels = "Dual";
+  f.sort = qvserver::SortKey::Score;
+  f.limit = 10;
+  const auto top = store().Recent(f);
+  ASSERT_EQ(top.size(), 10u);
+  EXPECT_EQ(std::count_if(top.begin(), top.end(), [](const auto& r) { return r.score == 190.0; }), 3);
+  EXPECT_EQ(top[3].score, 29.88);
+  f.offset = 10;
+  EXPECT_LT(store().Recent(f).front().score, top[9].score);
 }
 
 TEST_P(TrustTest, ThePercentileFloorCountsNetworksNotMachines) {

@@ -1,12 +1,14 @@
 // Record parsing, picture checks, reference ranges and the store, without a socket (the HTTP tests cover
 // the refusals a client meets most: non-numeric, out of range, 21 fields, oversized).
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "server/limits.h"
 #include "server/multipart.h"
@@ -269,6 +271,40 @@ TEST_P(StoreTest, StartUpDropsOnlyWhatNoResultNeeds) {
   EXPECT_TRUE(fs::exists(newStray));
   store.reset();
   fs::remove_all(dir);
+}
+
+TEST(Store, AStoreOfAnEarlierSchemaLoadsWithEveryResultAndVote) {
+  const std::string dir = qvtest::FreshFolder("schema2");
+  {
+    std::ifstream in(QUORVEX_SCHEMA2_STORE);
+    const std::string dump((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(dump.empty());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir + "/results.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, dump.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  for (int opening = 0; opening < 2; ++opening) {  // migrated, then as it is
+    std::string error;
+    auto store = Store::Open(dir, &error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->SchemaVersionInFile(), kSchemaVersion);
+    EXPECT_EQ(store->ResultCount(), 22u);
+    // Each earlier vote stands for a network of its own: the ranges are what they were.
+    const CompareRanges r = store->Ranges("DDR4", "Dual");
+    EXPECT_EQ(r.score, (Range{21, 30}));
+    EXPECT_EQ(r.clock, (Range{2500, 3350}));
+    EXPECT_EQ(r.latency, (Range{62, 79}));
+    ASSERT_TRUE(store->KindOf("DDR4", "Dual"));
+    EXPECT_EQ(store->KindOf("DDR4", "Dual")->networks, 21u);
+    ResultFilter search;
+    search.text = "i7-8700";
+    EXPECT_EQ(store->Recent(search).size(), 22u);  // the index holds the earlier results too
+    const auto row = store->Result(1);
+    ASSERT_TRUE(row);
+    EXPECT_TRUE(store->RankOf(*row));
+  }
+  std::filesystem::remove_all(dir);
 }
 
 namespace {
