@@ -12,6 +12,7 @@
 #include <functional>
 #include <random>
 #include <thread>
+#include <unordered_map>
 
 #include "platform/file_io.h"
 #include "server/store.h"
@@ -100,11 +101,11 @@ CREATE TABLE votes (
   PRIMARY KEY (mem_type_key, channels_key, idhash, network)
 );
 CREATE INDEX votes_by_seq ON votes (seq);
-CREATE INDEX votes_by_score ON votes (mem_type_key, channels_key, score, result_id);
-CREATE INDEX votes_by_read ON votes (mem_type_key, channels_key, read_mbs, result_id);
-CREATE INDEX votes_by_write ON votes (mem_type_key, channels_key, write_mbs, result_id);
-CREATE INDEX votes_by_copy ON votes (mem_type_key, channels_key, copy_mbs, result_id);
-CREATE INDEX votes_by_latency ON votes (mem_type_key, channels_key, latency_ns, result_id);
+CREATE INDEX votes_by_score ON votes (mem_type_key, channels_key, score, result_id) INCLUDE (network);
+CREATE INDEX votes_by_read ON votes (mem_type_key, channels_key, read_mbs, result_id) INCLUDE (network);
+CREATE INDEX votes_by_write ON votes (mem_type_key, channels_key, write_mbs, result_id) INCLUDE (network);
+CREATE INDEX votes_by_copy ON votes (mem_type_key, channels_key, copy_mbs, result_id) INCLUDE (network);
+CREATE INDEX votes_by_latency ON votes (mem_type_key, channels_key, latency_ns, result_id) INCLUDE (network);
 CREATE TABLE secrets (name text PRIMARY KEY, value bytea NOT NULL);
 -- Each network's upload tokens, counted alike by every server; rows go once full again.
 CREATE TABLE upload_buckets (
@@ -319,6 +320,7 @@ class PgStore final : public Store {
   }
   std::vector<ResultRow> Recent(const ResultFilter& filter, bool* cut) override;
   std::optional<ResultRow> Result(int64_t id) override;
+  std::vector<ResultRow> Ranking(const ResultFilter& filter, const std::string& column, bool* cut);
   std::vector<MemoryKind> Kinds() override { return aggregates_.Kinds(); }
   std::optional<MemoryKind> KindOf(std::string_view type, std::string_view channels) override {
     return aggregates_.KindOf(MatchKey(type), MatchKey(channels));
@@ -330,13 +332,13 @@ class PgStore final : public Store {
                  {std::to_string(since)});
   }
   size_t WaitingPictures(int64_t since, const std::string& network) override {
-    return Count("SELECT count(*) FROM pictures WHERE result_id IS NULL AND network = $1 AND received_at >= $2",
-                 {network, std::to_string(since)});
+    return Count(
+        "SELECT count(*) FROM pictures WHERE result_id IS NULL AND network = $1 AND received_at >= $2",
+        {network, std::to_string(since)});
   }
   size_t WaitingPictureBytes(int64_t since) override {
-    return Count(
-        "SELECT coalesce(sum(bytes), 0) FROM pictures WHERE result_id IS NULL AND received_at >= $1",
-        {std::to_string(since)});
+    return Count("SELECT coalesce(sum(bytes), 0) FROM pictures WHERE result_id IS NULL AND received_at >= $1",
+                 {std::to_string(since)});
   }
   const std::string& Secret() const override { return secret_; }
   int SchemaVersionInFile() override {
@@ -400,6 +402,10 @@ PgStore::Lease::Lease(PgStore& store) : store_(store) {
     }
   }
   link_.conn = PQconnectdb(store_.connection_.c_str());
+  // The schema's "already exists, skipping" and the like are no news for the log.
+  if (link_.conn)
+    PQsetNoticeProcessor(
+        link_.conn, [](void*, const char*) {}, nullptr);
 }
 
 PgStore::Lease::~Lease() {
@@ -499,7 +505,8 @@ bool PgStore::LoadSecret(PGconn* c, std::string* error) {
   for (unsigned char& b : key) b = static_cast<unsigned char>(rd());
   Params p;
   const std::string k = p.AddBytes(std::string_view(reinterpret_cast<const char*>(key), sizeof key));
-  if (auto r = Run(c, "INSERT INTO secrets (name, value) VALUES ('digest', " + k + ") ON CONFLICT DO NOTHING", p);
+  if (auto r =
+          Run(c, "INSERT INTO secrets (name, value) VALUES ('digest', " + k + ") ON CONFLICT DO NOTHING", p);
       !r.Ok()) {
     if (error) *error = "cannot make the digest key: " + Why(c, r);
     return false;
@@ -533,7 +540,8 @@ bool PgStore::Load(PGconn* c, std::string* error) {
   }
   if (!EachRow(
           c,
-          "SELECT mem_type_key, channels_key, idhash, network, score, mem_clock_mhz, latency_ns, seq FROM votes",
+          "SELECT mem_type_key, channels_key, idhash, network, score, mem_clock_mhz, latency_ns, seq FROM "
+          "votes",
           none,
           [&](const PgResult& r) {
             Vote v;
@@ -568,18 +576,19 @@ void PgStore::Refresh(PGconn* c) {
   }
   Params p;
   const std::string seen = p.Add(seenVote_);
-  EachRow(c,
-          "SELECT mem_type_key, channels_key, idhash, network, score, mem_clock_mhz, latency_ns, seq FROM votes "
-          "WHERE seq > " +
-              seen + " ORDER BY seq",
-          p, [&](const PgResult& r) {
-            Vote v;
-            v.score = r.Real(0, 4);
-            if (!r.IsNull(0, 5)) v.clock = static_cast<double>(r.Int(0, 5));
-            if (!r.IsNull(0, 6)) v.latency = r.Real(0, 6);
-            aggregates_.SetVote(r.Text(0, 0), r.Text(0, 1), r.Text(0, 2), r.Text(0, 3), v);
-            seenVote_ = std::max(seenVote_, r.Int(0, 7));
-          });
+  EachRow(
+      c,
+      "SELECT mem_type_key, channels_key, idhash, network, score, mem_clock_mhz, latency_ns, seq FROM votes "
+      "WHERE seq > " +
+          seen + " ORDER BY seq",
+      p, [&](const PgResult& r) {
+        Vote v;
+        v.score = r.Real(0, 4);
+        if (!r.IsNull(0, 5)) v.clock = static_cast<double>(r.Int(0, 5));
+        if (!r.IsNull(0, 6)) v.latency = r.Real(0, 6);
+        aggregates_.SetVote(r.Text(0, 0), r.Text(0, 1), r.Text(0, 2), r.Text(0, 3), v);
+        seenVote_ = std::max(seenVote_, r.Int(0, 7));
+      });
 }
 
 void PgStore::Refresher() {
@@ -647,9 +656,10 @@ size_t PgStore::SweepPictures(int64_t now, int64_t orphanSeconds, bool strays) {
   {
     Params p;
     const std::string before = p.Add(now - orphanSeconds);
-    auto r = Run(c.get(),
-                 "DELETE FROM pictures WHERE result_id IS NULL AND received_at < " + before + " RETURNING stored_name",
-                 p);
+    auto r = Run(
+        c.get(),
+        "DELETE FROM pictures WHERE result_id IS NULL AND received_at < " + before + " RETURNING stored_name",
+        p);
     if (r.Ok())
       for (int i = 0; i < r.Rows(); ++i) swept += platform::DeleteFile(pictures_ + "/" + r.Text(i, 0));
   }
@@ -687,7 +697,8 @@ bool PgStore::AddPicture(std::string_view png, const PngInfo& info, const std::s
   {
     Params p;
     const std::string sql =
-        "INSERT INTO pictures (stored_name, link_name, link_client, received_at, bytes, width, height, network) "
+        "INSERT INTO pictures (stored_name, link_name, link_client, received_at, bytes, width, height, "
+        "network) "
         "VALUES (" +
         p.Add(name) + ", " + p.Add(linkName) + ", " + p.Add(sender.client) + ", " + p.Add(now) + ", " +
         p.Add(static_cast<int64_t>(png.size())) + ", " + p.Add(static_cast<int64_t>(info.width)) + ", " +
@@ -701,8 +712,8 @@ bool PgStore::AddPicture(std::string_view png, const PngInfo& info, const std::s
   {
     Params p;
     const std::string sql = "SELECT r.id FROM results r WHERE r.benimage = " + p.Add(linkName) +
-                            " AND r.link_client = " + p.Add(sender.client) + " AND r.received_at >= " +
-                            p.Add(now - kLinkWindowSeconds) +
+                            " AND r.link_client = " + p.Add(sender.client) +
+                            " AND r.received_at >= " + p.Add(now - kLinkWindowSeconds) +
                             " AND NOT EXISTS (SELECT 1 FROM pictures p WHERE p.result_id = r.id) "
                             "ORDER BY r.id DESC LIMIT 1";
     auto r = Run(c.get(), sql, p);
@@ -711,11 +722,13 @@ bool PgStore::AddPicture(std::string_view png, const PngInfo& info, const std::s
   }
   if (resultId) {
     Params p;
-    auto r = Run(c.get(), "UPDATE pictures SET result_id = " + p.Add(*resultId) + " WHERE id = " + p.Add(id), p);
+    auto r =
+        Run(c.get(), "UPDATE pictures SET result_id = " + p.Add(*resultId) + " WHERE id = " + p.Add(id), p);
     if (!r.Ok()) return fail("cannot link the picture", r);
   }
   auto r = Run(c.get(), "COMMIT");
-  if (!r.Ok() || std::strcmp(PQcmdStatus(r.get()), "COMMIT") != 0) return fail("cannot commit the picture", r);
+  if (!r.Ok() || std::strcmp(PQcmdStatus(r.get()), "COMMIT") != 0)
+    return fail("cannot commit the picture", r);
   if (out) *out = StoredPicture{id, name, resultId};
   return true;
 }
@@ -740,24 +753,46 @@ bool PgStore::AddRecord(const UploadedRecord& record, std::string_view raw, cons
   {
     Params p;
     std::string values;
-    for (const std::string& v :
-         {p.Add(now), p.Add(sender.client), p.Add(f[kDate]), p.Add(f[kTime]), p.Add(f[kOs]), p.Add(f[kCpu]),
-          p.Add(f[kMemory]), p.Add(f[kTimings]), p.Add(f[kMainboard]), p.Add(f[kRam1]), p.Add(f[kRam2]),
-          p.Add(f[kRam3]), p.Add(f[kRam4]), p.Add(static_cast<int64_t>(record.read)),
-          p.Add(static_cast<int64_t>(record.write)), p.Add(static_cast<int64_t>(record.copy)),
-          p.AddOptional(record.latencyNs), p.Add(record.score), p.Add(static_cast<int64_t>(record.cpuClockMHz)),
-          p.Add(record.idHash), p.Add(f[kCountry]), p.Add(f[kBenImage]), p.Add(f[kVersion]),
-          p.Add(static_cast<int64_t>(record.cpuCores)), p.Add(record.memory.type), p.Add(typeKey),
-          p.Add(record.memory.channels), p.Add(channelsKey), clock(p), p.AddBytes(raw),
-          p.Add(sender.network)})
+    for (const std::string& v : {p.Add(now),
+                                 p.Add(sender.client),
+                                 p.Add(f[kDate]),
+                                 p.Add(f[kTime]),
+                                 p.Add(f[kOs]),
+                                 p.Add(f[kCpu]),
+                                 p.Add(f[kMemory]),
+                                 p.Add(f[kTimings]),
+                                 p.Add(f[kMainboard]),
+                                 p.Add(f[kRam1]),
+                                 p.Add(f[kRam2]),
+                                 p.Add(f[kRam3]),
+                                 p.Add(f[kRam4]),
+                                 p.Add(static_cast<int64_t>(record.read)),
+                                 p.Add(static_cast<int64_t>(record.write)),
+                                 p.Add(static_cast<int64_t>(record.copy)),
+                                 p.AddOptional(record.latencyNs),
+                                 p.Add(record.score),
+                                 p.Add(static_cast<int64_t>(record.cpuClockMHz)),
+                                 p.Add(record.idHash),
+                                 p.Add(f[kCountry]),
+                                 p.Add(f[kBenImage]),
+                                 p.Add(f[kVersion]),
+                                 p.Add(static_cast<int64_t>(record.cpuCores)),
+                                 p.Add(record.memory.type),
+                                 p.Add(typeKey),
+                                 p.Add(record.memory.channels),
+                                 p.Add(channelsKey),
+                                 clock(p),
+                                 p.AddBytes(raw),
+                                 p.Add(sender.network)})
       values += (values.empty() ? "" : ", ") + v;
-    auto r = Run(c.get(),
-                 "INSERT INTO results (received_at, link_client, date, time, os, cpu, memory, timings, "
-                 "mainboard, ram1, ram2, ram3, ram4, read_mbs, write_mbs, copy_mbs, latency_ns, score, "
-                 "cpuclk_mhz, idhash, country, benimage, version, cpu_cores, mem_type, mem_type_key, channels, "
-                 "channels_key, mem_clock_mhz, record_file, network) VALUES (" +
-                     values + ") ON CONFLICT (idhash, date, time) DO NOTHING RETURNING id",
-                 p);
+    auto r =
+        Run(c.get(),
+            "INSERT INTO results (received_at, link_client, date, time, os, cpu, memory, timings, "
+            "mainboard, ram1, ram2, ram3, ram4, read_mbs, write_mbs, copy_mbs, latency_ns, score, "
+            "cpuclk_mhz, idhash, country, benimage, version, cpu_cores, mem_type, mem_type_key, channels, "
+            "channels_key, mem_clock_mhz, record_file, network) VALUES (" +
+                values + ") ON CONFLICT (idhash, date, time) DO NOTHING RETURNING id",
+            p);
     if (!r.Ok()) return fail("cannot store the record", r);
     stored.duplicate = r.Rows() == 0;
     if (!stored.duplicate) stored.id = r.Int(0, 0);
@@ -843,19 +878,17 @@ std::vector<ResultRow> PgStore::Recent(const ResultFilter& filter, bool* cut) {
   const std::string direction = filter.sort == SortKey::Latency ? "ASC" : "DESC";
   // No stored text holds a line break (the index joins the texts with one), so such a search finds nothing.
   if (filter.text.find('\n') != std::string::npos) return rows;
+  // No time left: nothing is asked (a statement_timeout of 0 would mean none at all).
+  if (filter.budget.count() <= 0) {
+    if (cut) *cut = true;
+    return rows;
+  }
   Params p;
   std::string sql = std::string("SELECT ") + kRowColumns;
   bool reverse = false;
-  if (ranked && filter.text.empty() && !typeKey.empty() && !channelsKey.empty()) {
-    // A page of a ranking: the skipped rows are passed over inside the index alone.
-    sql += " FROM (SELECT result_id, " + column + " AS k FROM votes WHERE mem_type_key = " + p.Add(typeKey) +
-           " AND channels_key = " + p.Add(channelsKey) +
-           (filter.sort == SortKey::Latency ? " AND latency_ns IS NOT NULL" : "") + " ORDER BY " + column + " " +
-           direction + ", result_id DESC LIMIT " + p.Add(static_cast<int64_t>(filter.limit)) + " OFFSET " +
-           p.Add(static_cast<int64_t>(filter.offset)) +
-           ") v JOIN results r ON r.id = v.result_id LEFT JOIN pictures p ON p.result_id = r.id ORDER BY v.k " +
-           direction + ", r.id DESC";
-  } else {
+  if (ranked && filter.text.empty() && !typeKey.empty() && !channelsKey.empty())
+    return Ranking(filter, column, cut);
+  {
     const std::string kind = ranked ? "v" : "r";
     sql += ranked ? " FROM votes v JOIN results r ON r.id = v.result_id" : " FROM results r";
     sql += " LEFT JOIN pictures p ON p.result_id = r.id WHERE true";
@@ -868,14 +901,14 @@ std::vector<ResultRow> PgStore::Recent(const ResultFilter& filter, bool* cut) {
         like += ch;
       }
       like += "%";
-      sql += " AND (r.cpu || E'\\n' || r.mainboard || E'\\n' || r.ram1 || E'\\n' || r.ram2 || E'\\n' || r.ram3 "
-             "|| E'\\n' || r.ram4) ILIKE " +
-             p.Add(like);
+      sql +=
+          " AND (r.cpu || E'\\n' || r.mainboard || E'\\n' || r.ram1 || E'\\n' || r.ram2 || E'\\n' || r.ram3 "
+          "|| E'\\n' || r.ram4) ILIKE " +
+          p.Add(like);
       size_t characters = 0;
       for (unsigned char ch : filter.text) characters += (ch & 0xc0) != 0x80;
       // Too short for the trigram index: rows are read one by one, so only the newest are searched.
-      if (characters < 3)
-        sql += " AND r.id > (SELECT max(id) FROM results) - " + p.Add(kSearchedResults);
+      if (characters < 3) sql += " AND r.id > (SELECT max(id) FROM results) - " + p.Add(kSearchedResults);
     }
     switch (filter.sort) {
       case SortKey::Newest:
@@ -897,15 +930,79 @@ std::vector<ResultRow> PgStore::Recent(const ResultFilter& filter, bool* cut) {
     sql += " LIMIT " + p.Add(static_cast<int64_t>(filter.limit)) + " OFFSET " +
            p.Add(static_cast<int64_t>(ranked ? filter.offset : 0));
   }
-  // No time left: nothing is asked (a statement_timeout of 0 would mean none at all).
-  if (filter.budget.count() <= 0) {
-    if (cut) *cut = true;
-    return rows;
-  }
   Lease c(*this);
   if (!c.get() || !c.Budget(static_cast<long>(filter.budget.count()))) return rows;
-  EachRow(c.get(), sql, p, [&](const PgResult& r) { rows.push_back(ReadRow(r, 0)); }, cut);
+  EachRow(
+      c.get(), sql, p, [&](const PgResult& r) { rows.push_back(ReadRow(r, 0)); }, cut);
   if (reverse) std::reverse(rows.begin(), rows.end());
+  for (ResultRow& row : rows) Fill(row);
+  return rows;
+}
+
+std::vector<ResultRow> PgStore::Ranking(const ResultFilter& filter, const std::string& column, bool* cut) {
+  std::vector<ResultRow> rows;
+  const auto end = std::chrono::steady_clock::now() + filter.budget;
+  Lease c(*this);
+  if (!c.get() || !c.Budget(static_cast<long>(filter.budget.count()))) return rows;
+  // A page of a ranking, walked in the index (which holds each vote's network) through a cursor,
+  // so only the rows up to the page are read: a network shows its best kRankedPerNetwork machines.
+  const std::string direction = filter.sort == SortKey::Latency ? "ASC" : "DESC";
+  Params p;
+  const std::string sql =
+      "DECLARE walk NO SCROLL CURSOR FOR SELECT result_id, network FROM votes WHERE "
+      "mem_type_key = " +
+      p.Add(MatchKey(filter.type)) + " AND channels_key = " + p.Add(MatchKey(filter.channels)) +
+      (filter.sort == SortKey::Latency ? " AND latency_ns IS NOT NULL" : "") + " ORDER BY " + column + " " +
+      direction + ", result_id DESC";
+  if (!Run(c.get(), "BEGIN").Ok()) return rows;
+  if (!Run(c.get(), sql, p).Ok()) {
+    Run(c.get(), "ROLLBACK");
+    return rows;
+  }
+  std::unordered_map<std::string, size_t> shown;
+  std::vector<int64_t> ids;
+  size_t skipped = 0;
+  bool done = false, interrupted = false;
+  while (!done && ids.size() < filter.limit) {
+    if (std::chrono::steady_clock::now() > end) {
+      interrupted = true;
+      break;
+    }
+    auto r = Run(c.get(), "FETCH 500 FROM walk");
+    if (!r.Ok()) {
+      interrupted = r.State() == "57014";
+      break;
+    }
+    done = r.Rows() < 500;
+    for (int i = 0; i < r.Rows() && ids.size() < filter.limit; ++i) {
+      if (++shown[r.Text(i, 1)] > kRankedPerNetwork) continue;
+      if (skipped < filter.offset) {
+        ++skipped;
+        continue;
+      }
+      ids.push_back(r.Int(i, 0));
+    }
+  }
+  Run(c.get(), "ROLLBACK");
+  if (cut) *cut = ids.size() < filter.limit && interrupted;
+  if (ids.empty()) return rows;
+  std::string list = "{";
+  for (int64_t id : ids) list += (list.size() > 1 ? "," : "") + std::to_string(id);
+  list += "}";
+  Params q;
+  auto r = Run(c.get(),
+               std::string("SELECT ") + kRowColumns +
+                   " FROM results r LEFT JOIN pictures p ON p.result_id = r.id WHERE r.id = ANY(" +
+                   q.Add(list) + "::bigint[])",
+               q);
+  if (!r.Ok()) return rows;
+  std::unordered_map<int64_t, ResultRow> byId;
+  for (int i = 0; i < r.Rows(); ++i) {
+    ResultRow row = ReadRow(r, i);
+    byId.emplace(row.id, std::move(row));
+  }
+  for (int64_t id : ids)
+    if (auto it = byId.find(id); it != byId.end()) rows.push_back(std::move(it->second));
   for (ResultRow& row : rows) Fill(row);
   return rows;
 }
@@ -914,9 +1011,9 @@ std::optional<ResultRow> PgStore::Result(int64_t id) {
   Lease c(*this);
   if (!c.get()) return std::nullopt;
   Params p;
-  const std::string sql = std::string("SELECT ") + kRowColumns +
-                          ", r.record_file FROM results r LEFT JOIN pictures p ON p.result_id = r.id WHERE r.id = " +
-                          p.Add(id);
+  const std::string sql =
+      std::string("SELECT ") + kRowColumns +
+      ", r.record_file FROM results r LEFT JOIN pictures p ON p.result_id = r.id WHERE r.id = " + p.Add(id);
   auto r = Run(c.get(), sql, p);
   if (!r.Ok() || r.Rows() != 1) return std::nullopt;
   ResultRow row = ReadRow(r, 0);
