@@ -264,6 +264,23 @@ bool IsStoredPictureName(std::string_view name) {
   return true;
 }
 
+const char* SortColumn(SortKey sort) {
+  switch (sort) {
+    case SortKey::Score:
+      return "score";
+    case SortKey::Read:
+      return "read_mbs";
+    case SortKey::Write:
+      return "write_mbs";
+    case SortKey::Copy:
+      return "copy_mbs";
+    case SortKey::Latency:
+      return "latency_ns";
+    default:
+      return "";
+  }
+}
+
 size_t SweepStrayPictures(const std::string& folder, const std::function<bool(const std::string&)>& known) {
   size_t swept = 0;
   std::error_code ec;
@@ -798,26 +815,7 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter, bool* cut
   // Only the conditions in use go into the statement, so each list reads one index in order.
   std::string sql = std::string("SELECT ") + kRowColumns;
   const std::string kind = ranked ? "v" : "r";
-  std::string column;
-  switch (filter.sort) {
-    case SortKey::Score:
-      column = "score";
-      break;
-    case SortKey::Read:
-      column = "read_mbs";
-      break;
-    case SortKey::Write:
-      column = "write_mbs";
-      break;
-    case SortKey::Copy:
-      column = "copy_mbs";
-      break;
-    case SortKey::Latency:
-      column = "latency_ns";
-      break;
-    default:
-      break;
-  }
+  const std::string column = SortColumn(filter.sort);
   const std::string direction = filter.sort == SortKey::Latency ? "ASC" : "DESC";
   if (ranked && filter.text.empty() && !typeKey.empty() && !channelsKey.empty()) {
     // A page of a ranking, walked in the index (which holds each vote's network): a network shows

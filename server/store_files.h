@@ -1,4 +1,4 @@
-// What every store does alike with its picture files and its error texts.
+// What every store does alike: picture files, error texts, ranking columns.
 #pragma once
 
 #include <cstddef>
@@ -6,10 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "server/store.h"
+
 namespace qvserver {
 
 // A full disk is named as such, with the folder it holds, so the operator knows where to look.
 std::string Explain(const std::string& what, const std::string& message, const std::string& folder);
+
+// The votes' column a ranking orders by; empty for the newest-first list.
+const char* SortColumn(SortKey sort);
 
 // "<32 hex digits>.png", random.
 std::string RandomPictureName();

@@ -232,8 +232,9 @@ std::string Why(PGconn* c, const PgResult& r) {
 
 // Rows one by one as the database makes them, so a statement cut by its time limit still hands
 // over what it found. Returns false on an error; cut tells whether that was the time limit.
-bool EachRow(PGconn* c, const std::string& sql, Params& p, const std::function<void(const PgResult&)>& row,
-             bool* cut = nullptr, std::string* why = nullptr) {
+bool EachRow(PGconn* c, const std::string& sql, Params& p,
+             const std::function<void(const PgResult&, int)>& row, bool* cut = nullptr,
+             std::string* why = nullptr) {
   if (cut) *cut = false;
   if (!PQsendQueryParams(c, sql.c_str(), p.size(), nullptr, p.values(), p.lengths(), p.formats(), 0)) {
     if (why) *why = PQerrorMessage(c);
@@ -244,9 +245,9 @@ bool EachRow(PGconn* c, const std::string& sql, Params& p, const std::function<v
   while (PGresult* raw = PQgetResult(c)) {
     PgResult r(raw);
     const auto status = PQresultStatus(raw);
-    if (status == PGRES_SINGLE_TUPLE) {
-      row(r);
-    } else if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+    if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
+      for (int i = 0; i < r.Rows(); ++i) row(r, i);
+    } else if (status != PGRES_COMMAND_OK) {
       ok = false;
       if (cut && r.State() == "57014") *cut = true;  // query_canceled: the statement timeout
       if (why) *why = r.Message();
@@ -529,10 +530,10 @@ bool PgStore::Load(PGconn* c, std::string* error) {
           "SELECT mem_type_key, channels_key, min(mem_type), min(channels), count(*), max(id) FROM results "
           "GROUP BY mem_type_key, channels_key",
           none,
-          [&](const PgResult& r) {
-            aggregates_.AddResults(r.Text(0, 0), r.Text(0, 1), r.Text(0, 2), r.Text(0, 3),
-                                   static_cast<size_t>(r.Int(0, 4)));
-            seenResult_ = std::max(seenResult_, r.Int(0, 5));
+          [&](const PgResult& r, int i) {
+            aggregates_.AddResults(r.Text(i, 0), r.Text(i, 1), r.Text(i, 2), r.Text(i, 3),
+                                   static_cast<size_t>(r.Int(i, 4)));
+            seenResult_ = std::max(seenResult_, r.Int(i, 5));
           },
           nullptr, &why)) {
     if (error) *error = "cannot count the stored results: " + why;
@@ -543,13 +544,13 @@ bool PgStore::Load(PGconn* c, std::string* error) {
           "SELECT mem_type_key, channels_key, idhash, network, score, mem_clock_mhz, latency_ns, seq FROM "
           "votes",
           none,
-          [&](const PgResult& r) {
+          [&](const PgResult& r, int i) {
             Vote v;
-            v.score = r.Real(0, 4);
-            if (!r.IsNull(0, 5)) v.clock = static_cast<double>(r.Int(0, 5));
-            if (!r.IsNull(0, 6)) v.latency = r.Real(0, 6);
-            aggregates_.LoadVote(r.Text(0, 0), r.Text(0, 1), r.Text(0, 2), r.Text(0, 3), v);
-            seenVote_ = std::max(seenVote_, r.Int(0, 7));
+            v.score = r.Real(i, 4);
+            if (!r.IsNull(i, 5)) v.clock = static_cast<double>(r.Int(i, 5));
+            if (!r.IsNull(i, 6)) v.latency = r.Real(i, 6);
+            aggregates_.LoadVote(r.Text(i, 0), r.Text(i, 1), r.Text(i, 2), r.Text(i, 3), v);
+            seenVote_ = std::max(seenVote_, r.Int(i, 7));
           },
           nullptr, &why)) {
     if (error) *error = "cannot read the votes: " + why;
@@ -568,10 +569,10 @@ void PgStore::Refresh(PGconn* c) {
             "SELECT mem_type_key, channels_key, min(mem_type), min(channels), count(*), max(id) FROM results "
             "WHERE id > " +
                 seen + " GROUP BY mem_type_key, channels_key",
-            p, [&](const PgResult& r) {
-              aggregates_.AddResults(r.Text(0, 0), r.Text(0, 1), r.Text(0, 2), r.Text(0, 3),
-                                     static_cast<size_t>(r.Int(0, 4)));
-              seenResult_ = std::max(seenResult_, r.Int(0, 5));
+            p, [&](const PgResult& r, int i) {
+              aggregates_.AddResults(r.Text(i, 0), r.Text(i, 1), r.Text(i, 2), r.Text(i, 3),
+                                     static_cast<size_t>(r.Int(i, 4)));
+              seenResult_ = std::max(seenResult_, r.Int(i, 5));
             });
   }
   Params p;
@@ -581,13 +582,13 @@ void PgStore::Refresh(PGconn* c) {
       "SELECT mem_type_key, channels_key, idhash, network, score, mem_clock_mhz, latency_ns, seq FROM votes "
       "WHERE seq > " +
           seen + " ORDER BY seq",
-      p, [&](const PgResult& r) {
+      p, [&](const PgResult& r, int i) {
         Vote v;
-        v.score = r.Real(0, 4);
-        if (!r.IsNull(0, 5)) v.clock = static_cast<double>(r.Int(0, 5));
-        if (!r.IsNull(0, 6)) v.latency = r.Real(0, 6);
-        aggregates_.SetVote(r.Text(0, 0), r.Text(0, 1), r.Text(0, 2), r.Text(0, 3), v);
-        seenVote_ = std::max(seenVote_, r.Int(0, 7));
+        v.score = r.Real(i, 4);
+        if (!r.IsNull(i, 5)) v.clock = static_cast<double>(r.Int(i, 5));
+        if (!r.IsNull(i, 6)) v.latency = r.Real(i, 6);
+        aggregates_.SetVote(r.Text(i, 0), r.Text(i, 1), r.Text(i, 2), r.Text(i, 3), v);
+        seenVote_ = std::max(seenVote_, r.Int(i, 7));
       });
 }
 
@@ -855,26 +856,7 @@ std::vector<ResultRow> PgStore::Recent(const ResultFilter& filter, bool* cut) {
   if (cut) *cut = false;
   const bool ranked = filter.sort != SortKey::Newest;
   const std::string typeKey = MatchKey(filter.type), channelsKey = MatchKey(filter.channels);
-  std::string column;
-  switch (filter.sort) {
-    case SortKey::Score:
-      column = "score";
-      break;
-    case SortKey::Read:
-      column = "read_mbs";
-      break;
-    case SortKey::Write:
-      column = "write_mbs";
-      break;
-    case SortKey::Copy:
-      column = "copy_mbs";
-      break;
-    case SortKey::Latency:
-      column = "latency_ns";
-      break;
-    default:
-      break;
-  }
+  const std::string column = SortColumn(filter.sort);
   const std::string direction = filter.sort == SortKey::Latency ? "ASC" : "DESC";
   // No stored text holds a line break (the index joins the texts with one), so such a search finds nothing.
   if (filter.text.find('\n') != std::string::npos) return rows;
@@ -933,7 +915,7 @@ std::vector<ResultRow> PgStore::Recent(const ResultFilter& filter, bool* cut) {
   Lease c(*this);
   if (!c.get() || !c.Budget(static_cast<long>(filter.budget.count()))) return rows;
   EachRow(
-      c.get(), sql, p, [&](const PgResult& r) { rows.push_back(ReadRow(r, 0)); }, cut);
+      c.get(), sql, p, [&](const PgResult& r, int i) { rows.push_back(ReadRow(r, i)); }, cut);
   if (reverse) std::reverse(rows.begin(), rows.end());
   for (ResultRow& row : rows) Fill(row);
   return rows;
