@@ -852,19 +852,26 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter, bool* cut
     for (ResultRow& row : rows) Fill(row);
     return rows;
   }
-  sql += ranked ? " FROM votes v JOIN results r ON r.id = v.result_id" : " FROM results r";
+  size_t characters = 0;
+  for (unsigned char c : filter.text) characters += (c & 0xc0) != 0x80;
+  // The newest results with a text are read from the index in its own order, newest first, and
+  // stop at the page's end: a common word costs as little as a rare one.
+  const bool fromIndex = !ranked && characters >= 3;
+  const std::string order = fromIndex ? "t.rowid" : "r.id";
+  sql += ranked      ? " FROM votes v JOIN results r ON r.id = v.result_id"
+         : fromIndex ? " FROM results_text t JOIN results r ON r.id = t.rowid"
+                     : " FROM results r";
   sql += " LEFT JOIN pictures p ON p.result_id = r.id WHERE 1";
   if (!typeKey.empty()) sql += " AND " + kind + ".mem_type_key = ?1";
   if (!channelsKey.empty()) sql += " AND " + kind + ".channels_key = ?2";
   std::string like, phrase;
-  size_t characters = 0;
-  for (unsigned char c : filter.text) characters += (c & 0xc0) != 0x80;
   if (characters >= 3) {
     // Three characters or more: the trigram index finds them, as a phrase of its own syntax.
     phrase = "\"";
     for (char c : filter.text) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
     phrase += "\"";
-    sql += " AND r.id IN (SELECT rowid FROM results_text WHERE results_text MATCH ?3)";
+    sql += fromIndex ? " AND results_text MATCH ?3"
+                     : " AND r.id IN (SELECT rowid FROM results_text WHERE results_text MATCH ?3)";
   } else if (!filter.text.empty()) {
     for (char c : filter.text) {
       if (c == '%' || c == '_' || c == '!') like += '!';
@@ -881,11 +888,11 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter, bool* cut
   switch (filter.sort) {
     case SortKey::Newest:
       if (filter.afterId) {
-        sql += " AND r.id > ?4 ORDER BY r.id ASC";
+        sql += " AND " + order + " > ?4 ORDER BY " + order + " ASC";
         reverse = true;
       } else {
-        if (filter.beforeId) sql += " AND r.id < ?4";
-        sql += " ORDER BY r.id DESC";
+        if (filter.beforeId) sql += " AND " + order + " < ?4";
+        sql += " ORDER BY " + order + " DESC";
       }
       break;
     case SortKey::Score:

@@ -945,17 +945,19 @@ std::vector<ResultRow> PgStore::Ranking(const ResultFilter& filter, const std::s
   std::vector<int64_t> ids;
   size_t skipped = 0;
   bool done = false, interrupted = false;
+  // Deep pages in few round trips: at least the rows up to the page's end are fetched at once.
+  const size_t batch = std::clamp<size_t>(filter.offset + filter.limit, 200, 20000);
   while (!done && ids.size() < filter.limit) {
     if (std::chrono::steady_clock::now() > end) {
       interrupted = true;
       break;
     }
-    auto r = Run(c.get(), "FETCH 500 FROM walk");
+    auto r = Run(c.get(), "FETCH " + std::to_string(batch) + " FROM walk");
     if (!r.Ok()) {
       interrupted = r.State() == "57014";
       break;
     }
-    done = r.Rows() < 500;
+    done = r.Rows() < static_cast<int>(batch);
     for (int i = 0; i < r.Rows() && ids.size() < filter.limit; ++i) {
       if (++shown[r.Text(i, 1)] > kRankedPerNetwork) continue;
       if (skipped < filter.offset) {

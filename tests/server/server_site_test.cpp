@@ -177,6 +177,8 @@ TEST_P(SiteTest, SearchAndPagingBothWays) {
   };
   EXPECT_EQ(ids("q=ryzen"), (std::vector<int>{6, 4, 2}));
   EXPECT_EQ(ids("q=kf432"), (std::vector<int>{7}));
+  EXPECT_EQ(ids("q=ryzen&limit=1&before=6"), (std::vector<int>{4}));  // a search pages both ways too
+  EXPECT_EQ(ids("q=ryzen&limit=1&after=4"), (std::vector<int>{6}));
   EXPECT_EQ(ids("q=%25"), (std::vector<int>{}));  // % is a character, not a wildcard
   EXPECT_EQ(ids("limit=3"), (std::vector<int>{7, 6, 5}));
   EXPECT_EQ(ids("limit=3&before=5"), (std::vector<int>{4, 3, 2}));
