@@ -205,6 +205,8 @@ def measure_trust(exe):
         out["sybil: +60 fakes from one /24 (burst off), answer"] = "%s (%d stored)" % (" ".join(after), stored)
         out["sybil: score high end after / before"] = "%.2f x" % (float(after[1]) / float(before[1]))
         out["sybil: clock high end after / before"] = "%.2f x" % (float(after[3]) / float(before[3]))
+        ranked = json.loads(get(port, "/results.json?type=DDR4&channels=Dual&sort=score&limit=10")[1])["results"]
+        out["sybil: fakes in the ranking's top 10"] = str(sum(1 for r in ranked if r["score_gbs"] == 190))
         # Look-alike kinds.
         post(port, "C:\\T\\z.tmp", record(0x20000, "16 GB - DDR4\u200b - 3200 MHz - Dual Channel"), "127.251.0.1")
         rows = get(port, "/")[1].decode()
@@ -296,7 +298,7 @@ def measure_shares(exe):
         for t in threads:
             t.join()
         time.sleep(1)
-        out["600 slow uploads from 30 networks: connections held"] = str(len(held))
+        out["600 slow uploads from 30 networks: connections that took a body"] = str(len(held))
         out["600 slow uploads: RSS growth"] = "%.0f MB" % (rss_mb(proc) - base)
         out["600 slow uploads: a version request"] = timed_get(port, limit=40.0)
         try:
