@@ -48,11 +48,15 @@ const LimitOption kLimitOptions[] = {
 
 void Usage(std::FILE* out) {
   std::fputs(
-      "usage: quorvex-server [--listen HOST:PORT] [--data DIR] [--program-version TEXT]\n"
+      "usage: quorvex-server [--listen HOST:PORT] [--data DIR] [--store WHERE] [--program-version TEXT]\n"
       "                      [--trust-proxy ADDRESS] [--upload-burst N] [--limit NAME=N ...]\n"
       "  --listen HOST:PORT      address to serve on (default 127.0.0.1:8080; port 0 picks a free one)\n"
       "  --data DIR              data folder (default $XDG_DATA_HOME/quorvex-server,\n"
-      "                          else ~/.local/share/quorvex-server)\n"
+      "                          else ~/.local/share/quorvex-server; with PostgreSQL: the pictures,\n"
+      "                          in a folder every server on the database reaches)\n"
+      "  --store WHERE           sqlite (default: results.sqlite in the data folder) or a PostgreSQL\n"
+      "                          connection string (postgresql://... or host=... dbname=...);\n"
+      "                          default $QUORVEX_SERVER_STORE when set\n"
       "  --program-version TEXT  newest program version that /version.php announces\n"
       "                          (default " QUORVEX_PROGRAM_VERSION
       ")\n"
@@ -70,6 +74,8 @@ void Usage(std::FILE* out) {
 int main(int argc, char** argv) {
   qvserver::ServiceOptions options;
   options.programVersion = QUORVEX_PROGRAM_VERSION;
+  // The environment keeps a password off the command line, where every user could read it.
+  if (const char* store = std::getenv("QUORVEX_SERVER_STORE")) options.store = store;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](const char* name) -> const char* {
@@ -85,6 +91,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvex-server: --listen wants HOST:PORT, not \"%s\"\n", text.c_str());
         return 2;
       }
+    } else if (arg == "--store") {
+      options.store = value("--store");
     } else if (arg == "--data") {
       options.dataDir = value("--data");
     } else if (arg == "--trust-proxy") {
@@ -123,6 +131,11 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (options.store == "sqlite") options.store.clear();
+  if (!options.store.empty() && !qvserver::Store::IsPostgres(options.store)) {
+    std::fprintf(stderr, "quorvex-server: --store wants sqlite or a PostgreSQL connection string\n");
+    return 2;
+  }
   // Every client arrives from the proxy's one address: the proxy caps connections per client.
   if (!options.trustedProxy.empty()) options.limits.maxPerAddress = options.limits.maxConnections;
 
@@ -141,7 +154,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorvex-server: %s\n", error.c_str());
     return 1;
   }
-  const std::string data = service.store().folder();
+  const std::string data = service.store().Where();
   std::fprintf(stderr, "quorvex-server: listening on %s:%d, data in %s\n", options.host.c_str(),
                service.port(), data.c_str());
   std::fflush(stderr);

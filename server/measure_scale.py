@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
-"""quorvex-server at scale: a store of many results, read while uploads go on.
+"""quorvex-server at scale, on SQLite and on PostgreSQL side by side, read while uploads go on.
 
-usage: python3 server/measure_scale.py PATH/TO/quorvex-server [ROWS]   (ROWS default 1000000)
-
-Lets the server make an empty store, fills it with ROWS made-up results (most of them DDR4 and
-DDR5, each from its own machine, plus 5,000 junk memory types), starts the server on it and,
-while one client uploads new results without pause, times the compare answer, the results page
-(all, one kind, a ranking), a result page, a kind page and a search. Prints the median and the
-95th percentile of each, and the uploads stored meanwhile. Quote `uptime` next to the figures.
+usage: python3 server/measure_scale.py PATH/TO/quorvex-server [--sqlite ROWS] [--postgres ROWS]
+                                       [--connection CONNINFO]
+  --sqlite ROWS      results in the SQLite store (default 1000000; 0: skip it)
+  --postgres ROWS    results in the PostgreSQL store (default 10000000; 0: skip it); the database is
+                     --connection's, else $QUORVEX_TEST_POSTGRES: scripts/with-postgres python3 ...
+Each store is made by the server, then filled inside the database itself (one INSERT ... SELECT over
+a generated series: most results DDR4 and DDR5, four from each machine, machines spread over 100,000
+networks, plus 5,000 junk memory types), then the server starts on it and, while one client uploads
+new results without pause, the compare answer, the results page (all, one kind, a ranking), a result
+page, a kind page and searches are timed. Prints the median and 95th percentile of each per store,
+and PostgreSQL's over SQLite's. Quote the load line next to the figures.
 """
 import http.client
 import os
-import random
 import re
 import signal
 import sqlite3
@@ -26,17 +29,100 @@ NAMES = ["DATE", "TIME", "OS", "CPU", "Memory", "Timings (TRCD-TRP-TRAS-CR)", "M
          "Ram#3", "Ram#4", "READ", "WRITE", "COPY", "LATENCY", "RESULT", "CPUCLK", "IDHASH", "COUNTRY", "BENIMAGE",
          "VERSION", "CPUCORE"]
 BOUNDARY = "--------120826210755123"
-CPUS = ["Intel Core i7-8700K", "AMD Ryzen 7 5800X", "Intel Core i5-12400", "AMD Ryzen 9 7950X", "Intel Core i9-13900K"]
-KINDS = [("DDR4", "Dual", 3200, 0.40), ("DDR5", "Dual", 6000, 0.25), ("DDR4", "Single", 2666, 0.10),
-         ("DDR3", "Dual", 1600, 0.10), ("DDR5", "Quad", 5600, 0.05), ("DDR2", "Dual", 800, 0.05)]
+
+# The generated rows, the same on both stores: machine m = i % machines picks the kind and clock,
+# i the figures. Columns as the stores name them.
+COLUMNS = ("received_at, link_client, date, time, os, cpu, memory, timings, mainboard, ram1, ram2, ram3, ram4, "
+           "read_mbs, write_mbs, copy_mbs, latency_ns, score, cpuclk_mhz, idhash, country, benimage, version, "
+           "cpu_cores, mem_type, mem_type_key, channels, channels_key, mem_clock_mhz, record_file, network")
+KIND = """CASE WHEN k < 40 THEN 'DDR4' WHEN k < 65 THEN 'DDR5' WHEN k < 75 THEN 'DDR4' WHEN k < 85 THEN 'DDR3'
+  WHEN k < 90 THEN 'DDR5' WHEN k < 95 THEN 'DDR2' ELSE 'JUNK' || (m % 5000) END"""
+CHANNELS = "CASE WHEN k >= 65 AND k < 75 THEN 'Single' WHEN k >= 85 AND k < 90 THEN 'Quad' ELSE 'Dual' END"
+COUNT = "CASE WHEN k >= 65 AND k < 75 THEN 1 WHEN k >= 85 AND k < 90 THEN 4 ELSE 2 END"
+BASE = """CASE WHEN k < 40 THEN 3200 WHEN k < 65 THEN 6000 WHEN k < 75 THEN 2666 WHEN k < 85 THEN 1600
+  WHEN k < 90 THEN 5600 WHEN k < 95 THEN 800 ELSE 3000 END"""
+CPU = """CASE i % 5 WHEN 0 THEN 'Intel Core i7-8700K' WHEN 1 THEN 'AMD Ryzen 7 5800X' WHEN 2 THEN 'Intel Core i5-12400'
+  WHEN 3 THEN 'AMD Ryzen 9 7950X' ELSE 'Intel Core i9-13900K' END"""
 
 
-def start(exe, data):
+def fill_sql(dialect, rows, now):
+    machines = max(1, rows // 4)
+    if dialect == "sqlite":
+        series = "series(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM series WHERE i < %d)," % rows
+        source = "series"
+        hex32 = "printf('%032X', m)"
+        hex16 = "printf('%016x', i)"
+        time_text = "printf('%08d', i)"
+        record = "X'78'"
+    else:
+        series = ""
+        source = "generate_series(1::bigint, %d) AS s(i)" % rows
+        hex32 = "upper(lpad(to_hex(m), 32, '0'))"
+        hex16 = "lpad(to_hex(i), 16, '0')"
+        time_text = "lpad(i::text, 8, '0')"
+        record = "'\\x78'::bytea"
+    return f"""WITH {"RECURSIVE" if dialect == "sqlite" else ""} {series}
+g AS (SELECT i, i % {machines} AS m, ((i % {machines}) * 7919) % 100 AS k, ((i * 104729) % 1000) / 1000.0 AS f1,
+             ((i * 15485863) % 1000) / 1000.0 AS f2, ((i * 32452843) % 1000) / 1000.0 AS f3,
+             ((i * 49979687) % 1000) / 1000.0 AS f4, (((i % {machines}) * 86028121) % 1000) / 1000.0 AS f5
+      FROM {source}),
+h AS (SELECT g.*, {KIND} AS t, {CHANNELS} AS c, {COUNT} AS n,
+             CAST(({BASE}) * (0.8 + 0.45 * f5) AS INTEGER) AS clock FROM g),
+b AS (SELECT h.*, CAST(clock * 8 * n * (0.2 + 0.4 * f1) AS INTEGER) AS rd,
+             CAST(clock * 8 * n * (0.2 + 0.4 * f2) AS INTEGER) AS wr,
+             CAST(clock * 8 * n * (0.2 + 0.4 * f3) AS INTEGER) AS cp FROM h)
+INSERT INTO results ({COLUMNS})
+SELECT {now} - {rows} + i, {hex16}, '2026-12-08', {time_text}, 'Windows 10', {CPU},
+       '16 GB - ' || t || ' - ' || clock || ' MHz - ' || c || ' Channel', '16-18-18-36', 'Asus - Prime',
+       'G.skill - F4', 'G.skill - F4', '* - *', '* - *', rd, wr, cp, round(55 + 55 * f4, 1),
+       round((rd + wr + cp) / 3000.0, 2), 4000, {hex32}, 'DE', 'x.tmp', '3.0.24.109', 12, t, upper(t), c,
+       upper(c), clock, {record}, 'scale ' || (m % 100000)
+FROM b"""
+
+
+VOTE_COLUMNS = ("mem_type_key, channels_key, idhash, network, result_id, score, mem_clock_mhz, latency_ns, read_mbs, "
+                "write_mbs, copy_mbs")
+VOTE_SOURCE = ("mem_type_key, channels_key, idhash, network, id, score, mem_clock_mhz, latency_ns, read_mbs, "
+               "write_mbs, copy_mbs")
+
+
+def fill_sqlite(path, rows):
+    db = sqlite3.connect(path)
+    db.execute("PRAGMA synchronous=OFF")
+    db.execute(fill_sql("sqlite", rows, int(time.time())))
+    db.execute("INSERT OR REPLACE INTO votes (%s) SELECT %s FROM results ORDER BY id" % (VOTE_COLUMNS, VOTE_SOURCE))
+    db.commit()
+    db.execute("PRAGMA wal_checkpoint(TRUNCATE)")
+    db.close()
+
+
+def psql(connection, sql):
+    subprocess.run(["psql", "-q", "-v", "ON_ERROR_STOP=1", "-X", connection], input=sql.encode(), check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+# The trigram index is built once after the rows are in, far faster than row by row; the same
+# definition the server's schema makes.
+TEXT_INDEX = ("CREATE INDEX results_text ON results USING gin ((cpu || E'\\n' || mainboard || E'\\n' || ram1 || "
+              "E'\\n' || ram2 || E'\\n' || ram3 || E'\\n' || ram4) gin_trgm_ops);")
+
+
+def fill_postgres(connection, rows):
+    psql(connection, "SET maintenance_work_mem = '1GB'; SET synchronous_commit = off;\n"
+         "DROP INDEX results_text;\n" + fill_sql("postgresql", rows, int(time.time())) + ";\n" +
+         "INSERT INTO votes (%s) SELECT DISTINCT ON (mem_type_key, channels_key, idhash, network) %s FROM results "
+         "ORDER BY mem_type_key, channels_key, idhash, network, id DESC;\n" % (VOTE_COLUMNS, VOTE_SOURCE) +
+         TEXT_INDEX + "\nVACUUM ANALYZE results; VACUUM ANALYZE votes;\n")
+
+
+def start(exe, data, store):
     log = open(os.path.join(data, "server.log"), "w+")
-    proc = subprocess.Popen([exe, "--listen", "127.0.0.1:0", "--data", data, "--upload-burst", "0"],
-                            stderr=log, stdout=subprocess.DEVNULL)
+    args = [exe, "--listen", "127.0.0.1:0", "--data", data, "--upload-burst", "0"]
+    if store:
+        args += ["--store", store]
+    proc = subprocess.Popen(args, stderr=log, stdout=subprocess.DEVNULL)
     started = time.monotonic()
-    while time.monotonic() - started < 600:
+    while time.monotonic() - started < 1800:
         log.seek(0)
         ports = re.findall(r"listening on 127\.0\.0\.1:(\d+),", log.read())
         if ports and proc.poll() is None:
@@ -45,47 +131,6 @@ def start(exe, data):
             raise SystemExit("the server ended: see " + log.name)
         time.sleep(0.05)
     raise SystemExit("the server did not start")
-
-
-def fill(path, rows):
-    db = sqlite3.connect(path)
-    db.execute("PRAGMA synchronous=OFF")
-    rnd = random.Random(7)
-    columns = ("received_at, link_client, date, time, os, cpu, memory, timings, mainboard, ram1, ram2, ram3, ram4, "
-               "read_mbs, write_mbs, copy_mbs, latency_ns, score, cpuclk_mhz, idhash, country, benimage, version, "
-               "cpu_cores, mem_type, mem_type_key, channels, channels_key, mem_clock_mhz, record_file")
-    now = int(time.time())
-
-    def make(i):
-        r = rnd.random()
-        acc = 0.0
-        for t, c, clock, share in KINDS:
-            acc += share
-            if r < acc:
-                break
-        else:
-            t, c, clock = "JUNK%04d" % rnd.randrange(5000), "Dual", 3000
-        clock = int(clock * rnd.uniform(0.8, 1.25))
-        peak = clock * 8 * (2 if c == "Dual" else 4 if c == "Quad" else 1)
-        rd, wr, cp = (int(peak * rnd.uniform(0.2, 0.6)) for _ in range(3))
-        score = round((rd + wr + cp) / 3000.0, 2)
-        lat = round(rnd.uniform(55, 110), 1)
-        mem = "16 GB - %s - %d MHz - %s Channel" % (t, clock, c)
-        return (now - rows + i, "%016x" % i, "2026-12-08", "12:00:00", "Windows 10", rnd.choice(CPUS), mem,
-                "16-18-18-36", "Asus - Prime", "G.skill - F4", "G.skill - F4", "* - *", "* - *", rd, wr, cp, lat,
-                score, 4000, "%032X" % i, "DE", "x.tmp", "3.0.24.109", 12, t, t.upper(), c, c.upper(), clock,
-                b"x")
-    batch = []
-    for i in range(rows):
-        batch.append(make(i))
-        if len(batch) == 50000 or i == rows - 1:
-            db.executemany("INSERT INTO results (%s) VALUES (%s)" % (columns, ",".join("?" * 30)), batch)
-            batch = []
-    db.execute("INSERT OR REPLACE INTO votes SELECT mem_type_key, channels_key, idhash, id, score, mem_clock_mhz, "
-               "latency_ns, read_mbs, write_mbs, copy_mbs FROM results ORDER BY id")
-    db.commit()
-    db.execute("PRAGMA wal_checkpoint(TRUNCATE)")
-    db.close()
 
 
 def record(n):
@@ -125,20 +170,30 @@ def timed(port, target, times):
     return statistics.median(spent), spent[int(0.95 * (len(spent) - 1))], len(body)
 
 
-def main():
-    if len(sys.argv) < 2:
-        raise SystemExit(__doc__)
-    exe = sys.argv[1]
-    rows = int(sys.argv[2]) if len(sys.argv) > 2 else 1000000
+def targets(rows):
+    return [("compare (DDR4 dual)", "/compare.php?P1=DDR4&&P2=Dual", 200),
+            ("page /", "/", 30),
+            ("page of one kind", "/?type=DDR4&channels=Dual", 30),
+            ("ranking by score", "/?type=DDR4&channels=Dual&sort=score", 30),
+            ("ranking, page 200", "/?type=DDR4&channels=Dual&sort=score&offset=10000", 10),
+            ("result page", "/result/%d" % (rows // 2), 30),
+            ("kind page (SVG)", "/kind?type=DDR4&channels=Dual", 10),
+            ("search 'ryzen 9'", "/?q=ryzen%209", 5),
+            ("search a word no result has", "/?q=nowhere", 5),
+            ("older page", "/?before=%d" % (rows // 3), 30)]
+
+
+def measure(exe, name, rows, store, fill):
+    print("== %s, %d results" % (name, rows), flush=True)
     with tempfile.TemporaryDirectory(prefix="qvserver-scale-") as data:
-        proc, _, _ = start(exe, data)
+        proc, _, _ = start(exe, data, store)  # makes the schema
         proc.send_signal(signal.SIGTERM)
         proc.wait(30)
         started = time.monotonic()
-        fill(os.path.join(data, "results.sqlite"), rows)
-        print("filled %d results in %.0f s" % (rows, time.monotonic() - started))
-        proc, port, startup = start(exe, data)
-        print("server start with them: %.1f s" % startup)
+        fill(data)
+        print("filled in %.0f s" % (time.monotonic() - started), flush=True)
+        proc, port, startup = start(exe, data, store)
+        print("server start with them: %.1f s" % startup, flush=True)
         stop = threading.Event()
         stored = [0]
 
@@ -152,26 +207,50 @@ def main():
         uploader.start()
         time.sleep(1)
         began = time.monotonic()
-        targets = [("compare (DDR4 dual)", "/compare.php?P1=DDR4&&P2=Dual", 200),
-                   ("page /", "/", 30),
-                   ("page of one kind", "/?type=DDR4&channels=Dual", 30),
-                   ("ranking by score", "/?type=DDR4&channels=Dual&sort=score", 30),
-                   ("ranking, page 200", "/?type=DDR4&channels=Dual&sort=score&offset=10000", 10),
-                   ("result page", "/result/%d" % (rows // 2), 30),
-                   ("kind page (SVG)", "/kind?type=DDR4&channels=Dual", 10),
-                   ("search 'ryzen 9'", "/?q=ryzen%209", 5),
-                   ("search a word no result has", "/?q=nowhere", 5),
-                   ("older page", "/?before=%d" % (rows // 3), 30)]
         print("load: " + open("/proc/loadavg").read().strip())
+        figures = {}
         print("%-28s %10s %10s %10s" % ("", "median ms", "p95 ms", "bytes"))
-        for name, target, times in targets:
+        for label, target, times in targets(rows):
             median, p95, size = timed(port, target, times)
-            print("%-28s %10.2f %10.2f %10d" % (name, median, p95, size))
+            figures[label] = (median, p95)
+            print("%-28s %10.2f %10.2f %10d" % (label, median, p95, size), flush=True)
         stop.set()
         uploader.join()
         print("uploads stored meanwhile: %d in %.1f s" % (stored[0], time.monotonic() - began))
         proc.send_signal(signal.SIGTERM)
         proc.wait(30)
+    return figures
+
+
+def main():
+    args = sys.argv[1:]
+    if not args or args[0].startswith("-"):
+        raise SystemExit(__doc__)
+    exe = args.pop(0)
+    options = {"--sqlite": "1000000", "--postgres": "10000000", "--connection": os.environ.get("QUORVEX_TEST_POSTGRES")}
+    while args:
+        key = args.pop(0)
+        if key not in options or not args:
+            raise SystemExit(__doc__)
+        options[key] = args.pop(0)
+    results = {}
+    if int(options["--sqlite"]):
+        rows = int(options["--sqlite"])
+        results["SQLite"] = measure(exe, "SQLite", rows, None,
+                                    lambda data: fill_sqlite(os.path.join(data, "results.sqlite"), rows))
+    if int(options["--postgres"]):
+        connection = options["--connection"]
+        if not connection:
+            raise SystemExit("--postgres needs --connection or QUORVEX_TEST_POSTGRES (scripts/with-postgres)")
+        rows = int(options["--postgres"])
+        results["PostgreSQL"] = measure(exe, "PostgreSQL", rows, connection,
+                                        lambda data: fill_postgres(connection, rows))
+    if len(results) == 2:
+        print("== p95, side by side")
+        print("%-28s %12s %12s %8s" % ("", "SQLite", "PostgreSQL", "ratio"))
+        for label, _, _ in targets(0):
+            s, p = results["SQLite"][label][1], results["PostgreSQL"][label][1]
+            print("%-28s %12.2f %12.2f %8.2f" % (label, s, p, p / s if s else 0))
 
 
 if __name__ == "__main__":

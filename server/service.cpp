@@ -261,7 +261,8 @@ Service::~Service() {
 
 bool Service::Start(std::string* error) {
   if (options_.dataDir.empty()) options_.dataDir = DefaultDataFolder();
-  store_ = Store::Open(options_.dataDir, error);
+  store_ = options_.store.empty() ? Store::Open(options_.dataDir, error)
+                                  : Store::OpenPostgres(options_.store, options_.dataDir, error);
   if (!store_) return false;
 
   sockaddr_storage bindAddress{};
@@ -537,7 +538,9 @@ int Service::Access(MHD_Connection* c, const char* url, const char* method, cons
         bodyBytes_ += r->declared;
         r->holdsUpload = true;
       }
-      if (!uploads_.Take(r->network))
+      // A shared store counts a network's uploads for every server on it; else this process does.
+      const auto shared = store_->TakeUpload(r->network, l.uploadBurst, l.uploadRefillSeconds);
+      if (!(shared ? *shared : uploads_.Take(r->network)))
         return Send(c, r, Line(429, "too many uploads from this network, try again later"));
       r->req.body.reserve(r->declared);
       return 1;

@@ -53,8 +53,10 @@ struct ServerLimits {
 
 struct ServiceOptions {
   std::string host = "127.0.0.1";
-  int port = 8080;  // 0: any free port (see Service::port)
-  std::string dataDir;
+  int port = 8080;      // 0: any free port (see Service::port)
+  std::string dataDir;  // the SQLite store, or with a PostgreSQL store its pictures
+  // A PostgreSQL connection string (see Store::IsPostgres); empty: SQLite in dataDir.
+  std::string store;
   std::string programVersion;  // the answer of /version.php
   std::FILE* log = stderr;     // one line per request; null for none
   // The address of a reverse proxy whose X-Real-IP header names the client; empty: none.

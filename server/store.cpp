@@ -8,10 +8,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <unordered_map>
 
 #include "platform/file_io.h"
+#include "server/store_files.h"
 
 namespace qvserver {
 
@@ -239,6 +241,8 @@ class Deadline {
   std::chrono::steady_clock::time_point end_;
 };
 
+}  // namespace
+
 // A full disk is named as such, with the folder it holds, so the operator knows where to look.
 std::string Explain(const std::string& what, const std::string& message, const std::string& folder) {
   if (message.find("disk is full") != std::string::npos || message.find("No space left") != std::string::npos)
@@ -260,7 +264,37 @@ bool IsStoredPictureName(std::string_view name) {
   return true;
 }
 
-}  // namespace
+const char* SortColumn(SortKey sort) {
+  switch (sort) {
+    case SortKey::Score:
+      return "score";
+    case SortKey::Read:
+      return "read_mbs";
+    case SortKey::Write:
+      return "write_mbs";
+    case SortKey::Copy:
+      return "copy_mbs";
+    case SortKey::Latency:
+      return "latency_ns";
+    default:
+      return "";
+  }
+}
+
+size_t SweepStrayPictures(const std::string& folder, const std::function<bool(const std::string&)>& known) {
+  size_t swept = 0;
+  std::error_code ec;
+  const auto cutoff = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    std::error_code timeError;
+    const auto written = entry.last_write_time(timeError);
+    if (timeError || written > cutoff) continue;
+    if (!(IsStoredPictureName(name) && known(name)) && entry.is_regular_file(ec))
+      swept += platform::DeleteFile(entry.path().string());
+  }
+  return swept;
+}
 
 // The store in one SQLite database (WAL). Writes go through one connection under a lock;
 // reads each take a connection of their own, so they run beside the writer and each other.
@@ -533,22 +567,11 @@ size_t SqliteStore::SweepPictures(int64_t now, int64_t orphanSeconds, bool stray
   if (!strays) return swept;
   // Files a crash left behind before their row was committed, and half-written siblings. Only
   // old ones: a young file may be another server's upload under way in the same folder.
-  std::error_code ec;
-  const auto cutoff = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
-  for (const auto& entry : std::filesystem::directory_iterator(pictures_, ec)) {
-    const std::string name = entry.path().filename().string();
-    std::error_code timeError;
-    const auto written = entry.last_write_time(timeError);
-    if (timeError || written > cutoff) continue;
-    bool known = false;
-    if (IsStoredPictureName(name)) {
-      Statement q(db_, "SELECT 1 FROM pictures WHERE stored_name = ?1");
-      q.Bind(1, name);
-      known = q.Step() == SQLITE_ROW;
-    }
-    if (!known && entry.is_regular_file(ec)) swept += platform::DeleteFile(entry.path().string());
-  }
-  return swept;
+  return swept + SweepStrayPictures(pictures_, [&](const std::string& name) {
+           Statement q(db_, "SELECT 1 FROM pictures WHERE stored_name = ?1");
+           q.Bind(1, name);
+           return q.Step() == SQLITE_ROW;
+         });
 }
 
 bool SqliteStore::AddPicture(std::string_view png, const PngInfo& info, const std::string& linkName,
@@ -792,26 +815,7 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter, bool* cut
   // Only the conditions in use go into the statement, so each list reads one index in order.
   std::string sql = std::string("SELECT ") + kRowColumns;
   const std::string kind = ranked ? "v" : "r";
-  std::string column;
-  switch (filter.sort) {
-    case SortKey::Score:
-      column = "score";
-      break;
-    case SortKey::Read:
-      column = "read_mbs";
-      break;
-    case SortKey::Write:
-      column = "write_mbs";
-      break;
-    case SortKey::Copy:
-      column = "copy_mbs";
-      break;
-    case SortKey::Latency:
-      column = "latency_ns";
-      break;
-    default:
-      break;
-  }
+  const std::string column = SortColumn(filter.sort);
   const std::string direction = filter.sort == SortKey::Latency ? "ASC" : "DESC";
   if (ranked && filter.text.empty() && !typeKey.empty() && !channelsKey.empty()) {
     // A page of a ranking, walked in the index (which holds each vote's network): a network shows
@@ -848,19 +852,26 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter, bool* cut
     for (ResultRow& row : rows) Fill(row);
     return rows;
   }
-  sql += ranked ? " FROM votes v JOIN results r ON r.id = v.result_id" : " FROM results r";
+  size_t characters = 0;
+  for (unsigned char c : filter.text) characters += (c & 0xc0) != 0x80;
+  // The newest results with a text are read from the index in its own order, newest first, and
+  // stop at the page's end: a common word costs as little as a rare one.
+  const bool fromIndex = !ranked && characters >= 3;
+  const std::string order = fromIndex ? "t.rowid" : "r.id";
+  sql += ranked      ? " FROM votes v JOIN results r ON r.id = v.result_id"
+         : fromIndex ? " FROM results_text t JOIN results r ON r.id = t.rowid"
+                     : " FROM results r";
   sql += " LEFT JOIN pictures p ON p.result_id = r.id WHERE 1";
   if (!typeKey.empty()) sql += " AND " + kind + ".mem_type_key = ?1";
   if (!channelsKey.empty()) sql += " AND " + kind + ".channels_key = ?2";
   std::string like, phrase;
-  size_t characters = 0;
-  for (unsigned char c : filter.text) characters += (c & 0xc0) != 0x80;
   if (characters >= 3) {
     // Three characters or more: the trigram index finds them, as a phrase of its own syntax.
     phrase = "\"";
     for (char c : filter.text) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
     phrase += "\"";
-    sql += " AND r.id IN (SELECT rowid FROM results_text WHERE results_text MATCH ?3)";
+    sql += fromIndex ? " AND results_text MATCH ?3"
+                     : " AND r.id IN (SELECT rowid FROM results_text WHERE results_text MATCH ?3)";
   } else if (!filter.text.empty()) {
     for (char c : filter.text) {
       if (c == '%' || c == '_' || c == '!') like += '!';
@@ -877,11 +888,11 @@ std::vector<ResultRow> SqliteStore::Recent(const ResultFilter& filter, bool* cut
   switch (filter.sort) {
     case SortKey::Newest:
       if (filter.afterId) {
-        sql += " AND r.id > ?4 ORDER BY r.id ASC";
+        sql += " AND " + order + " > ?4 ORDER BY " + order + " ASC";
         reverse = true;
       } else {
-        if (filter.beforeId) sql += " AND r.id < ?4";
-        sql += " ORDER BY r.id DESC";
+        if (filter.beforeId) sql += " AND " + order + " < ?4";
+        sql += " ORDER BY " + order + " DESC";
       }
       break;
     case SortKey::Score:

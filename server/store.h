@@ -1,5 +1,5 @@
-// The server's store: one SQLite database (WAL) in the data folder and the pictures as files
-// beside it, under names the server makes.
+// The server's store: one SQLite database (WAL) in the data folder, or a PostgreSQL database that
+// several servers share, and the pictures as files in the data folder, under names the server makes.
 #pragma once
 
 #include <chrono>
@@ -19,6 +19,7 @@
 namespace qvserver {
 
 inline constexpr int kSchemaVersion = 3;
+inline constexpr int kPostgresSchemaVersion = 1;
 // A picture and its record are linked only when they arrive this close together: the program
 // sends the record seconds after its picture.
 inline constexpr int64_t kLinkWindowSeconds = 600;
@@ -81,12 +82,18 @@ struct ResultFilter {
   std::chrono::milliseconds budget{2000};
 };
 
-// Where the server keeps its results and pictures. SQLite in the data folder now (Open); a
-// store for a database server implements the same calls.
+// Where the server keeps its results and pictures: SQLite in the data folder (Open), or PostgreSQL
+// (OpenPostgres) with the pictures in a data folder that every server on the database reaches.
 class Store {
  public:
   // Opens (creating and migrating as needed) the SQLite store in dataDir. Null and error on failure.
   static std::unique_ptr<Store> Open(const std::string& dataDir, std::string* error);
+  // Opens (creating and migrating as needed) the store in the PostgreSQL database that connection
+  // (a libpq connection string or postgresql:// address) names; pictures go to dataDir/pictures.
+  static std::unique_ptr<Store> OpenPostgres(const std::string& connection, const std::string& dataDir,
+                                             std::string* error);
+  // Whether a --store value names a PostgreSQL database rather than SQLite.
+  static bool IsPostgres(std::string_view where);
   virtual ~Store() = default;
 
   // Keeps a checked picture. linkName is the client's file name without ".png", sender who sent
@@ -124,6 +131,14 @@ class Store {
   // A random key made with the store and kept in it, so every server on the store digests alike.
   virtual const std::string& Secret() const = 0;
   virtual int SchemaVersionInFile() = 0;
+  // Takes one of a network's upload tokens (burst at once, one more each refill) where every
+  // server on the store counts them. Nothing when the store keeps no such count: the process does.
+  virtual std::optional<bool> TakeUpload(const std::string& network, unsigned burst, int64_t refillSeconds) {
+    (void)network, (void)burst, (void)refillSeconds;
+    return std::nullopt;
+  }
+  // What the start-up line names as the store.
+  virtual std::string Where() const { return folder(); }
 
   // The file of a stored picture, when name is one the server made and still holds.
   virtual std::optional<std::string> PicturePath(std::string_view storedName) = 0;

@@ -2,17 +2,21 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <httplib.h>
+#include <libpq-fe.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -147,6 +151,75 @@ inline std::string FreshFolder(const std::string& tag) {
   return dir.string();
 }
 
+// The store the services of the running test use: a PostgreSQL connection string, or empty for
+// SQLite in their data folder.
+inline std::string& StoreUnderTest() {
+  static std::string connection;
+  return connection;
+}
+
+// A database of its own on the PostgreSQL server that QUORVEX_TEST_POSTGRES names (scripts/test
+// starts one), dropped again when the test ends.
+class TestDatabase {
+ public:
+  static const char* Server() { return std::getenv("QUORVEX_TEST_POSTGRES"); }
+  TestDatabase() {
+    std::random_device rd;
+    name_ = "qvtest_" + std::to_string(rd()) + "_" + std::to_string(rd());
+    ok_ = Admin("CREATE DATABASE " + name_);
+    connection_ = std::string(Server()) + " dbname=" + name_;
+  }
+  ~TestDatabase() {
+    if (ok_) Admin("DROP DATABASE " + name_ + " WITH (FORCE)");
+  }
+  bool ok() const { return ok_; }
+  const std::string& connection() const { return connection_; }
+
+ private:
+  // name_ is made above from digits alone, never from outside.
+  bool Admin(const std::string& sql) {
+    PGconn* c = PQconnectdb(Server());
+    bool done = false;
+    if (PQstatus(c) == CONNECTION_OK) {
+      PGresult* r = PQexec(c, sql.c_str());
+      done = PQresultStatus(r) == PGRES_COMMAND_OK;
+      if (!done) error_ = PQresultErrorMessage(r);
+      PQclear(r);
+    } else {
+      error_ = PQerrorMessage(c);
+    }
+    PQfinish(c);
+    return done;
+  }
+  std::string name_, connection_, error_;
+  bool ok_ = false;
+
+ public:
+  const std::string& error() const { return error_; }
+};
+
+// A fixture whose tests run once on each store: "sqlite", and "postgresql" when a test server
+// is named (skipped otherwise). A derived SetUp calls UseStore() first and returns when skipped.
+class EachStore : public ::testing::TestWithParam<std::string> {
+ protected:
+  void UseStore() {
+    StoreUnderTest().clear();
+    if (GetParam() != "postgresql") return;
+    if (!TestDatabase::Server())
+      GTEST_SKIP() << "no PostgreSQL server: set QUORVEX_TEST_POSTGRES (scripts/with-postgres)";
+    database_.emplace();
+    ASSERT_TRUE(database_->ok()) << database_->error();
+    StoreUnderTest() = database_->connection();
+  }
+  bool Postgres() const { return GetParam() == "postgresql"; }
+  ~EachStore() override { StoreUnderTest().clear(); }
+  std::optional<TestDatabase> database_;
+};
+
+#define QV_ON_EACH_STORE(Suite)                                                      \
+  INSTANTIATE_TEST_SUITE_P(Stores, Suite, ::testing::Values("sqlite", "postgresql"), \
+                           [](const ::testing::TestParamInfo<std::string>& info) { return info.param; })
+
 // A service on 127.0.0.1 with an ephemeral port, serving on its own thread.
 class RunningService {
  public:
@@ -157,6 +230,7 @@ class RunningService {
     qvserver::ServiceOptions options;
     options.port = 0;
     options.dataDir = dataDir;
+    options.store = StoreUnderTest();
     options.programVersion = std::move(version);
     options.log = nullptr;
     options.limits.uploadBurst = 0;

@@ -33,10 +33,12 @@ Values Numbered(int i, const std::string& benImage) {
   return v;
 }
 
-class ServerTest : public ::testing::Test {
+class ServerTest : public EachStore {
  protected:
   void SetUp() override {
     data_ = FreshFolder("http");
+    UseStore();
+    if (IsSkipped() || HasFatalFailure()) return;
     // Fifty clients at once all come from 127.0.0.1 here, and a connection still counts while its
     // close is on the way; the per-address cap has its own test.
     service_ = std::make_unique<RunningService>(
@@ -56,7 +58,7 @@ class ServerTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ServerTest, VersionAnswerIsTheBareVersionText) {
+TEST_P(ServerTest, VersionAnswerIsTheBareVersionText) {
   const Answer a = Get(port(), "/version.php");
   EXPECT_EQ(a.status, 200);
   EXPECT_EQ(a.body, "3.0.24.109");
@@ -69,7 +71,7 @@ TEST_F(ServerTest, VersionAnswerIsTheBareVersionText) {
   fs::remove_all(other);
 }
 
-TEST_F(ServerTest, PictureThenRecordAreStoredAndLinked) {
+TEST_P(ServerTest, PictureThenRecordAreStoredAndLinked) {
   const std::string png = MakePng(320, 200);
   const Answer picture = PostFile(port(), kFolder + "081226210755_17.tmp.png", png);
   EXPECT_EQ(picture.status, 200) << picture.body;
@@ -89,7 +91,7 @@ TEST_F(ServerTest, PictureThenRecordAreStoredAndLinked) {
   EXPECT_EQ(Get(port(), "/pictures/00000000000000000000000000000000.png").status, 404);
 }
 
-TEST_F(ServerTest, RecordWithoutPictureAndPictureAfterItsRecord) {
+TEST_P(ServerTest, RecordWithoutPictureAndPictureAfterItsRecord) {
   const Answer alone = PostFile(port(), kFolder + "a.tmp", RecordFile(Numbered(1, "a.tmp")));
   EXPECT_EQ(alone.status, 200);
   EXPECT_NE(alone.body.find("without a picture"), std::string::npos);
@@ -103,7 +105,7 @@ TEST_F(ServerTest, RecordWithoutPictureAndPictureAfterItsRecord) {
   EXPECT_FALSE(store().Recent({})[0].picture);
 }
 
-TEST_F(ServerTest, TheSameRecordTwiceIsStoredOnce) {
+TEST_P(ServerTest, TheSameRecordTwiceIsStoredOnce) {
   const std::string file = RecordFile(ProgramValues());
   EXPECT_EQ(PostFile(port(), kFolder + "x.tmp", file).status, 200);
   const Answer again = PostFile(port(), kFolder + "x.tmp", file);
@@ -112,7 +114,7 @@ TEST_F(ServerTest, TheSameRecordTwiceIsStoredOnce) {
   EXPECT_EQ(store().ResultCount(), 1u);
 }
 
-TEST_F(ServerTest, BadInputIsRefusedWithNothingStored) {
+TEST_P(ServerTest, BadInputIsRefusedWithNothingStored) {
   struct Case {
     const char* what;
     std::string body;
@@ -191,7 +193,7 @@ TEST_F(ServerTest, BadInputIsRefusedWithNothingStored) {
   EXPECT_EQ(store().ResultCount(), 1u);
 }
 
-TEST_F(ServerTest, AStoreFaultIsReportedAndLeavesNothingBehind) {
+TEST_P(ServerTest, AStoreFaultIsReportedAndLeavesNothingBehind) {
   // The picture folder turned into a file: pictures cannot be written, records still can.
   fs::remove_all(data_ + "/pictures");
   { std::ofstream(data_ + "/pictures") << "in the way"; }
@@ -203,7 +205,7 @@ TEST_F(ServerTest, AStoreFaultIsReportedAndLeavesNothingBehind) {
   EXPECT_FALSE(store().Recent({})[0].picture);
 }
 
-TEST_F(ServerTest, CompareAnswersFromTheShippedTableThenFromResults) {
+TEST_P(ServerTest, CompareAnswersFromTheShippedTableThenFromResults) {
   EXPECT_EQ(Get(port(), "/compare.php?P1=DDR4%20&&P2=Dual").body,
             "11<BR />32<BR />2133<BR />3600<BR />55<BR />95");
   EXPECT_EQ(Get(port(), "/compare.php?P1=ddr5&&P2=dual").body,
@@ -237,7 +239,7 @@ TEST_F(ServerTest, CompareAnswersFromTheShippedTableThenFromResults) {
             "3<BR />12<BR />1066<BR />2133<BR />55<BR />100");
 }
 
-TEST_F(ServerTest, FiftyParallelUploadsAreEachStoredOnce) {
+TEST_P(ServerTest, FiftyParallelUploadsAreEachStoredOnce) {
   std::vector<std::thread> clients;
   std::atomic<int> failures{0};
   for (int i = 0; i < 50; ++i) {
@@ -269,7 +271,7 @@ TEST_F(ServerTest, FiftyParallelUploadsAreEachStoredOnce) {
   EXPECT_EQ(pictures.size(), 50u);
 }
 
-TEST_F(ServerTest, ARestartKeepsEveryResult) {
+TEST_P(ServerTest, ARestartKeepsEveryResult) {
   for (int i = 0; i < 5; ++i) {
     const std::string name = "r" + std::to_string(i) + ".tmp";
     ASSERT_EQ(PostFile(port(), kFolder + name + ".png", MakePng()).status, 200);
@@ -280,7 +282,8 @@ TEST_F(ServerTest, ARestartKeepsEveryResult) {
 
   service_ = std::make_unique<RunningService>(data_);
   ASSERT_TRUE(service_->started()) << service_->error();
-  EXPECT_EQ(store().SchemaVersionInFile(), qvserver::kSchemaVersion);
+  EXPECT_EQ(store().SchemaVersionInFile(),
+            Postgres() ? qvserver::kPostgresSchemaVersion : qvserver::kSchemaVersion);
   const auto after = store().Recent({});
   ASSERT_EQ(after.size(), before.size());
   for (size_t i = 0; i < after.size(); ++i) {
@@ -294,7 +297,7 @@ TEST_F(ServerTest, ARestartKeepsEveryResult) {
       std::string::npos);
 }
 
-TEST_F(ServerTest, ResultsPageListsNewestFirstAndFilters) {
+TEST_P(ServerTest, ResultsPageListsNewestFirstAndFilters) {
   auto v = Numbered(1, "a.tmp");
   v[qvserver::kCpu] = "<b>Old CPU</b>";
   v[qvserver::kMemory] = "4 GB - DDR2 - 801 MHz - Dual Channel";
@@ -324,3 +327,5 @@ TEST_F(ServerTest, ResultsPageListsNewestFirstAndFilters) {
   EXPECT_EQ(Get(port(), "/?before=abc").status, 400);
   EXPECT_EQ(Get(port(), "/style.css").status, 200);
 }
+
+QV_ON_EACH_STORE(ServerTest);

@@ -45,18 +45,27 @@ std::string ReadAll(const std::string& path) {
   return s.str();
 }
 
-class BehindNginx : public ::testing::Test {
+// On SQLite one server behind the shipped site; on PostgreSQL two, behind the shipped upstream
+// of two instances, so every rule must hold whichever instance nginx picks.
+class BehindNginx : public EachStore {
  protected:
   void SetUp() override {
     ASSERT_TRUE(fs::exists(kNginx)) << "nginx is missing: scripts/setup installs it";
     data_ = FreshFolder("nginx");
-    service_ = std::make_unique<RunningService>(data_, "3.0.24.109", [](qvserver::ServiceOptions& o) {
+    UseStore();
+    if (IsSkipped() || HasFatalFailure()) return;
+    auto adjust = [](qvserver::ServiceOptions& o) {
       o.trustedProxy = "127.0.0.1";
       o.limits.maxPerAddress = o.limits.maxConnections;
       o.limits.uploadBurst = 3;
       o.limits.uploadRefillSeconds = 3600;
-    });
+    };
+    service_ = std::make_unique<RunningService>(data_, "3.0.24.109", adjust);
     ASSERT_TRUE(service_->started()) << service_->error();
+    if (Postgres()) {
+      second_ = std::make_unique<RunningService>(data_, "3.0.24.109", adjust);
+      ASSERT_TRUE(second_->started()) << second_->error();
+    }
 
     // The shipped site, moved onto loopback ports of this test.
     std::string site = ReadAll(QUORVEX_NGINX_SITE);
@@ -65,8 +74,18 @@ class BehindNginx : public ::testing::Test {
     site = std::regex_replace(site, std::regex("listen \\[::\\]:80;"), "");
     site =
         std::regex_replace(site, std::regex("listen 80;"), "listen 127.0.0.1:" + std::to_string(port_) + ";");
-    site = std::regex_replace(site, std::regex("server 127\\.0\\.0\\.1:8080;"),
-                              "server 127.0.0.1:" + std::to_string(service_->port()) + ";");
+    if (second_) {
+      // As the operator does: the site without its upstream, and the upstream of two instances.
+      site = std::regex_replace(site, std::regex("\nupstream quorvex_server \\{[^}]*\\}"), "");
+      site = ReadAll(QUORVEX_NGINX_UPSTREAM) + site;
+      site = std::regex_replace(site, std::regex("127\\.0\\.0\\.1:8081"),
+                                "127.0.0.1:" + std::to_string(second_->port()));
+    }
+    site = std::regex_replace(site, std::regex("127\\.0\\.0\\.1:8080"),
+                              "127.0.0.1:" + std::to_string(service_->port()));
+    if (second_) {
+      ASSERT_NE(site.find(":" + std::to_string(second_->port())), std::string::npos) << site;
+    }
     const std::string dir = data_ + "/nginx";
     fs::create_directories(dir + "/temp");
     fs::permissions(dir + "/temp", fs::perms::all);  // nginx's workers may run as another user
@@ -112,18 +131,19 @@ class BehindNginx : public ::testing::Test {
       }
     }
     service_.reset();
+    second_.reset();
     fs::remove_all(data_);
   }
 
   std::string data_, log_;
   int port_ = 0;
   pid_t nginx_ = 0;
-  std::unique_ptr<RunningService> service_;
+  std::unique_ptr<RunningService> service_, second_;
 };
 
 }  // namespace
 
-TEST_F(BehindNginx, UploadsPassAndEachClientIsKnownByItsOwnAddress) {
+TEST_P(BehindNginx, UploadsPassAndEachClientIsKnownByItsOwnAddress) {
   const std::string folder = "C:\\Users\\a\\Temp\\";
   EXPECT_NE(Post(port_, "127.0.0.2", folder + "s.tmp.png", MakePng(320, 200)).find("OK picture stored"),
             std::string::npos);
@@ -151,7 +171,7 @@ TEST_F(BehindNginx, UploadsPassAndEachClientIsKnownByItsOwnAddress) {
   EXPECT_NE(page.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
 }
 
-TEST_F(BehindNginx, NginxTurnsAwayOversizedBodies) {
+TEST_P(BehindNginx, NginxTurnsAwayOversizedBodies) {
   const std::string reply =
       Exchange(port_, "127.0.0.4",
                "POST /upload/upload_new.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
@@ -159,3 +179,19 @@ TEST_F(BehindNginx, NginxTurnsAwayOversizedBodies) {
   EXPECT_EQ(reply.rfind("HTTP/1.1 413", 0), 0u) << reply.substr(0, 200);
   EXPECT_EQ(service_->store().ResultCount(), 0u);
 }
+
+TEST_P(BehindNginx, WithOneInstanceDownTheOtherServes) {
+  if (!second_) GTEST_SKIP() << "one instance only on SQLite";
+  service_->Stop();
+  for (int i = 0; i < 3; ++i) {
+    const std::string reply = Post(port_, "127.0.0.5", "C:\\T\\d.tmp", RecordFile([i] {
+                                     auto v = ProgramValues();
+                                     v[qvserver::kIdHash] = std::string(31, 'A') + std::to_string(i);
+                                     return v;
+                                   }()));
+    EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply.substr(0, 300);
+  }
+  EXPECT_EQ(second_->store().ResultCount(), 3u);
+}
+
+QV_ON_EACH_STORE(BehindNginx);

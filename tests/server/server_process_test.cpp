@@ -159,6 +159,32 @@ TEST(ServerProcess, RefusesBadOptionsAndANewerDatabase) {
   fs::remove_all(data);
 }
 
+TEST(ServerProcess, TakesItsPostgresStoreFromTheEnvironment) {
+  const std::string exe = QUORVEX_SERVER_EXE;
+  EXPECT_EQ(WEXITSTATUS(std::system((exe + " --store /some/file 2>/dev/null").c_str())), 2);
+  if (!TestDatabase::Server()) GTEST_SKIP() << "no PostgreSQL server: set QUORVEX_TEST_POSTGRES";
+  TestDatabase database;
+  ASSERT_TRUE(database.ok()) << database.error();
+  const std::string data = FreshFolder("pg-process");
+  // The connection string may hold a password: the environment keeps it off the command line.
+  setenv("QUORVEX_SERVER_STORE", database.connection().c_str(), 1);
+  Spawned s = SpawnServer(data);
+  ASSERT_GT(s.port, 0) << ReadAll(s.log);
+  EXPECT_EQ(PostFile(s.port, "C:\\T\\r.tmp", RecordFile(Numbered(1))).status, 200);
+  kill(s.pid, SIGTERM);
+  int status = 0;
+  waitpid(s.pid, &status, 0);
+  EXPECT_NE(ReadAll(s.log).find("PostgreSQL database qvtest_"), std::string::npos) << ReadAll(s.log);
+  // A database from a later schema is left alone rather than misread.
+  PGconn* c = PQconnectdb(database.connection().c_str());
+  PQclear(PQexec(c, "UPDATE schema_version SET version = 99"));
+  PQfinish(c);
+  EXPECT_EQ(WEXITSTATUS(std::system((exe + " --listen 127.0.0.1:0 --data " + data + " 2>/dev/null").c_str())),
+            1);
+  unsetenv("QUORVEX_SERVER_STORE");
+  fs::remove_all(data);
+}
+
 namespace {
 
 // Waits for the process to end, at most limit; its wait status, or -1 when it is still running.

@@ -35,10 +35,12 @@ int ResultNumber(const std::string& answer) {
   return answer.rfind("OK result ", 0) == 0 ? std::atoi(answer.c_str() + 10) : 0;
 }
 
-class SiteTest : public ::testing::Test {
+class SiteTest : public EachStore {
  protected:
   void SetUp() override {
     data_ = FreshFolder("site");
+    UseStore();
+    if (IsSkipped() || HasFatalFailure()) return;
     service_ = std::make_unique<RunningService>(data_);
     ASSERT_TRUE(service_->started()) << service_->error();
   }
@@ -63,7 +65,7 @@ class SiteTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
+TEST_P(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
   auto v = Machine(0, 12000, "16 GB - DDR4 - 3201 MHz - Dual Channel");
   v[qvserver::kCpu] = kHostile;
   ASSERT_EQ(PostFile(port(), "C:\\Temp\\m0.tmp.png", MakePng(64, 48), From(v)).status, 200);
@@ -93,7 +95,7 @@ TEST_F(SiteTest, AResultPageShowsPictureEveryFieldAndTheRank) {
   EXPECT_EQ(Get(port(), "/result/abc").status, 404);
 }
 
-TEST_F(SiteTest, TheRankCountsEachOtherMachineOnceWithItsLatestResult) {
+TEST_P(SiteTest, TheRankCountsEachOtherMachineOnceWithItsLatestResult) {
   // Twenty-four machines; machine k scores (10 + k) GByte/s, except that machine 3 uploads a
   // second, faster result (40 GByte/s), which replaces its first in the count.
   std::vector<int> ids;
@@ -118,13 +120,13 @@ TEST_F(SiteTest, TheRankCountsEachOtherMachineOnceWithItsLatestResult) {
   }
 }
 
-TEST_F(SiteTest, EveryListLinksToItsResultPages) {
+TEST_P(SiteTest, EveryListLinksToItsResultPages) {
   const int id = Upload(Machine(0, 12000));
   const Answer list = Get(port(), "/");
   EXPECT_NE(list.body.find("href=\"/result/" + std::to_string(id) + "\""), std::string::npos);
 }
 
-TEST_F(SiteTest, RankingsOrderEachMachineOnceByTheChosenFigure) {
+TEST_P(SiteTest, RankingsOrderEachMachineOnceByTheChosenFigure) {
   // Machine k: READ 10000 + 1000 k, WRITE falling with k, latency rising with k.
   for (int k = 0; k < 6; ++k) {
     auto v = Machine(k, 10000);
@@ -164,7 +166,7 @@ TEST_F(SiteTest, RankingsOrderEachMachineOnceByTheChosenFigure) {
   EXPECT_EQ(Get(port(), "/?type=DDR4&channels=Dual&sort=fastest").status, 400);
 }
 
-TEST_F(SiteTest, SearchAndPagingBothWays) {
+TEST_P(SiteTest, SearchAndPagingBothWays) {
   for (int k = 0; k < 7; ++k) {
     auto v = Machine(k, 12000);
     v[qvserver::kCpu] = k % 2 ? "AMD Ryzen 7 5800X" : "Intel Core i5-12400";
@@ -181,6 +183,8 @@ TEST_F(SiteTest, SearchAndPagingBothWays) {
   };
   EXPECT_EQ(ids("q=ryzen"), (std::vector<int>{6, 4, 2}));
   EXPECT_EQ(ids("q=kf432"), (std::vector<int>{7}));
+  EXPECT_EQ(ids("q=ryzen&limit=1&before=6"), (std::vector<int>{4}));  // a search pages both ways too
+  EXPECT_EQ(ids("q=ryzen&limit=1&after=4"), (std::vector<int>{6}));
   EXPECT_EQ(ids("q=%25"), (std::vector<int>{}));  // % is a character, not a wildcard
   EXPECT_EQ(ids("limit=3"), (std::vector<int>{7, 6, 5}));
   EXPECT_EQ(ids("limit=3&before=5"), (std::vector<int>{4, 3, 2}));
@@ -194,7 +198,7 @@ TEST_F(SiteTest, SearchAndPagingBothWays) {
   EXPECT_EQ(Get(port(), "/?q=" + std::string(101, 'a')).status, 400);
 }
 
-TEST_F(SiteTest, JsonAndCsvCarryTheStoredTexts) {
+TEST_P(SiteTest, JsonAndCsvCarryTheStoredTexts) {
   auto v = Machine(0, 12000);
   v[qvserver::kCpu] = "Intel \"Core\"; i7, 8700K \\ x";
   v[qvserver::kMainboard] = "=HYPERLINK(\"http://x\")";
@@ -252,7 +256,7 @@ TEST_F(SiteTest, JsonAndCsvCarryTheStoredTexts) {
   EXPECT_EQ(column("mainboard"), "'" + v[qvserver::kMainboard]);
 }
 
-TEST_F(SiteTest, HostileTextIsTextOnEveryPage) {
+TEST_P(SiteTest, HostileTextIsTextOnEveryPage) {
   auto v = Machine(0, 12000);
   v[qvserver::kCpu] = kHostile;
   v[qvserver::kMainboard] = kHostile;
@@ -285,7 +289,7 @@ TEST_F(SiteTest, HostileTextIsTextOnEveryPage) {
   EXPECT_NE(kind.body.find("<circle"), std::string::npos);
 }
 
-TEST_F(SiteTest, RangesAndRanksAreTheSameAfterARestart) {
+TEST_P(SiteTest, RangesAndRanksAreTheSameAfterARestart) {
   for (int k = 0; k < 22; ++k) Upload(Machine(k, 10000 + 700 * k));
   auto again = Machine(5, 30000);
   again[qvserver::kTime] = "23:59:59";
@@ -302,7 +306,7 @@ TEST_F(SiteTest, RangesAndRanksAreTheSameAfterARestart) {
   EXPECT_EQ(service_->store().ResultCount(), 23u);
 }
 
-TEST_F(SiteTest, ARankingWithoutAKindRanksTheCommonestKindThatFits) {
+TEST_P(SiteTest, ARankingWithoutAKindRanksTheCommonestKindThatFits) {
   // An empty site has nothing to rank, and says so on a page.
   const Answer empty = Get(port(), "/?sort=score");
   EXPECT_EQ(empty.status, 200);
@@ -326,7 +330,7 @@ TEST_F(SiteTest, ARankingWithoutAKindRanksTheCommonestKindThatFits) {
   EXPECT_EQ(Get(port(), "/results.json?sort=score").status, 400);
 }
 
-TEST_F(SiteTest, RefusedPagesArePagesAndEverythingElseKeepsItsLine) {
+TEST_P(SiteTest, RefusedPagesArePagesAndEverythingElseKeepsItsLine) {
   for (const char* target : {"/no/such/page", "/result/999", "/result/abc", "/kind?type=DDR4", "/?before=abc",
                              "/?type=DDR4&channels=Dual&sort=fastest"}) {
     const Answer a = Get(port(), target);
@@ -352,7 +356,7 @@ TEST_F(SiteTest, RefusedPagesArePagesAndEverythingElseKeepsItsLine) {
   EXPECT_EQ(post.body.find('<'), std::string::npos);
 }
 
-TEST_F(SiteTest, TheRankAddressPlacesAScoreAmongTheKindsNetworks) {
+TEST_P(SiteTest, TheRankAddressPlacesAScoreAmongTheKindsNetworks) {
   // Machine k scores 10 + k GByte/s, each from a network of its own.
   for (int k = 0; k < 24; ++k) Upload(Machine(k, 10000 + 1000 * k));
   for (int k = 30; k < 40; ++k) Upload(Machine(k, 30000, "16 GB - DDR4 - 3201 MHz - Single Channel"));
@@ -395,7 +399,7 @@ TEST_F(SiteTest, TheRankAddressPlacesAScoreAmongTheKindsNetworks) {
   }
 }
 
-TEST_F(SiteTest, KindChartsUseRoundTicksAndKeepPointsOffTheAxes) {
+TEST_P(SiteTest, KindChartsUseRoundTicksAndKeepPointsOffTheAxes) {
   // Few networks, all at one clock: the charts once read "0, 0, 1, 2, 2" and put every point on the y axis.
   for (int k = 0; k < 5; ++k) Upload(Machine(k, 26000 + 400 * k, "16 GB - DDR4 - 3201 MHz - Dual Channel"));
   const Answer kind = Get(port(), "/kind?type=DDR4&channels=Dual");
@@ -441,3 +445,4 @@ TEST(SpeedGrade, NamesTheJedecGradeBehindTheProgramsClockFigure) {
   EXPECT_EQ(qvserver::SpeedGrade("LPDDR4", 3201), "");
   EXPECT_EQ(qvserver::SpeedGrade("DDR4", 0), "");
 }
+QV_ON_EACH_STORE(SiteTest);

@@ -19,8 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TrustTest : public ::testing::Test {
+class TrustTest : public EachStore {
  protected:
+  void SetUp() override { UseStore(); }
   void Start(const std::function<void(qvserver::ServiceOptions&)>& adjust = {}) {
     data_ = FreshFolder("trust");
     service_ = std::make_unique<RunningService>(data_, "3.0.24.109", adjust);
@@ -84,7 +85,7 @@ std::string Reply(int sock, int waitMs = 10000) {
 
 }  // namespace
 
-TEST_F(TrustTest, MadeUpMachinesFromOneNetworkDoNotMoveTheRanges) {
+TEST_P(TrustTest, MadeUpMachinesFromOneNetworkDoNotMoveTheRanges) {
   Start();
   // 100 honest machines, each on a network of its own: 18 to 29.9 GByte/s, 2400 to 3590 MHz.
   for (int i = 0; i < 100; ++i)
@@ -120,7 +121,7 @@ TEST_F(TrustTest, MadeUpMachinesFromOneNetworkDoNotMoveTheRanges) {
   EXPECT_LT(store().Recent(f).front().score, top[9].score);
 }
 
-TEST_F(TrustTest, ThePercentileFloorCountsNetworksNotMachines) {
+TEST_P(TrustTest, ThePercentileFloorCountsNetworksNotMachines) {
   Start();
   const std::string shipped = Get(port(), "/compare.php?P1=DDR4&&P2=Dual").body;
   // Forty machines, but from nineteen networks: still the shipped scale.
@@ -135,7 +136,7 @@ TEST_F(TrustTest, ThePercentileFloorCountsNetworksNotMachines) {
   EXPECT_EQ(kind->networks, 20u);
 }
 
-TEST_F(TrustTest, AVoteBelongsToTheNetworkThatCastIt) {
+TEST_P(TrustTest, AVoteBelongsToTheNetworkThatCastIt) {
   Start();
   for (int i = 0; i < 5; ++i) ASSERT_EQ(Send(Machine(i, 20000 + i * 1000), NetworkAddress(i)).status, 200);
   auto leader = Machine(9, 40000);
@@ -174,7 +175,7 @@ TEST_F(TrustTest, AVoteBelongsToTheNetworkThatCastIt) {
     EXPECT_EQ(Get(port(), target).body.find(leader[qvserver::kIdHash]), std::string::npos) << target;
 }
 
-TEST_F(TrustTest, LookAlikeKindsAreOneKindAndJunkKindsStayOffTheFrontPage) {
+TEST_P(TrustTest, LookAlikeKindsAreOneKindAndJunkKindsStayOffTheFrontPage) {
   Start();
   auto plain = Machine(0, 20000);
   auto hidden = Machine(1, 20000);
@@ -198,7 +199,7 @@ TEST_F(TrustTest, LookAlikeKindsAreOneKindAndJunkKindsStayOffTheFrontPage) {
   EXPECT_NE(Get(port(), "/results.json").body.find("Intel K0078-7i"), std::string::npos);
 }
 
-TEST_F(TrustTest, TextsSearchesAndDownloadsAreBounded) {
+TEST_P(TrustTest, TextsSearchesAndDownloadsAreBounded) {
   Start([](qvserver::ServiceOptions& o) { o.limits.answerBytes = 8 * 1024; });
   auto longText = Machine(0, 20000);
   longText[qvserver::kCpu] = std::string(161, 'x');
@@ -234,7 +235,7 @@ TEST_F(TrustTest, TextsSearchesAndDownloadsAreBounded) {
   EXPECT_EQ(seen.size(), 30u);
 }
 
-TEST_F(TrustTest, PicturesWaitingAreSharedPerNetwork) {
+TEST_P(TrustTest, PicturesWaitingAreSharedPerNetwork) {
   Start([](qvserver::ServiceOptions& o) {
     o.limits.maxWaitingPerNetwork = 3;
     o.limits.maxWaitingPictures = 5;
@@ -252,7 +253,7 @@ TEST_F(TrustTest, PicturesWaitingAreSharedPerNetwork) {
   EXPECT_EQ(PostFile(port(), "C:\\T\\d.png", png, NetworkAddress(3)).status, 503);
 }
 
-TEST_F(TrustTest, SlowBodiesAndHeldConnectionsLeaveRoomForOthers) {
+TEST_P(TrustTest, SlowBodiesAndHeldConnectionsLeaveRoomForOthers) {
   Start([](qvserver::ServiceOptions& o) {
     o.limits.bodyBytesInFlight = 160000;  // an eighth, 20000, per network
     o.limits.uploadsPerNetwork = 2;
@@ -300,7 +301,7 @@ TEST_F(TrustTest, SlowBodiesAndHeldConnectionsLeaveRoomForOthers) {
   for (int s : held) ::close(s);
 }
 
-TEST_F(TrustTest, HttpDetails) {
+TEST_P(TrustTest, HttpDetails) {
   Start();
   auto ask = [&](const std::string& request) { return Status(loopback::Exchange(port(), request)); };
   EXPECT_EQ(ask("GET /version.php HTTP/1.1\r\nConnection: close\r\n\r\n"), "HTTP/1.1 400 Bad Request");
@@ -315,3 +316,5 @@ TEST_F(TrustTest, HttpDetails) {
   EXPECT_NE(page->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
             std::string::npos);
 }
+
+QV_ON_EACH_STORE(TrustTest);

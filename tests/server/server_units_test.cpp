@@ -219,7 +219,19 @@ TEST(Reference, PercentilesOnlyFromTwentyResults) {
   EXPECT_EQ(r.latency, ShippedRanges("DDR5", "Dual").latency);  // no latencies stored
 }
 
-TEST(Store, StartUpDropsOnlyWhatNoResultNeeds) {
+namespace {
+
+class StoreTest : public qvtest::EachStore {
+ protected:
+  void SetUp() override { UseStore(); }
+  std::unique_ptr<Store> Open(const std::string& dir, std::string* error) {
+    return Postgres() ? Store::OpenPostgres(qvtest::StoreUnderTest(), dir, error) : Store::Open(dir, error);
+  }
+};
+
+}  // namespace
+
+TEST_P(StoreTest, StartUpDropsOnlyWhatNoResultNeeds) {
   namespace fs = std::filesystem;
   const std::string dir = qvtest::FreshFolder("sweep");
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
@@ -227,7 +239,7 @@ TEST(Store, StartUpDropsOnlyWhatNoResultNeeds) {
   StoredPicture linked, orphan, recent;
   {
     std::string error;
-    auto store = Store::Open(dir, &error);
+    auto store = Open(dir, &error);
     ASSERT_TRUE(store) << error;
     const auto record = ParseRecordFile(RecordFile(ProgramValues()), &error);
     ASSERT_TRUE(record) << error;
@@ -247,7 +259,7 @@ TEST(Store, StartUpDropsOnlyWhatNoResultNeeds) {
   fs::last_write_time(oldStray, fs::file_time_type::clock::now() - std::chrono::hours(3));
 
   std::string error;
-  auto store = Store::Open(dir, &error);
+  auto store = Open(dir, &error);
   ASSERT_TRUE(store) << error;
   EXPECT_EQ(store->PictureCount(), 2u);
   EXPECT_TRUE(store->PicturePath(linked.storedName));
@@ -391,3 +403,5 @@ TEST(Multipart, TheProgramsFormAndItsOddities) {
   EXPECT_FALSE(SinglePart("--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nno end", "b", &why));
   EXPECT_FALSE(SinglePart("", "b", &why));
 }
+
+QV_ON_EACH_STORE(StoreTest);
