@@ -171,6 +171,9 @@ int main(int argc, char** argv) {
   AddRun(app, &command);
   AddCompare(app, &command);
   AddCurve(app, &command);
+  // "quorvex-cli help" asks for the help, as it always has.
+  static char helpFlag[] = "--help";
+  if (argc == 2 && std::string(argv[1]) == "help") argv[1] = helpFlag;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

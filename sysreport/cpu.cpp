@@ -354,31 +354,13 @@ std::string CacheText(const CacheFacts& c) {
   return text;
 }
 
-CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
-  CpuFacts f;
-  CpuidFacts id;
-  const std::optional<std::string> fixture = root.Read("/.cpuid");
-  const bool fromFixture = fixture.has_value();
-  if (fromFixture)
-    id = FixtureCpuid(*fixture);
-  else if (root.Live())
-    id = LiveCpuid();
+namespace {
 
-  int processors = 0;
-  double cpuinfoMHz = 0;
-  std::map<std::string, std::string> info;
-  if (const std::optional<std::string> text = root.Read("/proc/cpuinfo", 1024 * 1024)) {
-    info = FirstCpuinfoBlock(*text, &processors, &cpuinfoMHz);
-  }
-  f.vendor = !id.vendor.empty() ? id.vendor : info["vendor_id"];
-  f.brand = !id.brand.empty() ? id.brand : info["model name"];
-  f.family = info["cpu family"];
-  f.model = info["model"];
-  f.stepping = info["stepping"];
-  f.hypervisorBit = id.hypervisorBit;
-  f.hypervisorVendor = id.hypervisorVendor;
-
-  // Topology: logical processors online, distinct cores and packages among them.
+// Topology: logical processors online, distinct cores and packages among them; the online
+// processors.
+std::vector<int> ReadTopology(const Root& root, int processors, std::map<std::string, std::string>& info,
+                              CpuFacts* out) {
+  CpuFacts& f = *out;
   const std::vector<int> cpus = OnlineCpus(root);
   std::set<std::pair<std::string, std::string>> cores;
   std::set<std::string> packages;
@@ -402,18 +384,15 @@ CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
     }
   }
 
-  f.caches = SysfsCaches(root, cpus);
-  if (f.caches.empty()) {
-    f.caches = id.caches;
-    // Live CPUID gives the processors sharing one cache; the thread count gives the copies.
-    // A fixture's .cpuid lists the copies itself.
-    if (!fromFixture) {
-      for (CacheFacts& c : f.caches)
-        c.instances = (f.threads > 0 && c.instances > 0) ? std::max(1, f.threads / c.instances) : 1;
-    }
-  }
+  return cpus;
+}
 
-  // The current clock, measured while the load workers keep every core busy.
+// The current clock: counted over a busy interval, else the kernel's figures, else the
+// time-stamp counter.
+void ReadCoreClock(const Root& root, const Deadline& deadline, const std::vector<int>& cpus,
+                   double cpuinfoMHz, CpuFacts* out) {
+  CpuFacts& f = *out;
+  // Measured while the load workers keep every core busy.
   if (root.Live() && !deadline.Passed()) {
     f.coreMHz = CountedCoreMHz();
     if (f.coreMHz > 0) f.clockSource = "core cycles counted over a busy interval";
@@ -459,18 +438,65 @@ CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
     f.coreMHz = TscMHz();
     if (f.coreMHz > 0) f.clockSource = "time-stamp counter (nominal clock)";
   }
+}
 
-  // A few instruction set extensions the user recognises, in the processor's own words.
+// A few instruction set extensions the user recognises, in the processor's own words.
+std::vector<std::string> InstructionSets(const std::string& cpuinfoFlags) {
+  std::vector<std::string> sets;
   static const std::pair<const char*, const char*> kFlags[] = {
       {"mmx", "MMX"},          {"sse", "SSE"},       {"sse2", "SSE2"},     {"pni", "SSE3"},
       {"ssse3", "SSSE3"},      {"sse4_1", "SSE4.1"}, {"sse4_2", "SSE4.2"}, {"lm", "x86-64"},
       {"aes", "AES"},          {"avx", "AVX"},       {"avx2", "AVX2"},     {"fma", "FMA3"},
       {"avx512f", "AVX-512F"}, {"sha_ni", "SHA"}};
   std::set<std::string> flags;
-  std::istringstream fl(info["flags"]);
+  std::istringstream fl(cpuinfoFlags);
   for (std::string w; fl >> w;) flags.insert(w);
   for (const auto& [flag, name] : kFlags)
-    if (flags.count(flag)) f.instructions.push_back(name);
+    if (flags.count(flag)) sets.push_back(name);
+  return sets;
+}
+
+}  // namespace
+
+CpuFacts ProbeCpu(const Root& root, const Deadline& deadline) {
+  CpuFacts f;
+  CpuidFacts id;
+  const std::optional<std::string> fixture = root.Read("/.cpuid");
+  const bool fromFixture = fixture.has_value();
+  if (fromFixture)
+    id = FixtureCpuid(*fixture);
+  else if (root.Live())
+    id = LiveCpuid();
+
+  int processors = 0;
+  double cpuinfoMHz = 0;
+  std::map<std::string, std::string> info;
+  if (const std::optional<std::string> text = root.Read("/proc/cpuinfo", 1024 * 1024)) {
+    info = FirstCpuinfoBlock(*text, &processors, &cpuinfoMHz);
+  }
+  f.vendor = !id.vendor.empty() ? id.vendor : info["vendor_id"];
+  f.brand = !id.brand.empty() ? id.brand : info["model name"];
+  f.family = info["cpu family"];
+  f.model = info["model"];
+  f.stepping = info["stepping"];
+  f.hypervisorBit = id.hypervisorBit;
+  f.hypervisorVendor = id.hypervisorVendor;
+
+  const std::vector<int> cpus = ReadTopology(root, processors, info, &f);
+
+  f.caches = SysfsCaches(root, cpus);
+  if (f.caches.empty()) {
+    f.caches = id.caches;
+    // Live CPUID gives the processors sharing one cache; the thread count gives the copies.
+    // A fixture's .cpuid lists the copies itself.
+    if (!fromFixture) {
+      for (CacheFacts& c : f.caches)
+        c.instances = (f.threads > 0 && c.instances > 0) ? std::max(1, f.threads / c.instances) : 1;
+    }
+  }
+
+  ReadCoreClock(root, deadline, cpus, cpuinfoMHz, &f);
+  f.instructions = InstructionSets(info["flags"]);
   return f;
 }
 

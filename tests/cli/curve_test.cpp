@@ -100,6 +100,7 @@ TEST(CommandLine, UsageErrorsEndWithTwoAndSayWhy) {
   EXPECT_EQ(status, 0);
   for (const char* command : {"report", "run", "compare", "curve"})
     EXPECT_NE(help.find(command), std::string::npos);
+  EXPECT_EQ(CliOutput("help", &status), help);
 }
 
 }  // namespace
