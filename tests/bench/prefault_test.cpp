@@ -61,9 +61,16 @@ TEST(Prefault, NoKernelTakesAPageFaultInsideItsTiming) {
         }))
       continue;
     SCOPED_TRACE(row.name);
-    const Watched w = Watch(machine.kernels[k]);
-    ASSERT_NE(w.ms, membw_internal::kKernelNoMemory);
-    ASSERT_GE(w.inTiming, 0) << "the kernel did not read the counter exactly twice";
+    // A kernel that timed its first touch of a page would fault in every call (each gets fresh
+    // buffers); the kernel itself may fault a page now and then on a busy machine (NUMA balancing,
+    // huge page collapse), so one clean call out of three is the proof.
+    Watched w{};
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      w = Watch(machine.kernels[k]);
+      ASSERT_NE(w.ms, membw_internal::kKernelNoMemory);
+      ASSERT_GE(w.inTiming, 0) << "the kernel did not read the counter exactly twice";
+      if (w.inTiming == 0) break;
+    }
     EXPECT_EQ(w.inTiming, 0);
     // The buffers were fresh: their faults came, before the timing. 32 is the fewest a 64 MiB
     // array can take, in 2 MiB pages.
