@@ -76,7 +76,7 @@ void TForm1::gaugeClick() {
   std::unique_ptr<gui::Tfqcompare> form;
   {
     BusyCursor busy;  // the window fetches its reference line while it is made
-    form = std::make_unique<gui::Tfqcompare>(inputs, online::FetchFromServer, this);
+    form = std::make_unique<gui::Tfqcompare>(inputs, online::FetchFromServer, this, online::FetchRank);
   }
   form->exec();
 }
