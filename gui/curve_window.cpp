@@ -260,6 +260,7 @@ void CurveWindow::BuildChart() {
   latencyAxis_ = new QLogValueAxis;
   latencyAxis_->setBase(10);
   latencyAxis_->setMinorTickCount(8);
+  latencyAxis_->setMinorGridLineVisible(false);
   latencyAxis_->setTitleText(QStringLiteral("ns"));
   latencyAxis_->setLabelFormat(QStringLiteral("%g"));
   latencyAxis_->setGridLineVisible(false);  // the bandwidth axis draws the grid

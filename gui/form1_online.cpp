@@ -57,7 +57,14 @@ void TForm1::uploadClick() {
   };
 
   const online::SubmissionSteps steps = online::MainSubmissionSteps(
-      [this](const std::string& path, std::string* error) { return gui::SaveWindowShot(this, path, error); },
+      [this](const std::string& path, std::string* error) {
+        // A passing note (the log's path) is no part of the result's picture.
+        const bool noted = StatusLine->isVisible();
+        StatusLine->hide();
+        const bool saved = gui::SaveWindowShot(this, path, error);
+        StatusLine->setVisible(noted);
+        return saved;
+      },
       state_, Environment());
   if (online::RunUpload(facts, state_.Title(), dialogs, steps, &resultAddress_)) {
     if (!resultAddress_.empty()) JvgLabel1->setToolTip(Q(resultAddress_));
