@@ -130,7 +130,8 @@ void Tfqcompare::Button1Click() {
 // The site's rank of this score among results of the same kind; nothing when it has none.
 void Tfqcompare::ShowRank() {
   rankLine->hide();
-  if (!rank_) return;
+  // A server that did not answer the compare is not kept waiting for a second time.
+  if (!rank_ || fetchFailed_) return;
   const std::string target =
       online::RankRequestTarget(inputs_.memoryType, inputs_.channels, setup_.score.value);
   if (target.empty()) return;

@@ -254,6 +254,21 @@ TEST_F(CompareWindowTest, TheSitesRankIsShownWhenItKnowsOneAndNothingElseOtherwi
   EXPECT_TRUE(unknown->rankLine->isHidden());
   EXPECT_EQ(unknown->size(), QSize(252, 382 + 3 * 16));
   EXPECT_EQ(unknown->windowTitle(), QStringLiteral("Quick compare"));
+
+  // No reference line, no second wait for a rank.
+  asked.clear();
+  gui::Tfqcompare offline(
+      Inputs(),
+      [](const std::string&) {
+        return online::FetchReply{false, "", "cannot connect"};
+      },
+      nullptr,
+      [&asked](const std::string& target) {
+        asked.push_back(target);
+        return online::RankReply{true, 50, "faster than 50 %", ""};
+      });
+  EXPECT_TRUE(asked.empty());
+  EXPECT_TRUE(offline.rankLine->isHidden());
 }
 
 TEST_F(CompareWindowTest, FailedFetchSaysSoAndHidesAMissingLatency) {
