@@ -155,7 +155,10 @@ void TForm1::Button2Click() {
   UseFacts(core::Gather(state_, *this, steps));
   // Why the memory facts are missing, where a normal user cannot read them, and what the clock
   // figure means: said quietly, here.
-  ramp->setToolTip(Q(MemoryLineTip(sysinfo::MemoryNotice(facts_.spec), facts_.memoryClock)));
+  // A memory line too long for its panel keeps its whole text first (the face put it there).
+  const QString whole = ramp->toolTip();
+  const QString tip = Q(MemoryLineTip(sysinfo::MemoryNotice(facts_.spec), facts_.memoryClock));
+  ramp->setToolTip(whole.isEmpty() || tip.isEmpty() ? whole + tip : whole + QStringLiteral("\n\n") + tip);
 }
 
 void TForm1::UseFacts(const core::MachineFacts& facts) {
