@@ -44,6 +44,46 @@ double DialSetup::Pointer() const {
   return std::clamp(value, lower, upper);
 }
 
+DialSide DialSetup::Side() const {
+  if (!(upper > lower) || std::isnan(value)) return DialSide::Unknown;
+  if (value < lower) return DialSide::Below;
+  if (value > upper) return DialSide::Above;
+  return DialSide::Inside;
+}
+
+std::string DialSetup::ValueText() const {
+  std::string text = "Yours: " + FixedText(value, decimals) + " " + unit;
+  if (Side() == DialSide::Above) text += ", above the scale";
+  if (Side() == DialSide::Below) text += ", below the scale";
+  return text;
+}
+
+double RoundTickStep(double lower, double upper, int maxTicks) {
+  if (!(upper > lower) || maxTicks < 2 || !std::isfinite(upper - lower)) return 0;
+  const double unit = std::pow(10.0, std::floor(std::log10((upper - lower) / maxTicks)));
+  for (double scale : {1.0, 10.0, 100.0}) {
+    for (double nice : {1.0, 2.0, 5.0}) {
+      const double step = nice * unit * scale;
+      // Count with a little slack so float noise neither adds nor drops an end tick.
+      const double first = std::ceil(lower / step - 1e-9), last = std::floor(upper / step + 1e-9);
+      if (last - first + 1 <= maxTicks) return step;
+    }
+  }
+  return upper - lower;
+}
+
+std::vector<double> RoundTicks(double lower, double upper, int maxTicks) {
+  std::vector<double> ticks;
+  const double step = RoundTickStep(lower, upper, maxTicks);
+  if (!(step > 0)) return ticks;
+  const double first = std::ceil(lower / step - 1e-9), last = std::floor(upper / step + 1e-9);
+  for (double k = first; k <= last; ++k) {
+    const double v = k * step;
+    ticks.push_back(std::abs(v) < step * 1e-9 ? 0.0 : v);
+  }
+  return ticks;
+}
+
 std::string CompareRequestTarget(const std::string& memoryType, const std::string& channels) {
   return std::string(contract::kComparePath) + "?P1=" + text::UrlEncode(StripParentheses(memoryType)) +
          "&&P2=" + text::UrlEncode(channels);
@@ -86,6 +126,8 @@ CompareSetup SetupDials(const std::string& body, const ShareFacts& in) {
   s.subtitle = CollapseBlanks(Trim("(Using " + type + " " + in.channels + " Channel scale)"));
 
   s.score.title = "Memory score (GByte/sec.)";
+  s.score.unit = "GByte/s";
+  s.score.decimals = 2;
   s.score.lower = ReferenceNumber(Word(words, 0));
   s.score.upper = ReferenceNumber(Word(words, 1));
   s.score.value = ReadNumber(Without(Trim(in.scoreCaption), ".,")) / 100;
@@ -93,6 +135,8 @@ CompareSetup SetupDials(const std::string& body, const ShareFacts& in) {
   s.score.secondBandEnd = BandEnd(s.score.lower, s.score.upper, 1.15);
 
   s.clock.title = "Memory clock (MHz)";
+  s.clock.unit = "MHz";
+  s.clock.decimals = 0;
   s.clock.lower = static_cast<double>(ReferenceNumber(Word(words, 2))) - 25;
   s.clock.upper = static_cast<double>(ReferenceNumber(Word(words, 3))) + 10;
   s.clock.value = in.memoryClock;
@@ -100,6 +144,8 @@ CompareSetup SetupDials(const std::string& body, const ShareFacts& in) {
   s.clock.secondBandEnd = BandEnd(s.clock.lower, s.clock.upper, 1.75);
 
   s.latency.title = "Latency (ns)";
+  s.latency.unit = "ns";
+  s.latency.decimals = 1;
   s.latency.lower = ReferenceNumber(Word(words, 4));
   s.latency.upper = ReferenceNumber(Word(words, 5));
   s.latency.firstBandEnd = BandEnd(s.latency.lower, s.latency.upper, 1.19);

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QFrame>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "core/compare_model.h"
 #include "gui/dial.h"
 #include "online/compare_fetch.h"
+#include "online/rank_fetch.h"
 
 namespace gui {
 
@@ -19,7 +21,11 @@ class Tfqcompare : public QDialog {
   Q_OBJECT
 
  public:
-  Tfqcompare(const core::ShareFacts& inputs, online::CompareFetch fetch, QWidget* parent = nullptr);
+  // Asks the results site where a score stands; empty asks nothing.
+  using RankFetch = std::function<online::RankReply(const std::string& target)>;
+
+  Tfqcompare(const core::ShareFacts& inputs, online::CompareFetch fetch, QWidget* parent = nullptr,
+             RankFetch rank = {});
 
   QuickDial* gg_gbyte;
   QuickDial* gg_ramclk;
@@ -29,6 +35,9 @@ class Tfqcompare : public QDialog {
   QFrame* b3;
   QPushButton* Button1;   // hidden; its click loads the dials
   QPlainTextEdit* Memo1;  // lies right of the visible area
+  // The user's own value under each dial, and the site's rank under all three (hidden without one).
+  QLabel *scoreValue, *clockValue, *latencyValue;
+  QLabel* rankLine;
 
   const std::string& requestAddress() const { return requestAddress_; }
   const core::CompareSetup& setup() const { return setup_; }
@@ -43,9 +52,11 @@ class Tfqcompare : public QDialog {
 
  private:
   void FormCreate();
+  void ShowRank();
 
   core::ShareFacts inputs_;
   online::CompareFetch fetch_;
+  RankFetch rank_;
   std::string requestAddress_;
   core::CompareSetup setup_;
   bool fetchFailed_ = false;

@@ -6,18 +6,21 @@
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPainter>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QLogValueAxis>
 #include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
 
 #include "core/host.h"
+#include "core/numeric.h"
 #include "core/titles.h"
 #include "gui/qt_text.h"
 #include "platform/file_io.h"
@@ -30,18 +33,6 @@ const char kTitle[] = "Cache & memory curve";
 
 double X(uint64_t kb) { return std::log2(static_cast<double>(std::max<uint64_t>(kb, 1))); }
 
-// Ticks for an axis from 0 to top (as core::AxisTop gives it): 4 to 6 steps of 1, 2, 2.5 or 5
-// times a power of ten.
-int TickCount(double top) {
-  for (int steps : {5, 4, 6}) {
-    const double step = top / steps;
-    const double unit = std::pow(10.0, std::floor(std::log10(step)));
-    for (double nice : {1.0, 2.0, 2.5, 5.0, 10.0})
-      if (std::abs(step / unit - nice) < 1e-6) return steps + 1;
-  }
-  return 6;
-}
-
 QPen SeriesPen(const QColor& colour, qreal width, Qt::PenStyle style = Qt::SolidLine) {
   QPen pen(colour);
   pen.setWidthF(width);
@@ -49,7 +40,54 @@ QPen SeriesPen(const QColor& colour, qreal width, Qt::PenStyle style = Qt::Solid
   return pen;
 }
 
+// Log axis ends: whole powers of ten around the points, so every labelled tick is round.
+std::pair<double, double> LogRange(double smallest, double largest) {
+  if (!(smallest > 0) || !(largest > 0)) return {1, 1000};
+  double low = std::pow(10.0, std::floor(std::log10(smallest)));
+  double high = std::pow(10.0, std::ceil(std::log10(largest * 1.08)));
+  if (high / low < 100) high = low * 100;  // at least two decades, so three labels
+  return {low, high};
+}
+
 }  // namespace
+
+int RoundAxis::ticks() const { return static_cast<int>(std::lround(top / step)) + 1; }
+
+RoundAxis RoundAxisFor(double largest) {
+  RoundAxis axis;
+  if (!(largest > 0) || !std::isfinite(largest)) return axis;
+  // Four to six steps up to the first round value above the largest point.
+  const double unit = std::pow(10.0, std::floor(std::log10(largest / 6)));
+  for (double scale : {1.0, 10.0}) {
+    for (double nice : {1.0, 2.0, 5.0}) {
+      const double step = nice * unit * scale;
+      const double top = std::ceil(largest / step - 1e-9) * step;
+      if (top / step <= 6.0 + 1e-9) {
+        axis.step = step;
+        axis.top = top;
+        return axis;
+      }
+    }
+  }
+  return axis;
+}
+
+std::string AllCoreLine(const core::AllCoreFigures& figures, const std::string& text) {
+  if (!figures.error.empty() || figures.threads <= 0) return text;
+  std::string line =
+      "All cores (" + std::to_string(figures.threads) + " threads) against one thread, MByte/s:";
+  const char* names[] = {"READ", "WRITE", "COPY"};
+  bool any = false;
+  for (int i = 0; i < 3; ++i) {
+    if (figures.machine[i] < 0) continue;
+    any = true;
+    line += std::string("   ") + names[i] + " " + core::FixedText(figures.machine[i], 0);
+    if (figures.single[i] > 0)
+      line += " / " + core::FixedText(figures.single[i], 0) + " (x" +
+              core::FixedText(figures.machine[i] / figures.single[i], 2) + ")";
+  }
+  return any ? line : text;
+}
 
 CurveWindow::CurveWindow(const sysinfo::SystemSpec& spec, const CurveWindowOptions& options, QWidget* parent)
     : QWidget(parent, Qt::Window), spec_(spec), options_(options) {
@@ -142,7 +180,7 @@ void CurveWindow::Draw(core::CurveState::Part part) {
       status->setText(Q(state_.Status()));
       break;
     case Part::AllCore:
-      allCoreLabel->setText(Q(state_.AllCoreText()));
+      allCoreLabel->setText(Q(AllCoreLine(state_.AllCores(), state_.AllCoreText())));
       break;
     case Part::Running:
       startButton->setEnabled(!state_.Running());
@@ -200,13 +238,13 @@ void CurveWindow::BuildChart() {
   chart_->legend()->setAlignment(Qt::AlignBottom);
 
   read_ = new QLineSeries;
-  read_->setName(QStringLiteral("READ  MByte/s = Mb/s \u00d7 1.07025 \u00d7 1.048"));
+  read_->setName(Q(kCurveReadName));
   read_->setPen(SeriesPen(kCurveReadColour, 2.5));
   write_ = new QLineSeries;
-  write_->setName(QStringLiteral("WRITE  MByte/s = Mb/s \u00d7 1.07025"));
+  write_->setName(Q(kCurveWriteName));
   write_->setPen(SeriesPen(kCurveWriteColour, 2.5));
   latency_ = new QLineSeries;
-  latency_->setName(QStringLiteral("LATENCY  ns (right)"));
+  latency_->setName(QStringLiteral("LATENCY (ns, right, logarithmic)"));
   latency_->setPen(SeriesPen(kCurveLatencyColour, 2.5));
   for (QLineSeries* series : {read_, write_, latency_}) {
     series->setPointsVisible(true);
@@ -219,9 +257,12 @@ void CurveWindow::BuildChart() {
   bandwidthAxis_ = new QValueAxis;
   bandwidthAxis_->setTitleText(QStringLiteral("MByte/s"));
   bandwidthAxis_->setLabelFormat(QStringLiteral("%.0f"));
-  latencyAxis_ = new QValueAxis;
+  latencyAxis_ = new QLogValueAxis;
+  latencyAxis_->setBase(10);
+  latencyAxis_->setMinorTickCount(8);
+  latencyAxis_->setMinorGridLineVisible(false);
   latencyAxis_->setTitleText(QStringLiteral("ns"));
-  latencyAxis_->setLabelFormat(QStringLiteral("%.0f"));
+  latencyAxis_->setLabelFormat(QStringLiteral("%g"));
   latencyAxis_->setGridLineVisible(false);  // the bandwidth axis draws the grid
   chart_->addAxis(sizeAxis_, Qt::AlignBottom);
   chart_->addAxis(bandwidthAxis_, Qt::AlignLeft);
@@ -277,6 +318,19 @@ void CurveWindow::BuildChart() {
     measuredLabels_.push_back(label);
   }
 
+  // The scaling behind "as the main window scales it", where the legend is pointed at.
+  for (QLineSeries* series : {read_, write_}) {
+    for (QLegendMarker* marker : chart_->legend()->markers(series)) {
+      connect(marker, &QLegendMarker::hovered, this, [](bool over) {
+        if (over)
+          QToolTip::showText(QCursor::pos(), Q(kCurveScaleTip));
+        else
+          QToolTip::hideText();
+      });
+    }
+  }
+  connect(chart_, &QChart::plotAreaChanged, this, [this] { PlaceCacheLabels(); });
+
   view_ = new QChartView(chart_, this);
   view_->setRenderHint(QPainter::Antialiasing);
   Redraw();
@@ -322,12 +376,12 @@ void CurveWindow::RedrawLoaded() {
     maxLatency = std::max(maxLatency, p.latencyNs);
   }
   loadedSeries_->replace(xy);
-  const double bandwidthTop = core::AxisTop(std::max(maxBandwidth, 1000.0) * 1.08);
-  const double latencyTop = core::AxisTop(std::max(maxLatency, 10.0) * 1.15);
-  loadedBandwidthAxis_->setRange(0, bandwidthTop);
-  loadedBandwidthAxis_->setTickCount(TickCount(bandwidthTop));
-  loadedLatencyAxis_->setRange(0, latencyTop);
-  loadedLatencyAxis_->setTickCount(TickCount(latencyTop));
+  const RoundAxis bandwidth = RoundAxisFor(std::max(maxBandwidth, 1000.0) * 1.08);
+  const RoundAxis latency = RoundAxisFor(std::max(maxLatency, 10.0) * 1.15);
+  loadedBandwidthAxis_->setRange(0, bandwidth.top);
+  loadedBandwidthAxis_->setTickCount(bandwidth.ticks());
+  loadedLatencyAxis_->setRange(0, latency.top);
+  loadedLatencyAxis_->setTickCount(latency.ticks());
   loadedView_->setVisible(!points.empty());
   std::string text;
   for (const std::string& line : core::LoadedLines(sweep))
@@ -352,11 +406,15 @@ void CurveWindow::Redraw() {
   sizeAxis_->setRange(0, lastX);
 
   QList<QPointF> reads, writes, latencies;
-  double maxBandwidth = 0, maxLatency = 0;
+  double maxBandwidth = 0, maxLatency = 0, minLatency = 0;
   for (const core::CurvePoint& p : curve) {
     if (p.read >= 0) reads.append(QPointF(X(p.blockKb), p.read));
     if (p.write >= 0) writes.append(QPointF(X(p.blockKb), p.write));
-    if (p.latency >= 0) latencies.append(QPointF(X(p.blockKb), p.latency));
+    // A log axis has no place for 0.
+    if (p.latency > 0) {
+      latencies.append(QPointF(X(p.blockKb), p.latency));
+      minLatency = minLatency > 0 ? std::min(minLatency, p.latency) : p.latency;
+    }
     maxBandwidth = std::max({maxBandwidth, p.read, p.write});
     maxLatency = std::max(maxLatency, p.latency);
   }
@@ -364,12 +422,14 @@ void CurveWindow::Redraw() {
   write_->replace(writes);
   latency_->replace(latencies);
   // Round tops with round steps between.
-  const double bandwidthTop = core::AxisTop(std::max(maxBandwidth, 1000.0) * 1.08);
-  const double latencyTop = core::AxisTop(std::max(maxLatency, 10.0) * 1.08);
+  const RoundAxis bandwidth = RoundAxisFor(std::max(maxBandwidth, 1000.0) * 1.08);
+  const double bandwidthTop = bandwidth.top;
   bandwidthAxis_->setRange(0, bandwidthTop);
-  bandwidthAxis_->setTickCount(TickCount(bandwidthTop));
-  latencyAxis_->setRange(0, latencyTop);
-  latencyAxis_->setTickCount(TickCount(latencyTop));
+  bandwidthAxis_->setTickCount(bandwidth.ticks());
+  const auto [latencyLow, latencyHigh] = LogRange(minLatency, maxLatency);
+  latencyAxis_->setRange(latencyLow, latencyHigh);
+  lastX_ = lastX;
+  bandwidthTop_ = bandwidthTop;
   for (size_t i = 0; i < marks_.size(); ++i) {
     // A reported level beyond the curve that the curve does not bear out is named under the chart.
     const bool shown = !ReportedLevelImplausible(i);
@@ -379,16 +439,35 @@ void CurveWindow::Redraw() {
     }
     const double x = X(marks_[i].kbytes);
     cacheLines_[i]->replace(QList<QPointF>{QPointF(x, 0), QPointF(x, bandwidthTop)});
-    // Beside its line rather than across it.
-    cacheLabels_[i]->replace(QList<QPointF>{QPointF(x + 0.75, bandwidthTop * 0.95)});
   }
   const std::vector<core::MeasuredCache>& caches = state_.Caches();
   for (size_t i = 0; i < measuredLines_.size() && i < caches.size(); ++i) {
     const double x = X(caches[i].kbytes);
     measuredLines_[i]->replace(QList<QPointF>{QPointF(x, 0), QPointF(x, bandwidthTop)});
+  }
+  PlaceCacheLabels();
+}
+
+void CurveWindow::PlaceCacheLabels() {
+  // Pixels per step of the size axis; before the first layout, a guess from the view's width.
+  const QRectF plot = chart_->plotArea();
+  const double plotWidth = plot.width() > 10 ? plot.width() : std::max(300, width() - 150);
+  const double perStep = plotWidth / std::max(lastX_, 1.0);
+  // A label's point is the middle of its text: right of the line, or left of it at the right edge.
+  const auto beside = [&](QScatterSeries* label, double x, double y) {
+    const QString text = label->pointLabelsFormat();
+    const double half = (QFontMetricsF(label->pointLabelsFont()).horizontalAdvance(text) / 2 + 5) / perStep;
+    double at = x + half;
+    if (at + half > lastX_) at = x - half;
+    label->replace(QList<QPointF>{QPointF(std::max(at, half), y)});
+  };
+  for (size_t i = 0; i < marks_.size(); ++i)
+    beside(cacheLabels_[i], X(marks_[i].kbytes), bandwidthTop_ * 0.95);
+  const std::vector<core::MeasuredCache>& caches = state_.Caches();
+  for (size_t i = 0; i < measuredLabels_.size() && i < caches.size(); ++i) {
     // Staggered, so labels of neighbouring levels do not run into each other.
-    measuredLabels_[i]->replace(
-        QList<QPointF>{QPointF(x + 0.75, bandwidthTop * (0.86 - 0.07 * static_cast<double>(i % 3)))});
+    beside(measuredLabels_[i], X(caches[i].kbytes),
+           bandwidthTop_ * (0.86 - 0.07 * static_cast<double>(i % 3)));
   }
 }
 

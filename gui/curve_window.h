@@ -27,10 +27,30 @@ class QChartView;
 class QLineSeries;
 class QScatterSeries;
 class QValueAxis;
+class QLogValueAxis;
 class QCategoryAxis;
 QT_END_NAMESPACE
 
 namespace gui {
+
+// How the legend names the bandwidth lines, and the scaling its tooltip gives.
+inline constexpr const char* kCurveReadName = "READ (MByte/s, as the main window scales it)";
+inline constexpr const char* kCurveWriteName = "WRITE (MByte/s, as the main window scales it)";
+inline constexpr const char* kCurveScaleTip =
+    "MByte/s as the main window shows them: the module's Mb/s (2^20 bytes per second) × 1.07025, "
+    "and READ × 1.048 on top";
+
+// A value axis from 0 with round steps (1, 2 or 5 times a power of ten): its top and step.
+struct RoundAxis {
+  double top = 1;
+  double step = 1;
+  int ticks() const;
+};
+RoundAxis RoundAxisFor(double largest);
+
+// The all-core figures against one thread, with the ratio; the sequence's text when it has no
+// figures (an error, or a curve shown from elsewhere).
+std::string AllCoreLine(const core::AllCoreFigures& figures, const std::string& text);
 
 // The colours of the chart's lines (tests look for their pixels).
 inline const QColor kCurveReadColour(20, 80, 220);
@@ -102,6 +122,8 @@ class CurveWindow : public QWidget {
   void Redraw();
   void RedrawLoaded();
   void DrawCaches();
+  // Keeps each cache level's label beside its line and inside the plot.
+  void PlaceCacheLabels();
   // The reported levels whose size the curve does not bear out (drawn, but not stretching the axis).
   bool ReportedLevelImplausible(size_t i) const;
   void StopWorker();
@@ -120,11 +142,13 @@ class CurveWindow : public QWidget {
   QChartView* view_ = nullptr;
   QLineSeries *read_ = nullptr, *write_ = nullptr, *latency_ = nullptr;
   QCategoryAxis* sizeAxis_ = nullptr;
-  QValueAxis *bandwidthAxis_ = nullptr, *latencyAxis_ = nullptr;
+  QValueAxis* bandwidthAxis_ = nullptr;
+  QLogValueAxis* latencyAxis_ = nullptr;  // logarithmic, so L1 and L2 are not flattened
   std::vector<QLineSeries*> cacheLines_;
   std::vector<QScatterSeries*> cacheLabels_;
   std::vector<QLineSeries*> measuredLines_;
   std::vector<QScatterSeries*> measuredLabels_;
+  double lastX_ = 10, bandwidthTop_ = 1000;
 
   QChart* loadedChart_ = nullptr;
   QChartView* loadedView_ = nullptr;

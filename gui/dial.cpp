@@ -7,6 +7,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "core/compare_model.h"
 #include "gui/fonts.h"
 
 namespace gui {
@@ -23,6 +24,28 @@ constexpr double kCentreY = 114;     // leaves the ticks 4 pixels below the top 
 constexpr double kBandWidth = 8;     // the bands lie just inside the arc
 constexpr double kLabelRadius = 80;  // tick labels inside the bands
 constexpr double kPointerLength = 90;
+
+// Text with a 3-pixel halo of the face's colour, so the pointer under it never hides a letter.
+void HaloText(QPainter& p, const QRectF& box, const QFont& font, const QColor& colour, const QString& text,
+              Qt::Alignment align = Qt::AlignHCenter | Qt::AlignVCenter) {
+  if (text.isEmpty()) return;
+  const QFontMetricsF fm(font);
+  const double w = fm.horizontalAdvance(text);
+  double x = box.left();
+  if (align & Qt::AlignHCenter) x = box.center().x() - w / 2;
+  const double baseline =
+      (align & Qt::AlignTop) ? box.top() + fm.ascent() : box.center().y() + (fm.ascent() - fm.descent()) / 2;
+  QPainterPath path;
+  path.addText(QPointF(x, baseline), font, text);
+  p.save();
+  p.setPen(QPen(kFace, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(path);
+  p.setPen(Qt::NoPen);
+  p.setBrush(colour);
+  p.drawPath(path);
+  p.restore();
+}
 
 QPointF OnCircle(double radius, double degrees) {
   const double r = degrees * std::numbers::pi / 180.0;
@@ -88,13 +111,19 @@ double QuickDial::angleOf(double v) const {
   return 180.0 - 180.0 * (clamped(v) - lower_) / (upper_ - lower_);
 }
 
+std::vector<double> QuickDial::tickValues() const { return core::RoundTicks(lower_, upper_, kMajorTicks); }
+
 QStringList QuickDial::tickLabels() const {
   QStringList labels;
-  for (int i = 0; i < kMajorTicks; ++i) {
-    const double v = lower_ + (upper_ - lower_) * i / (kMajorTicks - 1);
-    labels << QString::number(v, 'f', decimals_);
-  }
+  for (double v : tickValues()) labels << QString::number(v, 'f', decimals_);
   return labels;
+}
+
+QuickDial::OffScale QuickDial::offScale() const {
+  if (!(upper_ > lower_) || std::isnan(value_)) return OffScale::None;
+  if (value_ > upper_) return OffScale::Above;
+  if (value_ < lower_) return OffScale::Below;
+  return OffScale::None;
 }
 
 void QuickDial::paintEvent(QPaintEvent*) {
@@ -128,59 +157,82 @@ void QuickDial::paintEvent(QPaintEvent*) {
     p.drawArc(bandRect, int(std::lround(a1 * 16)), int(std::lround((a0 - a1) * 16)));
   }
 
-  // The arc and the ticks outside it.
+  drawTicks(p);
+  // The pointer goes under every text, which keeps a halo of the face's colour.
+  drawPointer(p);
+  drawTickLabels(p);
+  HaloText(p, QRectF(0, kCentreY + kTitleOffset - 8, kFaceWidth, 14), PixelFont("Trebuchet MS", 11),
+           Qt::black, title_);
+  HaloText(p, QRectF(0, kCentreY + kSubtitleOffset - 6, kFaceWidth, 12), PixelFont("Trebuchet MS", 9),
+           QColor(128, 128, 128), subtitle_);
+  p.setPen(Qt::NoPen);
+  p.setBrush(kHub);
+  p.drawEllipse(QPointF(kCentreX, kCentreY), kHubSize / 2.0, kHubSize / 2.0);
+}
+
+// The arc, a major tick at every round value and minor ticks between, outside the arc.
+void QuickDial::drawTicks(QPainter& p) const {
   p.setPen(QPen(kScale, 1.2));
   const QRectF arcRect(kCentreX - kRadius, kCentreY - kRadius, 2 * kRadius, 2 * kRadius);
   p.drawArc(arcRect, 0, 180 * 16);
-  const int steps = (kMajorTicks - 1) * (kMinorTicks + 1);
-  for (int i = 0; i <= steps; ++i) {
-    const double degrees = 180.0 - 180.0 * i / steps;
-    const bool major = i % (kMinorTicks + 1) == 0;
+  const double step = core::RoundTickStep(lower_, upper_, kMajorTicks);
+  if (!(step > 0)) return;
+  // A step of 2 x 10^n splits in halves, 1 and 5 x 10^n in fifths.
+  const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
+  const int parts = std::abs(mantissa - 2) < 1e-6 ? 2 : 5;
+  const double minor = step / parts;
+  const double first = std::ceil(lower_ / minor - 1e-9), last = std::floor(upper_ / minor + 1e-9);
+  for (double k = first; k <= last; ++k) {
+    const double degrees = angleOf(k * minor);
+    const bool major = std::fmod(std::abs(k), parts) < 1e-6;
     const double length = major ? kMajorTickLength : kMajorTickLength / 2.0;
     p.setPen(QPen(kScale, major ? 1.4 : 0.8));
     p.drawLine(OnCircle(kRadius, degrees), OnCircle(kRadius + length, degrees));
   }
+}
 
-  // Tick labels inside the arc, centred on their tick's direction.
-  p.setPen(Qt::black);
-  p.setFont(PixelFont("Microsoft Sans Serif", 9));
+// Tick labels inside the arc, at their tick's direction.
+void QuickDial::drawTickLabels(QPainter& p) const {
+  const QFont font = PixelFont("Microsoft Sans Serif", 9);
+  const QFontMetricsF fm(font);
+  const std::vector<double> values = tickValues();
   const QStringList labels = tickLabels();
   for (int i = 0; i < labels.size(); ++i) {
-    const double degrees = 180.0 - 180.0 * i / (kMajorTicks - 1);
+    const double degrees = angleOf(values[static_cast<size_t>(i)]);
     const QPointF at = OnCircle(kLabelRadius, degrees);
-    const QFontMetricsF fm(p.font());
     const double w = fm.horizontalAdvance(labels[i]);
-    // The end labels lean inwards, clear of the bands; the low side labels lean outwards, clear
+    // Labels at the ends lean inwards, clear of the bands; the low side labels lean outwards, clear
     // of the title that runs across the middle; the rest are centred on their tick.
     const double c = std::cos(degrees * std::numbers::pi / 180.0);
     double dx = -w / 2;
-    if (i == 0)
+    if (degrees > 172)
       dx = -w * 0.1;
-    else if (i == labels.size() - 1)
+    else if (degrees < 8)
       dx = -w * 0.9;
     else if (c < -0.8)
       dx = -w + 6;
     else if (c > 0.8)
       dx = -6;
-    p.drawText(QPointF(at.x() + dx, at.y() + fm.ascent() / 2), labels[i]);
+    const QRectF box(at.x() + dx, at.y() - fm.ascent() / 2, w, fm.height());
+    HaloText(p, box, font, Qt::black, labels[i], Qt::AlignLeft | Qt::AlignTop);
   }
+}
 
-  // Title and subtitle above the hub.
-  p.setFont(PixelFont("Trebuchet MS", 11));
-  p.setPen(Qt::black);
-  p.drawText(QRectF(0, kCentreY + kTitleOffset - 8, kFaceWidth, 14), Qt::AlignHCenter | Qt::AlignVCenter,
-             title_);
-  p.setFont(PixelFont("Trebuchet MS", 9));
-  p.setPen(QColor(128, 128, 128));
-  p.drawText(QRectF(0, kCentreY + kSubtitleOffset - 6, kFaceWidth, 12), Qt::AlignHCenter | Qt::AlignVCenter,
-             subtitle_);
-
-  // Pointer and hub.
-  p.setPen(QPen(kPointer, 2, Qt::SolidLine, Qt::RoundCap));
-  p.drawLine(QPointF(kCentreX, kCentreY), OnCircle(kPointerLength, angleOf(value_)));
+// The needle, or, for a value off the scale, an arrow past that end of the arc instead (a needle
+// pinned at the end would lie over the end's label and look like a reading).
+void QuickDial::drawPointer(QPainter& p) const {
+  const OffScale off = offScale();
+  if (off == OffScale::None) {
+    p.setPen(QPen(kPointer, 2, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(kCentreX, kCentreY), OnCircle(kPointerLength, angleOf(value_)));
+    return;
+  }
+  const double tipX = off == OffScale::Above ? kFaceWidth - 3 : 3;
+  const double baseX = off == OffScale::Above ? kCentreX + kRadius + 3 : kCentreX - kRadius - 3;
+  const double y = kCentreY - 6;
   p.setPen(Qt::NoPen);
-  p.setBrush(kHub);
-  p.drawEllipse(QPointF(kCentreX, kCentreY), kHubSize / 2.0, kHubSize / 2.0);
+  p.setBrush(QColor(200, 30, 30));
+  p.drawPolygon(QPolygonF{QPointF(tipX, y), QPointF(baseX, y - 7), QPointF(baseX, y + 7)});
 }
 
 void QuickDial::mouseReleaseEvent(QMouseEvent* event) {

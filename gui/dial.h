@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <vector>
 
+class QPainter;
+
 namespace gui {
 
 class QuickDial : public QWidget {
@@ -50,8 +52,12 @@ class QuickDial : public QWidget {
   const QString& subtitle() const { return subtitle_; }
   int decimals() const { return decimals_; }
   bool raisedFace() const { return raised_; }
-  // Texts of the major tick labels, lower end first.
+  // Texts of the major tick labels, lower end first: round values inside the range.
   QStringList tickLabels() const;
+  std::vector<double> tickValues() const;
+  // Which end's arrow marks a value off the scale (the pointer is not drawn then).
+  enum class OffScale { None, Below, Above };
+  OffScale offScale() const;
 
   QSize sizeHint() const override { return {kFaceWidth, kFaceHeight}; }
 
@@ -64,6 +70,9 @@ class QuickDial : public QWidget {
 
  private:
   double clamped(double v) const;
+  void drawTicks(QPainter& p) const;
+  void drawTickLabels(QPainter& p) const;
+  void drawPointer(QPainter& p) const;
   // Angle in degrees (180 at the lower end, 0 at the upper end) of a value on the scale.
   double angleOf(double v) const;
 

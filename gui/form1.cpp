@@ -3,13 +3,17 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
 #include <QShortcut>
 #include <QThread>
+#include <QUrl>
 
+#include "core/numeric.h"
 #include "gui/about.h"
 #include "gui/qt_text.h"
 #include "online/http_client.h"
@@ -23,6 +27,31 @@ using gui::Q;
 
 constexpr int kOutOfView = 2000;  // left edge of the controls nobody sees
 
+// The memory line's tooltip: the notice about missing facts, then what the clock figure is.
+std::string MemoryLineTip(const std::string& notice, double memoryClock) {
+  std::string tip = notice;
+  if (memoryClock > 0) {
+    const std::string mhz = core::FixedText(memoryClock, 0) + " MHz";
+    tip += std::string(tip.empty() ? "" : "\n\n") + mhz +
+           " is the modules' transfer rate as this program counts it: twice the clock the "
+           "hardware report gives, plus 1 (a DDR4-3200 kit reads 3201 MHz). The log, the upload and the "
+           "results site keep the figure so, which keeps every result comparable with the stored ones.";
+  }
+  return tip;
+}
+
+// The folder of the log in the file manager; said in the status line when there is none yet.
+void OpenLogFolder(TForm1& form) {
+  const QFileInfo log(Q(form.Environment().logPath));
+  const QString folder = log.absolutePath();
+  if (!QFileInfo(folder).isDir()) {
+    form.ShowStatus(QStringLiteral("No log yet; the first logged run writes"), log.absoluteFilePath());
+    return;
+  }
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+    form.ShowStatus(QStringLiteral("No file manager opened the log folder:"), folder);
+}
+
 }  // namespace
 
 TForm1::TForm1(const window::FormOptions& options, QWidget* parent)
@@ -31,6 +60,7 @@ TForm1::TForm1(const window::FormOptions& options, QWidget* parent)
       options_.makeHost ? options_.makeHost(facts_.spec) : std::make_unique<core::ModuleHost>(facts_.spec);
   run_ = std::make_unique<core::RunSequence>(state_, static_cast<core::BenchView&>(*this), *host_,
                                              online::ProgramEnvironment(options_.programPath));
+  if (!options_.logPath.empty()) run_->Environment().logPath = options_.logPath;
   BuildControls();
   FormCreate();
 }
@@ -58,6 +88,10 @@ void TForm1::BuildControls() {
   Curve1 = SystemMenu1->addAction(QStringLiteral("Cache && memory curve"));
   SystemMenu1->addSeparator();
   About1 = SystemMenu1->addAction(QStringLiteral("About"));
+  // Beside the system's entries: where "LOG!" writes.
+  QAction* logFolder = new QAction(QStringLiteral("Open log folder"), SystemMenu1);
+  SystemMenu1->insertAction(SystemMenu1->actions().at(1), logFolder);
+  connect(logFolder, &QAction::triggered, this, [this] { OpenLogFolder(*this); });
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
 
   // The face draws the model; what the user ticks goes into the model.
@@ -119,8 +153,12 @@ void TForm1::Button2Click() {
   const core::GatheringSteps steps =
       options_.gatheringSteps ? options_.gatheringSteps(*this) : core::RealGatheringSteps(*this, loadWorkers);
   UseFacts(core::Gather(state_, *this, steps));
-  // Why the memory facts are missing, where a normal user cannot read them: said quietly, here.
-  ramp->setToolTip(Q(sysinfo::MemoryNotice(facts_.spec)));
+  // Why the memory facts are missing, where a normal user cannot read them, and what the clock
+  // figure means: said quietly, here.
+  // A memory line too long for its panel keeps its whole text first (the face put it there).
+  const QString whole = ramp->toolTip();
+  const QString tip = Q(MemoryLineTip(sysinfo::MemoryNotice(facts_.spec), facts_.memoryClock));
+  ramp->setToolTip(whole.isEmpty() || tip.isEmpty() ? whole + tip : whole + QStringLiteral("\n\n") + tip);
 }
 
 void TForm1::UseFacts(const core::MachineFacts& facts) {
@@ -150,7 +188,18 @@ void TForm1::paintEvent(QPaintEvent* event) {
 void TForm1::Button7Click() {
   if (run_->Running()) return;
   if (!options_.logPath.empty()) run_->Environment().logPath = options_.logPath;
+  HideStatus();
+  const QFileInfo before(Q(run_->Environment().logPath));
+  const auto stamp = [](const QFileInfo& f) {
+    return std::make_pair(f.exists() ? f.size() : -1, f.lastModified());
+  };
+  const auto was = stamp(before);
   run_->RunAll();
+  // Once per run that logged: where the line went.
+  QFileInfo after(Q(run_->Environment().logPath));
+  after.refresh();
+  if (state_.Checked(core::Control::LogBox) && after.exists() && stamp(after) != was)
+    ShowStatus(QStringLiteral("Result added to the log:"), after.absoluteFilePath());
   CloseIfAsked();
 }
 

@@ -57,7 +57,14 @@ void TForm1::uploadClick() {
   };
 
   const online::SubmissionSteps steps = online::MainSubmissionSteps(
-      [this](const std::string& path, std::string* error) { return gui::SaveWindowShot(this, path, error); },
+      [this](const std::string& path, std::string* error) {
+        // A passing note (the log's path) is no part of the result's picture.
+        const bool noted = StatusLine->isVisible();
+        StatusLine->hide();
+        const bool saved = gui::SaveWindowShot(this, path, error);
+        StatusLine->setVisible(noted);
+        return saved;
+      },
       state_, Environment());
   if (online::RunUpload(facts, state_.Title(), dialogs, steps, &resultAddress_)) {
     if (!resultAddress_.empty()) JvgLabel1->setToolTip(Q(resultAddress_));
@@ -76,7 +83,7 @@ void TForm1::gaugeClick() {
   std::unique_ptr<gui::Tfqcompare> form;
   {
     BusyCursor busy;  // the window fetches its reference line while it is made
-    form = std::make_unique<gui::Tfqcompare>(inputs, online::FetchFromServer, this);
+    form = std::make_unique<gui::Tfqcompare>(inputs, online::FetchFromServer, this, online::FetchRank);
   }
   form->exec();
 }

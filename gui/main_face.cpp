@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <numbers>
@@ -259,6 +261,16 @@ void MainFace::BuildStatusBar() {
   JvgLabel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   JvgLabel1->setGeometry(236, 13, kClientWidth - 236 - 5, 13);
   JvgLabel1->setText(Q(ProgramWebSite()));
+  StatusLine = new QLabel(Panel2);
+  StatusLine->setFont(PixelFont("Tahoma", 10));
+  StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  StatusLine->setAutoFillBackground(true);
+  // Over the progress bar, clear of the date and the link at the right.
+  StatusLine->setGeometry(116, 1, 172, 26);
+  StatusLine->hide();
+  statusTimer_ = new QTimer(this);
+  statusTimer_->setSingleShot(true);
+  connect(statusTimer_, &QTimer::timeout, this, [this] { HideStatus(); });
 
   Memo2 = new QPlainTextEdit(this);
   Memo2->setReadOnly(true);
@@ -315,6 +327,33 @@ QLabel* MainFace::MakeValuePanel(int left, int top, int width) {
   panel->setPalette(pal);
   panel->setGeometry(left, top, width, 17);
   return panel;
+}
+
+void MainFace::ShowStatus(const QString& first, const QString& second) {
+  // From the progress bar up to the date's or the link's text, whichever reaches further left.
+  int right = Panel2->width() - 5;
+  for (const QLabel* label : {static_cast<const QLabel*>(JvgLabel2), static_cast<const QLabel*>(JvgLabel1)})
+    right = std::min(right,
+                     label->geometry().right() - label->fontMetrics().horizontalAdvance(label->text()) - 6);
+  StatusLine->setGeometry(116, 1, std::max(100, right - 116), 26);
+  // A path loses letters from its folders, not from its file's name.
+  const QFontMetrics fm = StatusLine->fontMetrics();
+  const qsizetype slash = second.lastIndexOf(QLatin1Char('/'));
+  const QString name = slash >= 0 ? second.mid(slash) : QString();
+  const int room = StatusLine->width() - 4 - fm.horizontalAdvance(name);
+  const QString elided = fm.horizontalAdvance(second) <= StatusLine->width() - 4 || room < 20
+                             ? fm.elidedText(second, Qt::ElideMiddle, StatusLine->width() - 4)
+                             : fm.elidedText(second.left(slash), Qt::ElideMiddle, room) + name;
+  StatusLine->setText(first + QLatin1Char('\n') + elided);
+  StatusLine->setToolTip(second);
+  StatusLine->show();
+  StatusLine->raise();
+  statusTimer_->start(20000);
+}
+
+void MainFace::HideStatus() {
+  statusTimer_->stop();
+  StatusLine->hide();
 }
 
 void MainFace::FitBarWidth(core::BarId id) {

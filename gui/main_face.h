@@ -19,6 +19,7 @@
 #include "gui/link_label.h"
 
 class QIcon;
+class QTimer;
 
 namespace gui {
 
@@ -62,6 +63,9 @@ class MainFace : public QWidget {
   QProgressBar* ProgressBar1;
   QLabel* JvgLabel2;
   LinkLabel* JvgLabel1;
+  // A passing note over the progress bar ("Result added to the log" and where); never in the
+  // upload's picture.
+  QLabel* StatusLine;
 
   // --- Out of view ---
   QPlainTextEdit* Memo2;  // the report buffer
@@ -72,6 +76,10 @@ class MainFace : public QWidget {
 
   // The status bar's date and the program's version text (3.0.24.109, or "000").
   void ShowVersion(const std::string& versionText);
+  // Shows a two-line note in the status bar for a while (the second line elided in the middle,
+  // whole in the tooltip); HideStatus takes it away at once.
+  void ShowStatus(const QString& first, const QString& second);
+  void HideStatus();
   // Makes the bar as wide as the result panel's client width minus 9.
   void FitBarWidth(core::BarId id);
 
@@ -90,6 +98,8 @@ class MainFace : public QWidget {
   QLabel* MakeCaption(const char* text, int top);
   QLabel* MakeValuePanel(int left, int top, int width);
   void RenderPanels(const sysinfo::PanelTexts& panels);
+
+  QTimer* statusTimer_;
 };
 
 }  // namespace gui

@@ -21,9 +21,15 @@ int main(int argc, char** argv) {
   in.memoryClock = 1600;
   in.scoreCaption = "21.74 ";
   in.latencyCaption = "LATENCY  71.3  ns";
-  gui::Tfqcompare compare(in, [](const std::string&) {
-    return online::FetchReply{true, "12<BR />34<BR />1066<BR />1866<BR />55<BR />95", ""};
-  });
+  gui::Tfqcompare compare(
+      in,
+      [](const std::string&) {
+        return online::FetchReply{true, "12<BR />34<BR />1066<BR />1866<BR />55<BR />95", ""};
+      },
+      nullptr,
+      [](const std::string&) {
+        return online::RankReply{true, 64, "faster than 64 % of DDR4 dual-channel results", ""};
+      });
   gui::Tfabout about("Quorvex\xC2\xB2");
   compare.show();
   about.show();

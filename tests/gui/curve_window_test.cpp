@@ -6,6 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QtCharts/QCategoryAxis>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLogValueAxis>
+#include <QtCharts/QScatterSeries>
+#include <cmath>
 
 #include "core/curve.h"
 #include "peak/kernels.h"
@@ -118,6 +124,60 @@ TEST_F(CurveWindowTest, AFinishedCurveIsDrawnWithItsLinesAndCacheLevels) {
   EXPECT_FALSE(window.SavePng("/nonexistent-folder/x.png", &error));
 }
 
+TEST_F(CurveWindowTest, AxesReadRoundValuesAndEveryCacheLabelStaysInsideThePlot) {
+  // The steps of 2.5 read "0, 3, 5, 8" once printed without decimals.
+  for (double largest : {0.5, 9.0, 16.2, 43.0, 1080.0, 17280.0, 64800.0, 123456.0}) {
+    const gui::RoundAxis axis = gui::RoundAxisFor(largest);
+    EXPECT_GE(axis.top, largest) << largest;
+    EXPECT_LE(axis.ticks(), 7) << largest;
+    EXPECT_GE(axis.ticks(), 3) << largest;
+    const double mantissa = axis.step / std::pow(10.0, std::floor(std::log10(axis.step)));
+    EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 ||
+                std::abs(mantissa - 5) < 1e-9)
+        << largest << " step " << axis.step;
+    EXPECT_NEAR(std::fmod(axis.top / axis.step, 1.0), 0, 1e-9);
+  }
+
+  gui::CurveWindowOptions options;
+  options.start = false;
+  gui::CurveWindow window(CacheSpec(), options);
+  window.resize(900, 600);
+  window.show();
+  core::Curve curve = FinishedCurve();
+  curve.resize(17);  // up to 64 MiB: L3 (32 MiB) is one step from the right edge
+  window.ShowCurve(curve, "");
+  window.ChartImage(QSize(900, 520));
+  auto* view = window.findChild<QChartView*>();
+  ASSERT_NE(view, nullptr);
+  QChart* chart = view->chart();
+  QStringList names;
+  for (QAbstractSeries* series : chart->series())
+    if (!series->name().isEmpty()) names << series->name();
+  EXPECT_TRUE(names.contains(QStringLiteral("READ (MByte/s, as the main window scales it)")))
+      << names.join("|").toStdString();
+  EXPECT_TRUE(names.contains(QStringLiteral("WRITE (MByte/s, as the main window scales it)")));
+  // Latency on a log axis of whole powers of ten: 1.5 ns and 120 ns both have room.
+  QLogValueAxis* log = nullptr;
+  for (QAbstractAxis* axis : chart->axes(Qt::Vertical)) log = log ? log : qobject_cast<QLogValueAxis*>(axis);
+  ASSERT_NE(log, nullptr);
+  EXPECT_DOUBLE_EQ(log->min(), 1);
+  EXPECT_DOUBLE_EQ(log->max(), 1000);
+  auto* size = qobject_cast<QCategoryAxis*>(chart->axes(Qt::Horizontal).front());
+  ASSERT_NE(size, nullptr);
+  int labels = 0;
+  for (QAbstractSeries* series : chart->series()) {
+    auto* scatter = qobject_cast<QScatterSeries*>(series);
+    if (!scatter || !scatter->isVisible() || scatter->count() == 0) continue;
+    ++labels;
+    const QPointF mid = chart->mapToPosition(scatter->at(0), scatter);
+    const double half =
+        QFontMetricsF(scatter->pointLabelsFont()).horizontalAdvance(scatter->pointLabelsFormat()) / 2;
+    EXPECT_GE(mid.x() - half, chart->plotArea().left() - 1) << scatter->pointLabelsFormat().toStdString();
+    EXPECT_LE(mid.x() + half, chart->plotArea().right() + 1) << scatter->pointLabelsFormat().toStdString();
+  }
+  EXPECT_EQ(labels, 3);
+}
+
 TEST_F(CurveWindowTest, PointsArriveFromTheMeasuringThreadAndTheAllCoreLineFollows) {
   gui::CurveWindowOptions options;
   options.start = false;
@@ -175,8 +235,9 @@ TEST_F(CurveWindowTest, PointsArriveFromTheMeasuringThreadAndTheAllCoreLineFollo
   EXPECT_DOUBLE_EQ(curve[14].read, core::ShownBandwidth("1000.00", "READ-"));
   EXPECT_EQ(curve[15].read, -1);
   EXPECT_DOUBLE_EQ(curve[15].latency, 80);
+  // The figures of both, not only their ratio.
   EXPECT_EQ(window.allCoreLabel->text(),
-            QStringLiteral("All cores (2 threads):  READ 14000 (x2.00) MByte/s"));
+            QStringLiteral("All cores (2 threads) against one thread, MByte/s:   READ 14000 / 7000 (x2.00)"));
   EXPECT_EQ(window.status->text(), QStringLiteral("Done."));
   EXPECT_TRUE(window.startButton->isEnabled());
   EXPECT_EQ(window.progress->value(), window.progress->maximum());

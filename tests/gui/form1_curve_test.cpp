@@ -31,11 +31,12 @@ TEST_F(MainWindowCurve, ButtonInTheScoreBoxAndFirstEntryOfTheMenu) {
   EXPECT_FALSE(form.curve->icon().isNull());
 
   const QList<QAction*> entries = form.SystemMenu1->actions();
-  ASSERT_EQ(entries.size(), 3);
+  ASSERT_EQ(entries.size(), 4);
   EXPECT_EQ(entries[0], form.Curve1);
   EXPECT_EQ(entries[0]->text(), QStringLiteral("Cache && memory curve"));  // shown with one "&"
-  EXPECT_TRUE(entries[1]->isSeparator());
-  EXPECT_EQ(entries[2], form.About1);
+  EXPECT_EQ(entries[1]->text(), QStringLiteral("Open log folder"));
+  EXPECT_TRUE(entries[2]->isSeparator());
+  EXPECT_EQ(entries[3], form.About1);
 
   // Open for use once the start-up has unlocked the window, like " Start Bench!".
   EXPECT_TRUE(form.button7->isEnabled());

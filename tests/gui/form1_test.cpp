@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "core/numeric.h"
 #include "platform/file_io.h"
 #include "platform/temp_folder.h"
 #include "sysinfo/panels.h"
@@ -150,8 +151,17 @@ TEST_F(Window, MemoryFactsRootAloneCouldReadAreExplainedInTheMemoryPanelsTooltip
   EXPECT_EQ(Std(form.ramp->toolTip()), sysinfo::MemoryNotice(form.Facts().spec));
   EXPECT_NE(Std(form.ramp->toolTip()), "");
   EXPECT_TRUE(messages.empty());  // told quietly, never in a message box
+  // No clock, so nothing about it.
+  EXPECT_EQ(Std(form.ramp->toolTip()).find("MHz"), std::string::npos);
   TForm1 known(QuickOptions(FixtureReport()));
-  EXPECT_TRUE(known.ramp->toolTip().isEmpty());
+  ASSERT_GT(known.Facts().memoryClock, 0);
+  // Nothing is missing; the clock's figure is explained, in the record's own form.
+  const std::string clock =
+      core::FixedText(known.Facts().memoryClock, 0) + " MHz is the modules' transfer rate";
+  EXPECT_EQ(Std(known.ramp->toolTip()).rfind(clock, 0), 0u) << Std(known.ramp->toolTip());
+  EXPECT_NE(Std(known.ramp->toolTip()).find("a DDR4-3200 kit reads 3201 MHz"), std::string::npos);
+  EXPECT_NE(known.State().Panels().ramp.find(core::FixedText(known.Facts().memoryClock, 0) + " MHz"),
+            std::string::npos);
 }
 
 // --- The run ---
@@ -213,10 +223,46 @@ TEST_F(Window, TheFaceAloneDrawsTheSamePictureAsTheWindow) {
   form.CheckBox5->setChecked(true);
   form.Environment().countryLookup = [] { return std::string("DE"); };
   form.button7->click();
+  // The note of where the log went is the window's alone, and passes.
+  EXPECT_TRUE(form.StatusLine->isVisibleTo(&form));
+  form.HideStatus();
   gui::MainFace face;
   face.ShowVersion(form.VersionText());
   face.Render(form.State());
   EXPECT_EQ(face.grab().toImage(), form.grab().toImage());
+}
+
+TEST_F(Window, ARunThatLogsSaysOnceWhereTheLogIsAndTheMenuOpensItsFolder) {
+  TForm1 form(QuickOptions(FixtureReport()));
+  form.Environment().countryLookup = [] { return std::string("DE"); };
+  form.button7->click();  // LOG! unticked: nothing written, nothing said
+  EXPECT_FALSE(form.StatusLine->isVisibleTo(&form));
+  form.CheckBox5->setChecked(true);
+  form.button7->click();
+  ASSERT_TRUE(form.StatusLine->isVisibleTo(&form));
+  EXPECT_EQ(Std(form.StatusLine->toolTip()), logPath);
+  EXPECT_TRUE(form.StatusLine->text().startsWith(QStringLiteral("Result added to the log:\n")));
+  EXPECT_TRUE(form.StatusLine->text().endsWith(QStringLiteral("Quorvex2_LOG.csv")));
+  // Over the progress bar, clear of the date and the link.
+  for (const QLabel* right :
+       {static_cast<const QLabel*>(form.JvgLabel2), static_cast<const QLabel*>(form.JvgLabel1)})
+    EXPECT_LT(form.StatusLine->geometry().right(),
+              right->geometry().right() - right->fontMetrics().horizontalAdvance(right->text()));
+  EXPECT_TRUE(messages.empty());
+
+  // Beside "Cache & memory curve", above the system's "-" and "About".
+  QStringList entries;
+  for (QAction* a : form.SystemMenu1->actions())
+    entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  EXPECT_EQ(entries.join(QLatin1Char('|')).toStdString(), "Cache && memory curve|Open log folder|-|About");
+
+  // A log whose folder is gone is named, not opened.
+  window::FormOptions options = QuickOptions(FixtureReport());
+  options.logPath = "/nonexistent-quorvex/Quorvex2_LOG.csv";
+  TForm1 missing(options);
+  missing.SystemMenu1->actions().at(1)->trigger();
+  ASSERT_TRUE(missing.StatusLine->isVisibleTo(&missing));
+  EXPECT_EQ(Std(missing.StatusLine->toolTip()), options.logPath);
 }
 
 // --- Closing while it starts ---

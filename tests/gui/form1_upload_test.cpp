@@ -184,9 +184,11 @@ TEST_F(FormUploadTest, CompareAndAboutOpenAsModalWindows) {
   ASSERT_EQ(answers.seen().size(), 2u);
   EXPECT_EQ(answers.seen()[0].title, "Quick compare");
   EXPECT_EQ(answers.seen()[1].title, "About ...");
+  // The compare request as ever, then the site's rank of the score beside it.
   const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 1u);
+  ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].rfind("GET /compare.php?P1=DDR4&&P2=Dual HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(requests[1].rfind("GET /rank.json?type=DDR4&channels=Dual&score=", 0), 0u) << requests[1];
 }
 
 }  // namespace
