@@ -404,4 +404,38 @@ TEST(Multipart, TheProgramsFormAndItsOddities) {
   EXPECT_FALSE(SinglePart("", "b", &why));
 }
 
+TEST_P(StoreTest, ARankingWalksPastOneNetworksCrowd) {
+  const std::string dir = qvtest::FreshFolder("crowd");
+  std::string error;
+  auto store = Open(dir, &error);
+  ASSERT_TRUE(store) << error;
+  // Two hundred machines of one network above five of their own: the page must reach past them all.
+  auto add = [&](int n, long long bw, const std::string& network) {
+    auto v = ProgramValues();
+    char hash[33];
+    std::snprintf(hash, sizeof hash, "%032X", n + 1);
+    v[kIdHash] = hash;
+    v[kRead] = v[kWrite] = v[kCopy] = std::to_string(bw);
+    v[kResult] = std::to_string(bw / 1000.0);
+    const UploadedRecord r = Parsed(v);
+    ASSERT_TRUE(store->AddRecord(r, RecordFile(v), Sender{"c", network}, 1000 + n, nullptr, &error)) << error;
+  };
+  for (int i = 0; i < 200; ++i) add(i, 40000 + i, "crowd");
+  for (int i = 0; i < 5; ++i) add(1000 + i, 20000 + i, "own " + std::to_string(i));
+  ResultFilter f;
+  f.type = "DDR4";
+  f.channels = "Dual";
+  f.sort = SortKey::Score;
+  f.limit = 5;
+  std::vector<long long> reads;
+  for (const ResultRow& row : store->Recent(f)) reads.push_back(row.read);
+  EXPECT_EQ(reads, (std::vector<long long>{40199, 40198, 40197, 20004, 20003}));
+  f.offset = 4;
+  reads.clear();
+  for (const ResultRow& row : store->Recent(f)) reads.push_back(row.read);
+  EXPECT_EQ(reads, (std::vector<long long>{20003, 20002, 20001, 20000}));
+  store.reset();
+  std::filesystem::remove_all(dir);
+}
+
 QV_ON_EACH_STORE(StoreTest);
