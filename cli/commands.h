@@ -19,11 +19,17 @@ int ReportLive(const ReportOptions& options);  // report_live.cpp
 struct RunOptions {
   bool log = false;
   bool upload = false;
+  bool json = false;  // one JSON object on standard output instead of the lines
   std::set<std::string> tests = {"read", "write", "copy", "latency"};
 };
 int Run(const RunOptions& options);  // run.cpp
 // Called by Run when --upload is given, after the tests have run and been shown (upload.cpp).
 int UploadAfterRun();
+
+struct UploadOptions {
+  std::string log;  // the log to take the last run from; empty: the program's log
+};
+int UploadLogged(const UploadOptions& options);  // upload.cpp
 
 struct CompareOptions {
   std::optional<std::string> type, channels, log;

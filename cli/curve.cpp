@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "cli/commands.h"
@@ -137,6 +138,30 @@ bool PrintAllCores(const core::AllCoreFigures& figures, const std::string& summa
   return true;
 }
 
+// Whether each file asked for can be written, checked before minutes of measuring: its folder
+// exists and takes new files (they are written beside it first), and the path is no folder.
+bool OutputPathsWritable(const CurveOptions& o) {
+  bool ok = true;
+  for (const std::string* path : {&o.csvPath, &o.pngPath, &o.svgPath, &o.loadedCsvPath}) {
+    if (path->empty()) continue;
+    std::error_code error;
+    const std::filesystem::path file(*path);
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    const char* why = nullptr;
+    if (std::filesystem::is_directory(file, error))
+      why = "it is a folder";
+    else if (!std::filesystem::is_directory(folder, error))
+      why = "its folder does not exist";
+    else if (::access(folder.c_str(), W_OK | X_OK) != 0)
+      why = "its folder is not writable";
+    if (why != nullptr) {
+      std::fprintf(stderr, "quorvex-cli curve: cannot write %s: %s\n", path->c_str(), why);
+      ok = false;
+    }
+  }
+  return ok;
+}
+
 // The files asked for; false when one could not be written.
 bool WriteCurveFiles(const CurveOptions& o, const sysinfo::SystemSpec& spec, const core::Curve& curve,
                      const std::string& allCoreText) {
@@ -144,7 +169,7 @@ bool WriteCurveFiles(const CurveOptions& o, const sysinfo::SystemSpec& spec, con
   const auto write = [&ok](const std::string& path, const std::string& text) {
     std::string writeError;
     if (!platform::ReplaceFileAtomically(path, text, &writeError)) {
-      std::fprintf(stderr, "quorvex-cli curve: %s\n", writeError.c_str());
+      std::fprintf(stderr, "quorvex-cli curve: cannot write %s: %s\n", path.c_str(), writeError.c_str());
       ok = false;
     }
   };
@@ -155,7 +180,7 @@ bool WriteCurveFiles(const CurveOptions& o, const sysinfo::SystemSpec& spec, con
     std::string pngError;
     const Drawing* drawing = LoadDrawing(&pngError);
     if (drawing == nullptr || !drawing->writeCurvePng(spec, curve, allCoreText, o.pngPath, &pngError)) {
-      std::fprintf(stderr, "quorvex-cli curve: %s\n", pngError.c_str());
+      std::fprintf(stderr, "quorvex-cli curve: cannot write %s: %s\n", o.pngPath.c_str(), pngError.c_str());
       ok = false;
     }
   }
@@ -165,6 +190,7 @@ bool WriteCurveFiles(const CurveOptions& o, const sysinfo::SystemSpec& spec, con
 }  // namespace
 
 int Curve(const CurveOptions& o) {
+  if (!OutputPathsWritable(o)) return 1;
   const sysinfo::SystemSpec spec = ReadSpecAndPrintCaches();
   core::CurveState state;
   if (::isatty(2) == 1)
@@ -208,7 +234,8 @@ int Curve(const CurveOptions& o) {
     std::string writeError;
     if (!o.loadedCsvPath.empty() && !platform::ReplaceFileAtomically(
                                         o.loadedCsvPath, peak::LoadedSweepCsv(state.Loaded()), &writeError)) {
-      std::fprintf(stderr, "quorvex-cli curve: %s\n", writeError.c_str());
+      std::fprintf(stderr, "quorvex-cli curve: cannot write %s: %s\n", o.loadedCsvPath.c_str(),
+                   writeError.c_str());
       status = 1;
     }
   }

@@ -1,0 +1,142 @@
+// quorvex-cli as a newcomer meets it: help and version, usage errors, files that are refused
+// before anything is measured, and a run that cannot measure latency saying so.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "platform/file_io.h"
+
+namespace {
+
+std::string Build() {
+  const char* build = std::getenv("QUORVEX_BUILD_DIR");
+  return build ? std::string(build) : std::string();
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs a shell command line with quorvex-cli as $CLI; its standard output, error and exit status.
+Outcome Shell(const std::string& command) {
+  const std::string errFile = ::testing::TempDir() + "/usage_test.err";
+  Outcome o;
+  FILE* pipe =
+      popen(("CLI='" + Build() + "/bin/quorvex-cli'; " + command + " 2>'" + errFile + "'").c_str(), "r");
+  if (pipe == nullptr) return o;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) o.out.append(buffer, n);
+  const int raw = pclose(pipe);
+  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  platform::ReadWholeFile(errFile, &o.err);
+  return o;
+}
+
+size_t Lines(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+class CliUsageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Build().empty() || !platform::FileExists(Build() + "/bin/quorvex-cli"))
+      GTEST_SKIP() << "quorvex-cli is not built";
+  }
+};
+
+TEST_F(CliUsageTest, HelpAndVersionGoToStandardOutputInUsersWords) {
+  Outcome o = Shell("$CLI --version");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "quorvex-cli 3.0.24.109\n");
+
+  o = Shell("$CLI --help");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("upload"), std::string::npos) << o.out;
+  for (const char* internal : {"osp", "cpup", "ramtimip", "mainbp"})
+    EXPECT_EQ(o.out.find(internal), std::string::npos) << internal << "\n" << o.out;
+
+  o = Shell("$CLI run --help");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_TRUE(o.err.empty()) << o.err;
+  for (const char* option : {"--log", "--tests", "--upload", "--json"})
+    EXPECT_NE(o.out.find(option), std::string::npos) << option << "\n" << o.out;
+  o = Shell("$CLI report --help");
+  for (const char* internal : {"osp", "cpup", "ramtimip"})
+    EXPECT_EQ(o.out.find(internal), std::string::npos) << internal << "\n" << o.out;
+}
+
+TEST_F(CliUsageTest, WordsThatNameNothingAreUsageErrors) {
+  for (const char* command : {"$CLI run --tests ''", "$CLI run --tests ,", "$CLI run --tests read,cache",
+                              "$CLI compare --type DDR9 --score 10", "$CLI compare --channels abc --score 10",
+                              "$CLI compare --channels 0 --score 10"}) {
+    const Outcome o = Shell(command);
+    EXPECT_EQ(o.status, 2) << command << "\n" << o.err;
+    EXPECT_TRUE(o.out.empty()) << command;
+  }
+}
+
+TEST_F(CliUsageTest, AFileThatIsNoHardwareReportIsRefusedInOneLine) {
+  const Outcome o = Shell("$CLI report /etc/passwd");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(o.out.empty()) << o.out;
+  EXPECT_EQ(Lines(o.err), 1u) << o.err;
+  EXPECT_NE(o.err.find("/etc/passwd is not a hardware report"), std::string::npos) << o.err;
+
+  const std::string fixture =
+      std::string(std::getenv("QUORVEX_SOURCE_DIR")) + "/tests/fixtures/reports/desktop.txt";
+  EXPECT_EQ(Shell("$CLI report '" + fixture + "'").status, 0);
+}
+
+TEST_F(CliUsageTest, CurveNamesAnUnwritablePathBeforeMeasuring) {
+  for (const char* option : {"--csv", "--png", "--svg", "--loaded-csv"}) {
+    const Outcome o = Shell(std::string("$CLI curve ") + option + " /nonexistent/x.csv");
+    EXPECT_EQ(o.status, 1) << option;
+    EXPECT_EQ(o.err, "quorvex-cli curve: cannot write /nonexistent/x.csv: its folder does not exist\n")
+        << option;
+    EXPECT_TRUE(o.out.empty()) << option;  // not even the caches: nothing was read or measured
+  }
+  EXPECT_NE(Shell("$CLI curve --csv /tmp").err.find("cannot write /tmp: it is a folder"), std::string::npos);
+}
+
+// Without the machine's facts (QUORVEX_SYSROOT points nowhere) no cache size is known.
+TEST_F(CliUsageTest, LatencyWithoutACacheSizeSaysItWasNotMeasured) {
+  Outcome o = Shell("QUORVEX_SYSROOT=/nonexistent $CLI run --tests latency");
+  EXPECT_EQ(o.status, 1) << o.err;
+  EXPECT_NE(o.out.find("\nLATENCY  0.0  ns "), std::string::npos) << o.out;  // the caption stays
+  EXPECT_NE(o.err.find("quorvex-cli: Latency could not be measured: the processor's cache size is unknown"),
+            std::string::npos)
+      << o.err;
+
+  o = Shell("QUORVEX_SYSROOT=/nonexistent $CLI run --tests latency --json");
+  EXPECT_EQ(o.status, 1);
+  const nlohmann::json json = nlohmann::json::parse(o.out, nullptr, false);
+  ASSERT_FALSE(json.is_discarded()) << o.out;
+  EXPECT_EQ(json["tests"]["latency"]["caption"], "LATENCY  0.0  ns");
+  EXPECT_TRUE(json["tests"]["latency"].contains("error"));
+  EXPECT_EQ(json["score"], "--.--");
+}
+
+TEST_F(CliUsageTest, AnUploadThatCannotHappenIsRefusedBeforeTheRunWithWhatIsMissing) {
+  Outcome o = Shell("QUORVEX_SYSROOT=/nonexistent $CLI run --upload --tests read");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err.find("READ     running"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find(
+                "Quorvex\xC2\xB2 - Upload: Cannot upload, no system spec\xC2\xB4s ! \n"
+                "  memory type, clock and channels unknown: run once as root, or see README: memory facts\n"),
+            std::string::npos)
+      << o.err;
+
+  o = Shell("$CLI upload --log /nonexistent/log.csv");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("no logged run to upload"), std::string::npos) << o.err;
+}
+
+}  // namespace
