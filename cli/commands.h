@@ -34,6 +34,7 @@ int UploadLogged(const UploadOptions& options);  // upload.cpp
 struct CompareOptions {
   std::optional<std::string> type, channels, log;
   std::optional<double> clock, score, latency;
+  bool json = false;  // one JSON object on standard output instead of the dials' lines
 };
 int Compare(const CompareOptions& options);  // compare.cpp
 
@@ -41,6 +42,7 @@ struct CurveOptions {
   std::string csvPath, pngPath, svgPath, fromPath, loadedCsvPath;
   bool allCores = false;
   bool loaded = false;  // latency under load
+  bool json = false;    // one JSON object on standard output instead of the tables
   uint32_t passGb = 1;
 };
 int Curve(const CurveOptions& options);  // curve.cpp

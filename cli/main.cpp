@@ -134,6 +134,7 @@ void AddRun(CLI::App& app, Command* command) {
 void AddCompare(CLI::App& app, Command* command) {
   struct Words {
     std::string type, channels, log, clock, score, latency;
+    bool json = false;
   };
   auto words = std::make_shared<Words>();
   CLI::App* sub = AddCommand(
@@ -151,6 +152,7 @@ void AddCompare(CLI::App& app, Command* command) {
   sub->add_option("--score", words->score, "score in GByte/s")->check(kDecimal);
   sub->add_option("--latency", words->latency, "latency in ns")->check(kDecimal);
   sub->add_option("--log", words->log, "the log to read the last run from")->type_name("FILE");
+  sub->add_flag("--json", words->json, "print one JSON object on standard output instead of the lines");
   sub->callback([sub, words, command] {
     cli::CompareOptions options;
     if (sub->count("--type")) options.type = words->type;
@@ -159,6 +161,7 @@ void AddCompare(CLI::App& app, Command* command) {
     options.clock = Decimal(words->clock);
     options.score = Decimal(words->score);
     options.latency = Decimal(words->latency);
+    options.json = words->json;
     *command = [options] { return cli::Compare(options); };
   });
 }
@@ -201,6 +204,7 @@ void AddCurve(CLI::App& app, Command* command) {
          "again with more)")
       ->check(kPowerOfTwo)
       ->capture_default_str();
+  sub->add_flag("--json", options->json, "print one JSON object on standard output instead of the tables");
   sub->callback([options, command] { *command = [options] { return cli::Curve(*options); }; });
 }
 

@@ -19,11 +19,6 @@ std::string LatencyNotMeasured(const std::string& latencyCaption, const std::str
   return "Latency could not be measured: the latency module gave no figure (0.0 ns is no figure)";
 }
 
-std::string BusyWarning(const SampleSummary& summary) {
-  if (summary.values.size() < 2 || summary.spreadPercent <= kBusySpreadPercent) return {};
-  return "the machine was busy: run again (spread " + FixedText(summary.spreadPercent, 2) + " %)";
-}
-
 std::string MissingMemoryFacts(const ShareFacts& facts) {
   std::vector<std::string> missing;
   if (text::Trim(facts.memoryType) == "*") missing.push_back("type");

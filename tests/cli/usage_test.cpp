@@ -139,4 +139,40 @@ TEST_F(CliUsageTest, AnUploadThatCannotHappenIsRefusedBeforeTheRunWithWhatIsMiss
   EXPECT_NE(o.err.find("no logged run to upload"), std::string::npos) << o.err;
 }
 
+TEST_F(CliUsageTest, TheWindowWithoutADisplayPointsToTheTerminal) {
+  if (!platform::FileExists(Build() + "/bin/quorvex")) GTEST_SKIP() << "quorvex is not built";
+  const std::string bare =
+      "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + Build() + "/bin/quorvex'";
+  Outcome o = Shell(bare);
+  EXPECT_EQ(o.status, 1);  // not Qt's abort
+  EXPECT_NE(o.err.find("needs a display"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("quorvex-cli run"), std::string::npos) << o.err;
+  o = Shell(bare + " --help");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("quorvex-cli"), std::string::npos) << o.out;
+  EXPECT_EQ(Shell(bare + " --version").out, "quorvex 3.0.24.109\n");
+}
+
+TEST_F(CliUsageTest, CompareAndCurvePrintOneJsonObject) {
+  const std::string fixture =
+      std::string(std::getenv("QUORVEX_SOURCE_DIR")) + "/tests/fixtures/curves/client-4core-8m.csv";
+  if (!platform::FileExists(fixture)) GTEST_SKIP() << fixture;
+  Outcome o = Shell("$CLI curve --json --from '" + fixture + "'");
+  EXPECT_EQ(o.status, 0) << o.err;
+  const nlohmann::json curve = nlohmann::json::parse(o.out, nullptr, false);
+  ASSERT_FALSE(curve.is_discarded()) << o.out;
+  ASSERT_FALSE(curve["points"].empty());
+  EXPECT_TRUE(curve["points"][0].contains("block_kb"));
+
+  // Nothing listens on port 9: the dials are drawn without reference data, and it says so.
+  o = Shell(
+      "QUORVEX_SERVER=http://127.0.0.1:9 $CLI compare --json --type DDR4 --channels Dual --clock 1600 "
+      "--score 10 --latency 70");
+  EXPECT_EQ(o.status, 1);
+  const nlohmann::json compare = nlohmann::json::parse(o.out, nullptr, false);
+  ASSERT_FALSE(compare.is_discarded()) << o.out;
+  EXPECT_EQ(compare["reference_data"], false);
+  EXPECT_EQ(compare["score"]["value"], 10.0);
+}
+
 }  // namespace

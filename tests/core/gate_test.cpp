@@ -122,15 +122,4 @@ TEST(Notices, LatencyNotMeasuredOnlyForAZeroFigureOfARunTest) {
             std::string::npos);
 }
 
-TEST(Notices, BusyWarningAboveTheThresholdOnly) {
-  core::SampleSummary calm{{13800, 13900}, 0.72};
-  EXPECT_EQ(core::BusyWarning(calm), "");
-  core::SampleSummary busy{{9000, 15000}, 52.1};
-  EXPECT_EQ(core::BusyWarning(busy), "the machine was busy: run again (spread 52.10 %)");
-  core::SampleSummary edge{{1, 2}, core::kBusySpreadPercent};
-  EXPECT_EQ(core::BusyWarning(edge), "");
-  core::SampleSummary one{{9000}, 80};  // one sample has no spread to judge
-  EXPECT_EQ(core::BusyWarning(one), "");
-}
-
 }  // namespace
