@@ -175,4 +175,15 @@ TEST_F(CliUsageTest, CompareAndCurvePrintOneJsonObject) {
   EXPECT_EQ(compare["score"]["value"], 10.0);
 }
 
+TEST_F(CliUsageTest, DrawingKeepsQtsOffscreenNoticesOffStandardError) {
+  const std::string fixture =
+      std::string(std::getenv("QUORVEX_SOURCE_DIR")) + "/tests/fixtures/curves/client-4core-8m.csv";
+  const std::string png = ::testing::TempDir() + "/usage_test_curve.png";
+  const Outcome o = Shell("env -u XDG_RUNTIME_DIR $CLI curve --from '" + fixture + "' --png '" + png + "'");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(platform::FileExists(png));
+  EXPECT_EQ(o.err.find("XDG_RUNTIME_DIR"), std::string::npos) << o.err;
+  EXPECT_EQ(o.err.find("propagateSizeHints"), std::string::npos) << o.err;
+}
+
 }  // namespace
