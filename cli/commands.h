@@ -24,7 +24,7 @@ struct RunOptions {
 };
 int Run(const RunOptions& options);  // run.cpp
 // Called by Run when --upload is given, after the tests have run and been shown (upload.cpp).
-int UploadAfterRun();
+int UploadAfterRun(bool json);
 
 struct UploadOptions {
   std::string log;  // the log to take the last run from; empty: the program's log

@@ -148,7 +148,7 @@ bool OutputPathsWritable(const CurveOptions& o) {
       why = "it is a folder";
     else if (!std::filesystem::is_directory(folder, error))
       why = "its folder does not exist";
-    else if (::access(folder.c_str(), W_OK | X_OK) != 0)
+    else if (!platform::IsWritableFolder(folder.string()))
       why = "its folder is not writable";
     if (why != nullptr) {
       std::fprintf(stderr, "quorvex-cli curve: cannot write %s: %s\n", path->c_str(), why);

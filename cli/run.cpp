@@ -190,7 +190,7 @@ int Run(const RunOptions& options) {
 
   int code = runFailed || !latencyNotice.empty() ? 1 : 0;
   if (options.upload) {
-    const int uploaded = UploadAfterRun();
+    const int uploaded = UploadAfterRun(options.json);
     if (uploaded != 0) code = uploaded;
   }
   return code;

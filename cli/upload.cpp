@@ -24,7 +24,8 @@ namespace cli {
 
 namespace {
 
-int Submit(const TerminalRun& run) {
+// The closing lines go to standard output, or with json (whose object is out already) to error.
+int Submit(const TerminalRun& run, bool json) {
   const core::ShareFacts facts = core::ShareFactsOf(run.state, run.facts);
   const std::string stop = core::ShareStop(core::Share::Upload, facts);
   if (!stop.empty()) {
@@ -45,26 +46,29 @@ int Submit(const TerminalRun& run) {
   std::fprintf(stderr, "Uploading the result to %s ...\n", online::ServerBase().c_str());
   std::string stored;
   const bool done = online::RunUpload(facts, run.state.Title(), dialogs, steps, &stored);
-  std::fprintf(done ? stdout : stderr, "%s:%s\n", core::kTitles.upload, told.c_str());
-  if (done && !stored.empty()) std::printf("The result is at %s\n", stored.c_str());
+  FILE* out = done && !json ? stdout : stderr;
+  std::fprintf(out, "%s:%s\n", core::kTitles.upload, told.c_str());
+  if (done && !stored.empty()) std::fprintf(out, "The result is at %s\n", stored.c_str());
   return done ? 0 : 1;
 }
 
 }  // namespace
 
-int UploadAfterRun() {
+int UploadAfterRun(bool json) {
   const TerminalRun* run = LastTerminalRun();
   if (run == nullptr) {
     std::fprintf(stderr, "quorvex-cli: no finished run to upload\n");
     return 2;
   }
   if (!run->state.Enabled(core::Control::Upload)) {
-    // The window would have left its upload button disabled after this run.
-    std::fprintf(stderr, "%s: the upload is not available for this run (the system summary is incomplete)\n",
-                 core::kTitles.upload);
+    // The window would have left its upload button disabled after this run; say why.
+    const core::ModuleHost host(run->facts.spec);
+    const std::string why = core::UploadStopBeforeRun(run->state, run->facts, host.LargestCacheKBytes());
+    std::fprintf(stderr, "%s: the upload is not available for this run (%s)\n", core::kTitles.upload,
+                 why.empty() ? "the system summary is incomplete" : why.c_str());
     return 1;
   }
-  return Submit(*run);
+  return Submit(*run, json);
 }
 
 int UploadLogged(const UploadOptions& options) {
@@ -129,7 +133,7 @@ int UploadLogged(const UploadOptions& options) {
   run.state.SetListener({});
   std::fprintf(stderr, "Uploading the run of %s %s from %s\n", record[core::RecordField::Date].c_str(),
                record[core::RecordField::Time].c_str(), log.c_str());
-  return Submit(run);
+  return Submit(run, false);
 }
 
 }  // namespace cli

@@ -186,4 +186,43 @@ TEST_F(CliUsageTest, DrawingKeepsQtsOffscreenNoticesOffStandardError) {
   EXPECT_EQ(o.err.find("propagateSizeHints"), std::string::npos) << o.err;
 }
 
+// A logged run goes up only from the machine that made it, and only with its memory facts known.
+TEST_F(CliUsageTest, UploadOfTheLastLoggedRunChecksTheMachineAndTheGate) {
+  const std::string bare = "QUORVEX_SYSROOT=/nonexistent QUORVEX_SERVER=http://127.0.0.1:9 $CLI";
+  const Outcome report = Shell(bare + " report --live");
+  const size_t at = report.out.find("IDHASH\t");
+  ASSERT_NE(at, std::string::npos) << report.out;
+  const std::string idHash = report.out.substr(at + 7, 32);
+
+  const auto logWith = [](const std::string& hash) {
+    std::string header, data;
+    const char* names[] = {
+        "DATE",      "TIME",     "OS",      "CPU",    "Memory", "Timings (TRCD-TRP-TRAS-CR)",
+        "Mainboard", "Ram#1",    "Ram#2",   "Ram#3",  "Ram#4",  "READ",
+        "WRITE",     "COPY",     "LATENCY", "RESULT", "CPUCLK", "IDHASH",
+        "COUNTRY",   "BENIMAGE", "VERSION", "CPUCORE"};
+    const std::string values[] = {
+        "2026-12-10", "12:00:00", "Linux", "CPU",  "*",    "*",     "*",    "*",  "*",  "*",
+        "*",          "13847",    "7955",  "9381", "65.5", "10.39", "3700", hash, "--", "Quorvex2_LOG.csv",
+        "3.0.24.109", "6"};
+    for (const char* name : names) header += std::string("\"") + name + "\";";
+    for (const std::string& value : values) data += "\"" + value + "\";";
+    const std::string path = ::testing::TempDir() + "/usage_test_log.csv";
+    std::string error;
+    EXPECT_TRUE(platform::ReplaceFileAtomically(path, header + "\r\n" + data + "\r\n", &error)) << error;
+    return path;
+  };
+
+  Outcome o = Shell(bare + " upload --log '" + logWith("00112233445566778899AABBCCDDEEFF") + "'");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("was made on another machine"), std::string::npos) << o.err;
+
+  o = Shell(bare + " upload --log '" + logWith(idHash) + "'");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(
+      o.err.find("Cannot upload, no system spec\xC2\xB4s ! \n  memory type, clock and channels unknown"),
+      std::string::npos)
+      << o.err;
+}
+
 }  // namespace
