@@ -19,15 +19,22 @@ int ReportLive(const ReportOptions& options);  // report_live.cpp
 struct RunOptions {
   bool log = false;
   bool upload = false;
+  bool json = false;  // one JSON object on standard output instead of the lines
   std::set<std::string> tests = {"read", "write", "copy", "latency"};
 };
 int Run(const RunOptions& options);  // run.cpp
 // Called by Run when --upload is given, after the tests have run and been shown (upload.cpp).
-int UploadAfterRun();
+int UploadAfterRun(bool json);
+
+struct UploadOptions {
+  std::string log;  // the log to take the last run from; empty: the program's log
+};
+int UploadLogged(const UploadOptions& options);  // upload.cpp
 
 struct CompareOptions {
   std::optional<std::string> type, channels, log;
   std::optional<double> clock, score, latency;
+  bool json = false;  // one JSON object on standard output instead of the dials' lines
 };
 int Compare(const CompareOptions& options);  // compare.cpp
 
@@ -35,6 +42,7 @@ struct CurveOptions {
   std::string csvPath, pngPath, svgPath, fromPath, loadedCsvPath;
   bool allCores = false;
   bool loaded = false;  // latency under load
+  bool json = false;    // one JSON object on standard output instead of the tables
   uint32_t passGb = 1;
 };
 int Curve(const CurveOptions& options);  // curve.cpp

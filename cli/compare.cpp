@@ -2,6 +2,7 @@
 // machine's memory type and channels are fetched exactly as the window fetches them; the score and
 // latency come from the last logged run unless given.
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "core/compare_model.h"
 #include "core/gate.h"
 #include "core/gathering.h"
+#include "core/notices.h"
 #include "core/numeric.h"
 #include "core/record.h"
 #include "core/score.h"
@@ -62,6 +64,26 @@ void PrintDial(const core::DialSetup& d, const char* colours, int decimals) {
   std::printf("\n");
 }
 
+void PrintSetup(const core::CompareSetup& s, const std::string& target) {
+  std::printf("Quick compare %s\n", s.subtitle.c_str());
+  std::printf("  server    %s\n", online::JoinUrl(online::ServerBase(), target).c_str());
+  std::printf("  reply     %s\n\n", Printable(s.reply).c_str());
+  PrintDial(s.score, "light red, light yellow, light green", 2);
+  PrintDial(s.clock, "light blue first band only", 0);
+  PrintDial(s.latency, "light green, light yellow, light red", 1);
+}
+
+nlohmann::json DialJson(const core::DialSetup& d) {
+  if (!d.visible) return {{"title", d.title}, {"visible", false}};
+  return {{"title", d.title},
+          {"visible", true},
+          {"lower", d.lower},
+          {"upper", d.upper},
+          {"bands", {d.lower, d.firstBandEnd, d.secondBandEnd, d.upper}},
+          {"value", d.value},
+          {"pointer", d.Pointer()}};
+}
+
 }  // namespace
 
 int Compare(const CompareOptions& o) {
@@ -103,6 +125,10 @@ int Compare(const CompareOptions& o) {
   const std::string stop = core::ShareStop(core::Share::Compare, in);
   if (!stop.empty()) {
     std::fprintf(stderr, "%s:%s\n", core::kTitles.compare, stop.c_str());
+    if (stop == core::kNoSystemSpecToCompare) {
+      if (const std::string missing = core::MissingMemoryFacts(in); !missing.empty())
+        std::fprintf(stderr, "  %s\n", missing.c_str());
+    }
     return 1;
   }
 
@@ -110,12 +136,18 @@ int Compare(const CompareOptions& o) {
   const online::FetchReply reply = online::FetchFromServer(target);
   const core::CompareSetup s = core::SetupDials(reply.ok ? reply.body : std::string(), in);
 
-  std::printf("Quick compare %s\n", s.subtitle.c_str());
-  std::printf("  server    %s\n", online::JoinUrl(online::ServerBase(), target).c_str());
-  std::printf("  reply     %s\n\n", Printable(s.reply).c_str());
-  PrintDial(s.score, "light red, light yellow, light green", 2);
-  PrintDial(s.clock, "light blue first band only", 0);
-  PrintDial(s.latency, "light green, light yellow, light red", 1);
+  if (o.json) {
+    const nlohmann::json out = {{"subtitle", s.subtitle},
+                                {"server", online::JoinUrl(online::ServerBase(), target)},
+                                {"reply", s.reply},
+                                {"reference_data", reply.ok},
+                                {"score", DialJson(s.score)},
+                                {"clock", DialJson(s.clock)},
+                                {"latency", DialJson(s.latency)}};
+    std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  } else {
+    PrintSetup(s, target);
+  }
   if (!reply.ok) {
     std::fprintf(stderr, "quorvex-cli compare: no reference data: %s\n", reply.error.c_str());
     return 1;

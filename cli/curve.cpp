@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
 #include "cli/drawing.h"
@@ -25,14 +27,14 @@ namespace {
 std::string Cell(double value, int decimals) { return value < 0 ? "-" : core::FixedText(value, decimals); }
 
 // The carried report tool's specification, and the cache levels it names.
-sysinfo::SystemSpec ReadSpecAndPrintCaches() {
+sysinfo::SystemSpec ReadSpecAndPrintCaches(bool print) {
   std::fprintf(stderr, "Reading the system information...\n");
   std::string error;
   sysinfo::SystemSpec spec;
   spec.lines = sysinfo::ConvertReport(sysinfo::RunReportTool(&error));
   if (!error.empty()) std::fprintf(stderr, "quorvex-cli: %s\n", error.c_str());
   for (const core::CacheMark& mark : core::CacheMarks(spec))
-    std::printf("%s cache  %s\n", mark.label.c_str(), core::BlockSizeText(mark.kbytes).c_str());
+    if (print) std::printf("%s cache  %s\n", mark.label.c_str(), core::BlockSizeText(mark.kbytes).c_str());
   return spec;
 }
 
@@ -120,12 +122,8 @@ void PrintCurve(const core::Curve& curve) {
   std::printf("(%s)\n", core::kCurveScalingNote);
 }
 
-// The all-core figures as a table; false when they could not be measured.
-bool PrintAllCores(const core::AllCoreFigures& figures, const std::string& summary) {
-  if (!figures.error.empty()) {
-    std::fprintf(stderr, "quorvex-cli curve: %s\n", summary.c_str());
-    return false;
-  }
+// The all-core figures as a table.
+void PrintAllCores(const core::AllCoreFigures& figures) {
   std::printf("\n%-8s %12s %12s %7s   (%d threads, %llu MiB per array)\n", "", "1 thread", "all", "ratio",
               figures.threads, static_cast<unsigned long long>(figures.bufferBytes >> 20));
   const char* loops[] = {"READ", "WRITE", "COPY"};
@@ -134,7 +132,68 @@ bool PrintAllCores(const core::AllCoreFigures& figures, const std::string& summa
         "%-8s %12s %12s %7s\n", loops[i], Cell(figures.single[i], 0).c_str(),
         Cell(figures.machine[i], 0).c_str(),
         figures.single[i] > 0 ? core::FixedText(figures.machine[i] / figures.single[i], 2).c_str() : "-");
-  return true;
+}
+
+// Whether each file asked for can be written, checked before minutes of measuring: its folder
+// exists and takes new files (they are written beside it first), and the path is no folder.
+bool OutputPathsWritable(const CurveOptions& o) {
+  bool ok = true;
+  for (const std::string* path : {&o.csvPath, &o.pngPath, &o.svgPath, &o.loadedCsvPath}) {
+    if (path->empty()) continue;
+    std::error_code error;
+    const std::filesystem::path file(*path);
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    const char* why = nullptr;
+    if (std::filesystem::is_directory(file, error))
+      why = "it is a folder";
+    else if (!std::filesystem::is_directory(folder, error))
+      why = "its folder does not exist";
+    else if (!platform::IsWritableFolder(folder.string()))
+      why = "its folder is not writable";
+    if (why != nullptr) {
+      std::fprintf(stderr, "quorvex-cli curve: cannot write %s: %s\n", path->c_str(), why);
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+// Everything the tables show, as one object for scripts.
+nlohmann::json CurveJson(const sysinfo::SystemSpec& spec, const core::Curve& curve,
+                         const core::CurveState& state, bool allCores, bool loaded) {
+  nlohmann::json out;
+  out["scaling"] = core::kCurveScalingNote;
+  out["points"] = nlohmann::json::array();
+  const auto figure = [](double v) { return v < 0 ? nlohmann::json() : nlohmann::json(v); };
+  for (const core::CurvePoint& p : curve)
+    out["points"].push_back({{"block_kb", p.blockKb},
+                             {"read_mbyte_s", figure(p.read)},
+                             {"write_mbyte_s", figure(p.write)},
+                             {"latency_ns", figure(p.latency)}});
+  out["reported_caches"] = nlohmann::json::array();
+  for (const core::CacheMark& mark : core::CacheMarks(spec))
+    out["reported_caches"].push_back({{"level", mark.label}, {"kbytes", mark.kbytes}});
+  out["caches"] = core::CacheComparisonLines(core::CacheMarks(spec), state.Caches());
+  if (allCores) {
+    const core::AllCoreFigures& f = state.AllCores();
+    if (!f.error.empty()) {
+      out["all_cores"] = {{"error", state.AllCoreText()}};
+    } else {
+      const char* loops[] = {"read", "write", "copy"};
+      out["all_cores"]["threads"] = f.threads;
+      for (int i = 0; i < 3; ++i)
+        out["all_cores"][loops[i]] = {{"one_thread", figure(f.single[i])}, {"all", figure(f.machine[i])}};
+    }
+  }
+  if (loaded) {
+    out["loaded"] = nlohmann::json::array();
+    for (const peak::LoadedPoint& p : state.Loaded().points)
+      out["loaded"].push_back({{"streams", p.streams},
+                               {"pace", p.pace},
+                               {"latency_ns", p.latencyNs},
+                               {"streams_mbyte_s", figure(p.streamMBps)}});
+  }
+  return out;
 }
 
 // The files asked for; false when one could not be written.
@@ -144,7 +203,7 @@ bool WriteCurveFiles(const CurveOptions& o, const sysinfo::SystemSpec& spec, con
   const auto write = [&ok](const std::string& path, const std::string& text) {
     std::string writeError;
     if (!platform::ReplaceFileAtomically(path, text, &writeError)) {
-      std::fprintf(stderr, "quorvex-cli curve: %s\n", writeError.c_str());
+      std::fprintf(stderr, "quorvex-cli curve: cannot write %s: %s\n", path.c_str(), writeError.c_str());
       ok = false;
     }
   };
@@ -155,7 +214,7 @@ bool WriteCurveFiles(const CurveOptions& o, const sysinfo::SystemSpec& spec, con
     std::string pngError;
     const Drawing* drawing = LoadDrawing(&pngError);
     if (drawing == nullptr || !drawing->writeCurvePng(spec, curve, allCoreText, o.pngPath, &pngError)) {
-      std::fprintf(stderr, "quorvex-cli curve: %s\n", pngError.c_str());
+      std::fprintf(stderr, "quorvex-cli curve: cannot write %s: %s\n", o.pngPath.c_str(), pngError.c_str());
       ok = false;
     }
   }
@@ -165,7 +224,8 @@ bool WriteCurveFiles(const CurveOptions& o, const sysinfo::SystemSpec& spec, con
 }  // namespace
 
 int Curve(const CurveOptions& o) {
-  const sysinfo::SystemSpec spec = ReadSpecAndPrintCaches();
+  if (!OutputPathsWritable(o)) return 1;
+  const sysinfo::SystemSpec spec = ReadSpecAndPrintCaches(!o.json);
   core::CurveState state;
   if (::isatty(2) == 1)
     state.SetListener([&state](core::CurveState::Part part) { DrawProgress(state, part); });
@@ -176,22 +236,29 @@ int Curve(const CurveOptions& o) {
 
   core::Curve curve;
   if (!MeasureOrLoad(o, sequence, state, &curve)) return 1;
-  PrintCurve(curve);
   if (!o.fromPath.empty()) state.SetCaches(core::FindCacheLevels(curve));
-  PrintCaches(spec, state);
+  if (!o.json) {
+    PrintCurve(curve);
+    PrintCaches(spec, state);
+  }
 
   int status = 0;
   if (o.allCores) {
     std::fprintf(stderr, "Measuring all cores...\n");
     state.SetRunning(true);
     sequence.MeasureAllCores();
-    if (!PrintAllCores(state.AllCores(), state.AllCoreText())) status = 1;
+    if (!state.AllCores().error.empty()) {
+      std::fprintf(stderr, "quorvex-cli curve: %s\n", state.AllCoreText().c_str());
+      status = 1;
+    } else if (!o.json) {
+      PrintAllCores(state.AllCores());
+    }
     if (::isatty(2) == 1) std::fprintf(stderr, "\r\033[K");
     std::fprintf(stderr, "Measuring the peak...\n");
     sequence.MeasurePeak();
     state.SetRunning(false);
     if (::isatty(2) == 1) std::fprintf(stderr, "\r\033[K");
-    PrintPeak(state.Peak());
+    if (!o.json) PrintPeak(state.Peak());
   }
   if (o.loaded || !o.loadedCsvPath.empty()) {
     std::fprintf(stderr, "Measuring latency under load...\n");
@@ -202,17 +269,23 @@ int Curve(const CurveOptions& o) {
     if (!sequence.Error().empty()) {
       std::fprintf(stderr, "quorvex-cli curve: %s\n", sequence.Error().c_str());
       status = 1;
-    } else {
+    } else if (!o.json) {
       PrintLoaded(state.Loaded());
     }
     std::string writeError;
     if (!o.loadedCsvPath.empty() && !platform::ReplaceFileAtomically(
                                         o.loadedCsvPath, peak::LoadedSweepCsv(state.Loaded()), &writeError)) {
-      std::fprintf(stderr, "quorvex-cli curve: %s\n", writeError.c_str());
+      std::fprintf(stderr, "quorvex-cli curve: cannot write %s: %s\n", o.loadedCsvPath.c_str(),
+                   writeError.c_str());
       status = 1;
     }
   }
   if (!WriteCurveFiles(o, spec, curve, state.AllCoreText())) status = 1;
+  if (o.json) {
+    const nlohmann::json out =
+        CurveJson(spec, curve, state, o.allCores, o.loaded || !o.loadedCsvPath.empty());
+    std::printf("%s\n", out.dump(2).c_str());
+  }
   return std::ferror(stdout) ? 1 : status;
 }
 

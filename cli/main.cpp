@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "core/numeric.h"
+#include "platform/file_version.h"
 
 namespace {
 
@@ -24,12 +25,37 @@ const CLI::Validator kTestList(
     [](std::string& list) {
       std::stringstream words(list);
       std::string word;
-      while (std::getline(words, word, ','))
+      bool any = false;
+      while (std::getline(words, word, ',')) {
         if (!word.empty() && word != "read" && word != "write" && word != "copy" && word != "latency")
           return "unknown test \"" + word + "\"";
-      return std::string();
+        any = any || !word.empty();
+      }
+      return any ? std::string() : std::string("names no test (read, write, copy, latency)");
     },
     "read,write,copy,latency");
+
+// Memory types as the system summary names them; a mistyped one would only fetch empty ranges.
+const CLI::Validator kMemoryType(
+    [](std::string& type) {
+      static const char* const kKnown[] = {"DDR",    "DDR2",   "DDR3",    "DDR4",   "DDR5",   "LPDDR2",
+                                           "LPDDR3", "LPDDR4", "LPDDR4X", "LPDDR5", "LPDDR5X"};
+      for (const char* known : kKnown)
+        if (type == known) return std::string();
+      return std::string("is no memory type (DDR2 .. DDR5, LPDDR2 .. LPDDR5X)");
+    },
+    "TYPE");
+
+const CLI::Validator kChannels(
+    [](std::string& channels) {
+      for (const char* known : {"Single", "Dual", "Triple", "Quad"})
+        if (channels == known) return std::string();
+      const auto n = core::ParseInteger(channels);
+      return n && *n >= 1 && *n <= 16
+                 ? std::string()
+                 : std::string("takes Single, Dual, Triple, Quad or a number of channels");
+    },
+    "CHANNELS");
 
 const CLI::Validator kPowerOfTwo(
     [](std::string& text) {
@@ -63,14 +89,13 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* summary, const
 
 void AddReport(CLI::App& app, Command* command) {
   auto options = std::make_shared<cli::ReportOptions>();
-  CLI::App* sub =
-      AddCommand(app, "report", "Convert a hardware report and print what the program makes of it",
-                 "Prints every system specification line (KEY \"VALUE\"), an empty line, then osp, cpup, "
-                 "cpucores,\n"
-                 "cpuclockp, ramp, ramtimip, mainbp, ramp1 to ramp4, MemoryClock, IDHASH and "
-                 "LargestCacheKBytes\n"
-                 "as NAME<TAB>TEXT, texts exactly as the program holds them (leading and trailing blanks "
-                 "kept).");
+  CLI::App* sub = AddCommand(
+      app, "report", "Convert a hardware report and print what the program makes of it",
+      "Prints every system specification line (KEY \"VALUE\"), an empty line, then the summary's\n"
+      "texts (OS, processor, cores, clock, memory, timings, mainboard, the four modules), the memory\n"
+      "clock, the machine's identity hash and the largest cache as NAME<TAB>TEXT, texts exactly as\n"
+      "the program holds them (leading and trailing blanks kept). A file that is not a hardware\n"
+      "report is refused.");
   CLI::Option* file = sub->add_option("FILE", options->file, "the hardware report file");
   CLI::Option* live = sub->add_flag(
       "--live", options->live,
@@ -87,12 +112,19 @@ void AddRun(CLI::App& app, Command* command) {
   auto tests = std::make_shared<std::string>("read,write,copy,latency");
   CLI::App* sub =
       AddCommand(app, "run", "Run the benchmark as the window's \" Start Bench!\" does",
-                 "Prints the panels, the selected tests' results (each with its sample count and\n"
-                 "spread) and the score; Ctrl+C stops after the module call in progress and logs\n"
-                 "nothing.");
-  sub->add_flag("--log", options->log, "append the result to the CSV log");
-  sub->add_option("--tests", *tests, "the tests to run")->check(kTestList)->capture_default_str();
-  sub->add_flag("--upload", options->upload, "submit the result to the program's web server");
+                 "Prints the system summary, the selected tests' results (each with its sample count and\n"
+                 "spread, and a warning when the spread says the machine was busy) and the score.\n"
+                 "Exit code 1 when a test could not be measured or the upload failed; Ctrl+C stops after\n"
+                 "the module call in progress and logs nothing (exit code 130).");
+  sub->add_flag("--log", options->log,
+                "append the result to the CSV log (`quorvex-cli upload` sends it later)");
+  sub->add_option("--tests", *tests, "the tests to run, comma-separated")
+      ->check(kTestList)
+      ->capture_default_str();
+  sub->add_flag("--upload", options->upload,
+                "submit the result to the program's web server (checked before the run: the memory facts "
+                "must be known)");
+  sub->add_flag("--json", options->json, "print one JSON object on standard output instead of the lines");
   sub->callback([options, tests, command] {
     options->tests = Tests(*tests);
     *command = [options] { return cli::Run(*options); };
@@ -102,6 +134,7 @@ void AddRun(CLI::App& app, Command* command) {
 void AddCompare(CLI::App& app, Command* command) {
   struct Words {
     std::string type, channels, log, clock, score, latency;
+    bool json = false;
   };
   auto words = std::make_shared<Words>();
   CLI::App* sub = AddCommand(
@@ -111,13 +144,15 @@ void AddCompare(CLI::App& app, Command* command) {
       "Type,\n"
       "channels and clock are read from this machine unless given; score and latency come from the\n"
       "last run in the log unless given.");
-  sub->add_option("--type", words->type, "memory type, as the system summary names it")->type_name("TYPE");
-  sub->add_option("--channels", words->channels, "channels, as the system summary names them")
-      ->type_name("N");
+  sub->add_option("--type", words->type, "memory type, as the system summary names it (DDR4)")
+      ->check(kMemoryType);
+  sub->add_option("--channels", words->channels, "channels, as the system summary names them (Dual)")
+      ->check(kChannels);
   sub->add_option("--clock", words->clock, "memory clock in MHz")->check(kDecimal);
   sub->add_option("--score", words->score, "score in GByte/s")->check(kDecimal);
   sub->add_option("--latency", words->latency, "latency in ns")->check(kDecimal);
   sub->add_option("--log", words->log, "the log to read the last run from")->type_name("FILE");
+  sub->add_flag("--json", words->json, "print one JSON object on standard output instead of the lines");
   sub->callback([sub, words, command] {
     cli::CompareOptions options;
     if (sub->count("--type")) options.type = words->type;
@@ -126,8 +161,19 @@ void AddCompare(CLI::App& app, Command* command) {
     options.clock = Decimal(words->clock);
     options.score = Decimal(words->score);
     options.latency = Decimal(words->latency);
+    options.json = words->json;
     *command = [options] { return cli::Compare(options); };
   });
+}
+
+void AddUpload(CLI::App& app, Command* command) {
+  auto options = std::make_shared<cli::UploadOptions>();
+  CLI::App* sub =
+      AddCommand(app, "upload", "Submit the last logged run to the program's web server",
+                 "Takes the last run of the CSV log (`quorvex-cli run --log`), made on this machine,\n"
+                 "and submits it as the window's \"Upload Result\" does, without asking.");
+  sub->add_option("--log", options->log, "the log to take the last run from")->type_name("FILE");
+  sub->callback([options, command] { *command = [options] { return cli::UploadLogged(*options); }; });
 }
 
 void AddCurve(CLI::App& app, Command* command) {
@@ -158,6 +204,7 @@ void AddCurve(CLI::App& app, Command* command) {
          "again with more)")
       ->check(kPowerOfTwo)
       ->capture_default_str();
+  sub->add_flag("--json", options->json, "print one JSON object on standard output instead of the tables");
   sub->callback([options, command] { *command = [options] { return cli::Curve(*options); }; });
 }
 
@@ -166,9 +213,11 @@ void AddCurve(CLI::App& app, Command* command) {
 int main(int argc, char** argv) {
   CLI::App app{"Quorvex, the memory benchmark, in a terminal.", "quorvex-cli"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", [] { return "quorvex-cli " + platform::FileVersionText(""); });
   Command command;
   AddReport(app, &command);
   AddRun(app, &command);
+  AddUpload(app, &command);
   AddCompare(app, &command);
   AddCurve(app, &command);
   // "quorvex-cli help" asks for the help, as it always has.

@@ -17,6 +17,11 @@ int ReportFile(const ReportOptions& options) {
   }
   sysinfo::SystemSpec spec;
   spec.lines = sysinfo::ConvertReport(sysinfo::SplitLines(bytes));
+  if (!sysinfo::IsHardwareReport(spec)) {
+    std::fprintf(stderr, "quorvex-cli: %s is not a hardware report (no processors section)\n",
+                 options.file.c_str());
+    return 1;
+  }
   core::PrintReportSummary(spec, stdout);
   return std::ferror(stdout) ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -11,7 +12,11 @@
 #include "cli/commands.h"
 #include "cli/run_results.h"
 #include "cli/terminal_view.h"
+#include "core/gate.h"
+#include "core/notices.h"
+#include "core/numeric.h"
 #include "core/score.h"
+#include "core/titles.h"
 #include "online/session.h"
 #include "sysinfo/panels.h"
 
@@ -64,7 +69,59 @@ void PrintPanels(const sysinfo::PanelTexts& p) {
     std::printf("%10s  %s\n", ("Ram #" + std::to_string(i + 1)).c_str(), p.modules[i].c_str());
 }
 
+// The results with their samples' spread in one column, and a word where the spread is too wide.
+void PrintResults(const core::WindowState& state, const TerminalView& view) {
+  std::printf("\n");
+  for (core::BarId id : core::kBars) {
+    const std::string& caption = state.Bar(id).caption;
+    if (view.Spread(id).empty()) {
+      std::printf("%s\n", caption.c_str());
+      continue;
+    }
+    std::printf("%-24s  %s\n", caption.c_str(), view.Spread(id).c_str());
+    if (const std::string busy = core::BusyWarning(view.Summary(id)); !busy.empty())
+      std::printf("%-24s  %s\n", "", busy.c_str());
+  }
+  // A score caption ends in a blank; "no score" does not.
+  std::printf("%s%sGByte/s\n", state.ScoreCaption().c_str(),
+              state.ScoreCaption() == core::kNoScoreCaption ? " " : "");
+}
+
+void PrintJson(const core::WindowState& state, const TerminalView& view, const std::string& latencyNotice,
+               const std::string& logPath) {
+  nlohmann::json out;
+  out["panels"] = {{"os", state.Panels().osp},           {"cpu", state.Panels().cpup},
+                   {"cores", state.Panels().cpucores},   {"cpu_clock", state.Panels().cpuclockp},
+                   {"memory", state.Panels().ramp},      {"timings", state.Panels().ramtimip},
+                   {"mainboard", state.Panels().mainbp}, {"modules", state.Panels().modules}};
+  for (core::BarId id : core::kBars) {
+    std::string name = core::BarName(id);
+    for (char& c : name) c = static_cast<char>(c - 'A' + 'a');
+    nlohmann::json test = {{"caption", state.Bar(id).caption},
+                           {"value", core::NumericText(state.Bar(id).caption)}};
+    if (!view.Spread(id).empty()) {
+      test["samples"] = view.Summary(id).values;
+      test["spread_percent"] = view.Summary(id).spreadPercent;
+      if (const std::string busy = core::BusyWarning(view.Summary(id)); !busy.empty()) test["warning"] = busy;
+    }
+    out["tests"][name] = test;
+  }
+  if (!latencyNotice.empty()) out["tests"]["latency"]["error"] = latencyNotice;
+  out["score"] = core::NumericText(state.ScoreCaption());
+  if (!logPath.empty()) out["log"] = logPath;
+  // Texts are 8-bit as the system holds them; bytes that are not UTF-8 are replaced, not fatal.
+  std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
 }  // namespace
+
+void PrintUploadStop(const std::string& stop, const core::ShareFacts& facts) {
+  std::fprintf(stderr, "%s:%s\n", core::kTitles.upload, stop.c_str());
+  if (stop == core::kNoSystemSpecToUpload) {
+    if (const std::string missing = core::MissingMemoryFacts(facts); !missing.empty())
+      std::fprintf(stderr, "  %s\n", missing.c_str());
+  }
+}
 
 const TerminalRun* LastTerminalRun() { return lastRun ? &*lastRun : nullptr; }
 
@@ -78,10 +135,18 @@ int Run(const RunOptions& options) {
   core::MachineFacts facts = core::Gather(state, view, core::RealGatheringSteps(view, workers));
   if (const std::string notice = sysinfo::MemoryNotice(facts.spec); !notice.empty())
     std::fprintf(stderr, "quorvex-cli: %s\n", notice.c_str());
-  PrintPanels(state.Panels());
+  if (!options.json) PrintPanels(state.Panels());
   std::fflush(stdout);
 
   core::ModuleHost host(facts.spec);
+  // An upload that cannot happen is said before the run, not after it.
+  if (options.upload) {
+    if (const std::string stop = core::UploadStopBeforeRun(state, facts, host.LargestCacheKBytes());
+        !stop.empty()) {
+      PrintUploadStop(stop, core::ShareFactsOf(state, facts));
+      return 1;
+    }
+  }
   core::RunEnvironment environment = online::ProgramEnvironment();
   environment.machineIdHash = facts.machineIdHash;
   core::RunSequence run(state, view, host, environment);
@@ -103,17 +168,18 @@ int Run(const RunOptions& options) {
   }
   const bool runFailed = view.Messages().size() > messagesBefore;
 
-  std::printf("\n");
-  for (core::BarId id : core::kBars) {
-    std::printf("%s\n", state.Bar(id).caption.c_str());
-    // How steady the figure is: the samples behind it and their spread (max - min over the mean).
-    if (!view.Spread(id).empty()) std::printf("    %s\n", view.Spread(id).c_str());
+  const std::string latencyNotice =
+      tests.count("latency")
+          ? core::LatencyNotMeasured(state.Bar(core::BarId::Latency).caption, host.LargestCacheKBytes())
+          : std::string();
+  if (options.json) {
+    PrintJson(state, view, latencyNotice, log && !runFailed ? run.Environment().logPath : std::string());
+  } else {
+    PrintResults(state, view);
+    if (log && !runFailed) std::printf("Logged to %s\n", run.Environment().logPath.c_str());
   }
-  // A score caption ends in a blank; "no score" does not.
-  std::printf("%s%sGByte/s\n", state.ScoreCaption().c_str(),
-              state.ScoreCaption() == core::kNoScoreCaption ? " " : "");
-  if (log && !runFailed) std::printf("Logged to %s\n", run.Environment().logPath.c_str());
   std::fflush(stdout);
+  if (!latencyNotice.empty()) std::fprintf(stderr, "quorvex-cli: %s\n", latencyNotice.c_str());
 
   TerminalRun result;
   result.facts = std::move(facts);
@@ -122,9 +188,9 @@ int Run(const RunOptions& options) {
   result.environment = run.Environment();
   lastRun = std::move(result);
 
-  int code = runFailed ? 1 : 0;
+  int code = runFailed || !latencyNotice.empty() ? 1 : 0;
   if (options.upload) {
-    const int uploaded = UploadAfterRun();
+    const int uploaded = UploadAfterRun(options.json);
     if (uploaded != 0) code = uploaded;
   }
   return code;

@@ -2,6 +2,7 @@
 // window's face offscreen from it).
 #pragma once
 
+#include "core/gate.h"
 #include "core/gathering.h"
 #include "core/run_sequence.h"
 #include "core/window_state.h"
@@ -13,6 +14,10 @@ struct TerminalRun {
   core::WindowState state;  // as the window would show it after the run
   core::RunEnvironment environment;
 };
+
+// " Cannot upload, no system spec´s ! " and the like on standard error, with the memory facts
+// that are missing after it.
+void PrintUploadStop(const std::string& stop, const core::ShareFacts& facts);
 
 // The last run of this process; nullptr before one has finished.
 const TerminalRun* LastTerminalRun();

@@ -47,6 +47,7 @@ void TerminalView::TestFinished(core::BarId id) {
 
 void TerminalView::ShowSamples(core::BarId id, const core::SampleSummary& summary, const std::string&) {
   spreads_[static_cast<int>(id)] = core::SpreadText(summary);
+  summaries_[static_cast<int>(id)] = summary;
 }
 
 void TerminalView::EndProgressLine() {

@@ -21,6 +21,9 @@ class TerminalView : public core::BenchView {
   // "5 samples, spread 0.42 %" for a test of this run, empty for one that did not run.
   const std::string& Spread(core::BarId id) const { return spreads_[static_cast<int>(id)]; }
 
+  // The samples behind that result (empty values for one that did not run).
+  const core::SampleSummary& Summary(core::BarId id) const { return summaries_[static_cast<int>(id)]; }
+
   void ShowMessage(const std::string& title, const std::string& text) override;
   void TestStarted(core::BarId id) override;
   void TestFinished(core::BarId id) override;
@@ -32,6 +35,7 @@ class TerminalView : public core::BenchView {
 
   const core::WindowState& state_;
   std::array<std::string, 4> spreads_;
+  std::array<core::SampleSummary, 4> summaries_;
   std::optional<core::BarId> current_;
   bool drawn_ = false;
   bool interactive_;

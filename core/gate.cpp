@@ -32,6 +32,21 @@ std::string ShareStop(Share share, const ShareFacts& facts) {
   return {};
 }
 
+std::string UploadStopBeforeRun(const WindowState& state, const MachineFacts& facts,
+                                const std::string& largestCacheKBytes) {
+  ShareFacts share = ShareFactsOf(state, facts);
+  share.scoreCaption.clear();  // not "--.--": the run is yet to give one
+  if (std::string stop = ShareStop(Share::Upload, share); !stop.empty()) return stop;
+  WindowState gated = state;
+  gated.SetListener({});
+  gated.SetEnabled(Control::Upload, true);
+  ApplyUploadGate(gated, largestCacheKBytes);
+  if (!gated.Enabled(Control::Upload))
+    return largestCacheKBytes == kUnknownCacheKBytes ? "the processor's cache size is unknown"
+                                                     : "the processor or the operating system is unknown";
+  return {};
+}
+
 void ApplyUploadGate(WindowState& state, const std::string& largestCacheKBytes) {
   if (largestCacheKBytes == kUnknownCacheKBytes || state.Panels().cpup == "*" || state.Panels().osp == "*") {
     state.SetEnabled(Control::Upload, false);

@@ -33,6 +33,11 @@ enum class Share { Upload, Compare };
 // on. The upload checks the system before the score, the compare the score before the system.
 std::string ShareStop(Share share, const ShareFacts& facts);
 
+// What stops an upload before a run has scored: the system check of ShareStop, then the rule
+// ApplyUploadGate applies after every run ("" when only a score is missing).
+std::string UploadStopBeforeRun(const WindowState& state, const MachineFacts& facts,
+                                const std::string& largestCacheKBytes);
+
 // Disables upload when the cache size is unknown or the CPU or OS panel reads exactly "*".
 void ApplyUploadGate(WindowState& state, const std::string& largestCacheKBytes);
 

@@ -69,6 +69,11 @@ std::string SpreadText(const SampleSummary& summary) {
          FixedText(summary.spreadPercent, 2) + " %";
 }
 
+std::string BusyWarning(const SampleSummary& summary) {
+  if (summary.values.size() < 2 || summary.spreadPercent <= kBusySpreadPercent) return {};
+  return "the machine was busy: run again (spread " + FixedText(summary.spreadPercent, 2) + " %)";
+}
+
 std::string SamplesTooltip(const SampleSummary& summary, const std::string& prefix) {
   if (summary.values.empty()) return "no samples";
   const bool latency = prefix == kLatencyPrefix;
@@ -78,7 +83,8 @@ std::string SamplesTooltip(const SampleSummary& summary, const std::string& pref
     text += FixedText(v, latency ? 2 : 0);
   }
   text += latency ? " ns" : " MByte/s";
-  return text + "\n" + SpreadText(summary);
+  const std::string busy = BusyWarning(summary);
+  return text + "\n" + SpreadText(summary) + (busy.empty() ? "" : "\n" + busy);
 }
 
 int BandwidthOutputParser::OnLibraryOutput(const char* line) {

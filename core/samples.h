@@ -33,7 +33,14 @@ SampleSummary SummariseSamples(const SampleList& samples, const std::string& pre
 
 // "5 samples, spread 0.42 %" ("no samples" without any).
 std::string SpreadText(const SampleSummary& summary);
-// The samples as shown in a result's tooltip: "13847, 13849, 13860 MByte/s", then the spread.
+// Above this spread the samples disagree too much to be trusted. On an idle machine the tests
+// spread by a few per cent at most; a busy one reaches 50 % and more.
+inline constexpr double kBusySpreadPercent = 15.0;
+// "the machine was busy: run again (spread 52.10 %)" above kBusySpreadPercent, else empty.
+std::string BusyWarning(const SampleSummary& summary);
+
+// The samples as shown in a result's tooltip: "13847, 13849, 13860 MByte/s", then the spread, then
+// BusyWarning when there is one.
 std::string SamplesTooltip(const SampleSummary& summary, const std::string& prefix);
 
 // The output function's work: checks each line of the module against the five patterns and

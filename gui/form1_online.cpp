@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/gate.h"
+#include "core/notices.h"
 #include "core/titles.h"
 #include "gui/about.h"
 #include "gui/compare.h"
@@ -47,12 +48,13 @@ void TForm1::uploadClick() {
     if (agreed) busy = std::make_unique<BusyCursor>();
     return agreed;
   };
-  dialogs.inform = [this, &busy](const std::string& text, bool failed) {
+  dialogs.inform = [this, &busy, &facts](const std::string& text, bool failed) {
     busy.reset();
     // Plain text: a failure can quote the server's answer, which must not be read as markup.
     QMessageBox box(failed ? QMessageBox::Warning : QMessageBox::Information, Q(core::kTitles.upload),
                     DialogText(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
+    if (text == core::kNoSystemSpecToUpload) box.setInformativeText(Q(core::MissingMemoryFacts(facts)));
     box.exec();
   };
 

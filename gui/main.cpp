@@ -8,12 +8,55 @@
 #include <QImage>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "gui/form1.h"
 #include "gui/window_shot.h"
+#include "platform/file_version.h"
+
+namespace {
+
+// Said before Qt is asked for a display, so that neither --help nor a terminal meets Qt's abort.
+bool DisplayAvailable() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+// --help and --version answer without a display; 0 after one of them, -1 to go on.
+int AnswerWithoutWindow(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::printf(
+          "Usage: quorvex [--screenshot FILE [--run]]\n"
+          "Quorvex, the memory benchmark, in its window (it needs a display).\n"
+          "  --screenshot FILE  save the window's picture once the start-up is done, then quit\n"
+          "  --run              with --screenshot: run the benchmark first\n"
+          "In a terminal, quorvex-cli runs the same benchmark (quorvex-cli --help).\n");
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("quorvex %s\n", platform::FileVersionText("").c_str());
+      return 0;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  if (const int answered = AnswerWithoutWindow(argc, argv); answered >= 0) return answered;
+  if (!DisplayAvailable()) {
+    std::fprintf(stderr,
+                 "quorvex: the window needs a display, and neither DISPLAY nor WAYLAND_DISPLAY is set.\n"
+                 "In a terminal, `quorvex-cli run` runs the same benchmark (quorvex-cli --help).\n");
+    return 1;
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("quorvex"));
   // Desktops find the installed entry and icon by this name; the carried icon serves elsewhere.

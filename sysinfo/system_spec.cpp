@@ -124,6 +124,12 @@ std::vector<std::string> ConvertReport(const std::vector<std::string>& reportLin
   return out;
 }
 
+bool IsHardwareReport(const SystemSpec& spec) {
+  for (const std::string& line : spec.lines)
+    if (line.rfind("PI_", 0) == 0) return true;
+  return false;
+}
+
 std::string SpecValue(const SystemSpec& spec, const std::string& key) { return Lookup(spec, key, 1); }
 
 std::string SpecValueNth(const SystemSpec& spec, const std::string& key, int n) {

@@ -21,6 +21,10 @@ inline constexpr const char* kUnknown = "unknown";
 // Fewer than three lines give none.
 std::vector<std::string> ConvertReport(const std::vector<std::string>& reportLines);
 
+// Whether the converted lines came from a hardware report: every report has a processors section
+// (PI_ keys); any other text file converts to lines without one.
+bool IsHardwareReport(const SystemSpec& spec);
+
 // Cleaned value of the first line containing key (letters compared in upper case),
 // "*" when none does, "unknown" when nothing is left after cleaning.
 std::string SpecValue(const SystemSpec& spec, const std::string& key);

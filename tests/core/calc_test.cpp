@@ -116,3 +116,18 @@ TEST(Score, PointUnderDecimalCommaLocale) {
   EXPECT_EQ(sysinfo::ShortestNumberText(1600.5), "1600.5");
   EXPECT_EQ(sysinfo::MemoryClock(sysinfo::SystemSpec{{"CHIP_MEMORY_FREQUENCY: \"1600.2 MHz\""}}), 3201);
 }
+
+TEST(Notices, BusyWarningAboveTheThresholdOnly) {
+  SampleSummary calm{{13800, 13900}, 0.72};
+  EXPECT_EQ(BusyWarning(calm), "");
+  SampleSummary busy{{9000, 15000}, 52.1};
+  EXPECT_EQ(BusyWarning(busy), "the machine was busy: run again (spread 52.10 %)");
+  // The window's tooltip carries the same word under the spread.
+  const std::string tooltip =
+      SamplesTooltip(SummariseSamples({"WRITE-09000", "WRITE-015000"}, kWritePrefix), kWritePrefix);
+  EXPECT_NE(tooltip.find("\nthe machine was busy: run again (spread "), std::string::npos) << tooltip;
+  SampleSummary edge{{1, 2}, kBusySpreadPercent};
+  EXPECT_EQ(BusyWarning(edge), "");
+  SampleSummary one{{9000}, 80};  // one sample has no spread to judge
+  EXPECT_EQ(BusyWarning(one), "");
+}

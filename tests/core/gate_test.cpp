@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/host.h"
+#include "core/notices.h"
 #include "core/score.h"
 
 namespace {
@@ -71,6 +72,54 @@ TEST(ShareGate, UploadButtonClosesOnAnUnknownCacheOrAStarPanel) {
   EXPECT_TRUE(state.Enabled(core::Control::Upload));
   core::ApplyUploadGate(state, core::kUnknownCacheKBytes);
   EXPECT_FALSE(state.Enabled(core::Control::Upload));
+}
+
+TEST(ShareGate, AnUploadIsRefusedBeforeTheRunForTheSystemNotTheScore) {
+  core::WindowState state;
+  sysinfo::PanelTexts panels;
+  panels.cpup = "Intel Core i7-8700K @ 3.70GHz";
+  panels.osp = "Linux 6.1";
+  state.SetPanels(panels);
+  core::MachineFacts facts;
+  facts.spec.lines = {"CHIP_MEMORY_TYPE: \"DDR4\"", "CHIP_CHANNELS: \"Dual\""};
+  facts.memoryClock = 1600;
+  ASSERT_EQ(state.ScoreCaption(), core::kNoScoreCaption);
+  EXPECT_EQ(core::UploadStopBeforeRun(state, facts, "12288"), "");  // the run is yet to score
+  EXPECT_TRUE(state.Enabled(core::Control::Upload));                // asking changes nothing
+  EXPECT_EQ(core::UploadStopBeforeRun(state, facts, core::kUnknownCacheKBytes),
+            "the processor's cache size is unknown");
+  panels.cpup = "*";
+  state.SetPanels(panels);
+  EXPECT_EQ(core::UploadStopBeforeRun(state, facts, "12288"),
+            "the processor or the operating system is unknown");
+  facts.memoryClock = 0;
+  EXPECT_EQ(core::UploadStopBeforeRun(state, facts, "12288"), core::kNoSystemSpecToUpload);
+}
+
+TEST(Notices, MissingMemoryFactsNameEachUnknownFactOnce) {
+  EXPECT_EQ(core::MissingMemoryFacts(Complete()), "");
+  core::ShareFacts f = Complete();
+  f.memoryClock = 0;
+  f.channels = " * ";
+  EXPECT_EQ(core::MissingMemoryFacts(f),
+            "memory clock and channels unknown: run once as root, or see README: memory facts");
+  f.memoryType = "*";
+  EXPECT_EQ(core::MissingMemoryFacts(f),
+            "memory type, clock and channels unknown: run once as root, or see README: memory facts");
+  f = Complete();
+  f.memoryType = "*";
+  EXPECT_EQ(core::MissingMemoryFacts(f),
+            "memory type unknown: run once as root, or see README: memory facts");
+}
+
+TEST(Notices, LatencyNotMeasuredOnlyForAZeroFigureOfARunTest) {
+  EXPECT_EQ(core::LatencyNotMeasured("LATENCY", core::kUnknownCacheKBytes), "");  // never ran
+  EXPECT_EQ(core::LatencyNotMeasured("LATENCY  65.5  ns", "12288"), "");
+  EXPECT_NE(
+      core::LatencyNotMeasured("LATENCY  0.0  ns", core::kUnknownCacheKBytes).find("cache size is unknown"),
+      std::string::npos);
+  EXPECT_NE(core::LatencyNotMeasured("LATENCY  0.0  ns", "12288").find("module gave no figure"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -162,3 +162,19 @@ TEST(ConvertReport, DesktopFixture) {
   EXPECT_EQ(MemoryClock(spec), 3601);
   EXPECT_EQ(MachineIdHash(spec), "8101BA010DE926AE5F268FE2A318AE13");
 }
+
+TEST(IsHardwareReport, OnlyAReportWithAProcessorsSection) {
+  std::ifstream fixture(FixturePath("desktop.txt"), std::ios::binary);
+  std::stringstream bytes;
+  bytes << fixture.rdbuf();
+  EXPECT_TRUE(IsHardwareReport(Convert(SplitLines(bytes.str()))));
+  EXPECT_TRUE(IsHardwareReport(Convert(Section("Processors Information", {"Name\t\tAMD Ryzen"}))));
+
+  // A password file, or any text with tabbed lines under a dash line: no processor among them.
+  const SystemSpec passwd =
+      Convert({"root:x:0:0:root:/root:/bin/bash", "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin",
+               "bin:x:2:2:bin:/bin:/usr/sbin/nologin", "sys:x:3:3:sys:/dev:/usr/sbin/nologin"});
+  EXPECT_FALSE(IsHardwareReport(passwd));
+  EXPECT_FALSE(IsHardwareReport(Convert(Section("Display Adapters", {"Name\t\tSome GPU"}))));
+  EXPECT_FALSE(IsHardwareReport(SystemSpec{}));
+}
