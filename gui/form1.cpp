@@ -13,6 +13,8 @@
 #include <QThread>
 #include <QUrl>
 
+#include "core/host.h"
+#include "core/notices.h"
 #include "core/numeric.h"
 #include "gui/about.h"
 #include "gui/qt_text.h"
@@ -200,7 +202,18 @@ void TForm1::Button7Click() {
   after.refresh();
   if (state_.Checked(core::Control::LogBox) && after.exists() && stamp(after) != was)
     ShowStatus(QStringLiteral("Result added to the log:"), after.absoluteFilePath());
+  TellLatencyNotMeasured();
   CloseIfAsked();
+}
+
+// A LATENCY that is no measurement keeps the system's caption; the bar's tooltip and the status
+// line say why.
+void TForm1::TellLatencyNotMeasured() {
+  const std::string notice = core::LatencyNotMeasured(state_.Bar(core::BarId::Latency).caption,
+                                                      core::LargestCacheKBytes(facts_.spec));
+  if (notice.empty()) return;
+  blaten->setToolTip(Q(notice));
+  ShowStatus(QStringLiteral("LATENCY was not measured:"), Q(notice));
 }
 
 void TForm1::bbreadClick() { RunOneTest(core::BarId::Read); }
@@ -210,6 +223,7 @@ void TForm1::bblatenClick() { RunOneTest(core::BarId::Latency); }
 
 void TForm1::RunOneTest(core::BarId id) {
   run_->RunTest(id);
+  if (id == core::BarId::Latency) TellLatencyNotMeasured();
   CloseIfAsked();
 }
 

@@ -118,6 +118,7 @@ class TForm1 : public gui::MainFace, private core::BenchView {
   window::FormOptions options_;
   core::WindowState state_;
   core::MachineFacts facts_;
+  void TellLatencyNotMeasured();
   bool painted_ = false;
   bool closeAfterRun_ = false;
   bool startingUp_ = false;         // between the first paint and the end of the gathering
