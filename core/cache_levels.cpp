@@ -227,8 +227,12 @@ std::vector<MeasuredCache> FindCacheLevels(const Curve& curve) {
     c.confidence = 0.6 * ClarityOf(l, kMinLatencyStep);
     found.push_back({l.kbytes, c});
   }
+  // A READ step with no latency step beside it stands for a level only where the chase was not
+  // measured: streams also slow where the prefetchers give out, which is no cache.
+  bool chased = false;
+  for (const CurvePoint& p : curve) chased = chased || p.latency > 0;
   for (const Step& b : bandwidth) {
-    if (b.used || b.height < kLoneBandwidthStep || b.sharpness < kLoneSharpness) continue;
+    if (chased || b.used || b.height < kLoneBandwidthStep || b.sharpness < kLoneSharpness) continue;
     MeasuredCache c;
     c.bandwidthStep = true;
     c.confidence = 0.5 * ClarityOf(b, kMinBandwidthStep);

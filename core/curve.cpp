@@ -63,7 +63,7 @@ CurvePoint& PointOf(Curve& curve, uint32_t blockKb) {
 constexpr double kMemoryLatencyNs = 50;
 
 // Whether a curve that follows the measured caches ends at kb, now that latencies up to kb are in:
-// it has reached 4 x the last level the chase shows (and 16 MiB), two octaves of it are in memory,
+// it has reached 4 x the last level the chase shows (and 16 MiB), three sizes of it are in memory,
 // and the reported last level is implausible beside the measured one.
 bool RangeEndsAt(const Curve& curve, const CurvePlan& plan, uint32_t kb) {
   if (kb < kSmallestLast || kb >= plan.largestKb) return false;
@@ -72,7 +72,9 @@ bool RangeEndsAt(const Curve& curve, const CurvePlan& plan, uint32_t kb) {
       if (p.blockKb == block) return p.latency;
     return -1.0;
   };
-  if (at(kb) < kMemoryLatencyNs || at(kb / 2) < kMemoryLatencyNs) return false;
+  // Three sizes in memory: the last level's step needs its upper plateau to be told from a ramp.
+  if (at(kb) < kMemoryLatencyNs || at(kb / 2) < kMemoryLatencyNs || at(kb / 4) < kMemoryLatencyNs)
+    return false;
   const std::vector<MeasuredCache> levels = FindCacheLevels(curve);
   const uint64_t last = LastLevelKbForSizes(plan.reportedLastLevelKb, levels);
   return !levels.empty() && last != plan.reportedLastLevelKb && kb >= 4 * last;

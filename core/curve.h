@@ -49,8 +49,8 @@ struct CurvePlan {
   uint32_t minPointMs = 100;       // sizes faster than this are measured again with a larger -g
   int32_t latencyRounds = 3;       // MemLatency's first argument
   int32_t latencyLoads = 4000000;  // MemLatency's third argument (an upper limit per round)
-  // Measure LATENCY first, and end the range at 4 x the last level the chase shows once the
-  // curve is in memory, where the reported last level (KBytes, 0 when none) is implausible next
+  // Measure LATENCY first, and end the range at 4 x the last level the chase shows once three
+  // sizes of the curve are in memory, where the reported last level (KBytes, 0 when none) is implausible next
   // to it (see LastLevelKbForSizes): a hypervisor that reports its host's whole cache would
   // otherwise send the curve to 1 GiB.
   bool followMeasured = false;
