@@ -26,7 +26,7 @@ namespace {
 
 std::string Cell(double value, int decimals) { return value < 0 ? "-" : core::FixedText(value, decimals); }
 
-// The carried report tool's specification, and the cache levels it names.
+// The machine's facts from the carried report tool, and the cache levels they name.
 sysinfo::SystemSpec ReadSpecAndPrintCaches(bool print) {
   std::fprintf(stderr, "Reading the system information...\n");
   std::string error;

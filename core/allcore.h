@@ -65,7 +65,7 @@ struct AllCoreFigures {
 
 // Through the carried bandwidth module (placed once for all six runs). progress gets a short
 // text before each run; stop is polled between runs. The arrays follow lastLevelKb when given (the
-// measured last level where the reported one is implausible), else the specification's.
+// measured last level where the reported one is implausible), else the report's largest cache.
 AllCoreFigures MeasureAllCores(const sysinfo::SystemSpec& spec,
                                const std::function<void(const std::string&)>& progress,
                                const std::atomic<bool>* stop, uint64_t lastLevelKb = 0);

@@ -113,12 +113,17 @@ std::vector<CacheMark> CacheMarks(const sysinfo::SystemSpec& spec) {
   return marks;
 }
 
+uint64_t ReportedLastLevelKb(const std::string& largestCacheKBytes) {
+  const auto cache = ParseInteger(largestCacheKBytes);
+  if (!cache || *cache <= 0 || largestCacheKBytes == kUnknownCacheKBytes) return 0;
+  return static_cast<uint64_t>(*cache);
+}
+
 CurvePlan PlanCurve(const std::string& largestCacheKBytes, uint64_t availableBytes) {
   CurvePlan plan;
-  const auto cache = ParseInteger(largestCacheKBytes);
+  plan.reportedLastLevelKb = ReportedLastLevelKb(largestCacheKBytes);
   uint64_t last = kSmallMachineLast;
-  if (cache && *cache > 0 && largestCacheKBytes != kUnknownCacheKBytes)
-    last = PowerOfTwoAtLeast(4 * static_cast<uint64_t>(*cache));
+  if (plan.reportedLastLevelKb > 0) last = PowerOfTwoAtLeast(4 * plan.reportedLastLevelKb);
   last = std::clamp<uint64_t>(last, kSmallestLast, kLargestLast);
   if (availableBytes > 0) {
     const uint64_t quarterKb = availableBytes / 4 / 1024;
@@ -128,8 +133,6 @@ CurvePlan PlanCurve(const std::string& largestCacheKBytes, uint64_t availableByt
   }
   plan.largestKb = static_cast<uint32_t>(last);
   plan.followMeasured = true;
-  if (cache && *cache > 0 && largestCacheKBytes != kUnknownCacheKBytes)
-    plan.reportedLastLevelKb = static_cast<uint64_t>(*cache);
   return plan;
 }
 

@@ -63,6 +63,9 @@ struct CurvePlan {
 // unknown: 256 MiB). The plan follows the measured caches (followMeasured).
 CurvePlan PlanCurve(const std::string& largestCacheKBytes, uint64_t availableBytes);
 
+// LargestCacheKBytes as a number; 0 when the report names no cache ("999999") or no number.
+uint64_t ReportedLastLevelKb(const std::string& largestCacheKBytes);
+
 // 1, 2, 4 ... largestKb.
 std::vector<uint32_t> CurveSizes(const CurvePlan& plan);
 

@@ -111,13 +111,8 @@ bool CurveSequence::MeasurePoints() {
 }
 
 uint64_t CurveSequence::LastLevelKb() const {
-  uint64_t reported = plan_.reportedLastLevelKb;
-  if (reported == 0) {
-    const auto kb = ParseInteger(LargestCacheKBytes(spec_));
-    if (kb && *kb > 0 && LargestCacheKBytes(spec_) != kUnknownCacheKBytes)
-      reported = static_cast<uint64_t>(*kb);
-  }
-  return LastLevelKbForSizes(reported, state_.Caches());
+  // Also before any plan (a curve read from a file): the report's figure itself.
+  return LastLevelKbForSizes(ReportedLastLevelKb(LargestCacheKBytes(spec_)), state_.Caches());
 }
 
 void CurveSequence::MeasureAllCores() {

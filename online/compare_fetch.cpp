@@ -5,13 +5,17 @@
 
 namespace online {
 
-FetchReply FetchFromServer(const std::string& target) {
+HttpOptions CompareClientOptions() {
   HttpOptions options;
   options.userAgent = core::kCompareUserAgent;
   options.accept = core::kCompareAccept;
   options.connectTimeoutMs = core::kCompareLimitMs;
   options.readTimeoutMs = core::kCompareLimitMs;
-  const HttpResponse response = HttpGet(JoinUrl(ServerBase(), target), options);
+  return options;
+}
+
+FetchReply FetchFromServer(const std::string& target) {
+  const HttpResponse response = HttpGet(JoinUrl(ServerBase(), target), CompareClientOptions());
   FetchReply reply;
   reply.ok = response.Succeeded();
   if (reply.ok)

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "online/http_client.h"
+
 namespace online {
 
 struct FetchReply {
@@ -14,7 +16,10 @@ struct FetchReply {
 // GETs a request target ("/compare.php?...") from the program's web server.
 using CompareFetch = std::function<FetchReply(const std::string& target)>;
 
-// The fetch over HTTP with the compare window's client settings (9 s limits, its user agent).
+// The compare window's client settings (9 s limits, its user agent and Accept), also for the rank.
+HttpOptions CompareClientOptions();
+
+// The fetch over HTTP with the compare window's client settings.
 FetchReply FetchFromServer(const std::string& target);
 
 }  // namespace online

@@ -5,6 +5,7 @@
 
 #include "core/compare_model.h"
 #include "core/numeric.h"
+#include "online/compare_fetch.h"
 #include "online/http_client.h"
 #include "sysinfo/text.h"
 #include "text/trim.h"
@@ -41,12 +42,7 @@ RankReply RankFromReply(long status, const std::string& body) {
 
 RankReply FetchRank(const std::string& target) {
   if (target.empty()) return RankReply{false, -1, "", "no score to rank"};
-  HttpOptions options;
-  options.userAgent = core::kCompareUserAgent;
-  options.accept = core::kCompareAccept;
-  options.connectTimeoutMs = core::kCompareLimitMs;
-  options.readTimeoutMs = core::kCompareLimitMs;
-  const HttpResponse response = HttpGet(JoinUrl(ServerBase(), target), options);
+  const HttpResponse response = HttpGet(JoinUrl(ServerBase(), target), CompareClientOptions());
   if (!response.completed) return RankReply{false, -1, "", response.error};
   return RankFromReply(response.status, response.body);
 }
