@@ -232,7 +232,8 @@ class RunningService {
     options.dataDir = dataDir;
     options.store = StoreUnderTest();
     options.programVersion = std::move(version);
-    options.log = nullptr;
+    // QUORVEX_TEST_SERVER_LOG=1 shows the server's log line for each request, for a test that fails.
+    options.log = std::getenv("QUORVEX_TEST_SERVER_LOG") ? stderr : nullptr;
     options.limits.uploadBurst = 0;
     options.limits.uploadsPerNetwork = 1000;
     options.limits.maxWaitingPerNetwork = 100000;

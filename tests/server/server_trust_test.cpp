@@ -6,9 +6,11 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "server_fixtures.h"
@@ -263,16 +265,35 @@ TEST_P(TrustTest, SlowBodiesAndHeldConnectionsLeaveRoomForOthers) {
   const std::string head =
       "POST /upload/upload_new.php HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=b\r\n"
       "Content-Length: ";
-  std::vector<int> held;
-  auto stall = [&](const std::string& from, int length) {
-    held.push_back(loopback::Connect(port(), from.c_str()));
-    loopback::SendAll(held.back(), head + std::to_string(length) + "\r\n\r\n--b\r\n");
+  // A stalled body: its head and the first bytes, then nothing. Each keeps its connection open.
+  struct Stall {
+    int sock;
+    std::string from;
+    int length;
   };
-  // The server counts a stalled body once its event loop has read the head, which on a busy
-  // machine may come after the next request: a body it takes in instead of refusing is given up
-  // (which frees its share) and asked again, for a few seconds at most.
+  std::vector<Stall> stalls;
+  auto open = [&](Stall& s) {
+    s.sock = loopback::Connect(port(), s.from.c_str());
+    loopback::SendAll(s.sock, head + std::to_string(s.length) + "\r\n\r\n--b\r\n");
+  };
+  auto stall = [&](const std::string& from, int length) {
+    stalls.push_back({-1, from, length});
+    open(stalls.back());
+  };
+  // The event loops read heads in no fixed order: on a busy machine a probe sent after a stall may
+  // be read first, take the share the stall was meant to hold, and have the stall refused. A probe
+  // that is taken in is given up (which frees its share), a stall the server has answered is made
+  // again, and the probe is asked again, for a few seconds at most.
   auto refused = [&](const std::string& from, int length) {
     for (int attempt = 0; attempt < 20; ++attempt) {
+      for (Stall& s : stalls) {
+        pollfd p{s.sock, POLLIN, 0};
+        if (::poll(&p, 1, 0) == 0) continue;
+        ::close(s.sock);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
+        open(s);
+      }
+      if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
       const int s = loopback::Connect(port(), from.c_str());
       loopback::SendAll(s, head + std::to_string(length) + "\r\n\r\n");
       const std::string status = Status(Reply(s, 400));
@@ -292,13 +313,15 @@ TEST_P(TrustTest, SlowBodiesAndHeldConnectionsLeaveRoomForOthers) {
   stall("127.12.0.1", 15000);
   EXPECT_TRUE(refused("127.12.0.2", 10000));
   // Past half the slots, a network holding its share gets no more; a short request still does.
+  std::vector<int> heads;
   for (int k = 0; k < 10; ++k) {
     const int s = loopback::Connect(port(), ("127.11.0." + std::to_string(1 + k)).c_str());
-    if (s >= 0) held.push_back(s);
+    if (s >= 0) heads.push_back(s);
     loopback::SendAll(s, "GET / HTTP/1.1\r\nHost: x\r\n");
   }
   for (int k = 0; k < 3; ++k) EXPECT_EQ(Get(port(), "/version.php", NetworkAddress(40 + k)).status, 200);
-  for (int s : held) ::close(s);
+  for (const Stall& s : stalls) ::close(s.sock);
+  for (int s : heads) ::close(s);
 }
 
 TEST_P(TrustTest, HttpDetails) {
