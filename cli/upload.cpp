@@ -124,6 +124,8 @@ int UploadLogged(const UploadOptions& options) {
   }
   run.environment = online::ProgramEnvironment();
   run.environment.machineIdHash = run.facts.machineIdHash;
+  run.environment.runDate = record[core::RecordField::Date];
+  run.environment.runTime = record[core::RecordField::Time];
   {
     // The bars' shared scale and the score, from the captions as after that run.
     TerminalView view(run.state);

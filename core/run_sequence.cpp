@@ -214,6 +214,8 @@ RecordInputs CurrentRecordInputs(const WindowState& state, const RunEnvironment&
   inputs.scoreCaption = state.ScoreCaption();
   inputs.idHash = environment.machineIdHash;
   inputs.version = environment.versionText;
+  inputs.date = environment.runDate;
+  inputs.time = environment.runTime;
   return inputs;
 }
 

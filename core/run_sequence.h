@@ -67,6 +67,8 @@ struct RunEnvironment {
   std::string machineIdHash;                   // IDHASH
   std::string versionText;                     // VERSION
   std::function<std::string()> countryLookup;  // COUNTRY, asked afresh per record
+  // DATE and TIME of a run logged earlier that goes up now; empty: the record is made now.
+  std::string runDate, runTime;
 };
 
 class RunSequence {
