@@ -87,20 +87,38 @@ void PrintCaches(const sysinfo::SystemSpec& spec, const core::CurveState& state)
     std::printf("%s\n", line.c_str());
 }
 
+// One operation's peak on one thread and on all, MByte/s of 10^6 bytes; -1 where it was not measured.
+struct PeakRow {
+  double one = -1, all = -1;
+  int threads = 0;  // of the all-thread figure
+};
+PeakRow PeakRowOf(const std::vector<peak::PeakResult>& results, peak::Operation op) {
+  PeakRow row;
+  for (const peak::PeakResult& r : results) {
+    if (!r.ok || r.kernel == nullptr || r.kernel->operation != op) continue;
+    if (r.threads == 1 && row.one < 0) {
+      row.one = r.mbytesPerSecond;
+    } else {
+      row.all = r.mbytesPerSecond;
+      row.threads = r.threads;
+    }
+  }
+  return row;
+}
+constexpr peak::Operation kPeakOperations[] = {peak::Operation::kRead, peak::Operation::kWrite,
+                                               peak::Operation::kCopy};
+
 // The peak table: one thread and all, MByte/s of 10^6 bytes (not the main window's scaling).
 void PrintPeak(const std::vector<peak::PeakResult>& results) {
   if (results.empty()) return;
   std::printf("\n%-8s %12s %12s %7s   (peak: %s, MByte/s of 10^6 bytes)\n", "peak", "1 thread", "all",
               "ratio", results.front().kernel ? peak::IsaName(results.front().kernel->isa) : "-");
-  for (peak::Operation op : {peak::Operation::kRead, peak::Operation::kWrite, peak::Operation::kCopy}) {
-    double one = -1, all = -1;
-    for (const peak::PeakResult& r : results) {
-      if (!r.ok || r.kernel == nullptr || r.kernel->operation != op) continue;
-      (r.threads == 1 && one < 0 ? one : all) = r.mbytesPerSecond;
-    }
+  for (peak::Operation op : kPeakOperations) {
+    const PeakRow row = PeakRowOf(results, op);
     static const char* const kNames[] = {"READ", "WRITE", "COPY"};
-    std::printf("%-8s %12s %12s %7s\n", kNames[static_cast<int>(op)], Cell(one, 0).c_str(),
-                Cell(all, 0).c_str(), one > 0 && all > 0 ? core::FixedText(all / one, 2).c_str() : "-");
+    std::printf("%-8s %12s %12s %7s\n", kNames[static_cast<int>(op)], Cell(row.one, 0).c_str(),
+                Cell(row.all, 0).c_str(),
+                row.one > 0 && row.all > 0 ? core::FixedText(row.all / row.one, 2).c_str() : "-");
   }
 }
 
@@ -183,6 +201,17 @@ nlohmann::json CurveJson(const sysinfo::SystemSpec& spec, const core::Curve& cur
       out["all_cores"]["threads"] = f.threads;
       for (int i = 0; i < 3; ++i)
         out["all_cores"][loops[i]] = {{"one_thread", figure(f.single[i])}, {"all", figure(f.machine[i])}};
+    }
+    const std::vector<peak::PeakResult>& results = state.Peak();
+    if (!results.empty()) {
+      out["peak"]["isa"] = results.front().kernel ? peak::IsaName(results.front().kernel->isa) : nullptr;
+      out["peak"]["unit"] = "MByte/s of 10^6 bytes";
+      const char* names[] = {"read", "write", "copy"};
+      for (peak::Operation op : kPeakOperations) {
+        const PeakRow row = PeakRowOf(results, op);
+        out["peak"][names[static_cast<int>(op)]] = {
+            {"one_thread", figure(row.one)}, {"all", figure(row.all)}, {"threads", row.threads}};
+      }
     }
   }
   if (loaded) {
