@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <tuple>
+#include <functional>
 
 namespace core {
 namespace {
@@ -18,6 +18,9 @@ constexpr double kLoneLatencyStep = 0.470;    // 1.6x
 constexpr double kLoneBandwidthStep = 0.262;  // 1.3x
 // ... and then only when it is sharp: the steepest octave makes this share of it.
 constexpr double kLoneSharpness = 0.6;
+// A lone latency step this tall is a cache however gradual its ramp: a level whose end the
+// prefetchers soften (a victim L3 behind a small L2) climbs over two or three octaves.
+constexpr double kTallLatencyStep = 1.099;  // 3x
 // A latency and a READ step this many octaves apart are the same level (TLB misses move the latency
 // step down, a victim cache moves the READ step up).
 constexpr double kMatchOctaves = 1.6;
@@ -43,6 +46,41 @@ double Median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// The best order-keeping pairing of two ascending lists: each item pairs with at most one of the
+// other list, pairs never cross, and the sum of the pairs' costs and of skip for every item left
+// alone is smallest. cost gives a negative number for a pair that may not be made.
+std::vector<std::pair<size_t, size_t>> PairInOrder(size_t n, size_t m,
+                                                   const std::function<double(size_t, size_t)>& cost,
+                                                   double skip) {
+  // best[i][j]: the cheapest pairing of the first i of one list and the first j of the other.
+  std::vector<std::vector<double>> best(n + 1, std::vector<double>(m + 1, 0));
+  for (size_t i = 0; i <= n; ++i)
+    for (size_t j = 0; j <= m; ++j) {
+      if (i == 0 || j == 0) {
+        best[i][j] = skip * static_cast<double>(i + j);
+        continue;
+      }
+      best[i][j] = std::min(best[i - 1][j], best[i][j - 1]) + skip;
+      const double c = cost(i - 1, j - 1);
+      if (c >= 0) best[i][j] = std::min(best[i][j], best[i - 1][j - 1] + c);
+    }
+  std::vector<std::pair<size_t, size_t>> pairs;
+  for (size_t i = n, j = m; i > 0 && j > 0;) {
+    const double c = cost(i - 1, j - 1);
+    if (c >= 0 && best[i][j] == best[i - 1][j - 1] + c) {
+      pairs.emplace_back(--i, --j);
+    } else if (best[i][j] == best[i - 1][j] + skip) {
+      --i;
+    } else {
+      --j;
+    }
+  }
+  std::reverse(pairs.begin(), pairs.end());
+  return pairs;
+}
+
+double OctavesApart(double a, double b) { return std::fabs(std::log2(a / b)); }
+
 Series SeriesOf(const Curve& curve, bool latency) {
   Series s;
   for (const CurvePoint& p : curve) {
@@ -62,15 +100,16 @@ std::vector<double> Smoothed(const std::vector<double>& y) {
   return out;
 }
 
-// Robust scatter of the rises between neighbours: most of them lie on plateaus.
+// Robust scatter of the rises between neighbours. Plateaus neither rise nor fall, so the jitter is
+// read off the smallest quarter of the rises (a normal scatter leaves a quarter of them under 0.32
+// of its deviation): a short curve whose levels' ramps take up most of it does not pass for a noisy
+// one, as it would by the median.
 double NoiseOf(const std::vector<double>& y) {
-  std::vector<double> d;
-  for (size_t i = 0; i + 1 < y.size(); ++i) d.push_back(y[i + 1] - y[i]);
-  if (d.empty()) return 0;
-  const double m = Median(d);
-  std::vector<double> dev;
-  for (double x : d) dev.push_back(std::fabs(x - m));
-  return std::max(0.01, 1.4826 * Median(dev));
+  std::vector<double> rises;
+  for (size_t i = 0; i + 1 < y.size(); ++i) rises.push_back(std::fabs(y[i + 1] - y[i]));
+  if (rises.empty()) return 0;
+  std::sort(rises.begin(), rises.end());
+  return std::max(0.01, rises[rises.size() / 4] / 0.3186);
 }
 
 // The capacity a step shows. Published curves stay on the lower plateau up to the capacity and
@@ -202,26 +241,27 @@ std::vector<MeasuredCache> FindCacheLevels(const Curve& curve) {
     MeasuredCache cache;
   };
   std::vector<Found> found;
-  // Closest pairs first, so that a TLB step near a level does not take that level's READ step.
-  std::vector<std::tuple<double, size_t, size_t>> pairs;
-  for (size_t i = 0; i < latency.size(); ++i)
-    for (size_t j = 0; j < bandwidth.size(); ++j) {
-      const double apart = std::fabs(std::log2(latency[i].kbytes / bandwidth[j].kbytes));
-      if (apart <= kMatchOctaves) pairs.emplace_back(apart, i, j);
-    }
-  std::sort(pairs.begin(), pairs.end());
-  for (const auto& [apart, i, j] : pairs) {
+  // Latency and READ steps come in the same order, one pair per level: as many pairs as can be
+  // made within kMatchOctaves, then the closest. Pairing closest first instead lets the step into
+  // memory take the READ step of the level below it.
+  const auto apart = [&](size_t i, size_t j) {
+    const double octaves = OctavesApart(latency[i].kbytes, bandwidth[j].kbytes);
+    return octaves <= kMatchOctaves ? octaves : -1.0;
+  };
+  for (const auto& [i, j] : PairInOrder(latency.size(), bandwidth.size(), apart, kMatchOctaves)) {
     Step &l = latency[i], &b = bandwidth[j];
-    if (l.used || b.used) continue;
     l.used = b.used = true;
     MeasuredCache c;
     c.latencyStep = c.bandwidthStep = true;
     c.confidence = std::max(ClarityOf(l, kMinLatencyStep), ClarityOf(b, kMinBandwidthStep));
-    // Streams are not slowed by page walks, so READ places the level better than the chase.
-    found.push_back({b.kbytes, c});
+    // Page walks move the latency step down, a victim cache or the prefetchers move the READ step
+    // up: the level lies between the two.
+    found.push_back({std::sqrt(l.kbytes * b.kbytes), c});
   }
   for (const Step& l : latency) {
-    if (l.used || l.height < kLoneLatencyStep || l.sharpness < kLoneSharpness) continue;
+    if (l.used || l.height < kLoneLatencyStep ||
+        (l.sharpness < kLoneSharpness && l.height < kTallLatencyStep))
+      continue;
     MeasuredCache c;
     c.latencyStep = true;
     c.confidence = 0.6 * ClarityOf(l, kMinLatencyStep);
@@ -267,13 +307,35 @@ bool CacheSizesDisagree(uint64_t reportedKb, uint64_t measuredKb) {
          std::log2(1.5) + 1e-9;
 }
 
+std::vector<CacheLevelPair> PairCacheLevels(const std::vector<CacheMark>& reported,
+                                            const std::vector<MeasuredCache>& measured) {
+  // Octaves apart is the price of a pair, three octaves the price of a level left alone. The
+  // reported last level and the measured last step pay a quarter: that step is where the chase
+  // leaves the last level, whatever size the processor claims for it.
+  constexpr double kAlone = 3;
+  const auto cost = [&](size_t r, size_t m) {
+    const double octaves = OctavesApart(static_cast<double>(std::max<uint64_t>(reported[r].kbytes, 1)),
+                                        static_cast<double>(std::max<uint64_t>(measured[m].kbytes, 1)));
+    const bool lasts =
+        r + 1 == reported.size() && m + 1 == measured.size() && reported[r].kbytes > measured[m].kbytes;
+    return lasts ? octaves / 4 : octaves;
+  };
+  std::vector<CacheLevelPair> out;
+  size_t r = 0, m = 0;
+  for (const auto& [pr, pm] : PairInOrder(reported.size(), measured.size(), cost, kAlone)) {
+    for (; r < pr; ++r) out.push_back({&reported[r], nullptr});
+    for (; m < pm; ++m) out.push_back({nullptr, &measured[m]});
+    out.push_back({&reported[r++], &measured[m++]});
+  }
+  for (; r < reported.size(); ++r) out.push_back({&reported[r], nullptr});
+  for (; m < measured.size(); ++m) out.push_back({nullptr, &measured[m]});
+  return out;
+}
+
 std::vector<std::string> CacheComparisonLines(const std::vector<CacheMark>& reported,
                                               const std::vector<MeasuredCache>& measured) {
   std::vector<std::string> lines;
-  const size_t n = std::max(reported.size(), measured.size());
-  for (size_t i = 0; i < n; ++i) {
-    const CacheMark* r = i < reported.size() ? &reported[i] : nullptr;
-    const MeasuredCache* m = i < measured.size() ? &measured[i] : nullptr;
+  for (const auto& [r, m] : PairCacheLevels(reported, measured)) {
     std::string line = r ? r->label : m->label;
     if (r) line += " reported " + SizeText(r->kbytes);
     if (r && m) line += ",";

@@ -30,9 +30,22 @@ std::vector<MeasuredCache> FindCacheLevels(const Curve& curve);
 // curve shows that level with a fair confidence; then the measured one.
 uint64_t LastLevelKbForSizes(uint64_t reportedKb, const std::vector<MeasuredCache>& measured);
 
+// A reported level and the measured one that stands for it; either may be missing.
+struct CacheLevelPair {
+  const CacheMark* reported = nullptr;
+  const MeasuredCache* measured = nullptr;
+};
+
+// Both lists side by side, smallest first: each measured level beside the reported level nearest
+// in size, in order, so a level the curve does not show leaves a gap rather than shifting the rest;
+// the step into memory goes beside the reported last level even where that is overstated (a guest
+// told of its host's whole L3).
+std::vector<CacheLevelPair> PairCacheLevels(const std::vector<CacheMark>& reported,
+                                            const std::vector<MeasuredCache>& measured);
+
 // "L3 reported 508 MiB, measured ~32 MiB" for every level that both lists have, or only one of them
-// ("L4 reported 128 MiB, not seen", "L3 measured ~16 MiB"); a level the curve shows with a
-// confidence under 0.5 says "(unsure)".
+// ("L4 reported 128 MiB, not seen", "L3 measured ~16 MiB"), as PairCacheLevels pairs them; a level
+// the curve shows with a confidence under 0.5 says "(unsure)".
 std::vector<std::string> CacheComparisonLines(const std::vector<CacheMark>& reported,
                                               const std::vector<MeasuredCache>& measured);
 

@@ -209,17 +209,21 @@ void CurveWindow::DrawCaches() {
       "(hypervisors often report their host's caches)."));
   // A measured level is marked where it disagrees with the reported one (or there is none).
   const std::vector<core::MeasuredCache>& caches = state_.Caches();
+  const std::vector<core::CacheLevelPair> pairs = core::PairCacheLevels(marks_, caches);
   for (size_t i = 0; i < measuredLines_.size(); ++i) {
+    const core::CacheMark* reported = nullptr;
+    for (const core::CacheLevelPair& p : pairs)
+      if (i < caches.size() && p.measured == &caches[i]) reported = p.reported;
     const bool shown = i < caches.size() &&
-                       (i >= marks_.size() || core::CacheSizesDisagree(marks_[i].kbytes, caches[i].kbytes));
+                       (reported == nullptr || core::CacheSizesDisagree(reported->kbytes, caches[i].kbytes));
     for (QXYSeries* series : std::initializer_list<QXYSeries*>{measuredLines_[i], measuredLabels_[i]}) {
       series->setVisible(shown);
       // The legend shows its marker again whenever the series is shown.
       for (QLegendMarker* marker : chart_->legend()->markers(series)) marker->setVisible(false);
     }
     if (i < caches.size())
-      measuredLabels_[i]->setPointLabelsFormat(
-          Q(caches[i].label + " ~" + core::BlockSizeText(caches[i].kbytes) + " measured"));
+      measuredLabels_[i]->setPointLabelsFormat(Q((reported ? reported->label : caches[i].label) + " ~" +
+                                                 core::BlockSizeText(caches[i].kbytes) + " measured"));
   }
 }
 

@@ -50,6 +50,12 @@ TEST(CacheLevels, FindsTheLevelsOfCurvesShapedLikeRealMachines) {
       // This guest's own curve: whatever its processor reports (508 MiB), its chase fits 4 MiB at
       // 18 ns but not 8 MiB (125 ns).
       {"guest-recorded", {48, 1024, 6144}},
+      // Another guest, three runs: a victim L3 behind a 1 MiB L2 (latency climbs from 512 KiB to
+      // 4 MiB with READ hardly moving), and the share of the host's L3 its chase finds changes
+      // from run to run (memory latency from 16 MiB, then twice from 8 MiB).
+      {"guest-victim-l3-1", {32, 1024, 12288}},
+      {"guest-victim-l3-2", {32, 1024, 6144}},
+      {"guest-victim-l3-3", {32, 1024, 6144}},
   };
   for (const auto& [name, truth] : machines) {
     core::Curve curve;
@@ -169,6 +175,19 @@ TEST(CacheLevels, ComparisonLinesNameBothFigures) {
   EXPECT_EQ(lines[0], "L1 reported 48 KiB, measured ~48 KiB");
   EXPECT_EQ(lines[1], "L2 reported 1 MiB, measured ~1.5 MiB");
   EXPECT_EQ(lines[2], "L3 reported 508 MiB, not seen");
+  // A level the curve does not show leaves a gap: the others stay beside their own.
+  const std::vector<core::CacheMark> epyc = {{"L1", 32}, {"L2", 1024}, {"L3", 32768}};
+  core::MeasuredCache small{"L1", 32, 0.9, true, false}, last{"L2", 8192, 0.9, true, true};
+  EXPECT_EQ(core::CacheComparisonLines(epyc, {small, last}),
+            (std::vector<std::string>{"L1 reported 32 KiB, measured ~32 KiB", "L2 reported 1 MiB, not seen",
+                                      "L3 reported 32 MiB, measured ~8 MiB"}));
+  EXPECT_EQ(core::CacheComparisonLines(epyc, {last}),
+            (std::vector<std::string>{"L1 reported 32 KiB, not seen", "L2 reported 1 MiB, not seen",
+                                      "L3 reported 32 MiB, measured ~8 MiB"}));
+  // The step into memory stands for the last level however far the report overstates it.
+  core::MeasuredCache tiny{"L3", 4096, 0.9, true, true};
+  EXPECT_EQ(core::CacheComparisonLines(reported, {l1, l2, tiny}).back(),
+            "L3 reported 508 MiB, measured ~4 MiB");
   EXPECT_FALSE(core::CacheSizesDisagree(1024, 1536));
   EXPECT_TRUE(core::CacheSizesDisagree(520192, 32768));
 }
