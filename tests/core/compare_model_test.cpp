@@ -4,17 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/share_facts.h"
+
 namespace {
 
-core::ShareFacts Inputs() {
-  core::ShareFacts in;
-  in.memoryType = "DDR4";
-  in.channels = "Dual";
-  in.memoryClock = 1600;
-  in.scoreCaption = "40.12 ";
-  in.latencyCaption = "LATENCY  78.5  ns";
-  return in;
-}
+core::ShareFacts Inputs() { return testsupport::Ddr4DualRun(); }
 
 TEST(CompareReply, SixNumbersByBreakTagInAnyCaseOrHash) {
   for (const std::string body :

@@ -9,18 +9,11 @@
 #include "core/compare_model.h"
 #include "online/rank_fetch.h"
 #include "tests/support/qt_app.h"
+#include "tests/support/share_facts.h"
 
 namespace {
 
-core::ShareFacts Inputs() {
-  core::ShareFacts in;
-  in.memoryType = "DDR4";
-  in.channels = "Dual";
-  in.memoryClock = 1600;
-  in.scoreCaption = "40.12 ";
-  in.latencyCaption = "LATENCY  78.5  ns";
-  return in;
-}
+core::ShareFacts Inputs() { return testsupport::Ddr4DualRun(); }
 
 class CompareWindowTest : public ::testing::Test {
  protected:
